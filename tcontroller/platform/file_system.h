@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+#include "tcontroller/platform/bytes.h"
+
+namespace tarvo {
+
+// The few file operations of the firmware write and the built-in loaders.
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    virtual bool exists(const std::string& path) = 0;
+    // Deletes a file. On failure returns false and sets *error to a description.
+    virtual bool remove(const std::string& path, std::string* error) = 0;
+    // Creates (or replaces) the file with the given contents in one pass, then
+    // flushes it to the device. Returns false, with *error set, if any step
+    // failed, the flush included.
+    virtual bool createFile(const std::string& path, const Bytes& contents, std::string* error) = 0;
+};
+
+}  // namespace tarvo

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QObject>
+#include <QThread>
+#include <functional>
+#include <string>
+
+#include "tcontroller/platform/clock.h"
+
+namespace tarvo {
+
+// A serial work queue: one thread with a Qt event loop that runs submitted jobs
+// one at a time, in submission order. The label names the thread too, so it
+// shows up in debuggers and in `top -H`.
+class WorkQueue {
+public:
+    WorkQueue(std::string label, Clock& clock);
+    ~WorkQueue();  // finishes the running job, drops queued ones, joins the thread
+    WorkQueue(const WorkQueue&) = delete;
+    WorkQueue& operator=(const WorkQueue&) = delete;
+
+    const std::string& label() const { return label_; }
+    void async(std::function<void()> job);
+    // Runs `job` on this queue once `seconds` have passed on the clock (a deadline
+    // of now + seconds). The wait happens on the queue, so jobs submitted later
+    // run after this one.
+    void asyncAfter(double seconds, std::function<void()> job);
+    // True when called from a job of this queue.
+    bool isCurrent() const;
+
+private:
+    std::string label_;
+    Clock& clock_;
+    QThread thread_;
+    QObject* context_;  // lives in thread_; jobs are queued to it
+};
+
+// Queues `job` to run on the GUI (main) thread and returns at once.
+void postToMain(std::function<void()> job);
+bool isMainThread();
+
+}  // namespace tarvo
