@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "tcontroller/device/commands.h"
+#include "tcontroller/device/frame.h"
+#include "tcontroller/device/hex_dump.h"
+
+namespace tarvo {
+namespace {
+
+// Every short command frame, byte for byte, both senses of each one-byte payload.
+TEST(Commands, ShortFramesByteForByte) {
+    struct Case {
+        const char* name;
+        Bytes frame;
+        Bytes expected;
+    };
+    const Case cases[] = {
+        {"model", Commands::modelRequest(), {0xA9, 0x04, 0x01, 0x00, 0x9E, 0x5D, 0x5C}},
+        {"final step", Commands::finalStepCommand(), {0xA9, 0x04, 0x01, 0x00, 0x9A, 0x61, 0x5C}},
+        {"fw true",
+         Commands::firmwareVersionRequest(true),
+         {0xA9, 0x05, 0x01, 0x00, 0xA0, 0x00, 0x5A, 0x5C}},
+        {"fw false",
+         Commands::firmwareVersionRequest(false),
+         {0xA9, 0x05, 0x01, 0x00, 0xA0, 0x01, 0x59, 0x5C}},
+        {"erase false",
+         Commands::imageEraseCommand(false),
+         {0xA9, 0x05, 0x01, 0x00, 0x98, 0x00, 0x62, 0x5C}},
+        {"erase true",
+         Commands::imageEraseCommand(true),
+         {0xA9, 0x05, 0x01, 0x00, 0x98, 0x01, 0x61, 0x5C}},
+        {"begin",
+         Commands::imageTransferCommand(true),
+         {0xA9, 0x05, 0x01, 0x00, 0x96, 0x00, 0x64, 0x5C}},
+        {"end",
+         Commands::imageTransferCommand(false),
+         {0xA9, 0x05, 0x01, 0x00, 0x96, 0x01, 0x63, 0x5C}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.frame, c.expected) << c.name;
+    }
+}
+
+// Checks the layout of a data frame for `chunk`: header, chunk, checksum, end, trailer.
+void expectDataFrame(const Bytes& chunk) {
+    const auto n = chunk.size();
+    const auto frame = Commands::imageDataFrame(chunk);
+    ASSERT_TRUE(frame) << n;
+    ASSERT_EQ(frame->size(), n + 10);
+    const Bytes header{0xA9,
+                       static_cast<std::uint8_t>(n + 6),
+                       0x01,
+                       0x00,
+                       0x97,
+                       static_cast<std::uint8_t>(n >> 8),
+                       static_cast<std::uint8_t>(n)};
+    EXPECT_EQ(Bytes(frame->begin(), frame->begin() + 7), header);
+    EXPECT_EQ(Bytes(frame->begin() + 7, frame->begin() + 7 + n), chunk);
+    EXPECT_EQ(std::accumulate(frame->begin() + 1, frame->begin() + 8 + n, 0u) % 256, 0u) << n;
+    EXPECT_EQ((*frame)[n + 8], 0x5C);
+    EXPECT_EQ((*frame)[n + 9], 0xFF);
+}
+
+TEST(Commands, DataFrameLayoutForEveryAcceptedLength) {
+    for (std::size_t n = 0; n <= frame::kMaxChunk; ++n) {
+        Bytes chunk(n);
+        std::iota(chunk.begin(), chunk.end(), static_cast<std::uint8_t>(n * 7));
+        expectDataFrame(chunk);
+    }
+    Bytes full(frame::kChunkSize, 0xEE);
+    EXPECT_EQ(Commands::imageDataFrame(full)->size(), frame::kReportSize);
+}
+
+TEST(Commands, DataFrameWorkedExamples) {
+    EXPECT_EQ(*Commands::imageDataFrame(Bytes{}),
+              (Bytes{0xA9, 0x06, 0x01, 0x00, 0x97, 0x00, 0x00, 0x62, 0x5C, 0xFF}));
+    // 07+01+97+01 = A0; a chunk byte of 60 brings the sum to 100: the checksum is 00.
+    EXPECT_EQ(*Commands::imageDataFrame(Bytes{0x60}),
+              (Bytes{0xA9, 0x07, 0x01, 0x00, 0x97, 0x00, 0x01, 0x60, 0x00, 0x5C, 0xFF}));
+}
+
+TEST(Commands, DataFrameRefusesChunksWhoseLenCannotFit) {
+    EXPECT_EQ(Commands::imageDataFrame(Bytes(249, 0x11)).value().at(1), 0xFF);
+    EXPECT_FALSE(Commands::imageDataFrame(Bytes(250, 0x11)));
+    EXPECT_FALSE(Commands::imageDataFrame(nullptr, 3));
+}
+
+TEST(Frame, ChecksumWrapsToZero) {
+    const std::uint8_t sums256[] = {0x80, 0x80};
+    const std::uint8_t sums1FF[] = {0xFF, 0x00, 0x00, 0x00, 0xFF, 0x01};
+    EXPECT_EQ(frame::checksum(sums256, 2), 0x00);
+    EXPECT_EQ(frame::checksum(sums1FF, 6), 0x01);
+    EXPECT_EQ(frame::checksum(nullptr, 0), 0x00);
+}
+
+TEST(HexDump, FourBlanksThenUpperCaseBytes) {
+    EXPECT_EQ(hexDump(Bytes{}), "    ");
+    EXPECT_EQ(hexDump(nullptr, 5), "    ");
+    EXPECT_EQ(hexDump(Bytes{0xA9, 0x04, 0x0F, 0xF0, 0x00, 0x5c}), "    A9 04 0F F0 00 5C ");
+}
+
+}  // namespace
+}  // namespace tarvo
