@@ -1,0 +1,91 @@
+#include "tcontroller/platform/linux/posix_file_system.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+namespace tarvo {
+
+namespace {
+
+// The system's description of an errno value, without strerror's shared buffer.
+std::string errnoText(int err) {
+    return std::generic_category().message(err);
+}
+
+void setError(std::string* error, int err) {
+    if (error != nullptr) {
+        *error = errnoText(err);
+    }
+}
+
+// Writes all of `size` bytes at the current offset, resuming after partial
+// writes and interrupted calls. Returns 0 or the errno of the failure.
+int writeAll(int fd, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        if (n == 0) {
+            return EIO;  // no progress and no error: never loop on it
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool PosixFileSystem::exists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+bool PosixFileSystem::remove(const std::string& path, std::string* error) {
+    if (::unlink(path.c_str()) == 0) {
+        return true;
+    }
+    setError(error, errno);
+    return false;
+}
+
+bool PosixFileSystem::createFile(const std::string& path, const Bytes& contents,
+                                 std::string* error) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        // Nothing was created by us, so nothing is removed.
+        setError(error, errno);
+        return false;
+    }
+    int err = writeAll(fd, contents.data(), contents.size());
+    // Success is reported only once the bytes are on the device: the volume may
+    // be unplugged the moment the controller has read the file.
+    if (err == 0 && ::fsync(fd) != 0) {
+        err = errno;
+    }
+    // Linux releases the descriptor even when close fails, so it is never retried.
+    if (::close(fd) != 0 && err == 0) {
+        err = errno;
+    }
+    if (err != 0) {
+        // Deliberately leave no partial file: a bootloader that found a
+        // truncated FW.bin would flash it as if it were whole.
+        ::unlink(path.c_str());
+        setError(error, err);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tarvo

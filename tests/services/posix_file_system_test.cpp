@@ -1,0 +1,76 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "scratch.h"
+#include "tcontroller/platform/linux/posix_file_system.h"
+
+namespace tarvo {
+namespace {
+
+Bytes readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Every byte value, in a sequence that does not repeat every 256 bytes.
+Bytes pattern(std::size_t size) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 131 + i / 256);
+    }
+    return bytes;
+}
+
+class PosixFileSystemTest : public ::testing::Test {
+  protected:
+    test::ScratchDir dir_;
+    std::string file_ = dir_.path() / "FW.bin";
+    PosixFileSystem fs_;
+    std::string error_;
+};
+
+TEST_F(PosixFileSystemTest, CreateFileWritesExactlyTheBytesAndReplacesOlderFiles) {
+    const Bytes firmware = pattern(300 * 1024 + 7);
+    ASSERT_TRUE(fs_.createFile(file_, firmware, &error_)) << error_;
+    EXPECT_EQ(readFile(file_), firmware);
+    const Bytes shorter = bytesFromString("new firmware");
+    ASSERT_TRUE(fs_.createFile(file_, shorter, &error_)) << error_;
+    EXPECT_EQ(readFile(file_), shorter);
+    ASSERT_TRUE(fs_.createFile(file_, {}, &error_)) << error_;
+    EXPECT_TRUE(fs_.exists(file_));
+    EXPECT_TRUE(readFile(file_).empty());
+}
+
+TEST_F(PosixFileSystemTest, FailuresCarryTheSystemText) {
+    EXPECT_FALSE(fs_.remove(file_, &error_));
+    EXPECT_EQ(error_, "No such file or directory");
+    EXPECT_FALSE(fs_.createFile(dir_.path() / "missing" / "FW.bin", pattern(16), &error_));
+    EXPECT_EQ(error_, "No such file or directory");
+    // A directory in the way is neither replaced nor removed.
+    std::filesystem::create_directory(file_);
+    EXPECT_FALSE(fs_.createFile(file_, pattern(16), &error_));
+    EXPECT_EQ(error_, "Is a directory");
+    EXPECT_TRUE(std::filesystem::is_directory(file_));
+}
+
+TEST_F(PosixFileSystemTest, FullVolumeFailsAndLeavesNoPartialFile) {
+    const std::filesystem::path volume = dir_.path() / "CRP DISABLE";
+    test::TmpfsMount mount(volume, "size=64k");
+    if (!mount.mounted()) {
+        GTEST_SKIP() << mount.reason();
+    }
+    const std::string file = volume / "FW.bin";
+    EXPECT_FALSE(fs_.createFile(file, pattern(256 * 1024), &error_));
+    EXPECT_EQ(error_, "No space left on device");
+    EXPECT_FALSE(fs_.exists(file)) << "a truncated firmware file was left on the volume";
+    // The space is free again: a file that fits is written whole, then removed.
+    ASSERT_TRUE(fs_.createFile(file, pattern(32 * 1024), &error_)) << error_;
+    EXPECT_EQ(readFile(file), pattern(32 * 1024));
+    EXPECT_TRUE(fs_.remove(file, &error_));
+    EXPECT_FALSE(fs_.exists(file));
+}
+
+}  // namespace
+}  // namespace tarvo
