@@ -1,0 +1,178 @@
+#include "tcontroller/catalogue/firmware_names.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+namespace tarvo {
+namespace {
+
+std::string concat(std::string_view a, std::string_view b, std::string_view c = {},
+                   std::string_view d = {}) {
+    std::string out;
+    out.reserve(a.size() + b.size() + c.size() + d.size());
+    out.append(a).append(b).append(c).append(d);
+    return out;
+}
+
+bool keptInQuery(unsigned char c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+        return true;
+    }
+    switch (c) {
+        // unreserved
+        case '-':
+        case '.':
+        case '_':
+        case '~':
+        // sub-delimiters
+        case '!':
+        case '$':
+        case '&':
+        case '\'':
+        case '(':
+        case ')':
+        case '*':
+        case '+':
+        case ',':
+        case ';':
+        case '=':
+        // also allowed in a query
+        case ':':
+        case '@':
+        case '/':
+        case '?':
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::string asciiLower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return out;
+}
+
+bool startsWith(std::string_view s, std::string_view prefix) {
+    return s.starts_with(prefix);
+}
+bool contains(std::string_view s, std::string_view part) {
+    return s.find(part) != std::string_view::npos;
+}
+
+// Drops the first character of a non-empty piece: one UTF-8 sequence (a lead
+// byte and the continuation bytes after it), so a version is never left
+// starting in the middle of a character.
+std::string_view withoutFirstCharacter(std::string_view piece) {
+    std::size_t cut = 1;
+    while (cut < piece.size() && (static_cast<unsigned char>(piece[cut]) & 0xC0) == 0x80) {
+        ++cut;
+    }
+    return piece.substr(std::min(cut, piece.size()));
+}
+
+std::string versionFromFirmwareName(std::string_view name) {
+    std::vector<std::string_view> pieces;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t cut = name.find('_', start);
+        if (cut == std::string_view::npos) {
+            cut = name.size();
+        }
+        if (cut > start) {
+            pieces.push_back(name.substr(start, cut - start));
+        }
+        start = cut + 1;
+    }
+    for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
+        if (asciiLower(pieces[i]) == "fw") {
+            return std::string(withoutFirstCharacter(pieces[i + 1]));
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string historyQueryPrefix(std::string_view base) {
+    return concat(base, kHistoryQueryPath);
+}
+
+std::string historyQueryAddress(std::string_view base, std::string_view model) {
+    return concat(base, kHistoryQueryPath, model);
+}
+
+std::string imageAddress(std::string_view base, std::string_view ver) {
+    return concat(base, kImagePathPrefix, ver, kReleaseFileSuffix);
+}
+
+std::string firmwareAddress(std::string_view base, std::string_view ver) {
+    return concat(base, kFirmwarePathPrefix, ver, kReleaseFileSuffix);
+}
+
+std::string percentEncodeQuery(std::string_view text) {
+    static constexpr std::array<char, 16> kHex{'0', '1', '2', '3', '4', '5', '6', '7',
+                                               '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (keptInQuery(c)) {
+            out.push_back(ch);
+        } else {
+            out.push_back('%');
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0x0F]);
+        }
+    }
+    return out;
+}
+
+std::string localFileName(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string_view last = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    std::string name;
+    name.reserve(last.size());
+    std::size_t start = 0;
+    for (std::size_t hit = last.find(kReleaseFileSuffix); hit != std::string_view::npos;
+         hit = last.find(kReleaseFileSuffix, start)) {
+        name.append(last.substr(start, hit - start));
+        start = hit + kReleaseFileSuffix.size();
+    }
+    name.append(last.substr(start));
+    return name;
+}
+
+std::optional<LocalPair> judgeLocalPair(std::string_view firstPath, std::string_view secondPath) {
+    static constexpr std::string_view kPrefix = "tarvo remote_";
+    static constexpr std::string_view kFirmwareMark = "_fw_";
+    static constexpr std::string_view kImageMark = "_img_";
+
+    const std::string names[2] = {localFileName(firstPath), localFileName(secondPath)};
+    const std::string a = asciiLower(names[0]);
+    const std::string b = asciiLower(names[1]);
+
+    const bool bothPrefixed = startsWith(a, kPrefix) && startsWith(b, kPrefix);
+    const bool firmwareThenImage = contains(a, kFirmwareMark) && contains(b, kImageMark);
+    const bool imageThenFirmware = contains(a, kImageMark) && contains(b, kFirmwareMark);
+    if (!bothPrefixed || !(firmwareThenImage || imageThenFirmware)) {
+        return std::nullopt;
+    }
+
+    // The first file is the firmware file when its name has the firmware mark,
+    // except when the pair is only valid the other way round (the first name
+    // holds both marks, the second only "_fw_"): then the roles follow the
+    // marks, so a file named as firmware is never sent as the image.
+    LocalPair pair;
+    pair.firmwareIndex = firmwareThenImage ? 0 : 1;
+    pair.imageIndex = 1 - pair.firmwareIndex;
+    pair.version = versionFromFirmwareName(names[pair.firmwareIndex]);
+    return pair;
+}
+
+}  // namespace tarvo

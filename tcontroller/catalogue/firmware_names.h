@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tarvo {
+
+// Paths on the firmware server, appended to its base address ("http://" + host).
+inline constexpr std::string_view kHistoryQueryPath =
+    "/check_fota.php?action=history&production=controller&p_type=";
+inline constexpr std::string_view kImagePathPrefix = "/FOTA/firmware/Controller/T/Img_V";
+inline constexpr std::string_view kFirmwarePathPrefix = "/FOTA/firmware/Controller/T/FW_V";
+inline constexpr std::string_view kReleaseFileSuffix = ".bin";
+
+// The history query address without the model: base + query path.
+std::string historyQueryPrefix(std::string_view base);
+// The full history query address for a model designation ("T").
+std::string historyQueryAddress(std::string_view base, std::string_view model);
+// Addresses of a release's image and firmware files. The version is inserted
+// exactly as given: no trimming, no percent-encoding.
+std::string imageAddress(std::string_view base, std::string_view ver);
+std::string firmwareAddress(std::string_view base, std::string_view ver);
+
+// Percent-encodes text for the query component of an address: unreserved
+// characters, sub-delimiters, ':', '@', '/' and '?' stay; every other byte
+// (the space, '%' and non-ASCII UTF-8 bytes among them) becomes %XX in
+// upper-case hexadecimal.
+std::string percentEncodeQuery(std::string_view text);
+
+// The name by which a local file is judged: the last component of its path
+// with every ".bin" removed (one left-to-right pass, case-sensitive).
+std::string localFileName(std::string_view path);
+
+// The verdict on two local files picked together.
+struct LocalPair {
+    std::size_t firmwareIndex = 0;  // 0: the first path, 1: the second
+    std::size_t imageIndex = 1;
+    std::string version;  // from the firmware file's name; may be empty
+    bool operator==(const LocalPair&) const = default;
+};
+
+// Judges a pair of picked files by their names (tests on the ASCII lower-cased
+// names): both must begin with "tarvo remote_", and one must contain "_fw_"
+// while the other contains "_img_"; any other pair is rejected (nullopt).
+// The first file is the firmware file when its name contains "_fw_" and the
+// second's contains "_img_", else the second is; so the firmware file's name
+// always has "_fw_" and the image file's "_img_". The version comes from the firmware file's name
+// as written: cut at '_' (empty pieces dropped), the piece after the first "fw" piece (any case)
+// that has one, without its first character; empty when there is none.
+std::optional<LocalPair> judgeLocalPair(std::string_view firstPath, std::string_view secondPath);
+
+}  // namespace tarvo

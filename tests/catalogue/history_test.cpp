@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tcontroller/catalogue/history.h"
+
+namespace tarvo {
+namespace {
+
+using Records = std::vector<Util::Histoty>;
+
+struct ReplyCase {
+    std::string name;
+    std::string reply;
+    Records taken;   // takeHistoryItems, reply order
+    Records sorted;  // after sortNewestFirst
+};
+
+void PrintTo(const ReplyCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class HistoryReplyTest : public ::testing::TestWithParam<ReplyCase> {};
+
+TEST_P(HistoryReplyTest, TakesAndOrders) {
+    const ReplyCase& c = GetParam();
+    Records records = takeHistoryItems(c.reply);
+    EXPECT_EQ(records, c.taken);
+    sortNewestFirst(records);
+    EXPECT_EQ(records, c.sorted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, HistoryReplyTest,
+    ::testing::Values(
+        ReplyCase{"ThreeQuotedItems",
+                  R"("1.3:2020-01-15","1.2:2019-10-22","1.1:2019-06-30")",
+                  {{"1.3", "2020-01-15"}, {"1.2", "2019-10-22"}},
+                  {{"1.3", "2020-01-15"}, {"1.2", "2019-10-22"}}},
+        ReplyCase{"ReverseOrder",
+                  "1.2:2019-10-22,1.3:2020-01-15",
+                  {{"1.2", "2019-10-22"}, {"1.3", "2020-01-15"}},
+                  {{"1.3", "2020-01-15"}, {"1.2", "2019-10-22"}}},
+        ReplyCase{"ThirdItemNeverRead",
+                  "1.1:a,1.0:b,9.9:c",
+                  {{"1.1", "a"}, {"1.0", "b"}},
+                  {{"1.1", "a"}, {"1.0", "b"}}},
+        ReplyCase{"EqualKeysKeepReplyOrder",
+                  "1.2:a,1.2.0:b",
+                  {{"1.2", "a"}, {"1.2.0", "b"}},
+                  {{"1.2", "a"}, {"1.2.0", "b"}}},
+        ReplyCase{"EmptyPiecesBetweenCommas",
+                  "1.1:x,,,1.0:y,",
+                  {{"1.1", "x"}, {"1.0", "y"}},
+                  {{"1.1", "x"}, {"1.0", "y"}}},
+        ReplyCase{"LeadingCommasAndColons", ",,::1.1::x::,", {{"1.1", "x"}}, {{"1.1", "x"}}},
+        ReplyCase{"Empty", "", {}, {}}, ReplyCase{"CommasOnly", ",,,", {}, {}},
+        ReplyCase{"QuotesAndCommasOnly", R"(",""",")", {}, {}},
+        ReplyCase{"TrailingLineFeedKeptInDate",
+                  "1.3:2020-01-15,1.2:2019-10-22\n",
+                  {{"1.3", "2020-01-15"}, {"1.2", "2019-10-22\n"}},
+                  {{"1.3", "2020-01-15"}, {"1.2", "2019-10-22\n"}}},
+        ReplyCase{"LineFeedBeforeVersionLosesFirstPlace",
+                  "1.1:a,\n2.0:b",
+                  {{"1.1", "a"}, {"\n2.0", "b"}},
+                  {{"1.1", "a"}, {"\n2.0", "b"}}},
+        ReplyCase{"LineFeedSeparatedIsOneItem",
+                  "1.3:2020-01-15\n1.2:2019-10-22\n",
+                  {{"1.3", "2020-01-15\n1.2"}},
+                  {{"1.3", "2020-01-15\n1.2"}}},
+        ReplyCase{"MalformedItemsSkippedNotCounted",
+                  "1.4,:::,1.3:,\"\":\"\",1.2:a,1.1:b,1.0:c",
+                  {{"1.2", "a"}, {"1.1", "b"}},
+                  {{"1.2", "a"}, {"1.1", "b"}}},
+        ReplyCase{"ThirdFieldsIgnored",
+                  "1.0:d1:extra:more,1.1:d2:x",
+                  {{"1.0", "d1"}, {"1.1", "d2"}},
+                  {{"1.1", "d2"}, {"1.0", "d1"}}},
+        ReplyCase{"QuotesInsideFieldsDeleted",
+                  R"(1"."3:20"20,"1.":"2":)",
+                  {{"1.3", "2020"}, {"1.", "2"}},
+                  {{"1.3", "2020"}, {"1.", "2"}}},
+        ReplyCase{"QuoteBetweenColonsLeavesNoField", "1.0:\":x", {{"1.0", "x"}}, {{"1.0", "x"}}},
+        ReplyCase{"WhitespaceAndCarriageReturnKept",
+                  " 1.1 : d \r\n,2.0\t:\te",
+                  {{" 1.1 ", " d \r\n"}, {"2.0\t", "\te"}},
+                  {{"2.0\t", "\te"}, {" 1.1 ", " d \r\n"}}}),
+    [](const auto& info) { return info.param.name; });
+
+// Reads the reply the long way round (delete every quote, split, split) to
+// check the single-pass reader against, for any item limit.
+std::vector<std::string> splitDroppingEmpty(const std::string& s, char sep) {
+    std::vector<std::string> pieces(1);
+    for (char c : s) {
+        if (c != sep) {
+            pieces.back().push_back(c);
+        } else if (!pieces.back().empty()) {
+            pieces.emplace_back();
+        }
+    }
+    if (pieces.back().empty()) {
+        pieces.pop_back();
+    }
+    return pieces;
+}
+
+Records referenceItems(std::string reply, std::size_t maxItems) {
+    std::erase(reply, '"');
+    Records out;
+    for (const std::string& item : splitDroppingEmpty(reply, ',')) {
+        const auto fields = splitDroppingEmpty(item, ':');
+        if (out.size() < maxItems && fields.size() >= 2) {
+            out.push_back({fields[0], fields[1]});
+        }
+    }
+    return out;
+}
+
+TEST(HistoryReply, MatchesQuoteDeletingReferenceOnMixedReplies) {
+    // Every reply over a small alphabet up to length 7, so quotes, colons and
+    // commas land in every position relative to each other.
+    const std::string alphabet = "1\":,x";
+    std::vector<std::string> replies{""};
+    for (int len = 1; len <= 7; ++len) {
+        std::vector<std::string> longer;
+        for (const std::string& r : replies) {
+            for (char c : alphabet)
+                longer.push_back(r + c);
+        }
+        replies = std::move(longer);
+        for (const std::string& r : replies) {
+            for (std::size_t max : {0u, 1u, 2u, 3u}) {
+                ASSERT_EQ(takeHistoryItems(r, max), referenceItems(r, max))
+                    << "reply: " << r << " max: " << max;
+            }
+        }
+    }
+}
+
+TEST(HistoryReply, StableSortKeepsReplyOrderAmongEqualKeys) {
+    Records records{{"1.0", "a"}, {"2.0", "b"}, {"1.0.0", "c"}, {"2", "d"}, {"x", "e"}};
+    sortNewestFirst(records);
+    EXPECT_EQ(records,
+              (Records{{"2.0", "b"}, {"2", "d"}, {"1.0", "a"}, {"1.0.0", "c"}, {"x", "e"}}));
+}
+
+}  // namespace
+}  // namespace tarvo
