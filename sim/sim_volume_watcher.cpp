@@ -1,0 +1,92 @@
+#include "sim/sim_volume_watcher.h"
+
+#include <QString>
+#include <QVariantMap>
+
+namespace tarvo::sim {
+
+SimVolumeWatcher::~SimVolumeWatcher() {
+    stop();
+}
+
+bool SimVolumeWatcher::start() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (running_) {
+        return true;
+    }
+    running_ = true;
+    thread_ = std::thread([this] { run(); });
+    return true;
+}
+
+void SimVolumeWatcher::stop() {
+    std::thread finished;
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        running_ = false;
+        events_.clear();
+        finished = std::move(thread_);
+    }
+    wake_.notify_all();
+    if (finished.joinable()) {
+        // A handler that stops its own watcher cannot join itself.
+        if (finished.get_id() == std::this_thread::get_id()) {
+            finished.detach();
+        } else {
+            finished.join();
+        }
+    }
+    delivered_.notify_all();
+}
+
+void SimVolumeWatcher::announceMount(const std::string& path) {
+    announce(true, path);
+}
+
+void SimVolumeWatcher::announceUnmount(const std::string& path) {
+    announce(false, path);
+}
+
+void SimVolumeWatcher::announce(bool mounted, const std::string& path) {
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (!running_) {
+            return;
+        }
+        events_.push_back(Event{mounted, path});
+    }
+    wake_.notify_one();
+}
+
+bool SimVolumeWatcher::waitUntilDelivered(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    return delivered_.wait_for(hold, timeout, [this] { return events_.empty() && !delivering_; });
+}
+
+void SimVolumeWatcher::run() {
+    std::unique_lock<std::mutex> hold(mutex_);
+    for (;;) {
+        wake_.wait(hold, [this] { return !running_ || !events_.empty(); });
+        if (!running_) {
+            return;
+        }
+        Event event = std::move(events_.front());
+        events_.pop_front();
+        delivering_ = true;
+        hold.unlock();
+
+        QVariantMap info;
+        info.insert(QStringLiteral("NSDevicePath"), QString::fromStdString(event.path));
+        if (event.mounted) {
+            emit didMount(info);
+        } else {
+            emit didUnmount(info);
+        }
+
+        hold.lock();
+        delivering_ = false;
+        delivered_.notify_all();
+    }
+}
+
+}  // namespace tarvo::sim

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "tcontroller/platform/volume_watcher.h"
+
+namespace tarvo::sim {
+
+// A volume watcher fed by the simulator instead of the kernel's mount table.
+// The virtual controller announces the mounts and unmounts of its bootloader
+// volume; the watcher emits didMount / didUnmount {"NSDevicePath": path} from a
+// thread of its own, in announcement order, like a real watcher. Announcements
+// made while the watcher is not started are dropped, as a real watcher does not
+// see what happened before it began watching.
+class SimVolumeWatcher : public VolumeWatcher {
+    Q_OBJECT
+  public:
+    SimVolumeWatcher() = default;
+    ~SimVolumeWatcher() override;  // stops the thread
+
+    bool start() override;
+    // Stops the thread; announcements not yet delivered are dropped.
+    void stop() override;
+
+    // Safe from any thread; returns at once.
+    void announceMount(const std::string& path);
+    void announceUnmount(const std::string& path);
+
+    // Waits until every announcement so far has been delivered (its handlers
+    // have returned). False on timeout.
+    bool waitUntilDelivered(std::chrono::milliseconds timeout);
+
+  private:
+    struct Event {
+        bool mounted;
+        std::string path;
+    };
+    void announce(bool mounted, const std::string& path);
+    void run();
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable delivered_;
+    std::deque<Event> events_;
+    bool running_ = false;
+    bool delivering_ = false;
+    std::thread thread_;
+};
+
+}  // namespace tarvo::sim

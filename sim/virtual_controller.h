@@ -1,0 +1,332 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tcontroller/platform/bytes.h"
+#include "tcontroller/platform/hid_monitor.h"
+
+// The controller's side of the wire: a simulated remote controller behind the
+// HidMonitor interface. It is written independently of the tool's own frame code
+// so that it catches the tool's mistakes instead of sharing them.
+namespace tarvo::sim {
+
+class SimVolumeWatcher;
+class SimLoop;
+
+// What a recorded protocol violation is about.
+enum class ViolationKind {
+    reportType,  // the write was not an output report
+    reportId,    // report ID argument not 01, or not equal to the frame's byte 2
+    size,        // shorter than the smallest frame (7 bytes) or longer than one report
+    startByte,   // byte 0 not A9
+    length,      // LEN does not match the frame's length
+    header,      // bytes 2, 3 not 01 00
+    checksum,    // CK wrong
+    endByte,     // end byte not 5C
+    trailer,     // data frame without the FF trailer
+    command,     // unknown command code
+    payload,     // wrong payload for the command
+    order,       // out of the order erase -> begin -> data* -> end (-> final step)
+    chunk,       // chunk length field wrong, or a short chunk that is not the last
+    firmware,    // FW.bin on the bootloader volume is not a valid firmware file
+};
+
+const char* violationKindName(ViolationKind kind);
+
+struct Violation {
+    ViolationKind kind;
+    std::string description;
+};
+
+// What a well-formed frame asks the controller to do.
+enum class Command { none, modelRequest, versionRequest, erase, begin, data, end, finalStep };
+
+// Checks host-to-controller frames strictly, one at a time, and follows the
+// image transfer: erase -> begin -> data* -> end. A frame that breaks a
+// structural rule is counted as a violation and dropped (Command::none). Not
+// thread-safe: the owner serialises calls.
+class FrameChecker {
+  public:
+    static constexpr std::size_t kReportSize = 64;
+    static constexpr std::size_t kChunkSize = 54;
+
+    // Takes one written report. Never reads outside [bytes, bytes + length).
+    Command take(int reportType, std::uint8_t reportId, const std::uint8_t* bytes,
+                 std::size_t length);
+    // The controller left the bus: a transfer in progress is abandoned (a
+    // complete image stays in flash).
+    void abandonTransfer();
+    void addViolation(ViolationKind kind, std::string description);
+
+    const std::vector<Violation>& violations() const { return violations_; }
+    // Image bytes received since the latest begin.
+    const Bytes& image() const { return image_; }
+    // Data frames taken since the latest begin.
+    std::size_t dataFrames() const { return dataFrames_; }
+    // Frames taken per command since construction.
+    std::size_t count(Command command) const;
+    // An end of image followed a begin and data frames, and no erase since.
+    bool imageComplete() const { return state_ == State::complete; }
+
+  private:
+    enum class State { idle, erased, receiving, complete };
+
+    bool checkStructure(int reportType, std::uint8_t reportId, const std::uint8_t* bytes,
+                        std::size_t length);
+    Command interpret(const std::uint8_t* bytes, std::size_t length);
+    Command takeData(const std::uint8_t* bytes, std::size_t length);
+    Command takeEnd();
+
+    State state_ = State::idle;
+    Bytes image_;
+    std::size_t dataFrames_ = 0;
+    bool lastChunkShort_ = false;
+    std::size_t counts_[8] = {};
+    std::vector<Violation> violations_;
+};
+
+// The bootloader's mass-storage volume: a directory the simulator owns, or a
+// real tmpfs mount. Watches its root with inotify for FW.bin being closed after
+// writing. Not thread-safe: the owner serialises calls.
+class BootloaderVolume {
+  public:
+    // Creates a private base directory (for the default volume path) and the
+    // inotify descriptor. Throws std::runtime_error when either fails.
+    BootloaderVolume();
+    ~BootloaderVolume();  // unmounts and removes what it created
+    BootloaderVolume(const BootloaderVolume&) = delete;
+    BootloaderVolume& operator=(const BootloaderVolume&) = delete;
+
+    // Directory mode (the default): the volume is a directory at `path`, created
+    // at mount (it must then be absent or empty) and removed at unmount.
+    void useDirectory(const std::string& path);
+    // tmpfs mode: a tmpfs of `sizeBytes` is mounted at `mountPoint` (created when
+    // missing). A small size simulates a full volume.
+    void useTmpfs(const std::string& mountPoint, std::size_t sizeBytes);
+    const std::string& path() const { return path_; }
+    bool isTmpfs() const { return tmpfs_; }
+    bool isMounted() const { return mounted_; }
+
+    // Mounts the volume, empty or holding an old "firmware.bin".
+    bool mount(bool withOldFirmware, std::string* error);
+    void unmount();
+
+    int notifyFd() const { return notifyFd_; }
+    // Drains the inotify queue; true when FW.bin was closed after writing.
+    bool firmwareWritten();
+    // FW.bin, whole, or absent when it is missing, unreadable or implausibly large.
+    std::optional<Bytes> readFirmware() const;
+
+    // Whether this process may mount a tmpfs; otherwise `reason` says why not.
+    static bool canMountTmpfs(std::string* reason);
+
+  private:
+    std::string baseDir_;
+    std::string path_;
+    bool tmpfs_ = false;
+    std::size_t tmpfsSize_ = 0;
+    bool mounted_ = false;
+    bool createdMountPoint_ = false;
+    int notifyFd_ = -1;
+    int watch_ = -1;
+};
+
+// Delays of the simulated controller's reactions.
+struct VirtualControllerTimings {
+    // Write of a request -> its reply. Never zero in effect: a reply goes out
+    // only after the write has returned.
+    std::chrono::milliseconds reply{2};
+    // Final-step command -> the controller leaves the HID bus.
+    std::chrono::milliseconds leaveHid{5};
+    // Left the HID bus -> bootloader volume mounted.
+    std::chrono::milliseconds mount{20};
+    // FW.bin complete -> volume unmounted (the bootloader flashing).
+    std::chrono::milliseconds flash{200};
+    // Volume unmounted -> back on the HID bus with the new firmware.
+    std::chrono::milliseconds reconnect{50};
+};
+
+class VirtualController;
+
+// The device record of the virtual controller: a new one per attach. Writes
+// through a record that has left the bus return kHIDReturnError.
+class VirtualDevice final : public HIDDevice {
+  public:
+    VirtualDevice(VirtualController* owner, int serial);
+    int setReport(int reportType, std::uint8_t reportId, const std::uint8_t* bytes,
+                  std::size_t length) override;
+    std::string name() const override;
+
+  private:
+    friend class VirtualController;
+    void orphan();  // the controller is being destroyed
+
+    std::mutex mutex_;  // guards owner_ against the controller's destruction
+    VirtualController* owner_;
+    const int serial_;
+};
+
+// A remote controller on a virtual HID bus. start() runs its event loop (the
+// "monitor thread") until stop(); every notification — connected, disconnected
+// and the identification replies — is emitted from that thread. The bus and the
+// configuration may be changed from any thread at any time.
+class VirtualController : public HidMonitor {
+    Q_OBJECT
+  public:
+    VirtualController();
+    // The loop must have returned (stop() and join the thread that ran start()).
+    ~VirtualController() override;
+
+    void start() override;
+    void stop() override;
+
+    // --- bus ---
+    // Attaches the controller, running its firmware. Before start() it counts as
+    // already attached and is reported when start() begins.
+    void plug();
+    // Detaches it: leaves the HID bus, or unmounts the bootloader volume.
+    void unplug();
+    // Attaches the controller already in bootloader mode: it mounts its volume
+    // (at once, or when start() begins) and waits for FW.bin.
+    void startInBootloader();
+
+    // --- configuration ---
+    void setModel(char model);                       // default 'T'
+    void setVersionChars(const std::string& chars);  // default "110"; three characters
+    // One report per millisecond, like a full-speed interrupt endpoint.
+    void setPacing(bool on);
+    // Simulator chatter on standard error.
+    void setVerbose(bool on);
+    void setTimings(const VirtualControllerTimings& timings);
+    // Where mounts and unmounts are announced (may be null: not announced).
+    void setVolumeWatcher(SimVolumeWatcher* watcher);
+    void useDirectoryVolume(const std::string& path);
+    void useTmpfsVolume(const std::string& mountPoint, std::size_t sizeBytes = 1u << 20);
+    // The volume appears holding an old "firmware.bin" (default: empty).
+    void setOldFirmwareOnVolume(bool on);
+    // After the final step the controller enters its bootloader but never mounts.
+    void setMountAfterFinalStep(bool on);
+    // The volume goes away again right after it was announced, before anything
+    // could be written.
+    void setUnmountBeforeWrite(bool on);
+
+    // --- faults ---
+    // Data frames 0 .. n-1 after the latest begin are taken; from data frame n on
+    // every write returns kHIDReturnError.
+    void failWritesAfterDataFrames(std::size_t n);
+    // Data frame k (from 0, after the latest begin) is not taken: the controller
+    // leaves the bus instead and the write returns kHIDReturnError.
+    void unplugAtDataFrame(std::size_t k);
+    // The erase command is taken, then the controller leaves the bus.
+    void unplugAfterErase();
+    // Identification requests are taken but never answered.
+    void setNeverReply(bool on);
+    void clearFaults();
+
+    // --- observations ---
+    std::string volumePath() const;
+    std::vector<Violation> violations() const;
+    std::size_t violationCount() const;
+    std::size_t violationCount(ViolationKind kind) const;
+    Bytes receivedImage() const;
+    std::size_t dataFrameCount() const;
+    std::size_t frameCount(Command command) const;
+    bool imageComplete() const;
+    std::optional<Bytes> receivedFirmware() const;
+    std::string versionChars() const;
+    bool isOnHid() const;  // attached and its connected notification delivered
+    bool isBootloaderMounted() const;
+    std::size_t connectedNotifications() const;
+    std::size_t disconnectedNotifications() const;
+    std::size_t repliesSent() const;
+    // How often the bootloader volume was mounted.
+    std::size_t mountCount() const;
+
+    // --- waiting (for tests); each returns false on timeout ---
+    using Timeout = std::chrono::milliseconds;
+    bool waitUntil(const std::function<bool()>& condition, Timeout timeout);
+    bool waitUntilConnected(Timeout timeout = Timeout(5000));
+    bool waitUntilDisconnected(Timeout timeout = Timeout(5000));
+    bool waitUntilBootloaderMounted(Timeout timeout = Timeout(5000));
+    bool waitUntilUnmounted(Timeout timeout = Timeout(5000));
+    bool waitUntilFirmwareReceived(Timeout timeout = Timeout(5000));
+    // Back on HID after a valid firmware file was taken.
+    bool waitUntilBackOnHid(Timeout timeout = Timeout(5000));
+    bool waitUntilViolations(std::size_t count, Timeout timeout = Timeout(5000));
+    bool waitUntilReplies(std::size_t count, Timeout timeout = Timeout(5000));
+
+  private:
+    friend class VirtualDevice;
+    enum class Mode { off, hid, bootloader };
+
+    int receive(VirtualDevice* device, int reportType, std::uint8_t reportId,
+                const std::uint8_t* bytes, std::size_t length);
+    void waitForSlot();
+
+    // Loop-thread steps. `epoch` is the bus epoch the step was scheduled in;
+    // a plug or unplug since then cancels it.
+    void attach(unsigned epoch);
+    void emitDisconnected(HIDDevicePtr device);
+    void sendReply(const std::weak_ptr<VirtualDevice>& to, Bytes reply);
+    void leaveForBootloader(unsigned epoch);
+    void mountVolume(unsigned epoch);
+    void onVolumeEvent();
+    void finishFlash(unsigned epoch);
+    std::shared_ptr<VirtualDevice> detachLocked();
+    void unmountLocked();
+    void changedLocked();
+    void chatter(const std::string& line) const;
+    Bytes modelReplyLocked() const;
+    Bytes versionReplyLocked() const;
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    unsigned long generation_ = 0;
+
+    std::unique_ptr<SimLoop> loop_;
+    BootloaderVolume volume_;
+    FrameChecker checker_;
+
+    Mode mode_ = Mode::off;
+    unsigned epoch_ = 0;
+    std::shared_ptr<VirtualDevice> current_;
+    std::vector<std::weak_ptr<VirtualDevice>> issued_;
+    int serials_ = 0;
+    bool connectedNotified_ = false;
+    std::size_t connectedCount_ = 0;
+    std::size_t disconnectedCount_ = 0;
+    std::size_t repliesSent_ = 0;
+    std::size_t mountCount_ = 0;
+    bool flashing_ = false;
+    bool backAfterFirmware_ = false;
+    std::optional<Bytes> receivedFirmware_;
+
+    char model_ = 'T';
+    std::string versionChars_ = "110";
+    bool pacing_ = false;
+    bool verbose_ = false;
+    VirtualControllerTimings timings_;
+    SimVolumeWatcher* watcher_ = nullptr;
+    bool oldFirmware_ = false;
+    bool mountAfterFinalStep_ = true;
+    bool unmountBeforeWrite_ = false;
+    std::optional<std::size_t> failAfterData_;
+    bool writesFailing_ = false;
+    std::optional<std::size_t> unplugAtData_;
+    bool unplugAfterErase_ = false;
+    bool neverReply_ = false;
+
+    std::mutex paceMutex_;
+    std::chrono::steady_clock::time_point nextSlot_{};
+};
+
+}  // namespace tarvo::sim

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tcontroller/platform/bytes.h"
+#include "tcontroller/platform/hid_monitor.h"
+
+struct hid_device_;
+struct udev_monitor;
+
+namespace tarvo {
+
+// One attached controller, as handed to the tool. Writes go through an hidapi
+// handle held by shared ownership: a write that took the handle before the
+// device was detached keeps it open until the write returns.
+class HidapiDevice final : public HIDDevice {
+  public:
+    HidapiDevice(std::string path, std::shared_ptr<hid_device_> handle);
+
+    // The controller uses no numbered reports, so on the wire the report number
+    // is 0: hidapi is given one leading 00 byte followed by the whole frame, with
+    // no padding to the report size. `reportId` (the frame's byte 2) stays in the
+    // signature of the platform call but does not reach the wire. Only output
+    // reports are supported. Returns kHIDReturnSuccess when hidapi took the whole
+    // report, else kHIDReturnError (also after the device was detached).
+    int setReport(int reportType, std::uint8_t reportId, const std::uint8_t* bytes,
+                  std::size_t length) override;
+    // The hidraw device node, e.g. "/dev/hidraw3".
+    std::string name() const override { return path_; }
+
+    // The device has gone: later writes fail; the handle closes once the last
+    // write in progress has returned.
+    void detach();
+
+  private:
+    const std::string path_;
+    std::mutex stateMutex_;  // guards handle_
+    std::shared_ptr<hid_device_> handle_;
+    std::mutex writeMutex_;  // one hidapi call per handle at a time
+};
+
+// Watches the HID bus with hidapi (hidraw backend) and libudev.
+//
+// start() runs on the calling thread until stop(): it enumerates matching
+// devices (reporting those already attached as connected), then sleeps in
+// poll() on a udev monitor of the "hidraw" subsystem, an eventfd for stop() and
+// an eventfd for input reports. Each open device has a reader thread of its own
+// (hidapi offers no descriptor to poll) that reads with a 250 ms timeout and
+// hands every input report to the monitor thread through a queue. So all three
+// notifications — connected, disconnected and data — are emitted on the thread
+// that called start(), data in arrival order; a reply can never be handled
+// while the tool's connect handler is still running on that thread.
+//
+// Each device is opened twice: one handle for writes (in the HidapiDevice
+// record) and one for the reader thread, because hidapi's per-handle state is
+// not safe for a read and a write at the same time.
+class HidapiMonitor final : public HidMonitor {
+    Q_OBJECT
+  public:
+    HidapiMonitor(std::vector<HIDMonitorData> filters, int reportSize);
+    ~HidapiMonitor() override;
+
+    void start() override;
+    void stop() override;
+
+  private:
+    struct Held;
+    struct Input {
+        std::shared_ptr<HidapiDevice> device;
+        Bytes data;
+        bool failed = false;  // the read failed: the device has gone
+    };
+
+    void reconcile();
+    void open(const std::string& path);
+    void release(const std::string& path, bool notify);
+    void deliverInput();
+    void handleUdevEvents(udev_monitor* monitor);
+    void readLoop(Held* held);
+    bool waitForStop(int milliseconds);
+
+    const std::vector<HIDMonitorData> filters_;
+    const std::size_t reportSize_;
+    int stopFd_ = -1;
+    int inputFd_ = -1;
+    std::atomic<bool> stopRequested_{false};
+
+    // Monitor thread only.
+    std::map<std::string, std::unique_ptr<Held>> held_;
+    std::set<std::string> unopenable_;
+
+    std::mutex inputMutex_;
+    std::deque<Input> input_;
+};
+
+// Builds the Linux HID monitor.
+HidMonitorFactory hidapiMonitorFactory();
+
+}  // namespace tarvo

@@ -1,0 +1,183 @@
+#pragma once
+
+#include <QObject>
+#include <QVariantMap>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/sim_volume_watcher.h"
+#include "sim/virtual_controller.h"
+#include "tcontroller/platform/bytes.h"
+#include "tcontroller/platform/hid_monitor.h"
+
+// Frames built by hand, byte by byte, independently of the tool's builders.
+namespace frames {
+
+inline tarvo::Bytes frame(std::uint8_t cmd, const tarvo::Bytes& payload, bool trailer = false) {
+    tarvo::Bytes f{0xA9, static_cast<std::uint8_t>(payload.size() + 4), 0x01, 0x00, cmd};
+    f.insert(f.end(), payload.begin(), payload.end());
+    unsigned sum = 0;
+    for (std::size_t i = 1; i < f.size(); ++i) {
+        sum += f[i];
+    }
+    f.push_back(static_cast<std::uint8_t>((256 - sum % 256) % 256));
+    f.push_back(0x5C);
+    if (trailer) {
+        f.push_back(0xFF);
+    }
+    return f;
+}
+
+inline tarvo::Bytes model() {
+    return frame(0x9E, {});
+}
+inline tarvo::Bytes version() {
+    return frame(0xA0, {0x00});
+}
+inline tarvo::Bytes erase() {
+    return frame(0x98, {0x00});
+}
+inline tarvo::Bytes begin() {
+    return frame(0x96, {0x00});
+}
+inline tarvo::Bytes end() {
+    return frame(0x96, {0x01});
+}
+inline tarvo::Bytes finalStep() {
+    return frame(0x9A, {});
+}
+
+inline tarvo::Bytes data(const std::uint8_t* chunk, std::size_t n) {
+    tarvo::Bytes payload{static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n & 0xFF)};
+    payload.insert(payload.end(), chunk, chunk + n);
+    return frame(0x97, payload, true);
+}
+
+// The whole transfer of an image: erase, begin, 54-byte chunks, the final
+// (possibly empty) chunk, end.
+inline std::vector<tarvo::Bytes> transfer(const tarvo::Bytes& image) {
+    std::vector<tarvo::Bytes> out{erase(), begin()};
+    std::size_t at = 0;
+    for (; at + 54 <= image.size(); at += 54) {
+        out.push_back(data(image.data() + at, 54));
+    }
+    out.push_back(data(image.data() + at, image.size() - at));
+    out.push_back(end());
+    return out;
+}
+
+}  // namespace frames
+
+// A notification as the tool would see it, with the thread it arrived on.
+struct Event {
+    enum Type { connected, disconnected, data, mount, unmount } type;
+    tarvo::HIDDevicePtr device;
+    tarvo::Bytes bytes;
+    std::string path;
+    std::thread::id thread;
+};
+
+// Runs a virtual controller's loop on a thread of its own, with a simulated
+// volume watcher, and records every notification (direct connections, so no
+// event loop is needed).
+class ControllerRun {
+  public:
+    ControllerRun() {
+        using tarvo::HidMonitor;
+        auto device = [](const QVariant& o) {
+            return o.toMap().value(QStringLiteral("device")).value<tarvo::HIDDevicePtr>();
+        };
+        QObject::connect(
+            &vc, &HidMonitor::HIDDeviceConnected, &vc,
+            [this, device](const QVariant& o) {
+                add({Event::connected, device(o), {}, {}, {}});
+            },
+            Qt::DirectConnection);
+        QObject::connect(
+            &vc, &HidMonitor::HIDDeviceDisconnected, &vc,
+            [this, device](const QVariant& o) {
+                add({Event::disconnected, device(o), {}, {}, {}});
+            },
+            Qt::DirectConnection);
+        QObject::connect(
+            &vc, &HidMonitor::HIDDeviceDataReceived, &vc,
+            [this](const QVariant& o) {
+                const QByteArray d = o.toMap().value(QStringLiteral("data")).toByteArray();
+                add({Event::data, nullptr, tarvo::Bytes(d.begin(), d.end()), {}, {}});
+            },
+            Qt::DirectConnection);
+        auto path = [](const QVariant& o) {
+            return o.toMap().value(QStringLiteral("NSDevicePath")).toString().toStdString();
+        };
+        QObject::connect(
+            &watcher, &tarvo::VolumeWatcher::didMount, &watcher,
+            [this, path](const QVariant& o) {
+                add({Event::mount, nullptr, {}, path(o), {}});
+            },
+            Qt::DirectConnection);
+        QObject::connect(
+            &watcher, &tarvo::VolumeWatcher::didUnmount, &watcher,
+            [this, path](const QVariant& o) {
+                add({Event::unmount, nullptr, {}, path(o), {}});
+            },
+            Qt::DirectConnection);
+        vc.setVolumeWatcher(&watcher);
+    }
+    ~ControllerRun() {
+        vc.stop();
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        watcher.stop();
+    }
+
+    void run() {
+        watcher.start();
+        thread_ = std::thread([this] { vc.start(); });
+    }
+
+    std::vector<Event> events() {
+        std::lock_guard<std::mutex> hold(mutex_);
+        return events_;
+    }
+    std::vector<Event> eventsOf(Event::Type type) {
+        std::vector<Event> out;
+        for (auto& e : events()) {
+            if (e.type == type) {
+                out.push_back(e);
+            }
+        }
+        return out;
+    }
+    tarvo::HIDDevicePtr lastConnected() {
+        auto all = eventsOf(Event::connected);
+        return all.empty() ? nullptr : all.back().device;
+    }
+    // Plugs the controller in and waits for its record.
+    tarvo::HIDDevicePtr plugAndWait() {
+        vc.plug();
+        return vc.waitUntilConnected() ? lastConnected() : nullptr;
+    }
+
+    tarvo::sim::SimVolumeWatcher watcher;
+    tarvo::sim::VirtualController vc;
+
+  private:
+    void add(Event e) {
+        e.thread = std::this_thread::get_id();
+        std::lock_guard<std::mutex> hold(mutex_);
+        events_.push_back(std::move(e));
+    }
+
+    std::mutex mutex_;
+    std::vector<Event> events_;
+    std::thread thread_;
+};
+
+inline int send(const tarvo::HIDDevicePtr& device, const tarvo::Bytes& frame,
+                std::uint8_t reportId = 1, int reportType = 1) {
+    return device->setReport(reportType, reportId, frame.data(), frame.size());
+}

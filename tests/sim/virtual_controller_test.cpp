@@ -1,0 +1,315 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+
+#include "harness.h"
+
+using tarvo::Bytes;
+using tarvo::kHIDReturnError;
+using tarvo::kHIDReturnSuccess;
+using tarvo::sim::Command;
+using tarvo::sim::ViolationKind;
+
+namespace {
+
+Bytes padded(Bytes head) {
+    head.resize(64, 0x00);
+    return head;
+}
+
+Bytes patternImage(std::size_t size) {
+    Bytes image(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        image[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    }
+    return image;
+}
+
+}  // namespace
+
+TEST(VirtualController, AnswersIdentificationByteExactFromItsOwnThreadAfterTheWrite) {
+    ControllerRun run;
+    // Like the tool: the model request goes out from inside the connect handler.
+    std::atomic<bool> handlerDone{false};
+    std::atomic<bool> replyBeforeHandlerDone{false};
+    QObject::connect(
+        &run.vc, &tarvo::HidMonitor::HIDDeviceConnected, &run.vc,
+        [&](const QVariant& o) {
+            auto device = o.toMap().value("device").value<tarvo::HIDDevicePtr>();
+            EXPECT_EQ(send(device, frames::model()), kHIDReturnSuccess);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            handlerDone = true;
+        },
+        Qt::DirectConnection);
+    QObject::connect(
+        &run.vc, &tarvo::HidMonitor::HIDDeviceDataReceived, &run.vc,
+        [&](const QVariant&) { replyBeforeHandlerDone = replyBeforeHandlerDone || !handlerDone; },
+        Qt::DirectConnection);
+    run.run();
+    auto device = run.plugAndWait();
+    ASSERT_TRUE(device);
+    ASSERT_TRUE(run.vc.waitUntilReplies(1));
+    EXPECT_FALSE(replyBeforeHandlerDone);
+
+    ASSERT_EQ(send(device, frames::version()), kHIDReturnSuccess);
+    ASSERT_TRUE(run.vc.waitUntilReplies(2));
+    run.vc.setModel('X');
+    ASSERT_EQ(send(device, frames::model()), kHIDReturnSuccess);
+    ASSERT_TRUE(run.vc.waitUntilReplies(3));
+
+    const auto replies = run.eventsOf(Event::data);
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(replies[0].bytes, padded({0xA9, 0x05, 0x01, 0x00, 0x9E, 'T', 0x08, 0x5C}));
+    EXPECT_EQ(replies[1].bytes, padded({0xA9, 0x07, 0x01, 0x00, 0xA0, '1', '1', '0', 0xC6, 0x5C}));
+    EXPECT_EQ(replies[2].bytes, padded({0xA9, 0x05, 0x01, 0x00, 0x9E, 'X', 0x04, 0x5C}));
+    // Every notification comes from the loop's thread, never the writer's.
+    for (const auto& e : run.events()) {
+        EXPECT_EQ(e.thread, replies[0].thread);
+        EXPECT_NE(e.thread, std::this_thread::get_id());
+    }
+    EXPECT_EQ(run.vc.violationCount(), 0u);
+}
+
+TEST(VirtualController, NeverReplyTakesRequestsSilently) {
+    ControllerRun run;
+    run.run();
+    auto device = run.plugAndWait();
+    ASSERT_TRUE(device);
+    run.vc.setNeverReply(true);
+    EXPECT_EQ(send(device, frames::model()), kHIDReturnSuccess);
+    run.vc.setNeverReply(false);
+    EXPECT_EQ(send(device, frames::version()), kHIDReturnSuccess);
+    ASSERT_TRUE(run.vc.waitUntilReplies(1));
+    // Replies go out in order, so the first request would have been answered first.
+    const auto replies = run.eventsOf(Event::data);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].bytes[4], 0xA0);
+    EXPECT_EQ(run.vc.frameCount(Command::modelRequest), 1u);
+}
+
+TEST(VirtualController, CountsEveryKindOfMalformedFrameAndDropsIt) {
+    ControllerRun run;
+    run.run();
+    auto device = run.plugAndWait();
+    ASSERT_TRUE(device);
+
+    auto corrupt = [](Bytes f, std::size_t at, std::uint8_t value) {
+        f[at] = value;
+        return f;
+    };
+    Bytes chunk(10, 0x42);
+    Bytes noTrailer = frames::data(chunk.data(), chunk.size());
+    noTrailer.pop_back();
+    Bytes badHeader = frames::frame(0x9E, {});
+    badHeader[3] = 0x01;
+    badHeader[5] = static_cast<std::uint8_t>(badHeader[5] - 1);  // checksum still right
+    struct Case {
+        const char* what;
+        Bytes frame;
+        std::uint8_t reportId;
+        int reportType;
+        ViolationKind kind;
+    };
+    const std::vector<Case> cases = {
+        {"too short", {0xA9, 0x04, 0x01, 0x00, 0x9E, 0x5D}, 1, 1, ViolationKind::size},
+        {"longer than a report", Bytes(65, 0xA9), 1, 1, ViolationKind::size},
+        {"start byte", corrupt(frames::model(), 0, 0xA8), 1, 1, ViolationKind::startByte},
+        {"LEN", corrupt(frames::model(), 1, 0x05), 1, 1, ViolationKind::length},
+        {"header", badHeader, 1, 1, ViolationKind::header},
+        {"report ID argument", frames::model(), 0, 1, ViolationKind::reportId},
+        {"report type", frames::model(), 1, 2, ViolationKind::reportType},
+        {"checksum", corrupt(frames::model(), 5, 0x5E), 1, 1, ViolationKind::checksum},
+        {"end byte", corrupt(frames::model(), 6, 0x5D), 1, 1, ViolationKind::endByte},
+        {"missing trailer", noTrailer, 1, 1, ViolationKind::trailer},
+        {"wrong trailer", corrupt(frames::data(chunk.data(), 10), 19, 0xFE), 1, 1,
+         ViolationKind::trailer},
+        {"unknown command", frames::frame(0x55, {}), 1, 1, ViolationKind::command},
+        {"begin/end payload", frames::frame(0x96, {0x02}), 1, 1, ViolationKind::payload},
+        {"model request payload", frames::frame(0x9E, {0x00}), 1, 1, ViolationKind::payload},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::size_t before = run.vc.violationCount(c.kind);
+        const std::size_t total = run.vc.violationCount();
+        EXPECT_EQ(send(device, c.frame, c.reportId, c.reportType), kHIDReturnSuccess);
+        EXPECT_EQ(run.vc.violationCount(c.kind), before + 1);
+        EXPECT_EQ(run.vc.violationCount(), total + 1);
+    }
+    EXPECT_EQ(device->setReport(1, 1, nullptr, 10), kHIDReturnSuccess);
+    EXPECT_EQ(run.vc.violationCount(ViolationKind::size), 3u);
+    // None of them was taken as a request: no reply, nothing counted.
+    EXPECT_EQ(run.vc.frameCount(Command::modelRequest), 0u);
+    EXPECT_EQ(run.vc.frameCount(Command::begin), 0u);
+}
+
+TEST(VirtualController, CountsOrderAndChunkViolations) {
+    ControllerRun run;
+    run.run();
+    auto device = run.plugAndWait();
+    ASSERT_TRUE(device);
+    const Bytes image = patternImage(108);
+    auto count = [&](ViolationKind k) { return run.vc.violationCount(k); };
+
+    send(device, frames::data(image.data(), 54));  // before any begin
+    EXPECT_EQ(count(ViolationKind::order), 1u);
+    send(device, frames::end());  // end without begin
+    EXPECT_EQ(count(ViolationKind::order), 2u);
+    send(device, frames::finalStep());  // no complete image yet
+    EXPECT_EQ(count(ViolationKind::order), 3u);
+    ASSERT_TRUE(run.vc.waitUntilDisconnected());  // the command is obeyed all the same
+    run.vc.unplug();
+    device = run.plugAndWait();
+    ASSERT_TRUE(device);
+
+    send(device, frames::begin());  // without erase
+    EXPECT_EQ(count(ViolationKind::order), 4u);
+
+    // A 108-byte image ending without its empty final frame.
+    send(device, frames::erase());
+    send(device, frames::begin());
+    send(device, frames::data(image.data(), 54));
+    send(device, frames::data(image.data() + 54, 54));
+    send(device, frames::end());
+    EXPECT_EQ(count(ViolationKind::order), 5u);
+
+    // Chunk length field that lies, and a short chunk that is not the last.
+    send(device, frames::erase());
+    send(device, frames::begin());
+    Bytes lying = frames::frame(0x97, {0x00, 0x36, 1, 2, 3}, true);
+    send(device, lying);
+    EXPECT_EQ(count(ViolationKind::chunk), 1u);
+    send(device, frames::data(image.data(), 54));
+    EXPECT_EQ(count(ViolationKind::chunk), 2u);
+    EXPECT_EQ(run.vc.violationCount(), 7u);
+}
+
+TEST(VirtualController, ReassemblesATransferByteExact) {
+    ControllerRun run;
+    run.run();
+    auto device = run.plugAndWait();
+    ASSERT_TRUE(device);
+    const Bytes image = patternImage(1000);
+    const auto all = frames::transfer(image);
+    ASSERT_EQ(all.size(), 2u + 18u + 1u + 1u);
+    for (std::size_t i = 2; i < 20; ++i) {
+        EXPECT_EQ(all[i].size(), 64u);  // a full chunk fills one report exactly
+    }
+    EXPECT_EQ(all[20].size(), 28u + 10u);
+    for (const auto& f : all) {
+        ASSERT_EQ(send(device, f), kHIDReturnSuccess);
+    }
+    EXPECT_EQ(run.vc.violationCount(), 0u);
+    EXPECT_EQ(run.vc.receivedImage(), image);
+    EXPECT_EQ(run.vc.dataFrameCount(), 19u);
+    EXPECT_EQ(run.vc.frameCount(Command::erase), 1u);
+    EXPECT_EQ(run.vc.frameCount(Command::begin), 1u);
+    EXPECT_EQ(run.vc.frameCount(Command::end), 1u);
+    EXPECT_TRUE(run.vc.imageComplete());
+}
+
+TEST(VirtualController, SurvivesGarbageAndStillAnswers) {
+    ControllerRun run;
+    run.run();
+    auto device = run.plugAndWait();
+    ASSERT_TRUE(device);
+    std::mt19937 random(12345);
+    const int frames = 2000;
+    for (int i = 0; i < frames; ++i) {
+        Bytes junk(random() % 80);
+        for (auto& b : junk) {
+            b = static_cast<std::uint8_t>(random());
+        }
+        if (!junk.empty() && junk[0] == 0xA9) {
+            junk[0] = 0x00;  // so that every frame is certainly malformed
+        }
+        send(device, junk, static_cast<std::uint8_t>(random()));
+    }
+    EXPECT_GE(run.vc.violationCount(), static_cast<std::size_t>(frames));
+    ASSERT_EQ(send(device, frames::model()), kHIDReturnSuccess);
+    ASSERT_TRUE(run.vc.waitUntilReplies(1));
+    EXPECT_EQ(run.eventsOf(Event::data).at(0).bytes[5], 'T');
+}
+
+TEST(VirtualController, RecordsAreNewPerAttachAndDeadAfterDetach) {
+    ControllerRun run;
+    run.vc.plug();  // before start: reported once the loop runs
+    run.run();
+    ASSERT_TRUE(run.vc.waitUntilConnected());
+    auto first = run.lastConnected();
+    ASSERT_TRUE(first);
+    run.vc.unplug();
+    ASSERT_TRUE(run.vc.waitUntilDisconnected());
+    EXPECT_EQ(send(first, frames::model()), kHIDReturnError);
+    auto second = run.plugAndWait();
+    ASSERT_TRUE(second);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(send(first, frames::model()), kHIDReturnError);
+    EXPECT_EQ(send(second, frames::model()), kHIDReturnSuccess);
+    const auto gone = run.eventsOf(Event::disconnected);
+    ASSERT_EQ(gone.size(), 1u);
+    EXPECT_EQ(gone[0].device, first);
+}
+
+TEST(VirtualController, InjectsWriteFailuresAndUnplugs) {
+    ControllerRun run;
+    run.run();
+    const Bytes image = patternImage(5 * 54);
+    {
+        auto device = run.plugAndWait();
+        ASSERT_TRUE(device);
+        run.vc.failWritesAfterDataFrames(2);
+        const auto all = frames::transfer(image);
+        for (std::size_t i = 0; i < 4; ++i) {  // erase, begin, data 0, data 1
+            EXPECT_EQ(send(device, all[i]), kHIDReturnSuccess);
+        }
+        EXPECT_EQ(send(device, all[4]), kHIDReturnError);
+        EXPECT_EQ(send(device, frames::end()), kHIDReturnError);  // and from then on
+        EXPECT_EQ(run.vc.receivedImage(), Bytes(image.begin(), image.begin() + 108));
+        run.vc.clearFaults();
+    }
+    {
+        auto device = run.lastConnected();
+        run.vc.unplugAtDataFrame(1);
+        const auto all = frames::transfer(image);
+        EXPECT_EQ(send(device, all[0]), kHIDReturnSuccess);
+        EXPECT_EQ(send(device, all[1]), kHIDReturnSuccess);
+        EXPECT_EQ(send(device, all[2]), kHIDReturnSuccess);
+        EXPECT_EQ(send(device, all[3]), kHIDReturnError);
+        ASSERT_TRUE(run.vc.waitUntilDisconnected());
+        EXPECT_EQ(run.vc.dataFrameCount(), 1u);
+        EXPECT_FALSE(run.vc.imageComplete());
+    }
+    {
+        auto device = run.plugAndWait();
+        ASSERT_TRUE(device);
+        run.vc.unplugAfterErase();
+        EXPECT_EQ(send(device, frames::erase()), kHIDReturnSuccess);
+        ASSERT_TRUE(run.vc.waitUntil([&] { return run.vc.disconnectedNotifications() == 2; },
+                                     std::chrono::milliseconds(5000)));
+        EXPECT_EQ(send(device, frames::begin()), kHIDReturnError);
+    }
+    EXPECT_EQ(run.vc.violationCount(), 0u);
+}
+
+TEST(VirtualController, PacedWritesFromSeveralThreadsAreAllTaken) {
+    ControllerRun run;
+    run.vc.setPacing(true);
+    run.run();
+    auto device = run.plugAndWait();
+    ASSERT_TRUE(device);
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 3; ++t) {
+        writers.emplace_back([&] {
+            for (int i = 0; i < 30; ++i) {
+                EXPECT_EQ(send(device, frames::version()), kHIDReturnSuccess);
+            }
+        });
+    }
+    for (auto& w : writers) {
+        w.join();
+    }
+    ASSERT_TRUE(run.vc.waitUntilReplies(90));
+    EXPECT_EQ(run.vc.frameCount(Command::versionRequest), 90u);
+    EXPECT_EQ(run.vc.violationCount(), 0u);
+}
