@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+#include "tcontroller/platform/resource_reads.h"
+
+namespace tarvo {
+
+// Whole-resource reads over libcurl: http and https (redirects followed between
+// those two only, never into file:), and local file addresses. A reply other
+// than 2xx, a stalled or truncated transfer and a body over the size cap are
+// failures; the result is always the whole body or nothing.
+//
+// Every call uses its own easy handle, so any number of threads may read at once.
+class CurlResourceReads : public ResourceReads {
+  public:
+    explicit CurlResourceReads(ReadLimits limits = {});
+
+    bool isValidAddress(const std::string& address) const override;
+    ReadResult<std::string> readText(const std::string& address) override;
+    // With `mapped` and a file address the file is mapped read-only and copied;
+    // for other addresses `mapped` changes nothing.
+    ReadResult<Bytes> readBytes(const std::string& address, bool mapped = false) override;
+
+    const ReadLimits& limits() const { return limits_; }
+
+  private:
+    ReadLimits limits_;
+};
+
+}  // namespace tarvo

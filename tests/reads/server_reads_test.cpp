@@ -1,0 +1,272 @@
+// Reads over HTTP against the loopback firmware server, including its faults.
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "sim/firmware_format.h"
+#include "sim/firmware_server.h"
+#include "tcontroller/platform/linux/curl_resource_reads.h"
+#include "temp_files.h"
+
+namespace tarvo {
+namespace {
+
+using sim::FileKind;
+using sim::FirmwareServer;
+using sim::PublishedRelease;
+using sim::ServerFault;
+
+constexpr char kHistory[] = "\"1.3:2020-01-15\",\"1.2:2019-10-22\"";
+
+ReadLimits shortLimits() {
+    ReadLimits limits;
+    limits.connectTimeoutSeconds = 5;
+    limits.idleTimeoutSeconds = 2;
+    return limits;
+}
+
+class ServerReads : public ::testing::Test {
+  protected:
+    explicit ServerReads(FirmwareServer::Options options = {}) : server_(options) {}
+
+    void SetUp() override {
+        server_.publish({{"1.3", "2020-01-15", std::nullopt, std::nullopt},
+                         {"1.2", "2019-10-22", test::patternBytes(5000), Bytes{}}});
+        ASSERT_TRUE(server_.start());
+    }
+
+    std::string url(const std::string& target) const { return server_.baseAddress() + target; }
+    std::string historyUrl() const { return url(FirmwareServer::historyTarget()); }
+
+    FirmwareServer server_;
+    CurlResourceReads reads_{shortLimits()};
+};
+
+TEST_F(ServerReads, HistoryAndFilesArriveByteExact) {
+    const auto history = reads_.readText(historyUrl());
+    ASSERT_TRUE(history.ok()) << history.error;
+    EXPECT_EQ(*history.value, kHistory);
+
+    for (const auto kind : {FileKind::image, FileKind::firmware}) {
+        const bool image = kind == FileKind::image;
+        const std::string path =
+            image ? FirmwareServer::imagePath("1.3") : FirmwareServer::firmwarePath("1.3");
+        const auto read = reads_.readBytes(url(path));
+        ASSERT_TRUE(read.ok()) << path << ": " << read.error;
+        EXPECT_EQ(*read.value, image ? server_.imageFile("1.3") : server_.firmwareFile("1.3"));
+        EXPECT_EQ(read.value->size(), image ? 300u * 1024 : 64u * 1024);
+        const auto parsed = sim::parseReleaseFile(*read.value);
+        ASSERT_TRUE(parsed.has_value());
+        EXPECT_EQ(parsed->kind, kind);
+        EXPECT_EQ(parsed->versionChars, "130");
+    }
+
+    // Explicit bytes are served as given.
+    const auto image = reads_.readBytes(url(FirmwareServer::imagePath("1.2")));
+    ASSERT_TRUE(image.ok()) << image.error;
+    EXPECT_EQ(*image.value, test::patternBytes(5000));
+}
+
+TEST_F(ServerReads, ZeroLengthBodyIsAnEmptySuccess) {
+    const auto firmware = reads_.readBytes(url(FirmwareServer::firmwarePath("1.2")));
+    ASSERT_TRUE(firmware.ok()) << firmware.error;
+    EXPECT_TRUE(firmware.value->empty());
+
+    server_.setHistoryBody("");
+    const auto history = reads_.readText(historyUrl());
+    ASSERT_TRUE(history.ok()) << history.error;
+    EXPECT_EQ(*history.value, "");
+
+    server_.setHistoryBody(std::nullopt);
+    EXPECT_EQ(reads_.readText(historyUrl()).value, kHistory);
+}
+
+TEST_F(ServerReads, UnknownResourcesAreNotFound) {
+    for (const std::string& target :
+         {FirmwareServer::firmwarePath("9.9"), FirmwareServer::imagePath("1.3%20"),
+          std::string("/other"), std::string("/check_fota.php?action=history&p_type=T")}) {
+        const auto read = reads_.readBytes(url(target));
+        EXPECT_FALSE(read.ok()) << target;
+        EXPECT_EQ(read.error, "HTTP status 404") << target;
+    }
+}
+
+TEST_F(ServerReads, RequestsAreCountedAndLogged) {
+    std::mutex mutex;
+    std::vector<std::tuple<std::string, std::string, int>> seen;
+    server_.setRequestLog([&](const std::string& method, const std::string& target, int status) {
+        std::lock_guard<std::mutex> hold(mutex);
+        seen.emplace_back(method, target, status);
+    });
+    const std::size_t before = server_.requestCount();
+    reads_.readText(historyUrl());
+    reads_.readBytes(url(FirmwareServer::firmwarePath("7.7")));
+    EXPECT_EQ(server_.requestCount(), before + 2);
+    std::lock_guard<std::mutex> hold(mutex);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], std::make_tuple("GET", FirmwareServer::historyTarget(), 200));
+    EXPECT_EQ(seen[1], std::make_tuple("GET", FirmwareServer::firmwarePath("7.7"), 404));
+}
+
+// Every fault that must turn into a failed read, never a partial or wrong body.
+TEST_F(ServerReads, FaultsFailTheRead) {
+    struct Case {
+        ServerFault fault;
+        std::string error;  // expected error text, or empty for "any"
+    };
+    const Case cases[] = {
+        {ServerFault::status404, "HTTP status 404"},
+        {ServerFault::status500, "HTTP status 500"},
+        {ServerFault::truncate, ""},
+        {ServerFault::stall, ""},      // idle timeout shortened to 2 s
+        {ServerFault::oversized, ""},  // 64 MiB + 1 announced, default 64 MiB cap
+        {ServerFault::refuse, ""},
+    };
+    CurlResourceReads defaultCap([] {
+        ReadLimits limits = shortLimits();
+        limits.maxBytes = ReadLimits{}.maxBytes;
+        return limits;
+    }());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.fault));
+        server_.setFault(c.fault);
+        const auto bytes = defaultCap.readBytes(url(FirmwareServer::imagePath("1.3")));
+        EXPECT_FALSE(bytes.ok());
+        EXPECT_FALSE(bytes.error.empty());
+        if (!c.error.empty()) {
+            EXPECT_EQ(bytes.error, c.error);
+        }
+        const auto text = defaultCap.readText(historyUrl());
+        EXPECT_FALSE(text.ok());
+        EXPECT_FALSE(text.error.empty());
+    }
+    // The same address works again once the fault is gone, a refused port included.
+    server_.setFault(ServerFault::none);
+    EXPECT_EQ(reads_.readText(historyUrl()).value, kHistory);
+}
+
+TEST_F(ServerReads, SlowDripStillDeliversTheWholeBody) {
+    const std::string body(300, 'x');
+    server_.setHistoryBody(body);
+    server_.setFault(ServerFault::slowDrip);
+    const auto read = reads_.readText(historyUrl());
+    ASSERT_TRUE(read.ok()) << read.error;
+    EXPECT_EQ(*read.value, body);
+}
+
+TEST_F(ServerReads, RedirectsAreFollowedUpToFive) {
+    // /hop1 -> /hop2 -> ... -> /hop6 -> the history query: /hop2 is five hops away.
+    for (int i = 1; i <= 5; ++i) {
+        server_.setRedirect("/hop" + std::to_string(i), "/hop" + std::to_string(i + 1));
+    }
+    server_.setRedirect("/hop6", FirmwareServer::historyTarget(), 301);
+
+    const auto five = reads_.readText(url("/hop2"));
+    ASSERT_TRUE(five.ok()) << five.error;
+    EXPECT_EQ(*five.value, kHistory);
+
+    const auto six = reads_.readText(url("/hop1"));
+    EXPECT_FALSE(six.ok());
+    EXPECT_FALSE(six.error.empty());
+}
+
+TEST_F(ServerReads, RedirectToALocalFileIsRefused) {
+    test::TempDir dir;
+    const auto secret = dir.write("secret.bin", bytesFromString("local secret"));
+    server_.setRedirect("/to-file", test::fileAddress(secret));
+    const auto read = reads_.readBytes(url("/to-file"));
+    EXPECT_FALSE(read.ok());
+    EXPECT_FALSE(read.error.empty());
+    EXPECT_FALSE(read.value.has_value());
+}
+
+// A redirect reply that ends the chain (no Location) is not a body.
+TEST_F(ServerReads, RedirectWithoutLocationFails) {
+    server_.setRedirect("/moved", "", 302);  // empty location: plain 302 reply
+    const auto read = reads_.readText(url("/moved"));
+    EXPECT_FALSE(read.ok());
+}
+
+TEST(ServerReadsRefused, ServerStartedRefusingRefusesUntilTheFaultClears) {
+    FirmwareServer server;
+    server.setFault(ServerFault::refuse);
+    ASSERT_TRUE(server.start());
+    ASSERT_FALSE(server.baseAddress().empty());
+    CurlResourceReads reads(shortLimits());
+    const std::string address = server.baseAddress() + FirmwareServer::historyTarget();
+    const auto refused = reads.readText(address);
+    EXPECT_FALSE(refused.ok());
+    EXPECT_FALSE(refused.error.empty());
+    EXPECT_EQ(server.requestCount(), 0u);
+
+    server.setFault(ServerFault::none);
+    const auto served = reads.readText(address);
+    ASSERT_TRUE(served.ok()) << served.error;
+    EXPECT_EQ(*served.value, "");  // nothing published
+}
+
+TEST(ServerReadsAnyVersion, GeneratesFilesForUnpublishedVersions) {
+    FirmwareServer::Options options;
+    options.generateAnyVersion = true;
+    options.firmwareSize = 4096;
+    FirmwareServer server(options);
+    ASSERT_TRUE(server.start());
+    CurlResourceReads reads(shortLimits());
+    const auto read = reads.readBytes(server.baseAddress() + FirmwareServer::firmwarePath("2.5"));
+    ASSERT_TRUE(read.ok()) << read.error;
+    EXPECT_EQ(read.value->size(), 4096u);
+    EXPECT_EQ(read.value, server.firmwareFile("2.5"));
+    EXPECT_EQ(sim::parseReleaseFile(*read.value)->versionChars, "250");
+}
+
+// The running count in the write callback stops bodies whose length is not
+// announced; the boundary itself still fits.
+TEST(ServerReadsCap, UnannouncedBodyOverTheCapFails) {
+    constexpr std::size_t kCap = 1 << 20;
+    ReadLimits limits = shortLimits();
+    limits.maxBytes = kCap;
+    CurlResourceReads reads(limits);
+    for (const bool announced : {false, true}) {
+        for (const std::uint64_t size : {std::uint64_t{kCap}, std::uint64_t{kCap + 1}}) {
+            SCOPED_TRACE(std::to_string(size) + (announced ? " announced" : " chunked"));
+            FirmwareServer::Options options;
+            options.oversizedBytes = size;
+            options.announceOversizedLength = announced;
+            FirmwareServer server(options);
+            server.setFault(ServerFault::oversized);
+            ASSERT_TRUE(server.start());
+            const auto read = reads.readBytes(server.baseAddress() + "/any");
+            if (size <= kCap) {
+                ASSERT_TRUE(read.ok()) << read.error;
+                EXPECT_EQ(read.value->size(), kCap);
+            } else {
+                EXPECT_FALSE(read.ok());
+                EXPECT_FALSE(read.error.empty());
+            }
+        }
+    }
+}
+
+// stop() must not wait for a client that a stalled reply keeps waiting.
+TEST(ServerStop, StopEndsAStalledReply) {
+    FirmwareServer server;
+    server.setFault(ServerFault::stall);
+    ASSERT_TRUE(server.start());
+    CurlResourceReads reads;  // default 60 s idle limit: only stop() can end this read
+    ReadResult<std::string> result;
+    std::thread reader([&] { result = reads.readText(server.baseAddress() + "/stalled"); });
+    while (server.requestCount() == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    server.stop();
+    reader.join();
+    EXPECT_FALSE(result.ok());
+    EXPECT_FALSE(server.isRunning());
+}
+
+}  // namespace
+}  // namespace tarvo
