@@ -14,7 +14,7 @@ class ResourceReads;
 // Shared types of the updater, and the loaders of the built-in release.
 // Plain C++: the device and catalogue layers use these types too.
 class Util {
-public:
+  public:
     // Update status. Raw values are the declared ones, not positions.
     enum class UpSta : int { none = -1, failed = 1, suc = 0, updating = 999 };
     // Where the firmware being installed comes from.

@@ -9,6 +9,8 @@ namespace tarvo {
 // An owned, contiguous byte buffer of any length, zero included.
 using Bytes = std::vector<std::uint8_t>;
 
-inline Bytes bytesFromString(const std::string& s) { return Bytes(s.begin(), s.end()); }
+inline Bytes bytesFromString(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 }  // namespace tarvo

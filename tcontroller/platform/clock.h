@@ -6,7 +6,7 @@
 namespace tarvo {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Seconds since 1970-01-01 as a double.
     virtual double now() = 0;
@@ -15,7 +15,7 @@ public:
 };
 
 class SystemClock final : public Clock {
-public:
+  public:
     double now() override;
     void sleep(double seconds) override;
 };

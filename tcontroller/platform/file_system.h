@@ -8,7 +8,7 @@ namespace tarvo {
 
 // The few file operations of the firmware write and the built-in loaders.
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
     virtual bool exists(const std::string& path) = 0;
     // Deletes a file. On failure returns false and sets *error to a description.

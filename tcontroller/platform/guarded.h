@@ -10,7 +10,7 @@ namespace tarvo {
 // Reads return a copy, so no caller ever holds a reference into shared state.
 template <typename T>
 class Guarded {
-public:
+  public:
     Guarded() = default;
     explicit Guarded(T value) : value_(std::move(value)) {}
     Guarded(const Guarded&) = delete;
@@ -40,7 +40,7 @@ public:
         return fn(value_);
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     T value_{};
 };

@@ -28,7 +28,7 @@ inline constexpr int kHIDReturnError = static_cast<int>(0xE00002BCu);
 // record is shared (std::shared_ptr), so a writer that took it before a detach
 // keeps a valid handle until its write returns.
 class HIDDevice {
-public:
+  public:
     virtual ~HIDDevice() = default;
     // Writes one output report: `bytes` is the report's payload (the whole frame),
     // `reportId` the report ID argument of the platform call. Returns
@@ -50,14 +50,14 @@ using HIDDevicePtr = std::shared_ptr<HIDDevice>;
 // A matching device already attached when start() begins is reported connected.
 class HidMonitor : public QObject {
     Q_OBJECT
-public:
+  public:
     ~HidMonitor() override = default;
     // Runs the watch loop on the calling thread; returns only after stop().
     virtual void start() = 0;
     // Ends the watch loop; safe from any thread, also before start().
     virtual void stop() = 0;
 
-signals:
+  signals:
     void HIDDeviceConnected(const QVariant& object);
     void HIDDeviceDisconnected(const QVariant& object);
     void HIDDeviceDataReceived(const QVariant& object);

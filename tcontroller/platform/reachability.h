@@ -9,7 +9,7 @@ namespace tarvo {
 // and again whenever the state changes, until stopNotifier().
 class Reachability : public QObject {
     Q_OBJECT
-public:
+  public:
     // In this order: no usable report, no network path, reachable over Wi-Fi
     // (on Linux: any non-cellular route), reachable over a cellular link.
     enum class Connection { none, unavailable, wifi, cellular };
@@ -20,7 +20,7 @@ public:
     virtual void stopNotifier() = 0;
     virtual Connection connection() const = 0;
 
-signals:
+  signals:
     void reachabilityChanged(tarvo::Reachability* reachability);
 };
 

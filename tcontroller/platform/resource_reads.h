@@ -20,7 +20,7 @@ struct ReadResult {
 // Blocking reads of a whole resource at an address (http, https or file).
 // Safe to call from any thread; each call blocks only its caller.
 class ResourceReads {
-public:
+  public:
     virtual ~ResourceReads() = default;
     // True when the text is an address these reads accept (scheme http, https
     // or file, and a well-formed rest). A text that is not fails every read.

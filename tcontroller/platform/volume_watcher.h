@@ -10,14 +10,14 @@ namespace tarvo {
 // holding the mount point as the user sees it (escapes already decoded).
 class VolumeWatcher : public QObject {
     Q_OBJECT
-public:
+  public:
     ~VolumeWatcher() override = default;
     // Begins watching on a thread of the watcher's own; returns at once.
     // Returns false when the watch cannot be set up.
     virtual bool start() = 0;
     virtual void stop() = 0;
 
-signals:
+  signals:
     void didMount(const QVariant& userInfo);
     void didUnmount(const QVariant& userInfo);
 };

@@ -2,25 +2,79 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <deque>
+#include <mutex>
 
 namespace tarvo {
 
+// Jobs are handed between threads through a queue guarded by a std::mutex; Qt's
+// event loop only wakes the receiving thread, through a queued call of a named
+// invokable that carries no data. The hand-over of every job and of what it
+// captured is therefore ordered by a lock that ThreadSanitizer sees (Qt's own
+// locks it cannot see).
+class JobInbox : public QObject {
+    Q_OBJECT
+  public:
+    void push(std::function<void()> job) {
+        {
+            std::lock_guard<std::mutex> hold(mutex_);
+            jobs_.push_back(std::move(job));
+        }
+        QMetaObject::invokeMethod(this, "runOne", Qt::QueuedConnection);
+    }
+    // Runs the oldest job; one wake-up per job keeps submission order.
+    Q_INVOKABLE void runOne() {
+        std::function<void()> job;
+        {
+            std::lock_guard<std::mutex> hold(mutex_);
+            if (jobs_.empty()) {
+                return;
+            }
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+        }
+        job();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::deque<std::function<void()>> jobs_;
+};
+
+namespace {
+JobInbox& mainInbox() {
+    static JobInbox* inbox = [] {
+        auto* i = new JobInbox;
+        i->moveToThread(QCoreApplication::instance()->thread());
+        return i;
+    }();
+    return *inbox;
+}
+// The main thread's inbox is made as the application object is created, on the
+// main thread, so that no worker is the first to touch it.
+void createMainInbox() {
+    mainInbox();
+}
+}  // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(createMainInbox)
+
 WorkQueue::WorkQueue(std::string label, Clock& clock)
-    : label_(std::move(label)), clock_(clock), context_(new QObject) {
+    : label_(std::move(label)), clock_(clock), context_(new JobInbox) {
     thread_.setObjectName(QString::fromStdString(label_));
     context_->moveToThread(&thread_);
-    // The context is deleted on its own thread once the loop has ended.
-    QObject::connect(&thread_, &QThread::finished, context_, &QObject::deleteLater);
     thread_.start();
 }
 
 WorkQueue::~WorkQueue() {
     thread_.quit();
     thread_.wait();
+    // The thread has ended (and was joined), so the inbox can go from here.
+    delete context_;
 }
 
 void WorkQueue::async(std::function<void()> job) {
-    QMetaObject::invokeMethod(context_, std::move(job), Qt::QueuedConnection);
+    static_cast<JobInbox*>(context_)->push(std::move(job));
 }
 
 void WorkQueue::asyncAfter(double seconds, std::function<void()> job) {
@@ -34,10 +88,12 @@ void WorkQueue::asyncAfter(double seconds, std::function<void()> job) {
     });
 }
 
-bool WorkQueue::isCurrent() const { return QThread::currentThread() == &thread_; }
+bool WorkQueue::isCurrent() const {
+    return QThread::currentThread() == &thread_;
+}
 
 void postToMain(std::function<void()> job) {
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(job), Qt::QueuedConnection);
+    mainInbox().push(std::move(job));
 }
 
 bool isMainThread() {
@@ -46,3 +102,5 @@ bool isMainThread() {
 }
 
 }  // namespace tarvo
+
+#include "work_queue.moc"

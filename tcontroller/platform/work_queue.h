@@ -13,7 +13,7 @@ namespace tarvo {
 // one at a time, in submission order. The label names the thread too, so it
 // shows up in debuggers and in `top -H`.
 class WorkQueue {
-public:
+  public:
     WorkQueue(std::string label, Clock& clock);
     ~WorkQueue();  // finishes the running job, drops queued ones, joins the thread
     WorkQueue(const WorkQueue&) = delete;
@@ -28,11 +28,11 @@ public:
     // True when called from a job of this queue.
     bool isCurrent() const;
 
-private:
+  private:
     std::string label_;
     Clock& clock_;
     QThread thread_;
-    QObject* context_;  // lives in thread_; jobs are queued to it
+    QObject* context_;  // the job inbox; lives in thread_
 };
 
 // Queues `job` to run on the GUI (main) thread and returns at once.

@@ -1,0 +1,30 @@
+#include "tcontroller/app_delegate.h"
+
+#include <QIcon>
+#include <filesystem>
+
+#include "tcontroller/view_controller.h"
+
+namespace tarvo {
+
+std::unique_ptr<ViewController> AppDelegate::makeMainWindow(const Platform& platform) {
+    auto window = std::make_unique<ViewController>(platform);
+    window->setWindowIcon(
+        QIcon(QString::fromStdString(platform.resourcesDir + "/icons/tarvo-remote-update.png")));
+    window->viewDidLoad();
+    window->setFixedSize(window->sizeHint().expandedTo(window->minimumSize()));
+    window->show();
+    return window;
+}
+
+std::string findResourcesDir(const std::string& executableDir) {
+    namespace fs = std::filesystem;
+    const fs::path installed = fs::path(executableDir) / ".." / TARVO_INSTALLED_RESOURCES_SUBDIR;
+    std::error_code ec;
+    if (fs::is_directory(installed / "TFW", ec)) {
+        return fs::weakly_canonical(installed, ec).string();
+    }
+    return TARVO_SOURCE_RESOURCES_DIR;
+}
+
+}  // namespace tarvo

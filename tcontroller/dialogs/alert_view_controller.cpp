@@ -1,0 +1,64 @@
+#include "tcontroller/dialogs/alert_view_controller.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include "tcontroller/platform/log.h"
+#include "tcontroller/view_controller.h"
+#include "ui_alert_view_controller.h"
+
+namespace tarvo {
+
+const char* AlertViewController::message() {
+    return "If waiting time is more than 10s,\nplease keep the program running(Warning: Don't "
+           "close the program)\nand replug USB cable to finish update.";
+}
+
+AlertViewController::AlertViewController(QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::AlertViewController>()) {
+    ui_->setupUi(this);
+    label = ui_->label;
+    // No title, no close, minimise or zoom control, not resizable: the only way
+    // out is the button (or the update finishing).
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setWindowModality(Qt::ApplicationModal);
+    setFixedSize(size());
+    label->setTextFormat(Qt::PlainText);
+    label->setText(QString::fromUtf8(message()));
+    connect(ui_->button, &QPushButton::clicked, this, [this] { click(); });
+}
+
+AlertViewController::~AlertViewController() = default;
+
+void AlertViewController::present() {
+    presented_ = true;
+    show();
+    raise();
+}
+
+void AlertViewController::dismiss() {
+    presented_ = false;
+    hide();
+}
+
+void AlertViewController::click() {
+    if (delegate != nullptr) {
+        delegate->alerted();
+    }
+    dismiss();
+}
+
+void AlertViewController::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    logLine("view will appear");
+    shown = true;
+}
+
+void AlertViewController::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    logLine("view did disappear");
+    shown = false;
+    presented_ = false;
+}
+
+}  // namespace tarvo

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+
+class QLabel;
+
+namespace Ui {
+class AlertViewController;
+}
+
+namespace tarvo {
+
+class ViewController;
+
+// The update-in-progress alert: a small frameless modal window asking the user
+// to keep the tool running and replug the cable when the bootloader stage takes
+// too long. The main window owns one for the whole run and shows and hides it;
+// the alert records whether it is on screen and hands its button to the owner.
+class AlertViewController : public QDialog {
+    Q_OBJECT
+  public:
+    explicit AlertViewController(QWidget* parent = nullptr);
+    ~AlertViewController() override;
+
+    ViewController* delegate = nullptr;
+    bool shown = false;  // true while the alert is on screen (main thread only)
+    QPointer<QLabel> label;
+
+    // Shows the alert as a modal window over its parent and returns at once.
+    void present();
+    // Closes the alert.
+    void dismiss();
+    // True while presented (the counterpart of having a presenting controller).
+    bool isPresented() const { return presented_; }
+    // The alert's button: tells the owner, then closes the alert.
+    void click();
+
+    static const char* message();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+  private:
+    std::unique_ptr<Ui::AlertViewController> ui_;
+    bool presented_ = false;
+};
+
+}  // namespace tarvo

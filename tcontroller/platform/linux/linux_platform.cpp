@@ -1,0 +1,44 @@
+#include "tcontroller/platform/linux/linux_platform.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include "tcontroller/platform/linux/curl_resource_reads.h"
+#include "tcontroller/platform/linux/hidapi_monitor.h"
+#include "tcontroller/platform/linux/mount_volume_watcher.h"
+#include "tcontroller/platform/linux/posix_file_system.h"
+#include "tcontroller/platform/linux/route_reachability.h"
+
+namespace tarvo {
+namespace {
+std::string loginName() {
+    if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_name != nullptr) {
+        return pw->pw_name;
+    }
+    return {};
+}
+}  // namespace
+
+struct LinuxPlatform::Services {
+    SystemClock clock;
+    CurlResourceReads reads;
+    PosixFileSystem fileSystem;
+    MountVolumeWatcher volumes;
+};
+
+LinuxPlatform::LinuxPlatform(std::string serverBase, std::string resourcesDir)
+    : services_(std::make_unique<Services>()) {
+    platform_.hidMonitorFactory = hidapiMonitorFactory();
+    platform_.reachabilityFactory = [] { return std::make_unique<RouteReachability>(); };
+    platform_.volumeWatcher = &services_->volumes;
+    platform_.reads = &services_->reads;
+    platform_.fileSystem = &services_->fileSystem;
+    platform_.clock = &services_->clock;
+    platform_.serverBase = std::move(serverBase);
+    platform_.bootloaderMountPoints = bootloaderMountPointsFor(loginName());
+    platform_.resourcesDir = std::move(resourcesDir);
+}
+
+LinuxPlatform::~LinuxPlatform() = default;
+
+}  // namespace tarvo

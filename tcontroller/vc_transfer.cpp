@@ -1,0 +1,89 @@
+// The image transfer: erase, the fixed erase wait, then the image in 54-byte
+// data frames, one output report each. Runs on queue1.
+#include "tcontroller/device/commands.h"
+#include "tcontroller/platform/log.h"
+#include "tcontroller/text_format.h"
+#include "tcontroller/view_controller.h"
+
+namespace tarvo {
+namespace {
+constexpr std::size_t kChunk = 54;
+constexpr int kEraseSeconds = 35;
+constexpr std::size_t kFramesPerPause = 10000;
+const char* const kDeviceGone = "hid device is not existed";
+}  // namespace
+
+void ViewController::sendImage(const Bytes& image) {
+    Clock& clock = *platform_.clock;
+    const auto attached = [this] { return static_cast<bool>(hidDeviceInfo.get()); };
+    const auto gone = [this] {
+        updateSta.store(UpSta::failed);
+        refreshUI();
+    };
+    const double t0 = clock.now();
+
+    if (!sendReport(Commands::imageEraseCommand(false), false)) {
+        imageUpdateDone(-1, kDeviceGone);
+        return;
+    }
+    logLine("erasing data...");
+    if (!attached()) {
+        gone();
+        return;
+    }
+    for (int k = 1; k <= kEraseSeconds; ++k) {
+        setProgressLater(k);
+        clock.sleep(1.0);
+        if (!attached()) {
+            gone();
+            return;
+        }
+    }
+
+    if (!sendReport(Commands::imageTransferCommand(true), false)) {
+        imageUpdateDone(-1, kDeviceGone);
+        return;
+    }
+    logLine("begin image update");
+    const std::size_t length = image.size();
+    const std::size_t frames = length / kChunk;
+    const std::size_t rest = length % kChunk;
+    logLine("data size: " + std::to_string(length) + " = N_chunks(" + std::to_string(frames) +
+            ") * 54 + final(" + std::to_string(rest) + "), ");
+
+    for (std::size_t i = 0; i < frames; ++i) {
+        if (!attached()) {
+            gone();
+            return;
+        }
+        if (i % kFramesPerPause == 0) {
+            clock.sleep(1.0);
+        }
+        const std::optional<Bytes> frame =
+            Commands::imageDataFrame(image.data() + i * kChunk, kChunk);
+        if (!frame || !sendReport(*frame, false)) {
+            imageUpdateDone(-1, kDeviceGone);
+            return;
+        }
+        setProgressLater(static_cast<double>(i) * (60.0 / static_cast<double>(frames + 1)) + 35.0);
+    }
+
+    setProgressLater(95);
+    const std::optional<Bytes> last =
+        Commands::imageDataFrame(image.data() + frames * kChunk, rest);
+    if (!last || !sendReport(*last, false)) {
+        imageUpdateDone(-1, kDeviceGone);
+        return;
+    }
+    if (!sendReport(Commands::imageTransferCommand(false), false)) {
+        imageUpdateDone(-1, kDeviceGone);
+        return;
+    }
+    logLine("end image update");
+    const double t1 = clock.now();
+    logLine(shortestDecimal(t1) + " - " + shortestDecimal(t0) + " = " + shortestDecimal(t1 - t0) +
+            " seconds");
+    imageUpdateDone(0, "done");
+}
+
+}  // namespace tarvo

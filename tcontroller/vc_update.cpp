@@ -1,0 +1,277 @@
+// The update flow behind the window's buttons: preparing a release, starting
+// the transfer, the final step and its watchdog, and the result of the firmware
+// write.
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "tcontroller/catalogue/firmware_names.h"
+#include "tcontroller/catalogue/version.h"
+#include "tcontroller/device/commands.h"
+#include "tcontroller/dialogs/alert_view_controller.h"
+#include "tcontroller/dialogs/sel_view_controller.h"
+#include "tcontroller/image_button.h"
+#include "tcontroller/platform/log.h"
+#include "tcontroller/view_controller.h"
+
+namespace tarvo {
+
+void ViewController::takeBuiltInRelease() {
+    updateMode.store(UpMode::bIn);
+    selectedFW.set(Histoty{FW_VER, FW_DATE});
+    imageData.set(Util::getImageData(updateMode.load(), resources()));
+    FWData.set(Util::getFWData(updateMode.load(), resources()));
+}
+
+void ViewController::leftClick() {
+    if (updateSta.load() == UpSta::updating) {
+        return;
+    }
+    const std::string fw = hid_FW.get();
+    const UpMode mode = updateMode.load();
+    if (mode == UpMode::bIn && !isNewer(FW_VER, fw)) {
+        return;
+    }
+    if (const auto selected = selectedFW.get(); selected && !isNewer(selected->ver, fw)) {
+        return;
+    }
+    if (mode != UpMode::none) {
+        const bool ready = FWData.with([](const auto& d) { return d.has_value(); }) &&
+                           imageData.with([](const auto& d) { return d.has_value(); });
+        if (!ready) {
+            updateSta.store(UpSta::failed);
+            refreshUI();
+            return;
+        }
+        updateSta.store(UpSta::updating);
+        refreshUI();
+        queue1->async([this] {
+            // The image is read when the transfer starts; a controller that
+            // re-attached meanwhile has emptied it, and the attempt fails.
+            const std::optional<Bytes> image = imageData.get();
+            if (!image) {
+                updateSta.store(UpSta::failed);
+                refreshUI();
+                return;
+            }
+            sendImage(*image);
+        });
+        return;
+    }
+    const std::vector<Histoty> versions = onlineVers.get();
+    // An empty history (a reply with no items) has no newest version: the
+    // built-in release is offered instead.
+    if (hasNetwork.load() && !versions.empty() && isNewer(versions.front().ver, FW_VER)) {
+        updateMode.store(UpMode::online);
+        selectedFW.set(versions.front());
+        auto queue = std::make_unique<WorkQueue>("com.test.dldata", *platform_.clock);
+        queue->async([this] { downloadSelectedVersion(); });
+        std::lock_guard<std::mutex> hold(downloadQueuesLock_);
+        downloadQueues_.push_back(std::move(queue));
+        return;
+    }
+    takeBuiltInRelease();
+    refreshUI();
+}
+
+void ViewController::downloadSelectedVersion() {
+    QPointer<ViewController> self(this);
+    postToMain([self] {
+        if (self) {
+            self->leftBut->setEnabled(false);
+            self->rightBut->setEnabled(false);
+        }
+    });
+    const auto reEnable = [self] {
+        postToMain([self] {
+            if (self) {
+                self->closeBut->setHidden(false);
+                self->leftBut->setEnabled(true);
+                self->rightBut->setEnabled(true);
+            }
+        });
+    };
+    // A refresh may have removed the choice before this job started: then there
+    // is nothing to download, which ends like a failed fetch.
+    const std::optional<Histoty> selected = selectedFW.get();
+    bool ok = selected.has_value();
+    if (ok) {
+        const std::string imageUrl = imageAddress(platform_.serverBase, selected->ver);
+        const std::string firmwareUrl = firmwareAddress(platform_.serverBase, selected->ver);
+        ReadResult<Bytes> firmware = platform_.reads->readBytes(firmwareUrl);
+        ok = firmware.ok();
+        if (ok) {
+            FWData.set(std::move(firmware.value));
+            ReadResult<Bytes> image = platform_.reads->readBytes(imageUrl);
+            ok = image.ok();
+            if (ok) {
+                imageData.set(std::move(image.value));
+            }
+        }
+    }
+    if (!ok) {
+        logLine("download file failed.");
+        updateMode.store(UpMode::none);
+        selectedFW.set(std::nullopt);
+    }
+    reEnable();
+    refreshUI();
+}
+
+void ViewController::presentChooser() {
+    auto* chooser = new SelViewController(this);
+    chooser->delegate = this;
+    chooser->dataArr = onlineVers.get();
+    openChooser = chooser;
+    chooser->present();
+}
+
+void ViewController::rightClick() {
+    if (updateSta.load() == UpSta::updating) {
+        return;
+    }
+    if (updateMode.load() != UpMode::none) {
+        updateMode.store(UpMode::none);
+        refreshUI();
+        return;
+    }
+    QPointer<ViewController> self(this);
+    if (!hasNetwork.load()) {
+        postToMain([self] {
+            if (self) {
+                self->msgLabel->setTextFormat(Qt::PlainText);
+                self->msgLabel->setText(
+                    QStringLiteral("Internet connection required to update to previous"));
+                self->FailedOKBut->setHidden(false);
+            }
+        });
+        return;
+    }
+    postToMain([self] {
+        if (self) {
+            self->presentChooser();
+        }
+    });
+    refreshUI();
+}
+
+void ViewController::click() {
+    if (!hasNetwork.load() && updateSta.load() == UpSta::none) {
+        // Offline, the chooser offers the local-file choice.
+        QPointer<ViewController> self(this);
+        postToMain([self] {
+            if (self) {
+                self->msgLabel->setTextFormat(Qt::PlainText);
+                self->msgLabel->setText(
+                    QStringLiteral("*Update Recommanded Click \"UPDATE TO NEWEST\""));
+                self->FailedOKBut->setHidden(true);
+                self->presentChooser();
+            }
+        });
+        return;
+    }
+    if (imageUpdated.load() && hidDeviceInfo.get()) {
+        if (sendReport(Commands::finalStepCommand(), false)) {
+            finalStep.store(true);
+        } else {
+            updateSta.store(UpSta::failed);
+            refreshUI();
+        }
+        return;
+    }
+    updateSta.store(UpSta::none);
+    updateMode.store(UpMode::none);
+    setProgressLater(0);
+    refreshUI();
+}
+
+void ViewController::imageUpdateDone(int code, const std::string& message) {
+    logLine("image update done " + std::to_string(code) + " [" + message + "]!!");
+    if (code != 0) {
+        updateSta.store(UpSta::failed);
+        refreshUI();
+        return;
+    }
+    imageUpdated.store(true);
+    if (sendReport(Commands::finalStepCommand(), false)) {
+        finalStep.store(true);
+        startWatchdog();
+    } else {
+        updateSta.store(UpSta::failed);
+        refreshUI();
+    }
+}
+
+void ViewController::startWatchdog() {
+    QPointer<ViewController> self(this);
+    queue3->asyncAfter(10.0, [self] {
+        postToMain([self] {
+            if (self) {
+                self->checkFinalStep();
+            }
+        });
+    });
+}
+
+void ViewController::checkFinalStep() {
+    if (finalStep.load()) {
+        if (!alert->shown) {
+            alert->present();
+        }
+    } else if (alert->shown) {
+        alert->dismiss();
+    }
+}
+
+void ViewController::alerted() {
+    logLine("alerted");
+    if (hidDeviceInfo.get() && imageUpdated.load()) {
+        if (sendReport(Commands::finalStepCommand(), false)) {
+            finalStep.store(true);
+        } else {
+            updateSta.store(UpSta::failed);
+            refreshUI();
+        }
+        return;
+    }
+    if (usbMount.load() && updateSta.load() == UpSta::failed) {
+        updateSta.store(UpSta::updating);
+        startFirmwareCopy();
+    }
+}
+
+void ViewController::firmwareUpdateFinished(int code) {
+    if (code != 0) {
+        logLine("fw update failed");
+        updateSta.store(UpSta::failed);
+        refreshUI();
+        return;
+    }
+    logLine("fw update successed");
+    if (alert->shown) {
+        logLine("close alert view");
+        alert->dismiss();
+    }
+    updateSta.store(UpSta::suc);
+    finalStep.store(false);
+    imageUpdated.store(false);
+    prodLabel->setText(QString());
+    FWLabel->setText(QString());
+
+    QMessageBox done(this);
+    done.setIcon(QMessageBox::Warning);
+    done.setText(QString());
+    done.setInformativeText(QStringLiteral("Update complete!"));
+    done.setStandardButtons(QMessageBox::NoButton);
+    done.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    done.setTextFormat(Qt::PlainText);
+    done.exec();
+
+    updateSta.store(UpSta::none);
+    updateMode.store(UpMode::none);
+    refreshUI();
+}
+
+}  // namespace tarvo

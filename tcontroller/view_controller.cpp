@@ -1,0 +1,308 @@
+// Start-up, the window refresh and shutdown of the main window controller.
+#include "tcontroller/view_controller.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <cstdio>
+#include <cstdlib>
+
+#include "tcontroller/catalogue/firmware_names.h"
+#include "tcontroller/catalogue/version.h"
+#include "tcontroller/dialogs/alert_view_controller.h"
+#include "tcontroller/image_button.h"
+#include "tcontroller/platform/log.h"
+#include "ui_view_controller.h"
+
+namespace tarvo {
+namespace {
+
+constexpr std::uint16_t kVendorId = 0xC251;
+constexpr std::uint16_t kProductId = 0x2201;
+constexpr int kReportSize = 64;
+
+const char* const kProductName = "Tarvo Remote";
+const char* const kUpdateOffer = "*Update Recommanded Click \"UPDATE TO NEWEST\"";
+const char* const kUpToDate = "Already the latest version";
+const char* const kRunning = "DO NOT remove power of USB cable";
+const char* const kFailFirstLine = "Update Fail!\n";
+const char* const kFailSecondPart =
+    "If this message appears for more than 10 seconds, please keep the Update Tool "
+    "running(WARNING: Don't close the Update Tool) and replug USB cable to finish update.";
+
+// The styled failure text: the first line in the system font at 16 points, red,
+// centred; the second part centred in the default font and colour. Built only
+// from the constant texts above, so no outside text can reach the markup.
+QString failureText() {
+    QString first = QString::fromUtf8(kFailFirstLine);
+    first.chop(1);  // the trailing line break is the paragraph break below
+    return QStringLiteral(
+               "<p align=\"center\" style=\"margin:0; font-size:16pt; color:#ff0000;\">%1</p>"
+               "<p align=\"center\" style=\"margin:0;\">%2</p>")
+        .arg(first.toHtmlEscaped(), QString::fromUtf8(kFailSecondPart).toHtmlEscaped());
+}
+
+void setPlain(QLabel* label, const std::string& text) {
+    label->setTextFormat(Qt::PlainText);
+    label->setText(QString::fromStdString(text));
+}
+
+}  // namespace
+
+ViewController::ViewController(const Platform& platform, QWidget* parent)
+    : QWidget(parent),
+      historyURL(historyQueryPrefix(platform.serverBase)),
+      platform_(platform),
+      ui_(std::make_unique<Ui::ViewController>()) {
+    queue1 = std::make_unique<WorkQueue>("com.vostrand.myqueue1", *platform_.clock);
+    queue2 = std::make_unique<WorkQueue>("com.vostrand.myqueue2", *platform_.clock);
+    queue3 = std::make_unique<WorkQueue>("com.vostrand.myqueue3", *platform_.clock);
+    alert = new AlertViewController(this);
+    if (platform_.reachabilityFactory) {
+        reachability = platform_.reachabilityFactory();
+    }
+    if (platform_.hidMonitorFactory) {
+        rfDeviceMonitor =
+            platform_.hidMonitorFactory({HIDMonitorData{kVendorId, kProductId}}, kReportSize);
+    }
+
+    // The window's form: the outlets are bound here, as a storyboard would.
+    ui_->setupUi(this);
+    titleLabel = ui_->titleLabel;
+    FWLabel = ui_->FWLabel;
+    prodLabel = ui_->prodLabel;
+    msgLabel = ui_->msgLabel;
+    leftBut = ui_->leftBut;
+    rightBut = ui_->rightBut;
+    progress = ui_->progress;
+    FailedOKBut = ui_->FailedOKBut;
+    closeBut = ui_->closeBut;
+    leftBut->setImageDirectory(QString::fromStdString(platform_.resourcesDir + "/images"));
+    rightBut->setImageDirectory(QString::fromStdString(platform_.resourcesDir + "/images"));
+    connect(leftBut, &QAbstractButton::clicked, this, [this] { leftClick(); });
+    connect(rightBut, &QAbstractButton::clicked, this, [this] { rightClick(); });
+    connect(FailedOKBut, &QAbstractButton::clicked, this, [this] { click(); });
+    connect(closeBut, &QAbstractButton::clicked, this, [this] { closeClick(); });
+}
+
+ViewController::~ViewController() {
+    // Only tests and the demo destroy the controller; the tool itself ends
+    // through closeClick(). Stop every source of events before the state goes.
+    delete openChooser.data();
+    if (platform_.volumeWatcher != nullptr) {
+        platform_.volumeWatcher->disconnect(this);
+    }
+    if (reachability) {
+        reachability->stopNotifier();
+        reachability->disconnect(this);
+    }
+    if (rfDeviceMonitor) {
+        rfDeviceMonitor->stop();
+    }
+    if (monitorThread_.joinable()) {
+        monitorThread_.join();
+    }
+    if (rfDeviceMonitor) {
+        rfDeviceMonitor->disconnect(this);
+    }
+    queue1.reset();
+    queue2.reset();
+    queue3.reset();
+    std::lock_guard<std::mutex> hold(downloadQueuesLock_);
+    downloadQueues_.clear();
+}
+
+Util::Resources ViewController::resources() const {
+    return Util::Resources{platform_.resourcesDir, platform_.reads, platform_.fileSystem};
+}
+
+void ViewController::viewDidLoad() {
+    // The form is loaded in the constructor; the steps below wire it to the
+    // services, in this order.
+    alert->delegate = this;
+    progress->setStyleSheet(
+        "QProgressBar { background-color: #d3d3d3; border: none; border-radius: 4px; }"
+        "QProgressBar::chunk { background-color: #2f80ed; border-radius: 4px; }");
+    FailedOKBut->setStyleSheet(
+        "QPushButton { background-color: #2f80ed; color: white; border: none;"
+        " border-radius: 6px; padding: 6px 28px; font-weight: bold; }"
+        "QPushButton:pressed { background-color: #1f5fb8; }");
+    FailedOKBut->setHidden(updateSta.load() != UpSta::failed);
+    refreshUI();
+
+    if (rfDeviceMonitor) {
+        connect(
+            rfDeviceMonitor.get(), &HidMonitor::HIDDeviceConnected, this,
+            [this](const QVariant& o) { hidConnectedWithNotification(o); }, Qt::DirectConnection);
+        connect(
+            rfDeviceMonitor.get(), &HidMonitor::HIDDeviceDisconnected, this,
+            [this](const QVariant& o) { hidDisconnectedWithNotification(o); },
+            Qt::DirectConnection);
+        connect(
+            rfDeviceMonitor.get(), &HidMonitor::HIDDeviceDataReceived, this,
+            [this](const QVariant& o) { hidReadDataWithNotification(o); }, Qt::DirectConnection);
+        HidMonitor* monitor = rfDeviceMonitor.get();
+        monitorThread_ = std::thread([monitor] { monitor->start(); });
+    }
+
+    if (reachability) {
+        connect(
+            reachability.get(), &Reachability::reachabilityChanged, this,
+            [this](Reachability* r) { reachabilityChangedWithNote(r); }, Qt::DirectConnection);
+        if (!reachability->startNotifier()) {
+            logLine("could not start reachability notifier");
+        }
+    } else {
+        logLine("could not create reachability notifier");
+    }
+
+    if (platform_.volumeWatcher != nullptr) {
+        connect(
+            platform_.volumeWatcher, &VolumeWatcher::didMount, this,
+            [this](const QVariant& info) { didMount(info); }, Qt::DirectConnection);
+        connect(
+            platform_.volumeWatcher, &VolumeWatcher::didUnmount, this,
+            [this](const QVariant& info) { didUnMount(info); }, Qt::DirectConnection);
+        if (!platform_.volumeWatcher->start()) {
+            logLine("could not start volume watcher");
+        }
+    }
+}
+
+void ViewController::refreshUI() {
+    if (isMainThread()) {
+        std::lock_guard<std::mutex> hold(lock);
+        refreshBody();
+        return;
+    }
+    // Each queued refresh reads the fields as they are when it runs.
+    QPointer<ViewController> self(this);
+    postToMain([self] {
+        if (self) {
+            self->refreshUI();
+        }
+    });
+}
+
+void ViewController::refreshBody() {
+    if (refreshObserver) {
+        refreshObserver();
+    }
+    const UpSta sta = updateSta.load();
+    const UpMode mode = updateMode.load();
+    const std::string fw = hid_FW.get();
+    const std::string firmwareLine = "V " + fw;
+
+    // 1-4: the baseline.
+    setPlain(titleLabel, APP_NAME + FW_DATE);
+    setPlain(prodLabel, "");
+    setPlain(FWLabel, "");
+    setPlain(msgLabel, "");
+    progress->setHidden(sta != UpSta::updating);
+    closeBut->setHidden(false);
+    leftBut->setEnabled(true);
+    rightBut->setEnabled(true);
+    FailedOKBut->setHidden(true);
+
+    // 5: the attached controller and the offer.
+    if (hidDeviceInfo.get()) {
+        setPlain(prodLabel, kProductName);
+        setPlain(FWLabel, firmwareLine);
+        setPlain(msgLabel, kUpdateOffer);
+        if (!isNewer(FW_VER, fw) && mode == UpMode::none) {
+            leftBut->setEnabled(false);
+            setPlain(msgLabel, kUpToDate);
+        }
+    } else if (sta == UpSta::none) {
+        leftBut->setEnabled(false);
+        rightBut->setEnabled(false);
+    }
+
+    // 6: the bootloader volume holds a release that is about to be written.
+    if (usbMount.load() && FWData.with([](const auto& d) { return d.has_value(); }) &&
+        imageData.with([](const auto& d) { return d.has_value(); })) {
+        setPlain(prodLabel, kProductName);
+        setPlain(FWLabel, firmwareLine);
+    }
+
+    // 7-8: button faces and the confirmation.
+    if (mode != UpMode::none) {
+        leftBut->setImages("button_ok", "button_ok_press");
+        rightBut->setImages("button_cancel", "button_cancel_press");
+        const std::optional<Histoty> selected = selectedFW.get();
+        if (hasNetwork.load() || mode != UpMode::bIn) {
+            setPlain(msgLabel, "Do you want to update \nFrom: Firmware V" + fw +
+                                   "\nTo: Firmware V" + (selected ? selected->ver : ""));
+        } else {
+            setPlain(msgLabel, "No internet connection, newest version as of: Version " +
+                                   (selected ? selected->ver : "9.9.9") + " [" +
+                                   (selected ? selected->date : "1970-01-01") +
+                                   "] will be installed");
+        }
+    } else {
+        leftBut->setImages("button_onlineUpdate", "button_onlineUpdate_press");
+        rightBut->setImages("button_offlineUpdate", "button_offlineUpdate_press");
+    }
+
+    // 9-10: the update status.
+    switch (sta) {
+        case UpSta::updating:
+            setPlain(msgLabel, kRunning);
+            leftBut->setEnabled(false);
+            rightBut->setEnabled(false);
+            closeBut->setHidden(true);
+            break;
+        case UpSta::suc:
+            setPlain(msgLabel, "");
+            setPlain(prodLabel, "");
+            setPlain(FWLabel, "");
+            break;
+        case UpSta::failed:
+            if (!finalStep.load()) {
+                setPlain(titleLabel, "");
+                setPlain(FWLabel, "");
+                setPlain(prodLabel, "");
+                msgLabel->setTextFormat(Qt::RichText);
+                msgLabel->setText(failureText());
+                FailedOKBut->setHidden(false);
+            }
+            break;
+        case UpSta::none:
+            selectedFW.set(std::nullopt);
+            break;
+    }
+}
+
+void ViewController::setProgressLater(double value) {
+    // The bar shows whole percents; post only when that shown value changes so
+    // an image of many thousands of frames cannot flood the main queue.
+    const int shown = static_cast<int>(value);
+    if (shownProgress_.exchange(shown) == shown) {
+        return;
+    }
+    QPointer<QProgressBar> bar = progress;
+    postToMain([bar, shown] {
+        if (bar) {
+            bar->setValue(shown);
+        }
+    });
+}
+
+void ViewController::closeClick() {
+    // Nothing is saved and nothing needs stopping: end the process at once.
+    std::fflush(stdout);
+    std::_Exit(0);
+}
+
+void ViewController::closeEvent(QCloseEvent* event) {
+    // The window manager's close acts like the close button, and like it is not
+    // offered while an update runs (the controller must not lose power then).
+    if (updateSta.load() == UpSta::updating) {
+        event->ignore();
+        return;
+    }
+    closeClick();
+}
+
+}  // namespace tarvo

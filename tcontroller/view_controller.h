@@ -1,0 +1,176 @@
+#pragma once
+
+#include <QPointer>
+#include <QVariant>
+#include <QWidget>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tcontroller/platform/guarded.h"
+#include "tcontroller/platform/platform.h"
+#include "tcontroller/platform/work_queue.h"
+#include "tcontroller/util.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace Ui {
+class ViewController;
+}
+
+namespace tarvo {
+
+class AlertViewController;
+class ImageButton;
+class SelViewController;
+
+// The controller of the one main window. It owns every piece of updater state:
+// the attached controller and what was read from it, the version history, the
+// chosen release, the image and firmware bytes, the update mode and status, the
+// work queues and the two locks. It is split across several source files by
+// concern (start-up and refresh, device handlers, network, update flow, image
+// transfer, firmware write) but stays one class, because every handler works on
+// the same state.
+//
+// Threads: views are touched only on the main thread. The HID handlers run on
+// the monitor's thread, the volume handlers on the watcher's thread, the image
+// transfer on queue1, the firmware copy on queue2 and the watchdog on queue3.
+// Small fields are atomics; strings, buffers and records are Guarded.
+class ViewController : public QWidget {
+    Q_OBJECT
+
+  public:
+    using UpSta = Util::UpSta;
+    using UpMode = Util::UpMode;
+    using ReadSta = Util::ReadSta;
+    using Histoty = Util::Histoty;
+
+    explicit ViewController(const Platform& platform, QWidget* parent = nullptr);
+    ~ViewController() override;
+
+    // ---- Outlets: views of the window, bound when the form is loaded.
+    QPointer<QLabel> titleLabel;
+    QPointer<QLabel> FWLabel;
+    QPointer<QLabel> prodLabel;
+    QPointer<QLabel> msgLabel;
+    QPointer<ImageButton> leftBut;
+    QPointer<ImageButton> rightBut;
+    QPointer<QProgressBar> progress;
+    QPointer<QPushButton> FailedOKBut;
+    QPointer<QPushButton> closeBut;
+
+    // ---- Work queues.
+    std::unique_ptr<WorkQueue> queue1;  // image transfer
+    std::unique_ptr<WorkQueue> queue2;  // firmware copy
+    std::unique_ptr<WorkQueue> queue3;  // watchdog
+
+    AlertViewController* alert = nullptr;  // owned by this widget (Qt parent)
+    std::mutex lock;                       // serialises the window refresh
+    std::mutex lock2;                      // serialises device and volume events
+
+    // ---- Constants.
+    const std::string FW_VER = "1.2";
+    const std::string FW_DATE = "2019-10-22";
+    const std::string MODEL_NAME = "T";
+    const std::string APP_NAME = "Tarvo Remote Firmware Update - ";
+    const std::string historyURL;
+
+    // ---- Updater state.
+    Guarded<std::optional<Histoty>> selectedFW;
+    Guarded<std::vector<Histoty>> onlineVers;
+    Guarded<std::string> hid_model;
+    Guarded<std::string> hid_FW{std::string("000")};
+    std::atomic<ReadSta> readSta{ReadSta::MODEL};
+    std::atomic<UpMode> updateMode{UpMode::none};
+    std::atomic<UpSta> updateSta{UpSta::none};
+    std::unique_ptr<Reachability> reachability;
+    std::atomic<bool> hasNetwork{false};
+    Guarded<HIDDevicePtr> hidDeviceInfo;
+    std::atomic<bool> usbMount{false};
+    std::atomic<bool> imageUpdated{false};
+    std::atomic<bool> finalStep{false};
+    Guarded<std::optional<Bytes>> imageData;
+    Guarded<std::optional<Bytes>> FWData;
+    std::atomic<bool> flag{false};
+    std::unique_ptr<HidMonitor> rfDeviceMonitor;
+
+    // ---- Start-up and refresh.
+    void viewDidLoad();
+    // Redraws the window from the fields; callable from any thread.
+    void refreshUI();
+
+    // ---- Device link.
+    bool sendReport(const Bytes& frame, bool expectReply);
+    void hidConnectedWithNotification(const QVariant& object);
+    void hidDisconnectedWithNotification(const QVariant& object);
+    void hidReadDataWithNotification(const QVariant& object);
+
+    // ---- Network.
+    void reachabilityChangedWithNote(Reachability* note);
+    void queryHistory();
+
+    // ---- Buttons.
+    void click();
+    void leftClick();
+    void rightClick();
+    void closeClick();
+
+    // ---- Update engine.
+    void downloadSelectedVersion();
+    void imageUpdateDone(int code, const std::string& message);
+    void startWatchdog();
+    void checkFinalStep();
+    void alerted();
+    void firmwareUpdateFinished(int code);
+    void sendImage(const Bytes& image);
+    void didMount(const QVariant& userInfo);
+    void didUnMount(const QVariant& userInfo);
+    void volumeMounted();
+    void startFirmwareCopy();
+    void copyFirmware(const std::optional<Bytes>& data);
+    void reportFirmwareResult(int code);
+
+    // ---- Services and seams.
+    const Platform& platform() const { return platform_; }
+    Util::Resources resources() const;
+    // The mount point of the bootloader volume that is (or was last) mounted.
+    std::string bootloaderPath() const { return mountedBootloader_.get(); }
+    // Opens the version chooser as a modal window (main thread).
+    void presentChooser();
+    // Shows the "Update complete!" dialog and waits for its OK. Tests replace it.
+    std::function<void()> showCompletionDialog;
+    // Called inside every refresh body, on the main thread under `lock` (tests).
+    std::function<void()> refreshObserver;
+    // The chooser that is open, if any (tests drive it).
+    QPointer<SelViewController> openChooser;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void refreshBody();
+    void setProgressLater(double value);
+    void resetAfterDownload(bool ok);
+    void takeBuiltInRelease();
+    // Applies one parsed reply of the identification exchange.
+    void applyReply(const QByteArray& report);
+    std::string firstMatchingMountPoint(const std::string& path) const;
+
+    const Platform& platform_;
+    std::unique_ptr<Ui::ViewController> ui_;
+    std::thread monitorThread_;
+    Guarded<std::string> mountedBootloader_;
+    // Last progress value posted to the bar, as shown (whole percent); -1 = none.
+    std::atomic<int> shownProgress_{-1};
+    std::vector<std::unique_ptr<WorkQueue>> downloadQueues_;
+    std::mutex downloadQueuesLock_;
+};
+
+}  // namespace tarvo

@@ -1,0 +1,142 @@
+// Start-up against doubles: every service is wired and the window first shows
+// the state with no controller.
+#include <gtest/gtest.h>
+#include <QLabel>
+#include <QPushButton>
+
+#include "sim/clocks.h"
+#include "support/test_support.h"
+#include "tcontroller/image_button.h"
+#include "tcontroller/util.h"
+#include "tcontroller/view_controller.h"
+
+namespace tarvo {
+namespace {
+
+// A monitor that blocks in start() like a real one and records its filter.
+class BlockingMonitor : public HidMonitor {
+  public:
+    void start() override {
+        std::unique_lock<std::mutex> hold(mutex_);
+        started_ = true;
+        changed_.notify_all();
+        changed_.wait(hold, [this] { return stopped_; });
+    }
+    void stop() override {
+        std::lock_guard<std::mutex> hold(mutex_);
+        stopped_ = true;
+        changed_.notify_all();
+    }
+    bool waitStarted() {
+        std::unique_lock<std::mutex> hold(mutex_);
+        return changed_.wait_for(hold, std::chrono::seconds(10), [this] { return started_; });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool started_ = false;
+    bool stopped_ = false;
+};
+
+struct StartupFixture {
+    explicit StartupFixture(Reachability::Connection c, bool canStart = true) {
+        platform.clock = &clock;
+        platform.resourcesDir = TARVO_SOURCE_RESOURCES_DIR;
+        platform.volumeWatcher = &volumes;
+        platform.reachabilityFactory = [this, c, canStart]() -> std::unique_ptr<Reachability> {
+            auto r = std::make_unique<test::FakeReachability>(c, canStart);
+            reachability = r.get();
+            return r;
+        };
+        platform.hidMonitorFactory = [this](const std::vector<HIDMonitorData>& filters,
+                                            int reportSize) -> std::unique_ptr<HidMonitor> {
+            this->filters = filters;
+            this->reportSize = reportSize;
+            auto m = std::make_unique<BlockingMonitor>();
+            monitor = m.get();
+            return m;
+        };
+    }
+    sim::InstantClock clock;
+    test::FakeVolumeWatcher volumes;
+    Platform platform;
+    test::FakeReachability* reachability = nullptr;
+    BlockingMonitor* monitor = nullptr;
+    std::vector<HIDMonitorData> filters;
+    int reportSize = 0;
+};
+
+TEST(Startup, WiresTheServicesAndShowsTheIdleWindow) {
+    test::LogCapture log;
+    StartupFixture f(Reachability::Connection::none);
+    ViewController vc(f.platform);
+    ASSERT_EQ(f.filters.size(), 1u);
+    EXPECT_EQ(f.filters[0].vendorId, 0xC251);
+    EXPECT_EQ(f.filters[0].productId, 0x2201);
+    EXPECT_EQ(f.reportSize, 64);
+    EXPECT_EQ(vc.hid_FW.get(), "000");
+    EXPECT_EQ(vc.hid_model.get(), "");
+    EXPECT_EQ(vc.queue1->label(), "com.vostrand.myqueue1");
+    EXPECT_EQ(vc.queue2->label(), "com.vostrand.myqueue2");
+    EXPECT_EQ(vc.queue3->label(), "com.vostrand.myqueue3");
+
+    vc.viewDidLoad();
+    EXPECT_TRUE(f.monitor->waitStarted());
+    EXPECT_EQ(vc.titleLabel->text().toStdString(), "Tarvo Remote Firmware Update - 2019-10-22");
+    EXPECT_FALSE(vc.leftBut->isEnabled());
+    EXPECT_FALSE(vc.rightBut->isEnabled());
+    EXPECT_TRUE(vc.FailedOKBut->isHidden());
+    // A report without a usable value changes nothing but stops the monitor.
+    ASSERT_TRUE(test::waitUntil([&] { return f.reachability->stopped(); }));
+    EXPECT_FALSE(vc.hasNetwork.load());
+    EXPECT_FALSE(log.contains("could not start reachability notifier"));
+}
+
+TEST(Startup, GoesOnWhenTheReachabilityNotifierCannotStart) {
+    test::LogCapture log;
+    StartupFixture f(Reachability::Connection::wifi, /*canStart=*/false);
+    ViewController vc(f.platform);
+    vc.viewDidLoad();
+    EXPECT_EQ(log.count("could not start reachability notifier"), 1);
+    // The volume observers are still registered after the failure.
+    vc.hid_FW.set("1.1");
+    f.volumes.mount("/somewhere/else");
+    EXPECT_FALSE(vc.usbMount.load());
+    f.volumes.mount("/Volumes/CRP DISABLE");
+    EXPECT_FALSE(vc.usbMount.load()) << "not a bootloader mount point of this platform";
+}
+
+TEST(Startup, UnavailableNetworkIsRecordedOnce) {
+    test::LogCapture log;
+    StartupFixture f(Reachability::Connection::unavailable);
+    ViewController vc(f.platform);
+    vc.onlineVers.set({Util::Histoty{"9.9", "x"}});
+    vc.viewDidLoad();
+    ASSERT_TRUE(test::waitUntil([&] { return log.contains("Network not reachable"); }));
+    EXPECT_FALSE(vc.hasNetwork.load());
+    EXPECT_TRUE(vc.onlineVers.get().empty());
+    EXPECT_TRUE(f.reachability->stopped());
+}
+
+TEST(UtilTypes, RawValuesConvertOnlyForDeclaredCases) {
+    using UpSta = Util::UpSta;
+    using UpMode = Util::UpMode;
+    EXPECT_EQ(Util::upStaFromRaw(999), UpSta::updating);
+    EXPECT_EQ(Util::upStaFromRaw(-1), UpSta::none);
+    EXPECT_EQ(Util::upStaFromRaw(0), UpSta::suc);
+    EXPECT_EQ(Util::upStaFromRaw(1), UpSta::failed);
+    for (int other : {2, 3, -2, 998, 1000}) {
+        EXPECT_FALSE(Util::upStaFromRaw(other).has_value()) << other;
+    }
+    EXPECT_EQ(Util::upModeFromRaw(-1), UpMode::none);
+    EXPECT_EQ(Util::upModeFromRaw(0), UpMode::bIn);
+    EXPECT_EQ(Util::upModeFromRaw(1), UpMode::online);
+    EXPECT_EQ(Util::upModeFromRaw(2), UpMode::offline);
+    EXPECT_FALSE(Util::upModeFromRaw(3).has_value());
+    EXPECT_EQ(Util::readStaFromRaw(2), Util::ReadSta::DONE);
+    EXPECT_FALSE(Util::readStaFromRaw(-1).has_value());
+}
+
+}  // namespace
+}  // namespace tarvo

@@ -1,0 +1,157 @@
+#pragma once
+
+// Shared helpers of the tests: a log capture, bounded waits that keep the Qt
+// event loop running, and small platform doubles for services a test does not
+// exercise.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <algorithm>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "tcontroller/platform/hid_monitor.h"
+#include "tcontroller/platform/log.h"
+#include "tcontroller/platform/reachability.h"
+#include "tcontroller/platform/volume_watcher.h"
+
+namespace tarvo::test {
+
+// Collects the tool's log lines while alive.
+class LogCapture {
+  public:
+    LogCapture() {
+        setLogTap([this](const std::string& line) {
+            std::lock_guard<std::mutex> hold(mutex_);
+            lines_.push_back(line);
+        });
+    }
+    ~LogCapture() { setLogTap({}); }
+    std::vector<std::string> lines() const {
+        std::lock_guard<std::mutex> hold(mutex_);
+        return lines_;
+    }
+    int count(const std::string& line) const {
+        const auto all = lines();
+        return static_cast<int>(std::count(all.begin(), all.end(), line));
+    }
+    bool contains(const std::string& line) const { return count(line) > 0; }
+    // The lines that start with a prefix, in order.
+    std::vector<std::string> withPrefix(const std::string& prefix) const {
+        std::vector<std::string> out;
+        for (const auto& l : lines()) {
+            if (l.rfind(prefix, 0) == 0) {
+                out.push_back(l);
+            }
+        }
+        return out;
+    }
+    // The position of `line` after position `from`, or -1.
+    int indexOf(const std::string& line, int from = 0) const {
+        const auto all = lines();
+        for (int i = std::max(from, 0); i < static_cast<int>(all.size()); ++i) {
+            if (all[i] == line) {
+                return i;
+            }
+        }
+        return -1;
+    }
+    void clear() {
+        std::lock_guard<std::mutex> hold(mutex_);
+        lines_.clear();
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+// Runs the Qt event loop until `done` holds or `timeoutMs` passes; returns done().
+inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs) {
+            return done();
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// Runs the event loop for a while (lets queued work settle).
+inline void pump(int ms = 50) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+}
+
+// A reachability monitor whose first report the test chooses.
+class FakeReachability : public Reachability {
+  public:
+    explicit FakeReachability(Connection c, bool canStart = true) : c_(c), canStart_(canStart) {}
+    bool startNotifier() override {
+        if (!canStart_) {
+            return false;
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!stopped_) {
+                    emit reachabilityChanged(this);
+                }
+            },
+            Qt::QueuedConnection);
+        return true;
+    }
+    void stopNotifier() override { stopped_ = true; }
+    Connection connection() const override { return c_; }
+    bool stopped() const { return stopped_; }
+
+  private:
+    Connection c_;
+    bool canStart_;
+    bool stopped_ = false;
+};
+
+// A volume watcher driven by the test.
+class FakeVolumeWatcher : public VolumeWatcher {
+  public:
+    bool start() override { return true; }
+    void stop() override {}
+    void mount(const QString& path) { emit didMount(QVariantMap{{"NSDevicePath", path}}); }
+    void unmount(const QString& path) { emit didUnmount(QVariantMap{{"NSDevicePath", path}}); }
+};
+
+// A device record that accepts (or refuses) every write and remembers them.
+class RecordingDevice : public HIDDevice {
+  public:
+    int setReport(int, std::uint8_t, const std::uint8_t* bytes, std::size_t length) override {
+        std::lock_guard<std::mutex> hold(mutex_);
+        writes_.emplace_back(bytes, bytes + length);
+        return result_;
+    }
+    std::string name() const override { return "recording"; }
+    void setResult(int r) {
+        std::lock_guard<std::mutex> hold(mutex_);
+        result_ = r;
+    }
+    std::vector<std::vector<std::uint8_t>> writes() const {
+        std::lock_guard<std::mutex> hold(mutex_);
+        return writes_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::vector<std::uint8_t>> writes_;
+    int result_ = kHIDReturnSuccess;
+};
+
+}  // namespace tarvo::test
