@@ -1,0 +1,255 @@
+#include "tcontroller/dialogs/sel_view_controller.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <algorithm>
+
+#include "tcontroller/catalogue/firmware_names.h"
+#include "tcontroller/dialogs/notification_center.h"
+#include "tcontroller/dialogs/ver_view.h"
+#include "tcontroller/platform/log.h"
+#include "tcontroller/view_controller.h"
+#include "ui_sel_view_controller.h"
+
+namespace tarvo {
+namespace {
+
+constexpr int kMaxVersionRows = 2;
+constexpr int kRowX = 10;
+constexpr int kRowWidth = 460;
+// Row slots, counted in points from the content's bottom edge (the row's lower
+// edge): the top slot first.
+constexpr int kBottomSlotY = 90;
+
+const QColor kSelectedBackground = Qt::white;
+const QColor kSelectedText(85, 85, 85);  // dark gray
+const QColor kRowText = Qt::white;
+const QColor kBorder(72, 72, 72);
+
+// The frame of row slot `slot` (0 = top) in Qt's top-left coordinates.
+QRect rowFrame(int slot) {
+    const int bottomUpY = kBottomSlotY + VerView::kHeight * (kMaxVersionRows - slot);
+    const int top = SelViewController::kContentHeight - (bottomUpY + VerView::kHeight);
+    return QRect(kRowX, top, kRowWidth, VerView::kHeight);
+}
+
+// The notification's object as a row index: an integer, else -1.
+std::int64_t indexFrom(const QVariant& object) {
+    switch (object.metaType().id()) {
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::Long:
+        case QMetaType::ULong:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+            return object.toLongLong();
+        default:
+            return -1;
+    }
+}
+
+}  // namespace
+
+SelViewController::SelViewController(QWidget* parent)
+    : QDialog(parent),
+      bColor(QColor::fromRgbF(50 / 255.0, 50 / 255.0, 50 / 255.0, 1.0)),
+      ui_(std::make_unique<::Ui::SelViewController>()) {
+    // The queue's thread needs a clock only for delayed jobs, which the OK job
+    // never uses.
+    static SystemClock queueClock;
+    queue = std::make_unique<WorkQueue>("com.online.fw", queueClock);
+    ui_->setupUi(this);
+    okBut = ui_->okBut;
+    cancelBut = ui_->cancelBut;
+    connect(okBut, &QPushButton::clicked, this, [this] { okClick(); });
+    connect(cancelBut, &QPushButton::clicked, this, [this] { cancelClick(); });
+    viewDidLoad();
+    viewWillAppear();
+}
+
+SelViewController::~SelViewController() {
+    // Waits for a running OK job, which still reads the fields below.
+    queue.reset();
+}
+
+QWidget* SelViewController::listView() const {
+    return ui_->listView;
+}
+
+void SelViewController::viewDidLoad() {
+    // `this` as the context: the registration ends with the chooser.
+    connect(&NotificationCenter::defaultCenter(), &NotificationCenter::notified, this,
+            [this](const QString& name, const QVariant& object) {
+                if (name == QStringLiteral("myViewClick")) {
+                    viewClickedWithNoti(object);
+                }
+            });
+}
+
+void SelViewController::viewWillAppear() {
+    // No title bar, no close, minimise or zoom control, not resizable. Qt reads
+    // the flags when the native window is made, so they are set before the
+    // first show.
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setWindowModality(Qt::ApplicationModal);
+    setFixedSize(kContentWidth, kContentHeight);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, bColor);
+    palette.setColor(QPalette::WindowText, Qt::white);
+    setPalette(palette);
+    setAutoFillBackground(true);
+}
+
+void SelViewController::present() {
+    show();
+    raise();
+    activateWindow();
+}
+
+void SelViewController::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!appeared_) {
+        appeared_ = true;
+        viewDidAppear();
+    }
+}
+
+void SelViewController::viewDidAppear() {
+    for (const Util::Histoty& h : dataArr) {
+        if (delegate != nullptr && h.ver == delegate->FW_VER) {
+            continue;
+        }
+        // Only versions that get a row are kept, so the file row's index is
+        // always the number of version rows.
+        if (static_cast<int>(tmpArr.size()) < kMaxVersionRows) {
+            tmpArr.push_back(h);
+        }
+    }
+    const auto addRow = [this](int slot, const QString& text) {
+        // Rows are the list view's only children, created in row order, so a
+        // row's position among them is its index.
+        auto* row = new VerView(rowFrame(slot), ui_->listView);
+        row->setBackgroundColor(Qt::transparent);
+        row->label->setText(text);
+        row->show();
+        viewArr.push_back(row);
+    };
+    const int n = static_cast<int>(tmpArr.size());
+    for (int i = 0; i < n; ++i) {
+        const Util::Histoty& h = tmpArr[i];
+        addRow(i, QString::fromStdString("Version V" + h.ver + " [" + h.date + "]"));
+    }
+    addRow(n, QStringLiteral("Select from FW file"));
+}
+
+void SelViewController::viewClickedWithNoti(const QVariant& object) {
+    idx.store(indexFrom(object));
+    logLine("click view @ index: " + std::to_string(idx.load()));
+    recolour();
+}
+
+void SelViewController::recolour() {
+    const std::int64_t selected = idx.load();
+    for (std::size_t k = 0; k < viewArr.size(); ++k) {
+        const bool on = selected >= 0 && static_cast<std::size_t>(selected) == k;
+        viewArr[k]->setBackgroundColor(on ? kSelectedBackground : QColor(Qt::transparent));
+        viewArr[k]->setTextColor(on ? kSelectedText : kRowText);
+    }
+}
+
+void SelViewController::okClick() {
+    const std::int64_t selected = idx.load();
+    // No selection, or an index that names no row: nothing to do.
+    if (selected < 0 || selected >= static_cast<std::int64_t>(viewArr.size())) {
+        return;
+    }
+    QPointer<SelViewController> self(this);
+    queue->async([this, self] { runOkJob(self); });
+}
+
+void SelViewController::runOkJob(const QPointer<SelViewController>& self) {
+    // tmpArr is fixed once the list is built, before any OK can be pressed.
+    const std::int64_t row = idx.load();
+    const auto versionRows = static_cast<std::int64_t>(tmpArr.size());
+    if (row < 0 || row > versionRows) {
+        return;
+    }
+    if (row == versionRows) {
+        postToMain([self] {
+            if (self) {
+                self->selectLocalFiles();
+            }
+        });
+        return;
+    }
+    postToMain([self] {
+        if (self) {
+            self->okBut->setEnabled(false);
+            self->cancelBut->setEnabled(false);
+        }
+    });
+    const Util::Histoty h = tmpArr[static_cast<std::size_t>(row)];
+    if (delegate != nullptr && !download(*delegate, h)) {
+        logLine("download file failed.");
+    }
+    postToMain([self] {
+        if (self) {
+            self->dismissController();
+        }
+    });
+}
+
+bool SelViewController::download(ViewController& owner, const Util::Histoty& h) {
+    const Platform& platform = owner.platform();
+    ResourceReads* reads = platform.reads;
+    const std::string imageUrl = imageAddress(platform.serverBase, h.ver);
+    const std::string firmwareUrl = firmwareAddress(platform.serverBase, h.ver);
+    // A version that does not make an address (a space, say) is a failed download.
+    if (reads == nullptr || !reads->isValidAddress(firmwareUrl) ||
+        !reads->isValidAddress(imageUrl)) {
+        return false;
+    }
+    ReadResult<Bytes> firmware = reads->readBytes(firmwareUrl);
+    if (!firmware.ok()) {
+        return false;
+    }
+    owner.FWData.set(std::move(firmware.value));
+    ReadResult<Bytes> image = reads->readBytes(imageUrl);
+    if (!image.ok()) {
+        return false;
+    }
+    owner.imageData.set(std::move(image.value));
+    owner.updateMode.store(Util::UpMode::online);
+    owner.selectedFW.set(h);
+    owner.refreshUI();
+    return true;
+}
+
+void SelViewController::cancelClick() {
+    dismissController();
+}
+
+void SelViewController::reject() {
+    if (cancelBut && cancelBut->isEnabled()) {
+        cancelClick();
+    }
+}
+
+void SelViewController::dismissController() {
+    done(QDialog::Rejected);
+    hide();
+    deleteLater();
+}
+
+void SelViewController::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    // A hairline edge keeps the frameless window apart from what lies behind it.
+    QPainter painter(this);
+    painter.setPen(kBorder);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+}  // namespace tarvo
