@@ -11,6 +11,7 @@
 #include "tcontroller/catalogue/firmware_names.h"
 #include "tcontroller/catalogue/version.h"
 #include "tcontroller/dialogs/alert_view_controller.h"
+#include "tcontroller/dialogs/sel_view_controller.h"
 #include "tcontroller/image_button.h"
 #include "tcontroller/platform/log.h"
 #include "ui_view_controller.h"
@@ -295,13 +296,8 @@ void ViewController::closeClick() {
     std::_Exit(0);
 }
 
-void ViewController::closeEvent(QCloseEvent* event) {
-    // The window manager's close acts like the close button, and like it is not
-    // offered while an update runs (the controller must not lose power then).
-    if (updateSta.load() == UpSta::updating) {
-        event->ignore();
-        return;
-    }
+void ViewController::closeEvent(QCloseEvent*) {
+    // The window manager's close does what the close button does.
     closeClick();
 }
 

@@ -33,7 +33,7 @@ AlertViewController::~AlertViewController() = default;
 void AlertViewController::present() {
     presented_ = true;
     show();
-    raise();
+    activateWindow();
 }
 
 void AlertViewController::dismiss() {

@@ -1,0 +1,90 @@
+#include "sim/simulated_platform.h"
+
+#include <QMetaObject>
+#include <cstdlib>
+#include <filesystem>
+
+namespace tarvo::sim {
+
+bool SimReachability::startNotifier() {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!stopped_) {
+                emit reachabilityChanged(this);
+            }
+        },
+        Qt::QueuedConnection);
+    return true;
+}
+
+SimulatedPlatform::SimulatedPlatform(Options options)
+    : options_(options), server_(options.server), reads_(options.readLimits) {
+    switch (options_.clock) {
+        case ClockKind::instant:
+            instant_ = std::make_unique<InstantClock>();
+            clock_ = instant_.get();
+            break;
+        case ClockKind::system:
+            clock_owned_ = std::make_unique<SystemClock>();
+            clock_ = clock_owned_.get();
+            break;
+        case ClockKind::fast:
+            clock_owned_ = std::make_unique<ScaledClock>(100.0);
+            clock_ = clock_owned_.get();
+            break;
+    }
+
+    // A private folder: the bootloader volume is "CRP DISABLE" inside it.
+    std::string pattern = (std::filesystem::temp_directory_path() / "tarvo-sim-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) {
+        workDir_ = pattern;
+    }
+    bootloaderPath_ = workDir_ + "/CRP DISABLE";
+
+    owned_ = std::make_unique<VirtualController>();
+    controller_ = owned_.get();
+    if (options_.tmpfsVolume) {
+        controller_->useTmpfsVolume(bootloaderPath_, options_.tmpfsBytes);
+        mountVolumes_ = std::make_unique<MountVolumeWatcher>();
+        platform_.volumeWatcher = mountVolumes_.get();
+    } else {
+        controller_->useDirectoryVolume(bootloaderPath_);
+        controller_->setVolumeWatcher(&simVolumes_);
+        platform_.volumeWatcher = &simVolumes_;
+    }
+    server_.start();
+
+    platform_.hidMonitorFactory = [this](const std::vector<HIDMonitorData>&,
+                                         int) -> std::unique_ptr<HidMonitor> {
+        return std::move(owned_);
+    };
+    platform_.reachabilityFactory = [this]() -> std::unique_ptr<Reachability> {
+        auto r = std::make_unique<SimReachability>(options_.network);
+        reachability_ = r.get();
+        return r;
+    };
+    platform_.reads = &reads_;
+    platform_.fileSystem = &fileSystem_;
+    platform_.clock = clock_;
+    platform_.serverBase = server_.baseAddress();
+    platform_.bootloaderMountPoints = {bootloaderPath_};
+    platform_.resourcesDir = TARVO_SOURCE_RESOURCES_DIR;
+}
+
+SimulatedPlatform::~SimulatedPlatform() {
+    if (instant_) {
+        instant_->release();
+    }
+    server_.stop();
+    simVolumes_.stop();
+    if (mountVolumes_) {
+        mountVolumes_->stop();
+    }
+    if (!workDir_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(workDir_, ec);
+    }
+}
+
+}  // namespace tarvo::sim

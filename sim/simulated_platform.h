@@ -1,0 +1,82 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/clocks.h"
+#include "sim/firmware_server.h"
+#include "sim/sim_volume_watcher.h"
+#include "sim/virtual_controller.h"
+#include "tcontroller/platform/linux/curl_resource_reads.h"
+#include "tcontroller/platform/linux/mount_volume_watcher.h"
+#include "tcontroller/platform/linux/posix_file_system.h"
+#include "tcontroller/platform/platform.h"
+
+namespace tarvo::sim {
+
+// A reachability monitor that reports a chosen connection once, on the main
+// thread, after it is started.
+class SimReachability : public Reachability {
+    Q_OBJECT
+  public:
+    explicit SimReachability(Connection connection) : connection_(connection) {}
+    bool startNotifier() override;
+    void stopNotifier() override { stopped_ = true; }
+    Connection connection() const override { return connection_; }
+    bool stopped() const { return stopped_; }
+
+  private:
+    Connection connection_;
+    bool stopped_ = false;
+};
+
+// The whole simulated world around the tool: the virtual controller on its
+// virtual HID bus, its bootloader volume (a directory, or a real tmpfs mount
+// watched through libmount), the loopback firmware server, real libcurl reads
+// and real files, a chosen network state and a chosen clock.
+class SimulatedPlatform {
+  public:
+    enum class ClockKind { instant, system, fast };  // fast: the system clock, sleeps /100
+    struct Options {
+        ClockKind clock = ClockKind::instant;
+        Reachability::Connection network = Reachability::Connection::wifi;
+        bool tmpfsVolume = false;  // a real tmpfs mount (needs the right to mount)
+        std::size_t tmpfsBytes = 1u << 20;
+        ReadLimits readLimits{};
+        FirmwareServer::Options server{};
+    };
+
+    explicit SimulatedPlatform(Options options);
+    SimulatedPlatform() : SimulatedPlatform(Options{}) {}
+    ~SimulatedPlatform();
+
+    // The platform to build a ViewController with. Its HID monitor factory
+    // hands over the virtual controller once.
+    const Platform& platform() const { return platform_; }
+    VirtualController& controller() { return *controller_; }
+    FirmwareServer& server() { return server_; }
+    Clock& clock() { return *clock_; }
+    InstantClock* instantClock() { return instant_.get(); }
+    SimReachability* reachability() const { return reachability_; }
+    const std::string& bootloaderPath() const { return bootloaderPath_; }
+
+  private:
+    Options options_;
+    std::unique_ptr<InstantClock> instant_;
+    std::unique_ptr<Clock> clock_owned_;
+    Clock* clock_ = nullptr;
+    FirmwareServer server_;
+    CurlResourceReads reads_;
+    PosixFileSystem fileSystem_;
+    SimVolumeWatcher simVolumes_;
+    std::unique_ptr<MountVolumeWatcher> mountVolumes_;
+    std::unique_ptr<VirtualController> owned_;
+    VirtualController* controller_ = nullptr;
+    SimReachability* reachability_ = nullptr;
+    std::string workDir_;
+    std::string bootloaderPath_;
+    Platform platform_;
+};
+
+}  // namespace tarvo::sim

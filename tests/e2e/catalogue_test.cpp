@@ -1,0 +1,158 @@
+// The version history and the built-in release as the window sees them: the
+// first reachability report, the history query against the loopback server,
+// and the built-in loaders over real libcurl file reads.
+#include <filesystem>
+#include <fstream>
+
+#include "e2e/rig.h"
+
+namespace tarvo {
+namespace {
+
+using test::Rig;
+using Conn = Reachability::Connection;
+
+struct HistoryCase {
+    const char* name;
+    std::string body;
+    std::vector<Util::Histoty> expected;
+    std::vector<std::string> verLines;
+};
+
+class HistoryQuery : public ::testing::TestWithParam<HistoryCase> {};
+
+TEST_P(HistoryQuery, StoresTheFirstTwoItemsNewestFirst) {
+    const HistoryCase& c = GetParam();
+    Rig rig;
+    rig.sim.server().setHistoryBody(c.body);
+    rig.start();
+    ASSERT_TRUE(test::waitUntil([&] { return rig.vc->hasNetwork.load(); }));
+    EXPECT_EQ(rig.vc->onlineVers.get(), c.expected);
+    EXPECT_TRUE(rig.sim.reachability()->stopped());
+    // "Reachable", the reply as it arrived, then one line per taken item.
+    const auto lines = rig.log.lines();
+    const int reachable = rig.log.indexOf("Reachable");
+    ASSERT_GE(reachable, 0);
+    ASSERT_GT(static_cast<int>(lines.size()), reachable + 1);
+    EXPECT_EQ(lines[reachable + 1], c.body);
+    EXPECT_EQ(rig.log.withPrefix("ver:"), c.verLines);
+}
+
+const HistoryCase kHistory[] = {
+    {"quoted_three_items",
+     "\"1.3:2020-01-15\",\"1.2:2019-10-22\",\"1.1:2019-06-30\"",
+     {{"1.3", "2020-01-15"}, {"1.2", "2019-10-22"}},
+     {"ver:1.3, FW:1.2", "ver:1.2, FW:1.2"}},
+    {"reverse_order",
+     "1.2:2019-10-22,1.3:2020-01-15",
+     {{"1.3", "2020-01-15"}, {"1.2", "2019-10-22"}},
+     {"ver:1.2, FW:1.2", "ver:1.3, FW:1.2"}},
+    {"equal_keys_keep_reply_order",
+     "1.2:a,1.2.0:b",
+     {{"1.2", "a"}, {"1.2.0", "b"}},
+     {"ver:1.2, FW:1.2", "ver:1.2.0, FW:1.2"}},
+    {"empty_pieces",
+     "1.1:x,,,1.0:y,",
+     {{"1.1", "x"}, {"1.0", "y"}},
+     {"ver:1.1, FW:1.2", "ver:1.0, FW:1.2"}},
+    {"empty_reply", "", {}, {}},
+    {"line_feed_stays_in_the_date",
+     "1.3:2020-01-15\n",
+     {{"1.3", "2020-01-15\n"}},
+     {"ver:1.3, FW:1.2"}},
+    {"line_feeds_instead_of_commas",
+     "1.3:2020-01-15\n1.2:2019-10-22",
+     {{"1.3", "2020-01-15\n1.2"}},
+     {"ver:1.3, FW:1.2"}},
+    {"malformed_first_item_skipped",
+     "1.9,1.3:2020-01-15,1.1:x,1.0:y",
+     {{"1.3", "2020-01-15"}, {"1.1", "x"}},
+     {"ver:1.3, FW:1.2", "ver:1.1, FW:1.2"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Server, HistoryQuery, ::testing::ValuesIn(kHistory),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+class HistoryFailure : public ::testing::TestWithParam<sim::ServerFault> {};
+
+TEST_P(HistoryFailure, LeavesTheListSetsNoNetworkAndRefreshesOnce) {
+    sim::SimulatedPlatform::Options options;
+    options.readLimits.idleTimeoutSeconds = 2;  // the stall fails within 2 s, not 60
+    Rig rig(options);
+    rig.publishDefault();
+    rig.sim.server().setFault(GetParam());
+    rig.start();
+    int refreshes = 0;
+    rig.vc->refreshObserver = [&] { ++refreshes; };
+    rig.vc->hasNetwork = true;  // the failure must clear it
+    ASSERT_TRUE(rig.waitLog("Reachable"));
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return !rig.log.withPrefix("get online ver from amz fail: ").empty(); }, 30000));
+    test::pump(50);
+    EXPECT_FALSE(rig.vc->hasNetwork.load());
+    EXPECT_TRUE(rig.vc->onlineVers.get().empty());
+    EXPECT_EQ(refreshes, 1);
+    EXPECT_TRUE(rig.log.withPrefix("ver:").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Server, HistoryFailure,
+                         ::testing::Values(sim::ServerFault::status404, sim::ServerFault::status500,
+                                           sim::ServerFault::refuse, sim::ServerFault::truncate,
+                                           sim::ServerFault::stall, sim::ServerFault::oversized));
+
+TEST(Reachability, CellularCountsAsReachable) {
+    sim::SimulatedPlatform::Options options;
+    options.network = Conn::cellular;
+    Rig rig(options);
+    rig.publishDefault();
+    rig.start();
+    ASSERT_TRUE(test::waitUntil([&] { return rig.vc->onlineVers.get().size() == 2; }));
+    EXPECT_TRUE(rig.vc->hasNetwork.load());
+}
+
+TEST(Reachability, NoNetworkNeverQueriesTheServer) {
+    sim::SimulatedPlatform::Options options;
+    options.network = Conn::unavailable;
+    Rig rig(options);
+    rig.start();
+    ASSERT_TRUE(rig.waitLog("Network not reachable"));
+    EXPECT_FALSE(rig.vc->hasNetwork.load());
+    EXPECT_EQ(rig.sim.server().requestCount(), 0u);
+}
+
+// The built-in loaders over the real reads, from a resources folder whose path
+// holds a space.
+TEST(BuiltInRelease, LoadsByteExactFromAFolderWithASpace) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / "tarvo resources test";
+    fs::remove_all(dir);
+    fs::create_directories(dir / "TFW");
+    fs::copy_file(fs::path(TARVO_SOURCE_RESOURCES_DIR) / "TFW" / "IMG.bin",
+                  dir / "TFW" / "IMG.bin");
+    std::ofstream(dir / "TFW" / "FW.bin", std::ios::binary).close();  // zero bytes
+
+    CurlResourceReads reads;
+    PosixFileSystem files;
+    test::LogCapture log;
+    const Util::Resources resources{dir.string(), &reads, &files};
+    const auto image = Util::getImageData(Util::UpMode::bIn, resources);
+    const auto firmware = Util::getFWData(Util::UpMode::bIn, resources);
+    ASSERT_TRUE(image.has_value());
+    ASSERT_TRUE(firmware.has_value());
+    EXPECT_EQ(image->size(), fs::file_size(dir / "TFW" / "IMG.bin"));
+    EXPECT_TRUE(firmware->empty());
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{
+                               "file://" + (dir / "TFW" / "IMG.bin").string(),
+                               "open image successed, size: " + std::to_string(image->size()),
+                               "file://" + (dir / "TFW" / "FW.bin").string() + ", true",
+                               "open fw successed, size: 0"}));
+    // Any other mode: absent and silent.
+    log.clear();
+    EXPECT_FALSE(Util::getImageData(Util::UpMode::online, resources).has_value());
+    EXPECT_FALSE(Util::getFWData(Util::UpMode::offline, resources).has_value());
+    EXPECT_TRUE(log.lines().empty());
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace tarvo

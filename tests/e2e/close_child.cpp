@@ -1,0 +1,50 @@
+// A child process for the close-button test: the window on the simulated
+// platform with real waits. Once the erase wait has begun, the close button is
+// pressed; the process must end at once with status 0. If it does not, the
+// child ends itself with status 3 after the erase wait would have passed.
+#include <QApplication>
+#include <QPushButton>
+#include <QTimer>
+#include <atomic>
+#include <cstdio>
+
+#include "sim/simulated_platform.h"
+#include "tcontroller/platform/log.h"
+#include "tcontroller/view_controller.h"
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    tarvo::sim::SimulatedPlatform::Options options;
+    options.clock = tarvo::sim::SimulatedPlatform::ClockKind::system;
+    options.network = tarvo::Reachability::Connection::unavailable;
+    tarvo::sim::SimulatedPlatform sim(options);
+    sim.controller().plug();
+    tarvo::ViewController vc(sim.platform());
+    vc.viewDidLoad();
+
+    std::atomic<bool> erasing{false};
+    tarvo::setLogTap([&erasing](const std::string& line) {
+        if (line == "erasing data...") {
+            erasing = true;
+        }
+    });
+    QTimer poll;
+    poll.setInterval(20);
+    int stage = 0;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (stage == 0 && vc.readSta.load() == tarvo::Util::ReadSta::DONE) {
+            vc.leftClick();  // prepare the built-in release
+            vc.leftClick();  // start it
+            stage = 1;
+        } else if (stage == 1 && erasing.load()) {
+            std::printf("closing now\n");
+            std::fflush(stdout);
+            // The button is hidden while updating; the press is its action.
+            vc.closeClick();
+        }
+    });
+    poll.start();
+    QTimer::singleShot(60000, [] { std::_Exit(3); });
+    return QApplication::exec();
+}

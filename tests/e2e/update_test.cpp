@@ -1,0 +1,416 @@
+// Whole updates, from the first button press to "Update complete!", against the
+// virtual controller, the loopback firmware server and a bootloader volume,
+// on the instant clock.
+#include <QProcess>
+#include <filesystem>
+
+#include "e2e/rig.h"
+#include "tcontroller/platform/linux/mount_volume_watcher.h"
+
+namespace tarvo {
+namespace {
+
+using test::Rig;
+using UpSta = Util::UpSta;
+using UpMode = Util::UpMode;
+using Conn = Reachability::Connection;
+using namespace std::chrono_literals;
+
+// The lines of `log` that appear in `expected`, in order, must be `expected`.
+void expectInOrder(const test::LogCapture& log, const std::vector<std::string>& expected) {
+    int at = 0;
+    for (const std::string& line : expected) {
+        const int found = log.indexOf(line, at);
+        ASSERT_GE(found, 0) << "missing or out of order: " << line;
+        at = found + 1;
+    }
+}
+
+bool canMount() {
+    std::string reason;
+    return sim::BootloaderVolume::canMountTmpfs(&reason);
+}
+
+// Prepares the update to the newest release and starts it; returns when the
+// controller is back on HID with `version`.
+void runOnlineUpdate(Rig& rig, const std::string& version) {
+    rig.sim.instantClock()->holdSleepsOfAtLeast(5.0);  // the watchdog waits for us
+    test::pump(100);                                   // let the refreshes of start-up run first
+    rig.vc->leftClick();
+    ASSERT_EQ(rig.vc->updateMode.load(), UpMode::online);
+    ASSERT_TRUE(test::waitUntil([&] {
+        return rig.vc->FWData.get().has_value() && rig.vc->imageData.get().has_value() &&
+               rig.vc->leftBut->isEnabled() && rig.message().rfind("Do you want to update", 0) == 0;
+    }));
+    EXPECT_EQ(rig.message(),
+              "Do you want to update \nFrom: Firmware V1.1\nTo: Firmware V" + version);
+    rig.vc->leftClick();
+    EXPECT_EQ(rig.vc->updateSta.load(), UpSta::updating);
+    ASSERT_TRUE(rig.waitLog("fw update successed", 60000));
+    ASSERT_TRUE(test::waitUntil([&] { return rig.clicker.clicked() == 1; }));
+    ASSERT_TRUE(rig.waitIdle(version));
+}
+
+void expectOnlineUpdateLog(const Rig& rig, const std::string& path) {
+    // The network report and the controller's arrival race; each keeps its own order.
+    expectInOrder(rig.log, {"Reachable", "ver:1.3, FW:1.2", "ver:1.2, FW:1.2"});
+    expectInOrder(rig.log,
+                  {"hid connect", "model: T, fw: 1.1, sta: none", "display 3", "erasing data...",
+                   "begin image update", "data size: 307200 = N_chunks(5688) * 54 + final(48), ",
+                   "end image update", "image update done 0 [done]!!", "hid disconnect",
+                   "Mount: " + path, "hide alert false", "file copied", "fw update successed",
+                   "Unmount: " + path, "hid connect"});
+    EXPECT_FALSE(rig.log.withPrefix("model: T, fw: 1.3").empty());
+}
+
+TEST(Update, OnlineToTheNewestRelease) {
+    Rig rig;
+    rig.publishDefault();
+    rig.sim.controller().plug();
+    rig.start();
+    ASSERT_TRUE(rig.waitIdle());
+    ASSERT_NO_FATAL_FAILURE(runOnlineUpdate(rig, "1.3"));
+
+    auto& controller = rig.sim.controller();
+    EXPECT_EQ(controller.receivedImage(), rig.sim.server().imageFile("1.3"));
+    EXPECT_EQ(controller.receivedFirmware(), rig.sim.server().firmwareFile("1.3"));
+    EXPECT_EQ(controller.violationCount(), 0u);
+    EXPECT_EQ(rig.clicker.icon(), QMessageBox::Warning);
+    EXPECT_EQ(rig.clicker.buttons(), 1);
+    expectOnlineUpdateLog(rig, rig.sim.bootloaderPath());
+    // An empty volume: both deletions fail and are logged, the write goes on.
+    EXPECT_EQ(rig.log.withPrefix("An error took place 1: ").size(), 1u);
+    EXPECT_EQ(rig.log.withPrefix("An error took place 2: ").size(), 1u);
+    // Back to the idle window with the new version.
+    ASSERT_TRUE(test::waitUntil([&] { return rig.vc->FWLabel->text() == "V 1.3"; }));
+    EXPECT_EQ(rig.vc->updateSta.load(), UpSta::none);
+    EXPECT_EQ(rig.vc->updateMode.load(), UpMode::none);
+    EXPECT_EQ(rig.message(), "Already the latest version");
+    // The bar went through the erase seconds and ended full.
+    ASSERT_FALSE(rig.progressValues.empty());
+    EXPECT_EQ(rig.progressValues.front(), 1);
+    // Reset when the controller came back.
+    EXPECT_TRUE(test::waitUntil([&] { return rig.progressValues.back() == 0; }));
+    EXPECT_NE(std::find(rig.progressValues.begin(), rig.progressValues.end(), 100),
+              rig.progressValues.end());
+}
+
+TEST(Update, OnlineOnARealTmpfsVolume) {
+    if (!canMount()) {
+        GTEST_SKIP() << "this process may not mount tmpfs";
+    }
+    sim::SimulatedPlatform::Options options;
+    options.tmpfsVolume = true;
+    Rig rig(options);
+    rig.publishDefault();
+    rig.sim.controller().setOldFirmwareOnVolume(true);
+    rig.sim.controller().plug();
+    rig.start();
+    ASSERT_TRUE(rig.waitIdle());
+    ASSERT_NO_FATAL_FAILURE(runOnlineUpdate(rig, "1.3"));
+    EXPECT_EQ(rig.sim.controller().receivedFirmware(), rig.sim.server().firmwareFile("1.3"));
+    EXPECT_EQ(rig.sim.controller().violationCount(), 0u);
+    EXPECT_TRUE(rig.log.contains("Remove successfully 1"));
+    expectOnlineUpdateLog(rig, rig.sim.bootloaderPath());
+}
+
+TEST(Update, WithoutNetworkTheBuiltInReleaseIsInstalled) {
+    sim::SimulatedPlatform::Options options;
+    options.network = Conn::unavailable;
+    Rig rig(options);
+    rig.sim.controller().plug();
+    rig.start();
+    ASSERT_TRUE(rig.waitIdle());
+    rig.sim.instantClock()->holdSleepsOfAtLeast(5.0);
+    rig.vc->leftClick();
+    EXPECT_EQ(rig.vc->updateMode.load(), UpMode::bIn);
+    EXPECT_EQ(rig.message(),
+              "No internet connection, newest version as of: Version 1.2 [2019-10-22] will be "
+              "installed");
+    rig.vc->leftClick();
+    ASSERT_TRUE(rig.waitLog("fw update successed", 60000));
+    ASSERT_TRUE(rig.waitIdle("1.2"));
+    EXPECT_EQ(rig.sim.server().requestCount(), 0u);
+    const Bytes builtInFirmware =
+        *rig.vc->platform()
+             .reads->readBytes("file://" + std::string(TARVO_SOURCE_RESOURCES_DIR) + "/TFW/FW.bin")
+             .value;
+    EXPECT_EQ(rig.sim.controller().receivedFirmware(), builtInFirmware);
+    EXPECT_EQ(rig.sim.controller().violationCount(), 0u);
+}
+
+TEST(Update, ControllerInBootloaderModeIsRecoveredWithoutAPress) {
+    Rig rig;
+    rig.sim.controller().startInBootloader();
+    rig.start();
+    ASSERT_TRUE(rig.waitLog("fw update successed", 30000));
+    ASSERT_TRUE(test::waitUntil([&] { return rig.clicker.clicked() == 1; }));
+    ASSERT_TRUE(rig.waitIdle("1.2"));
+    EXPECT_TRUE(rig.log.contains("Mount: " + rig.sim.bootloaderPath()));
+    const Bytes builtInFirmware =
+        *rig.vc->platform()
+             .reads->readBytes("file://" + std::string(TARVO_SOURCE_RESOURCES_DIR) + "/TFW/FW.bin")
+             .value;
+    EXPECT_EQ(rig.sim.controller().receivedFirmware(), builtInFirmware);
+    EXPECT_EQ(rig.sim.controller().violationCount(), 0u);
+}
+
+// Every fault ends failed, never as a success that was not written.
+void expectFailedNotWritten(Rig& rig) {
+    ASSERT_TRUE(rig.waitStatus(UpSta::failed));
+    test::pump(100);
+    EXPECT_FALSE(rig.log.contains("fw update successed"));
+    EXPECT_FALSE(rig.sim.controller().receivedFirmware().has_value());
+    ASSERT_TRUE(test::waitUntil([&] { return !rig.vc->FailedOKBut->isHidden(); }));
+}
+
+struct Prepared {
+    explicit Prepared(sim::SimulatedPlatform::Options options = {}) : rig(options) {
+        rig.publishDefault();
+    }
+    // Identified controller, built-in release prepared (no download needed).
+    void prepare() {
+        rig.sim.controller().plug();
+        rig.start();
+        ASSERT_TRUE(rig.waitIdle());
+        rig.sim.instantClock()->holdSleepsOfAtLeast(5.0);
+        rig.vc->hasNetwork = false;
+        rig.vc->leftClick();
+        ASSERT_EQ(rig.vc->updateMode.load(), UpMode::bIn);
+    }
+    Rig rig;
+};
+
+TEST(UpdateFaults, UnplugDuringTheEraseWait) {
+    Prepared p;
+    p.rig.sim.controller().unplugAfterErase();
+    ASSERT_NO_FATAL_FAILURE(p.prepare());
+    // The erase seconds pass only once the controller is seen gone, as they
+    // would in real time.
+    p.rig.sim.instantClock()->holdSleepsOfAtLeast(1.0);
+    p.rig.vc->leftClick();
+    ASSERT_TRUE(p.rig.waitLog("hid disconnect"));
+    p.rig.sim.instantClock()->release();
+    ASSERT_NO_FATAL_FAILURE(expectFailedNotWritten(p.rig));
+    EXPECT_TRUE(p.rig.log.contains("erasing data..."));
+    EXPECT_FALSE(p.rig.log.contains("begin image update"));
+    EXPECT_TRUE(p.rig.log.withPrefix("image update done").empty());
+    EXPECT_EQ(p.rig.sim.controller().frameCount(sim::Command::begin), 0u);
+    // OK resets to the idle state.
+    p.rig.vc->hasNetwork = true;
+    p.rig.vc->click();
+    EXPECT_EQ(p.rig.vc->updateSta.load(), UpSta::none);
+    EXPECT_EQ(p.rig.vc->updateMode.load(), UpMode::none);
+}
+
+TEST(UpdateFaults, UnplugDuringTheDataFrames) {
+    Prepared p;
+    p.rig.sim.controller().unplugAtDataFrame(1000);
+    ASSERT_NO_FATAL_FAILURE(p.prepare());
+    p.rig.vc->leftClick();
+    ASSERT_NO_FATAL_FAILURE(expectFailedNotWritten(p.rig));
+    EXPECT_FALSE(p.rig.log.contains("end image update"));
+    EXPECT_EQ(p.rig.sim.controller().frameCount(sim::Command::end), 0u);
+}
+
+TEST(UpdateFaults, AFailingDataWrite) {
+    Prepared p;
+    p.rig.sim.controller().failWritesAfterDataFrames(10);
+    ASSERT_NO_FATAL_FAILURE(p.prepare());
+    p.rig.vc->leftClick();
+    ASSERT_NO_FATAL_FAILURE(expectFailedNotWritten(p.rig));
+    EXPECT_TRUE(p.rig.log.contains("image update done -1 [hid device is not existed]!!"));
+    EXPECT_EQ(p.rig.sim.controller().dataFrameCount(), 10u);
+    EXPECT_EQ(p.rig.sim.controller().frameCount(sim::Command::end), 0u);
+}
+
+TEST(UpdateFaults, FinalStepNotSentThenOkSendsItAgain) {
+    Prepared p;
+    ASSERT_NO_FATAL_FAILURE(p.prepare());
+    auto& controller = p.rig.sim.controller();
+    auto* vc = p.rig.vc.get();
+    // The image went through but the controller is gone when the final step is due.
+    controller.unplug();
+    ASSERT_TRUE(test::waitUntil([&] { return !vc->hidDeviceInfo.get(); }));
+    vc->updateSta = UpSta::updating;
+    vc->imageUpdateDone(0, "done");
+    EXPECT_TRUE(p.rig.log.contains("image update done 0 [done]!!"));
+    EXPECT_EQ(vc->updateSta.load(), UpSta::failed);
+    EXPECT_TRUE(vc->imageUpdated.load());
+    EXPECT_FALSE(vc->finalStep.load());
+    // Plugged back in: OK sends the final step again, without a refresh.
+    controller.plug();
+    ASSERT_TRUE(p.rig.waitIdle());
+    vc->hasNetwork = true;  // offline and idle, OK would open the chooser instead
+    vc->click();
+    EXPECT_TRUE(vc->finalStep.load());
+    ASSERT_TRUE(p.rig.waitLog("fw update successed", 30000));
+    EXPECT_EQ(controller.frameCount(sim::Command::finalStep), 1u);
+}
+
+TEST(UpdateFaults, NoVolumeWithinTenSecondsShowsTheAlertOnceAndItsButtonResends) {
+    Prepared p;
+    auto& controller = p.rig.sim.controller();
+    controller.setMountAfterFinalStep(false);
+    ASSERT_NO_FATAL_FAILURE(p.prepare());
+    p.rig.sim.instantClock()->release();  // let the watchdog fire
+    auto* vc = p.rig.vc.get();
+    vc->leftClick();
+    ASSERT_TRUE(test::waitUntil([&] { return vc->alert->shown; }, 30000));
+    EXPECT_EQ(p.rig.log.count("view will appear"), 1);
+    // A second watchdog with the final step still pending changes nothing.
+    vc->startWatchdog();
+    test::pump(100);
+    EXPECT_EQ(p.rig.log.count("view will appear"), 1);
+    EXPECT_EQ(vc->alert->label->text().toStdString(), AlertViewController::message());
+
+    // The user replugs; the alert's button sends the final step again.
+    controller.unplug();
+    controller.setMountAfterFinalStep(true);
+    controller.plug();
+    ASSERT_TRUE(test::waitUntil([&] { return static_cast<bool>(vc->hidDeviceInfo.get()); }));
+    vc->alert->click();
+    EXPECT_TRUE(p.rig.log.contains("alerted"));
+    ASSERT_TRUE(test::waitUntil([&] { return !vc->alert->shown; }));
+    EXPECT_TRUE(p.rig.log.contains("view did disappear"));
+    ASSERT_TRUE(p.rig.waitLog("fw update successed", 30000));
+    EXPECT_EQ(controller.frameCount(sim::Command::finalStep), 2u);
+}
+
+TEST(UpdateFaults, VolumeUnmountedBeforeTheWrite) {
+    Prepared p;
+    p.rig.sim.controller().setUnmountBeforeWrite(true);
+    ASSERT_NO_FATAL_FAILURE(p.prepare());
+    p.rig.vc->leftClick();
+    ASSERT_TRUE(p.rig.waitLog("Unmount: " + p.rig.sim.bootloaderPath(), 30000));
+    ASSERT_TRUE(p.rig.waitLog("fw update failed", 30000));
+    EXPECT_EQ(p.rig.vc->updateSta.load(), UpSta::failed);
+    EXPECT_FALSE(p.rig.log.contains("fw update successed"));
+    EXPECT_FALSE(p.rig.sim.controller().receivedFirmware().has_value());
+}
+
+TEST(UpdateFaults, AFullVolume) {
+    if (!canMount()) {
+        GTEST_SKIP() << "this process may not mount tmpfs";
+    }
+    sim::SimulatedPlatform::Options options;
+    options.tmpfsVolume = true;
+    options.tmpfsBytes = 16 * 1024;  // the 64 KiB firmware cannot fit
+    Prepared p(options);
+    ASSERT_NO_FATAL_FAILURE(p.prepare());
+    p.rig.vc->leftClick();
+    ASSERT_TRUE(p.rig.waitLog("fw update failed", 30000));
+    expectInOrder(p.rig.log,
+                  {"Mount: " + p.rig.sim.bootloaderPath(), "copy file failed", "fw update failed"});
+    EXPECT_EQ(p.rig.vc->updateSta.load(), UpSta::failed);
+    EXPECT_FALSE(p.rig.log.contains("file copied"));
+    // No truncated firmware file is left for the bootloader.
+    EXPECT_FALSE(std::filesystem::exists(p.rig.sim.bootloaderPath() + "/FW.bin"));
+}
+
+TEST(UpdateFaults, DownloadNotFound) {
+    Rig rig;
+    rig.publishDefault();
+    rig.sim.server().setFault(sim::ServerFault::none);
+    rig.sim.controller().plug();
+    rig.start();
+    ASSERT_TRUE(rig.waitIdle());
+    ASSERT_TRUE(test::waitUntil([&] { return rig.vc->hasNetwork.load(); }));
+    rig.sim.server().setFault(sim::ServerFault::status404);
+    rig.vc->leftClick();
+    ASSERT_TRUE(rig.waitLog("download file failed."));
+    ASSERT_TRUE(test::waitUntil([&] { return rig.vc->leftBut->isEnabled(); }));
+    EXPECT_EQ(rig.vc->updateMode.load(), UpMode::none);
+    EXPECT_FALSE(rig.vc->selectedFW.get().has_value());
+    EXPECT_FALSE(rig.vc->FWData.get().has_value());
+    EXPECT_EQ(rig.log.count("download file failed."), 1);
+}
+
+// Image sizes at the edges of the frame arithmetic: frame counts, the bar, and
+// the one-second pause before every ten-thousandth frame.
+struct SizeCase {
+    std::size_t length;
+    std::size_t dataFrames;  // including the final frame
+    int pauses;
+    std::vector<int> barAfterErase;  // shown values between 35 and the firmware stage
+};
+
+class ImageSizes : public ::testing::TestWithParam<SizeCase> {};
+
+TEST_P(ImageSizes, FramesProgressAndPauses) {
+    const SizeCase& c = GetParam();
+    Rig rig;
+    rig.sim.controller().plug();
+    rig.start();
+    ASSERT_TRUE(rig.waitIdle());
+    auto* clock = rig.sim.instantClock();
+    clock->holdSleepsOfAtLeast(5.0);
+    Bytes image(c.length);
+    for (std::size_t i = 0; i < image.size(); ++i) {
+        image[i] = static_cast<std::uint8_t>(i * 31 + 7);
+    }
+    rig.vc->imageData.set(image);
+    rig.vc->FWData.set(sim::makeReleaseFile(sim::FileKind::firmware, "1.3", 4096));
+    rig.vc->updateMode = UpMode::offline;
+    const int secondsBefore = clock->sleepsOf(1.0);
+    rig.vc->leftClick();
+    ASSERT_TRUE(rig.waitLog("image update done 0 [done]!!", 120000));
+    EXPECT_TRUE(rig.log.contains("data size: " + std::to_string(c.length) + " = N_chunks(" +
+                                 std::to_string(c.length / 54) + ") * 54 + final(" +
+                                 std::to_string(c.length % 54) + "), "));
+    EXPECT_EQ(clock->sleepsOf(1.0) - secondsBefore, 35 + c.pauses);
+    auto& controller = rig.sim.controller();
+    EXPECT_EQ(controller.dataFrameCount(), c.dataFrames);
+    EXPECT_EQ(controller.receivedImage(), image);
+    EXPECT_EQ(controller.violationCount(), 0u);
+    ASSERT_TRUE(rig.waitLog("fw update successed", 30000));
+    // The bar: 1..35 for the erase seconds, the data frames, 95, then 96, 98, 100.
+    std::vector<int> expected;
+    for (int k = 1; k <= 35; ++k) {
+        expected.push_back(k);
+    }
+    expected.insert(expected.end(), c.barAfterErase.begin(), c.barAfterErase.end());
+    expected.insert(expected.end(), {95, 96, 98, 100});
+    ASSERT_TRUE(test::waitUntil([&] { return rig.progressValues.size() >= expected.size(); }));
+    EXPECT_EQ(std::vector<int>(rig.progressValues.begin(),
+                               rig.progressValues.begin() + static_cast<long>(expected.size())),
+              expected);
+}
+
+std::vector<int> barForFrames(std::size_t n) {
+    // Shown (whole-percent) values after each full frame, without repeats.
+    std::vector<int> shown;
+    int last = 35;
+    for (std::size_t i = 0; i < n; ++i) {
+        const int v =
+            static_cast<int>(static_cast<double>(i) * (60.0 / static_cast<double>(n + 1)) + 35.0);
+        if (v != last) {
+            shown.push_back(v);
+            last = v;
+        }
+    }
+    return shown;
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfer, ImageSizes,
+                         ::testing::Values(SizeCase{0, 1, 0, {}}, SizeCase{53, 1, 0, {}},
+                                           SizeCase{54, 2, 1, {}}, SizeCase{108, 3, 1, {55}},
+                                           SizeCase{540054, 10002, 2, barForFrames(10001)}),
+                         [](const auto& info) { return "L" + std::to_string(info.param.length); });
+
+TEST(Close, EndsTheProcessAtOnceDuringTheEraseWait) {
+    QProcess child;
+    child.setProcessChannelMode(QProcess::SeparateChannels);
+    child.start(TARVO_CLOSE_CHILD, {});
+    ASSERT_TRUE(child.waitForStarted(10000));
+    ASSERT_TRUE(child.waitForFinished(120000)) << "the close button did not end the process";
+    const QString out = QString::fromUtf8(child.readAllStandardOutput());
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(child.exitCode(), 0);
+    EXPECT_TRUE(out.contains("erasing data...")) << out.toStdString();
+    EXPECT_FALSE(out.contains("begin image update")) << out.toStdString();
+    EXPECT_TRUE(out.contains("closing now")) << out.toStdString();
+}
+
+}  // namespace
+}  // namespace tarvo
