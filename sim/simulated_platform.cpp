@@ -18,6 +18,13 @@ bool SimReachability::startNotifier() {
     return true;
 }
 
+bool SimFileSystem::isMountPoint(const std::string& path) {
+    if (path == volumePath_) {
+        return controller_->isBootloaderMounted();
+    }
+    return PosixFileSystem::isMountPoint(path);
+}
+
 SimulatedPlatform::SimulatedPlatform(Options options)
     : options_(options), server_(options.server), reads_(options.readLimits) {
     switch (options_.clock) {
@@ -65,7 +72,12 @@ SimulatedPlatform::SimulatedPlatform(Options options)
         return r;
     };
     platform_.reads = &reads_;
-    platform_.fileSystem = &fileSystem_;
+    if (options_.tmpfsVolume) {
+        fileSystem_ = std::make_unique<PosixFileSystem>();
+    } else {
+        fileSystem_ = std::make_unique<SimFileSystem>(bootloaderPath_, controller_);
+    }
+    platform_.fileSystem = fileSystem_.get();
     platform_.clock = clock_;
     platform_.serverBase = server_.baseAddress();
     platform_.bootloaderMountPoints = {bootloaderPath_};

@@ -31,6 +31,20 @@ class SimReachability : public Reachability {
     bool stopped_ = false;
 };
 
+// The real file system, except that the virtual controller's bootloader
+// folder counts as a mount point exactly while the controller has it mounted
+// (in directory mode it is a plain folder).
+class SimFileSystem : public PosixFileSystem {
+  public:
+    SimFileSystem(std::string volumePath, VirtualController* controller)
+        : volumePath_(std::move(volumePath)), controller_(controller) {}
+    bool isMountPoint(const std::string& path) override;
+
+  private:
+    std::string volumePath_;
+    VirtualController* controller_;
+};
+
 // The whole simulated world around the tool: the virtual controller on its
 // virtual HID bus, its bootloader volume (a directory, or a real tmpfs mount
 // watched through libmount), the loopback firmware server, real libcurl reads
@@ -68,7 +82,7 @@ class SimulatedPlatform {
     Clock* clock_ = nullptr;
     FirmwareServer server_;
     CurlResourceReads reads_;
-    PosixFileSystem fileSystem_;
+    std::unique_ptr<FileSystem> fileSystem_;
     SimVolumeWatcher simVolumes_;
     std::unique_ptr<MountVolumeWatcher> mountVolumes_;
     std::unique_ptr<VirtualController> owned_;

@@ -85,6 +85,16 @@ void ViewController::copyFirmware(const std::optional<Bytes>& data) {
     }
     FileSystem& fs = *platform_.fileSystem;
     const std::string volume = mountedBootloader_.get();
+    if (!usbMount.load() || !fs.isMountPoint(volume)) {
+        // The volume went away before the write: its mount point is now a
+        // plain folder of this computer's disk, and a file written there would
+        // never reach the controller. That is a failed write, not a success.
+        if (updateSta.load() == UpSta::updating) {
+            logLine("copy file failed");
+        }
+        reportFirmwareResult(-1);
+        return;
+    }
     std::string error;
     if (fs.remove(volume + "/firmware.bin", &error)) {
         logLine("Remove successfully 1");

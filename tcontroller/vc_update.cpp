@@ -173,12 +173,7 @@ void ViewController::click() {
         return;
     }
     if (imageUpdated.load() && hidDeviceInfo.get()) {
-        if (sendReport(Commands::finalStepCommand(), false)) {
-            finalStep.store(true);
-        } else {
-            updateSta.store(UpSta::failed);
-            refreshUI();
-        }
+        sendFinalStep();
         return;
     }
     updateSta.store(UpSta::none);
@@ -195,13 +190,20 @@ void ViewController::imageUpdateDone(int code, const std::string& message) {
         return;
     }
     imageUpdated.store(true);
+    if (sendFinalStep()) {
+        startWatchdog();
+    }
+}
+
+bool ViewController::sendFinalStep() {
+    // The controller restarts as its bootloader volume once it takes this command.
     if (sendReport(Commands::finalStepCommand(), false)) {
         finalStep.store(true);
-        startWatchdog();
-    } else {
-        updateSta.store(UpSta::failed);
-        refreshUI();
+        return true;
     }
+    updateSta.store(UpSta::failed);
+    refreshUI();
+    return false;
 }
 
 void ViewController::startWatchdog() {
@@ -228,12 +230,7 @@ void ViewController::checkFinalStep() {
 void ViewController::alerted() {
     logLine("alerted");
     if (hidDeviceInfo.get() && imageUpdated.load()) {
-        if (sendReport(Commands::finalStepCommand(), false)) {
-            finalStep.store(true);
-        } else {
-            updateSta.store(UpSta::failed);
-            refreshUI();
-        }
+        sendFinalStep();
         return;
     }
     if (usbMount.load() && updateSta.load() == UpSta::failed) {

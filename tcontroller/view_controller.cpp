@@ -92,6 +92,9 @@ ViewController::~ViewController() {
     // through closeClick(). Stop every source of events before the state goes.
     delete openChooser.data();
     if (platform_.volumeWatcher != nullptr) {
+        // Started by viewDidLoad; stopping it joins its thread, so no mount
+        // handler is running once this returns.
+        platform_.volumeWatcher->stop();
         platform_.volumeWatcher->disconnect(this);
     }
     if (reachability) {

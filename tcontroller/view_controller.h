@@ -159,6 +159,9 @@ class ViewController : public QWidget {
     void setProgressLater(double value);
     void resetAfterDownload(bool ok);
     void takeBuiltInRelease();
+    // Sends the final-step command: on success finalStep is set, else the
+    // update has failed. Returns whether it was sent.
+    bool sendFinalStep();
     // Applies one parsed reply of the identification exchange.
     void applyReply(const QByteArray& report);
     std::string firstMatchingMountPoint(const std::string& path) const;

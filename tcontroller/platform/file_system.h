@@ -17,6 +17,9 @@ class FileSystem {
     // flushes it to the device. Returns false, with *error set, if any step
     // failed, the flush included.
     virtual bool createFile(const std::string& path, const Bytes& contents, std::string* error) = 0;
+    // True when a file system is mounted at `path` (it is not a plain folder of
+    // the file system above it). Writing a volume's files is safe only then.
+    virtual bool isMountPoint(const std::string& path) = 0;
 };
 
 }  // namespace tarvo

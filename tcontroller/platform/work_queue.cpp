@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 
@@ -36,6 +37,15 @@ class JobInbox : public QObject {
         job();
     }
 
+    // Forgets the jobs that have not started.
+    void dropPending() {
+        std::deque<std::function<void()>> dropped;
+        {
+            std::lock_guard<std::mutex> hold(mutex_);
+            dropped.swap(jobs_);
+        }
+    }
+
   private:
     std::mutex mutex_;
     std::deque<std::function<void()>> jobs_;
@@ -67,9 +77,25 @@ WorkQueue::WorkQueue(std::string label, Clock& clock)
 }
 
 WorkQueue::~WorkQueue() {
+    // Queued jobs are dropped; the running one finishes. A last job then tells
+    // this thread, through a std::mutex, that the queue is idle: Qt's threads
+    // are detached, so their end is no ordering edge ThreadSanitizer could see.
+    auto* inbox = static_cast<JobInbox*>(context_);
+    inbox->dropPending();
+    std::mutex m;
+    std::condition_variable idle;
+    bool done = false;
+    inbox->push([&] {
+        std::lock_guard<std::mutex> hold(m);
+        done = true;
+        idle.notify_all();
+    });
+    {
+        std::unique_lock<std::mutex> hold(m);
+        idle.wait(hold, [&] { return done; });
+    }
     thread_.quit();
     thread_.wait();
-    // The thread has ended (and was joined), so the inbox can go from here.
     delete context_;
 }
 

@@ -27,6 +27,7 @@ class DiskFileSystem : public FileSystem {
     }
     bool remove(const std::string&, std::string*) override { return false; }
     bool createFile(const std::string&, const Bytes&, std::string*) override { return false; }
+    bool isMountPoint(const std::string&) override { return false; }
 };
 
 // Reads "file://" addresses from disk after decoding %XX. Like a real address

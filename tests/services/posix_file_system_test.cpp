@@ -55,6 +55,17 @@ TEST_F(PosixFileSystemTest, FailuresCarryTheSystemText) {
     EXPECT_TRUE(std::filesystem::is_directory(file_));
 }
 
+TEST_F(PosixFileSystemTest, OnlyAMountedVolumeIsAMountPoint) {
+    // A plain folder, even one named like the bootloader volume, is not one:
+    // writing there would put the firmware on this computer's disk.
+    const std::filesystem::path folder = dir_.path() / "CRP DISABLE";
+    std::filesystem::create_directory(folder);
+    EXPECT_FALSE(fs_.isMountPoint(folder));
+    EXPECT_FALSE(fs_.isMountPoint(dir_.path() / "absent"));
+    EXPECT_FALSE(fs_.isMountPoint(""));
+    EXPECT_TRUE(fs_.isMountPoint("/"));
+}
+
 TEST_F(PosixFileSystemTest, FullVolumeFailsAndLeavesNoPartialFile) {
     const std::filesystem::path volume = dir_.path() / "CRP DISABLE";
     test::TmpfsMount mount(volume, "size=64k");
@@ -62,6 +73,7 @@ TEST_F(PosixFileSystemTest, FullVolumeFailsAndLeavesNoPartialFile) {
         GTEST_SKIP() << mount.reason();
     }
     const std::string file = volume / "FW.bin";
+    EXPECT_TRUE(fs_.isMountPoint(volume));
     EXPECT_FALSE(fs_.createFile(file, pattern(256 * 1024), &error_));
     EXPECT_EQ(error_, "No space left on device");
     EXPECT_FALSE(fs_.exists(file)) << "a truncated firmware file was left on the volume";

@@ -17,8 +17,15 @@
 namespace frames {
 
 inline tarvo::Bytes frame(std::uint8_t cmd, const tarvo::Bytes& payload, bool trailer = false) {
-    tarvo::Bytes f{0xA9, static_cast<std::uint8_t>(payload.size() + 4), 0x01, 0x00, cmd};
-    f.insert(f.end(), payload.begin(), payload.end());
+    tarvo::Bytes f;
+    f.reserve(payload.size() + 8);
+    for (std::uint8_t b : {std::uint8_t{0xA9}, static_cast<std::uint8_t>(payload.size() + 4),
+                           std::uint8_t{0x01}, std::uint8_t{0x00}, cmd}) {
+        f.push_back(b);
+    }
+    for (std::uint8_t b : payload) {
+        f.push_back(b);
+    }
     unsigned sum = 0;
     for (std::size_t i = 1; i < f.size(); ++i) {
         sum += f[i];

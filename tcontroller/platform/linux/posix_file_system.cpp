@@ -88,4 +88,18 @@ bool PosixFileSystem::createFile(const std::string& path, const Bytes& contents,
     return true;
 }
 
+bool PosixFileSystem::isMountPoint(const std::string& path) {
+    // A mount point lies on another device than its parent folder (or is the
+    // root of its device, like "/").
+    struct stat self {};
+    struct stat parent {};
+    if (path.empty() || ::stat(path.c_str(), &self) != 0 || !S_ISDIR(self.st_mode)) {
+        return false;
+    }
+    if (::stat((path + "/..").c_str(), &parent) != 0) {
+        return false;
+    }
+    return self.st_dev != parent.st_dev || self.st_ino == parent.st_ino;
+}
+
 }  // namespace tarvo

@@ -1,0 +1,33 @@
+#!/bin/sh
+# Runs the demo program once and checks how it ended.
+#
+#   run_demo.sh DEMO EXPECTED_STATUS EXPECTED_STDOUT_LINE [demo options...]
+#
+# EXPECTED_STDOUT_LINE must appear as a whole line of the demo's standard output
+# (the tool's own log); an empty value skips that check. Standard error (the
+# simulator's chatter) is passed through for the test log.
+set -u
+demo=$1 expected_status=$2 expected_line=$3
+shift 3
+
+out=$(mktemp "${TMPDIR:-/tmp}/tarvo-demo-out.XXXXXX") || exit 1
+trap 'rm -f "$out"' EXIT
+
+"$demo" "$@" >"$out"
+status=$?
+
+failed=0
+if [ "$status" -ne "$expected_status" ]; then
+  echo "run_demo: exit status $status, expected $expected_status" >&2
+  failed=1
+fi
+if [ -n "$expected_line" ] && ! grep -qxF -- "$expected_line" "$out"; then
+  echo "run_demo: standard output has no line \"$expected_line\"" >&2
+  failed=1
+fi
+if [ "$failed" -ne 0 ]; then
+  echo "---- standard output of the demo ----" >&2
+  cat "$out" >&2
+  exit 1
+fi
+echo "run_demo: exit status $status as expected${expected_line:+, found \"$expected_line\"}"
