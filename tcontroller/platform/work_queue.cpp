@@ -2,17 +2,18 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QThread>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 
 namespace tarvo {
 
-// Jobs are handed between threads through a queue guarded by a std::mutex; Qt's
-// event loop only wakes the receiving thread, through a queued call of a named
-// invokable that carries no data. The hand-over of every job and of what it
-// captured is therefore ordered by a lock that ThreadSanitizer sees (Qt's own
-// locks it cannot see).
+// Jobs for the main thread are handed over through a deque guarded by a
+// std::mutex; Qt's event loop only wakes the main thread, through a queued call
+// of a named invokable that carries no data. The hand-over of every job and of
+// what it captured is therefore ordered by a lock that ThreadSanitizer sees
+// (Qt's own locks it cannot see).
 class JobInbox : public QObject {
     Q_OBJECT
   public:
@@ -37,16 +38,7 @@ class JobInbox : public QObject {
         job();
     }
 
-    // Forgets the jobs that have not started.
-    void dropPending() {
-        std::deque<std::function<void()>> dropped;
-        {
-            std::lock_guard<std::mutex> hold(mutex_);
-            dropped.swap(jobs_);
-        }
-    }
-
-  private:
+private:
     std::mutex mutex_;
     std::deque<std::function<void()>> jobs_;
 };
@@ -69,39 +61,65 @@ void createMainInbox() {
 
 Q_COREAPP_STARTUP_FUNCTION(createMainInbox)
 
-WorkQueue::WorkQueue(std::string label, Clock& clock)
-    : label_(std::move(label)), clock_(clock), context_(new JobInbox) {
-    thread_.setObjectName(QString::fromStdString(label_));
-    context_->moveToThread(&thread_);
-    thread_.start();
-}
-
-WorkQueue::~WorkQueue() {
-    // Queued jobs are dropped; the running one finishes. A last job then tells
-    // this thread, through a std::mutex, that the queue is idle: Qt's threads
-    // are detached, so their end is no ordering edge ThreadSanitizer could see.
-    auto* inbox = static_cast<JobInbox*>(context_);
-    inbox->dropPending();
-    std::mutex m;
-    std::condition_variable idle;
-    bool done = false;
-    inbox->push([&] {
-        std::lock_guard<std::mutex> hold(m);
-        done = true;
-        idle.notify_all();
-    });
-    {
-        std::unique_lock<std::mutex> hold(m);
-        idle.wait(hold, [&] { return done; });
+// The queue's thread: a QThread (so it carries the queue's label as its name)
+// whose body is a plain loop over a mutex-guarded deque.
+class WorkQueue::Loop : public QThread {
+public:
+    void push(std::function<void()> job) {
+        {
+            std::lock_guard<std::mutex> hold(mutex_);
+            jobs_.push_back(std::move(job));
+        }
+        wake_.notify_one();
     }
-    thread_.quit();
-    thread_.wait();
-    delete context_;
+    // Drops the jobs that have not started, lets the running one finish and
+    // ends the loop.
+    void finish() {
+        {
+            std::lock_guard<std::mutex> hold(mutex_);
+            jobs_.clear();
+            stopping_ = true;
+        }
+        wake_.notify_one();
+        wait();
+        // The loop's last act was to release the mutex: taking it here orders
+        // everything the thread did before this point.
+        std::lock_guard<std::mutex> hold(mutex_);
+    }
+
+protected:
+    void run() override {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock<std::mutex> hold(mutex_);
+                wake_.wait(hold, [this] { return stopping_ || !jobs_.empty(); });
+                if (stopping_) {
+                    return;
+                }
+                job = std::move(jobs_.front());
+                jobs_.pop_front();
+            }
+            job();
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> jobs_;
+    bool stopping_ = false;
+};
+
+WorkQueue::WorkQueue(std::string label, Clock& clock)
+    : label_(std::move(label)), clock_(clock), loop_(std::make_unique<Loop>()) {
+    loop_->setObjectName(QString::fromStdString(label_));
+    loop_->start();
 }
 
-void WorkQueue::async(std::function<void()> job) {
-    static_cast<JobInbox*>(context_)->push(std::move(job));
-}
+WorkQueue::~WorkQueue() { loop_->finish(); }
+
+void WorkQueue::async(std::function<void()> job) { loop_->push(std::move(job)); }
 
 void WorkQueue::asyncAfter(double seconds, std::function<void()> job) {
     const double deadline = clock_.now() + seconds;
@@ -114,9 +132,7 @@ void WorkQueue::asyncAfter(double seconds, std::function<void()> job) {
     });
 }
 
-bool WorkQueue::isCurrent() const {
-    return QThread::currentThread() == &thread_;
-}
+bool WorkQueue::isCurrent() const { return QThread::currentThread() == loop_.get(); }
 
 void postToMain(std::function<void()> job) {
     mainInbox().push(std::move(job));

@@ -1,17 +1,18 @@
 #pragma once
 
-#include <QObject>
-#include <QThread>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "tcontroller/platform/clock.h"
 
 namespace tarvo {
 
-// A serial work queue: one thread with a Qt event loop that runs submitted jobs
-// one at a time, in submission order. The label names the thread too, so it
-// shows up in debuggers and in `top -H`.
+// A serial work queue: one thread that runs submitted jobs one at a time, in
+// submission order. The label names the thread too, so it shows up in
+// debuggers and in `top -H`. Its loop waits on a std::condition_variable, so
+// every hand-over of a job (and of what it captured) is visible to
+// ThreadSanitizer, and the queue's end is an ordering point too.
 class WorkQueue {
   public:
     WorkQueue(std::string label, Clock& clock);
@@ -29,10 +30,10 @@ class WorkQueue {
     bool isCurrent() const;
 
   private:
+    class Loop;
     std::string label_;
     Clock& clock_;
-    QThread thread_;
-    QObject* context_;  // the job inbox; lives in thread_
+    std::unique_ptr<Loop> loop_;
 };
 
 // Queues `job` to run on the GUI (main) thread and returns at once.
