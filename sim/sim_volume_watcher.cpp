@@ -15,8 +15,14 @@ bool SimVolumeWatcher::start() {
         return true;
     }
     running_ = true;
+    atStart_.assign(mounted_.begin(), mounted_.end());
     thread_ = std::thread([this] { run(); });
     return true;
+}
+
+std::vector<std::string> SimVolumeWatcher::mountedAtStart() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return atStart_;
 }
 
 void SimVolumeWatcher::stop() {
@@ -50,6 +56,11 @@ void SimVolumeWatcher::announceUnmount(const std::string& path) {
 void SimVolumeWatcher::announce(bool mounted, const std::string& path) {
     {
         std::lock_guard<std::mutex> hold(mutex_);
+        if (mounted) {
+            mounted_.insert(path);
+        } else {
+            mounted_.erase(path);
+        }
         if (!running_) {
             return;
         }

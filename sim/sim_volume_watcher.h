@@ -4,8 +4,10 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tcontroller/platform/volume_watcher.h"
 
@@ -24,6 +26,7 @@ class SimVolumeWatcher : public VolumeWatcher {
     ~SimVolumeWatcher() override;  // stops the thread
 
     bool start() override;
+    std::vector<std::string> mountedAtStart() const override;
     // Stops the thread; announcements not yet delivered are dropped.
     void stop() override;
 
@@ -43,11 +46,13 @@ class SimVolumeWatcher : public VolumeWatcher {
     void announce(bool mounted, const std::string& path);
     void run();
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable delivered_;
     std::deque<Event> events_;
     bool running_ = false;
+    std::set<std::string> mounted_;  // as announced, also before start()
+    std::vector<std::string> atStart_;
     bool delivering_ = false;
     std::thread thread_;
 };

@@ -171,6 +171,14 @@ void ViewController::viewDidLoad() {
         if (!platform_.volumeWatcher->start()) {
             logLine("could not start volume watcher");
         }
+        // A controller left in bootloader mode before the tool started has its
+        // volume mounted already: it is handled as if it had just appeared.
+        for (const std::string& path : platform_.volumeWatcher->mountedAtStart()) {
+            if (!firstMatchingMountPoint(path).empty()) {
+                didMount(
+                    QVariantMap{{QStringLiteral("NSDevicePath"), QString::fromStdString(path)}});
+            }
+        }
     }
 }
 

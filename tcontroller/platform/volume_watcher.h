@@ -2,6 +2,8 @@
 
 #include <QObject>
 #include <QVariant>
+#include <string>
+#include <vector>
 
 namespace tarvo {
 
@@ -16,6 +18,9 @@ class VolumeWatcher : public QObject {
     // Returns false when the watch cannot be set up.
     virtual bool start() = 0;
     virtual void stop() = 0;
+    // The volumes that were already mounted when start() began watching; they
+    // are never reported as mounted by a signal.
+    virtual std::vector<std::string> mountedAtStart() const = 0;
 
   signals:
     void didMount(const QVariant& userInfo);

@@ -107,6 +107,22 @@ TEST(Startup, GoesOnWhenTheReachabilityNotifierCannotStart) {
     EXPECT_FALSE(vc.usbMount.load()) << "not a bootloader mount point of this platform";
 }
 
+TEST(Startup, ABootloaderVolumeMountedBeforeStartIsWritten) {
+    test::LogCapture log;
+    StartupFixture f(Reachability::Connection::none);
+    f.platform.bootloaderMountPoints = {"/media/user/CRP DISABLE"};
+    f.volumes.alreadyMounted = {"/media/user/CRP DISABLED", "/media/user/CRP DISABLE", "/boot"};
+    ViewController vc(f.platform);
+    vc.viewDidLoad();
+    // Only the exact mount point counts, and it is handled like a new mount:
+    // nothing was chosen, so the built-in release is taken.
+    EXPECT_EQ(log.withPrefix("Mount: "),
+              std::vector<std::string>{"Mount: /media/user/CRP DISABLE"});
+    EXPECT_TRUE(vc.usbMount.load());
+    EXPECT_EQ(vc.updateMode.load(), Util::UpMode::bIn);
+    EXPECT_EQ(vc.selectedFW.get(), (Util::Histoty{"1.2", "2019-10-22"}));
+}
+
 TEST(Startup, UnavailableNetworkIsRecordedOnce) {
     test::LogCapture log;
     StartupFixture f(Reachability::Connection::unavailable);

@@ -139,10 +139,22 @@ TEST(Update, WithoutNetworkTheBuiltInReleaseIsInstalled) {
     EXPECT_EQ(rig.sim.controller().violationCount(), 0u);
 }
 
-TEST(Update, ControllerInBootloaderModeIsRecoveredWithoutAPress) {
+TEST(Update, BootloaderModeAtStartIsRecoveredOnce) {
     Rig rig;
+    // Plugged in, in bootloader mode, before the tool starts: its volume mounts
+    // as the window starts, before or after the watcher begins; either way it
+    // is handled once.
     rig.sim.controller().startInBootloader();
     rig.start();
+    ASSERT_TRUE(rig.waitLog("fw update successed", 30000));
+    ASSERT_TRUE(rig.waitIdle("1.2"));
+    EXPECT_EQ(rig.log.count("Mount: " + rig.sim.bootloaderPath()), 1);
+}
+
+TEST(Update, ControllerInBootloaderModeIsRecoveredWithoutAPress) {
+    Rig rig;
+    rig.start();
+    rig.sim.controller().startInBootloader();
     ASSERT_TRUE(rig.waitLog("fw update successed", 30000));
     ASSERT_TRUE(test::waitUntil([&] { return rig.clicker.clicked() == 1; }));
     ASSERT_TRUE(rig.waitIdle("1.2"));

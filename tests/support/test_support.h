@@ -126,6 +126,8 @@ class FakeVolumeWatcher : public VolumeWatcher {
   public:
     bool start() override { return true; }
     void stop() override {}
+    std::vector<std::string> mountedAtStart() const override { return alreadyMounted; }
+    std::vector<std::string> alreadyMounted;
     void mount(const QString& path) { emit didMount(QVariantMap{{"NSDevicePath", path}}); }
     void unmount(const QString& path) { emit didUnmount(QVariantMap{{"NSDevicePath", path}}); }
 };

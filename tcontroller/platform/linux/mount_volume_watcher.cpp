@@ -73,6 +73,7 @@ bool MountVolumeWatcher::start() {
     }
     {
         std::lock_guard<std::mutex> hold(mountsMutex_);
+        initialMounts_.assign(baseline->begin(), baseline->end());
         mounts_ = std::move(*baseline);
     }
     monitor_ = monitor;
@@ -101,6 +102,11 @@ void MountVolumeWatcher::stop() {
 std::vector<std::string> MountVolumeWatcher::currentMounts() const {
     std::lock_guard<std::mutex> hold(mountsMutex_);
     return {mounts_.begin(), mounts_.end()};
+}
+
+std::vector<std::string> MountVolumeWatcher::mountedAtStart() const {
+    std::lock_guard<std::mutex> hold(mountsMutex_);
+    return initialMounts_;
 }
 
 void MountVolumeWatcher::run() {

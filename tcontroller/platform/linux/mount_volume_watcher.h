@@ -34,6 +34,7 @@ class MountVolumeWatcher final : public VolumeWatcher {
     // The mount points of the last reading of the table (at start() or at the
     // latest change), sorted.
     std::vector<std::string> currentMounts() const;
+    std::vector<std::string> mountedAtStart() const override;
 
   private:
     void run();
@@ -46,6 +47,7 @@ class MountVolumeWatcher final : public VolumeWatcher {
     std::thread thread_;
     mutable std::mutex mountsMutex_;
     std::set<std::string> mounts_;
+    std::vector<std::string> initialMounts_;
 };
 
 }  // namespace tarvo

@@ -1,0 +1,369 @@
+#include "sim/demo/demo_driver.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iterator>
+#include <system_error>
+
+#include "sim/firmware_format.h"
+#include "sim/simulated_platform.h"
+#include "tcontroller/dialogs/alert_view_controller.h"
+#include "tcontroller/image_button.h"
+#include "tcontroller/platform/log.h"
+#include "tcontroller/view_controller.h"
+
+namespace tarvo::demo {
+namespace {
+
+using UpSta = Util::UpSta;
+using UpMode = Util::UpMode;
+using ReadSta = Util::ReadSta;
+
+constexpr int kPollMs = 20;
+// Ticks a condition must hold before the driver acts on it (100 ms).
+constexpr int kSettleTicks = 5;
+
+void note(const std::string& line) {
+    const std::string text = "demo: " + line + "\n";
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
+bool startsWith(const QString& text, const char* prefix) {
+    return text.startsWith(QLatin1String(prefix));
+}
+
+// The version a confirmation message offers to install. (The window keeps its
+// choice only until the next redraw, so the message is what tells.)
+std::string targetOf(const std::string& message, const std::string& builtIn) {
+    const std::string online = "\nTo: Firmware V";
+    if (const std::size_t at = message.rfind(online); at != std::string::npos) {
+        return message.substr(at + online.size());
+    }
+    const std::string offline = "newest version as of: Version ";
+    if (const std::size_t at = message.find(offline); at != std::string::npos) {
+        const std::size_t from = at + offline.size();
+        return message.substr(from, message.find(' ', from) - from);
+    }
+    return builtIn;
+}
+
+}  // namespace
+
+Screenshots::Screenshots(std::string dir) : dir_(std::move(dir)) {
+    if (dir_.empty()) {
+        return;
+    }
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::create_directories(dir_, ec);
+    if (ec) {
+        note("cannot create " + dir_ + ": " + ec.message() + "; no screenshots");
+        dir_.clear();
+        return;
+    }
+    // Pictures of an earlier run ("NN-name.png") go; others stay.
+    const auto numbered = [](const std::string& name) {
+        return name.size() > 7 && std::isdigit(static_cast<unsigned char>(name[0])) &&
+               std::isdigit(static_cast<unsigned char>(name[1])) && name[2] == '-' &&
+               name.ends_with(".png");
+    };
+    for (const auto& entry : fs::directory_iterator(dir_, ec)) {
+        if (entry.is_regular_file() && numbered(entry.path().filename().string())) {
+            fs::remove(entry.path(), ec);
+        }
+    }
+}
+
+void Screenshots::take(const std::string& name, QWidget* widget) {
+    if (!enabled() || widget == nullptr || !names_.insert(name).second) {
+        return;
+    }
+    save(name, widget->grab());
+}
+
+void Screenshots::takeOver(const std::string& name, QWidget* window, QWidget* dialog) {
+    if (!enabled() || window == nullptr || dialog == nullptr || !names_.insert(name).second) {
+        return;
+    }
+    QPixmap picture = window->grab();
+    const QPixmap front = dialog->grab();
+    QPainter painter(&picture);
+    painter.fillRect(picture.rect(), QColor(0, 0, 0, 90));  // the window behind a modal dialog
+    const QPoint at((picture.width() - front.width()) / 2, (picture.height() - front.height()) / 2);
+    painter.drawPixmap(at, front);
+    painter.setPen(QColor(0, 0, 0, 120));
+    painter.drawRect(QRect(at, front.size()).adjusted(-1, -1, 0, 0));
+    painter.end();
+    save(name, picture);
+}
+
+int Screenshots::stepNumber(const std::string& name) {
+    static const char* const kSteps[] = {"idle",  "confirm",         "erasing", "writing-firmware",
+                                         "alert", "update-complete", "done",    "failed"};
+    for (int i = 0; i < static_cast<int>(std::size(kSteps)); ++i) {
+        if (name == kSteps[i]) {
+            return i + 1;
+        }
+    }
+    return 99;
+}
+
+void Screenshots::save(const std::string& name, const QPixmap& picture) {
+    char prefix[8];
+    std::snprintf(prefix, sizeof prefix, "%02d-", stepNumber(name));
+    const std::string path = dir_ + "/" + prefix + name + ".png";
+    if (picture.save(QString::fromStdString(path), "PNG")) {
+        note("screenshot " + path);
+    } else {
+        note("could not save " + path);
+    }
+}
+
+DemoDriver::DemoDriver(sim::SimulatedPlatform& sim, ViewController& window,
+                       const DemoOptions& options)
+    : sim_(sim), window_(window), options_(options), shots_(options.screenshotsDir) {
+    setLogTap([this](const std::string& line) {
+        if (line == "Network not reachable") {
+            networkDown_ = true;
+        } else if (line.rfind("get online ver from amz fail: ", 0) == 0) {
+            historyFailed_ = true;
+        } else if (line == "download file failed.") {
+            downloadFailed_ = true;
+        } else if (line == "erasing data...") {
+            erasing_ = true;
+        } else if (line == "begin image update") {
+            imageBegun_ = true;
+        }
+    });
+    if (options_.bootloader) {
+        // Nothing to press: the tool writes its built-in firmware on its own.
+        stage_ = Stage::updating;
+        target_ = window_.FW_VER;
+    }
+    poll_.setInterval(kPollMs);
+    connect(&poll_, &QTimer::timeout, this, [this] { tick(); });
+}
+
+DemoDriver::~DemoDriver() {
+    // After this returns no thread is inside the tap any more.
+    setLogTap({});
+}
+
+void DemoDriver::start() {
+    poll_.start();
+    if (options_.autoRun) {
+        QTimer::singleShot(options_.timeoutSeconds * 1000, this, [this] { timedOut(); });
+    }
+}
+
+void DemoDriver::say(const std::string& line) const {
+    note(line);
+}
+
+bool DemoDriver::settled(bool condition) {
+    stableTicks_ = condition ? stableTicks_ + 1 : 0;
+    return stableTicks_ >= kSettleTicks;
+}
+
+bool DemoDriver::networkSettled() const {
+    const sim::SimReachability* reachability = sim_.reachability();
+    return reachability != nullptr && reachability->stopped() &&
+           (window_.hasNetwork.load() || networkDown_.load() || historyFailed_.load());
+}
+
+bool DemoDriver::identified() const {
+    return window_.readSta.load() == ReadSta::DONE && window_.hidDeviceInfo.get() != nullptr;
+}
+
+bool DemoDriver::idleWindow() const {
+    return identified() && networkSettled() && window_.updateSta.load() == UpSta::none &&
+           window_.updateMode.load() == UpMode::none &&
+           window_.FWLabel->text().toStdString() == "V " + window_.hid_FW.get() &&
+           !window_.msgLabel->text().isEmpty();
+}
+
+bool DemoDriver::confirmationShown() const {
+    const QString message = window_.msgLabel->text();
+    return window_.updateMode.load() != UpMode::none && window_.updateSta.load() == UpSta::none &&
+           window_.FWData.with([](const auto& d) { return d.has_value(); }) &&
+           window_.imageData.with([](const auto& d) { return d.has_value(); }) &&
+           window_.leftBut->isEnabled() &&
+           (startsWith(message, "Do you want to update") ||
+            startsWith(message, "No internet connection"));
+}
+
+bool DemoDriver::backWithTarget() const {
+    return completionSeen_ && identified() && window_.updateSta.load() == UpSta::none &&
+           window_.updateMode.load() == UpMode::none && sim_.controller().isOnHid() &&
+           sim_.controller().versionChars() == sim::versionCharsFor(target_) &&
+           window_.FWLabel->text().toStdString() == "V " + window_.hid_FW.get();
+}
+
+QMessageBox* DemoDriver::completionDialog() const {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box != nullptr && box->isVisible() && box->informativeText() == "Update complete!") {
+        return box;
+    }
+    return nullptr;
+}
+
+void DemoDriver::tick() {
+    if (finished_) {
+        return;
+    }
+    observe();
+    if (!finished_) {
+        drive();
+    }
+}
+
+// Pictures of what appears on its own, whoever presses the buttons.
+void DemoDriver::observe() {
+    const UpSta sta = window_.updateSta.load();
+    if (window_.alert != nullptr && window_.alert->shown) {
+        shots_.takeOver("alert", &window_, window_.alert);
+    }
+    if (sta == UpSta::updating && !window_.progress->isHidden()) {
+        const int value = window_.progress->value();
+        if (erasing_.load() && !imageBegun_.load() && value >= 5 && value < 35) {
+            shots_.take("erasing", &window_);
+        } else if (imageBegun_.load() && value >= 50 && value < 95) {
+            shots_.take("writing-firmware", &window_);
+        }
+    }
+    if (sta == UpSta::failed && !window_.FailedOKBut->isHidden()) {
+        shots_.take("failed", &window_);
+    }
+    if (QMessageBox* box = completionDialog()) {
+        shots_.takeOver("update-complete", &window_, box);
+        if (!completionSeen_) {
+            completionSeen_ = true;
+            stage_ = Stage::backOnHid;
+            stableTicks_ = 0;
+            say("the tool says \"Update complete!\"");
+        }
+        if (options_.autoRun) {
+            say("pressing OK");
+            box->buttons().front()->click();
+        }
+    }
+}
+
+void DemoDriver::drive() {
+    const bool autoRun = options_.autoRun;
+    switch (stage_) {
+        case Stage::waitIdle: {
+            if (!settled(idleWindow())) {
+                return;
+            }
+            stableTicks_ = 0;
+            shots_.take("idle", &window_);
+            say("controller " + window_.hid_model.get() + " on firmware " + window_.hid_FW.get() +
+                "; window says: " + window_.msgLabel->text().toStdString());
+            stage_ = Stage::confirm;
+            if (!autoRun) {
+                return;
+            }
+            if (options_.serverFault != sim::ServerFault::none) {
+                if (window_.hasNetwork.load()) {
+                    // Only now, so the history query got through and the release
+                    // download is what meets the fault.
+                    sim_.server().setFault(options_.serverFault);
+                    say("server fault switched on");
+                } else {
+                    say("the tool has no network; the server fault changes nothing");
+                }
+            }
+            if (!window_.leftBut->isEnabled()) {
+                say("nothing to update: the controller already runs the offered version");
+                finish(kExitUpdated, "nothing to do");
+                return;
+            }
+            say("pressing UPDATE TO NEWEST");
+            window_.leftBut->click();
+            return;
+        }
+        case Stage::confirm: {
+            if (autoRun && downloadFailed_.load()) {
+                finish(kExitFailed, "the download failed");
+                return;
+            }
+            if (!settled(confirmationShown())) {
+                return;
+            }
+            stableTicks_ = 0;
+            shots_.take("confirm", &window_);
+            target_ = targetOf(window_.msgLabel->text().toStdString(), window_.FW_VER);
+            stage_ = Stage::updating;
+            if (autoRun) {
+                say("pressing OK to install " + target_);
+                window_.leftBut->click();
+            }
+            return;
+        }
+        case Stage::updating: {
+            if (window_.updateSta.load() == UpSta::failed && autoRun) {
+                finish(kExitFailed, "the update failed");
+                return;
+            }
+            if (!autoRun && !options_.bootloader && window_.updateMode.load() == UpMode::none &&
+                window_.updateSta.load() == UpSta::none) {
+                stage_ = Stage::confirm;  // cancelled: wait for the next confirmation
+            }
+            return;
+        }
+        case Stage::backOnHid: {
+            if (window_.updateSta.load() == UpSta::failed && autoRun) {
+                finish(kExitFailed, "the update failed");
+                return;
+            }
+            if (!settled(backWithTarget())) {
+                return;
+            }
+            shots_.take("done", &window_);
+            say("controller back on HID with firmware " + window_.hid_FW.get());
+            stage_ = Stage::done;
+            if (autoRun) {
+                finish(kExitUpdated, "updated to " + target_);
+            }
+            return;
+        }
+        case Stage::done:
+            return;
+    }
+}
+
+void DemoDriver::finish(int code, const std::string& why) {
+    finished_ = true;
+    exitCode_ = code;
+    poll_.stop();
+    say("finished (" + why + "), exit status " + std::to_string(code));
+    QCoreApplication::exit(code);
+}
+
+void DemoDriver::timedOut() {
+    if (finished_) {
+        return;
+    }
+    say("timed out after " + std::to_string(options_.timeoutSeconds) + " s, exit status " +
+        std::to_string(kExitTimeout));
+    // Work may be blocked in a long wait or a stalled read: leave at once, but
+    // take the simulator's private folder along.
+    std::error_code ec;
+    std::filesystem::remove_all(std::filesystem::path(sim_.bootloaderPath()).parent_path(), ec);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(kExitTimeout);
+}
+
+}  // namespace tarvo::demo

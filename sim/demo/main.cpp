@@ -1,0 +1,132 @@
+// tarvo-remote-demo: the real window of the update tool on the simulated
+// platform — a virtual controller, a firmware server on 127.0.0.1 and a
+// bootloader volume in a private folder. See demoUsage() for the options.
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "sim/demo/demo_driver.h"
+#include "sim/demo/demo_options.h"
+#include "sim/firmware_format.h"
+#include "sim/simulated_platform.h"
+#include "tcontroller/app_delegate.h"
+#include "tcontroller/view_controller.h"
+
+namespace {
+
+using namespace tarvo;
+using namespace std::chrono_literals;
+
+void note(const std::string& line) {
+    std::fprintf(stderr, "demo: %s\n", line.c_str());
+}
+
+bool readWholeFile(const std::string& path, std::string* out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    *out = text.str();
+    return static_cast<bool>(in) || in.eof();
+}
+
+bool haveDisplay() {
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!haveDisplay() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);  // takes Qt's own options out of argv
+    QApplication::setApplicationName(QStringLiteral("Tarvo Remote Firmware Update"));
+    QApplication::setDesktopFileName(QStringLiteral("com.tarvo.RemoteFirmwareUpdate"));
+
+    demo::DemoOptions options;
+    std::string error;
+    switch (
+        demo::parseDemoOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {
+        case demo::ParseOutcome::help:
+            std::fputs(demo::demoUsage(), stdout);
+            return 0;
+        case demo::ParseOutcome::error:
+            std::fprintf(stderr, "tarvo-remote-demo: %s\n\n%s", error.c_str(), demo::demoUsage());
+            return demo::kExitUsage;
+        case demo::ParseOutcome::run:
+            break;
+    }
+    std::string history;
+    if (options.historyFile && !readWholeFile(*options.historyFile, &history)) {
+        std::fprintf(stderr, "tarvo-remote-demo: cannot read %s\n", options.historyFile->c_str());
+        return demo::kExitUsage;
+    }
+
+    sim::SimulatedPlatform::Options simOptions;
+    simOptions.clock = options.fast ? sim::SimulatedPlatform::ClockKind::fast
+                                    : sim::SimulatedPlatform::ClockKind::system;
+    simOptions.network =
+        options.offline ? Reachability::Connection::unavailable : Reachability::Connection::wifi;
+    simOptions.server.generateAnyVersion = options.historyFile.has_value();
+    sim::SimulatedPlatform sim(simOptions);
+
+    sim::FirmwareServer& server = sim.server();
+    if (!server.isRunning()) {
+        note("the firmware server could not bind a port on 127.0.0.1");
+        return demo::kExitFailed;
+    }
+    server.setRequestLog(sim::FirmwareServer::stderrRequestLog());
+    server.publish(options.releases);
+    if (options.historyFile) {
+        server.setHistoryBody(history);
+    }
+
+    sim::VirtualController& controller = sim.controller();
+    controller.setModel(options.controllerModel);
+    controller.setVersionChars(sim::versionCharsFor(options.controllerFirmware));
+    controller.setVerbose(true);
+    // Reports go out at the pace of a full-speed USB endpoint, as on a real cable.
+    controller.setPacing(true);
+    sim::VirtualControllerTimings timings;
+    timings.flash = 600ms;  // the bootloader takes its time to flash, as a real one does
+    controller.setTimings(timings);
+
+    note("firmware server " + server.baseAddress() + ", bootloader volume \"" +
+         sim.bootloaderPath() + "\"");
+    note(std::string("controller model ") + options.controllerModel + ", firmware " +
+         options.controllerFirmware +
+         (options.bootloader ? ", starting in its bootloader" : ", plugged in"));
+    if (!options.bootloader) {
+        controller.plug();  // reported as soon as the window starts watching HID
+    }
+    if (!options.autoRun && !haveDisplay()) {
+        note("no display and no --auto: the window is offscreen; stop with Ctrl-C");
+    }
+
+    int status = 0;
+    {
+        std::unique_ptr<ViewController> window = AppDelegate::makeMainWindow(sim.platform());
+        if (options.bootloader) {
+            // Only now: the window watches mounts from here on, and a drive that
+            // was mounted before the tool started watching would go unseen.
+            controller.startInBootloader();
+        }
+        demo::DemoDriver driver(sim, *window, options);
+        driver.start();
+        status = QApplication::exec();
+        if (options.autoRun) {
+            status = driver.exitCode();
+        }
+        // The driver goes first (it removes its log tap), then the window, and
+        // the simulated platform last: the window's threads use it to the end.
+    }
+    return status;
+}
