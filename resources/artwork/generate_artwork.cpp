@@ -43,7 +43,7 @@ enum class Style { Primary, Secondary };
 
 using GlyphPainter = std::function<void(QPainter&, const QRectF&, const QColor&)>;
 
-struct ButtonSpec {
+struct ButtonDesign {
     QString name;
     QString label;
     Style style;
@@ -180,7 +180,7 @@ double contentWidth(const QFont& font, const QString& label) {
     return kGlyphSize + kGlyphGap + textPath(font, label).boundingRect().width();
 }
 
-QImage drawButton(const ButtonSpec& spec, bool pressed, const QFont& font) {
+QImage drawButton(const ButtonDesign& design, bool pressed, const QFont& font) {
     QImage image(int(kButtonWidth * kScale), int(kButtonHeight * kScale),
                  QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
@@ -189,7 +189,7 @@ QImage drawButton(const ButtonSpec& spec, bool pressed, const QFont& font) {
     p.setRenderHint(QPainter::TextAntialiasing, true);
     p.scale(kScale, kScale);
 
-    const Palette pal = paletteFor(spec.style, pressed);
+    const Palette pal = paletteFor(design.style, pressed);
     const QRectF outer(0.5, 0.5, kButtonWidth - 1.0, kButtonHeight - 1.0);
     QPainterPath body;
     body.addRoundedRect(outer, kCornerRadius, kCornerRadius);
@@ -240,7 +240,7 @@ QImage drawButton(const ButtonSpec& spec, bool pressed, const QFont& font) {
     p.drawPath(body);
 
     // Glyph and label, centred as one group; the pressed face shifts down by one pixel.
-    const QPainterPath text = textPath(font, spec.label);
+    const QPainterPath text = textPath(font, design.label);
     const QRectF ink = text.boundingRect();
     const double groupWidth = kGlyphSize + kGlyphGap + ink.width();
     const double shift = pressed ? 1.0 : 0.0;
@@ -253,13 +253,13 @@ QImage drawButton(const ButtonSpec& spec, bool pressed, const QFont& font) {
     // Shadow under glyph and label, one pixel down.
     p.save();
     p.translate(0, 1.0);
-    spec.glyph(p, glyphRect, pal.textShadow);
+    design.glyph(p, glyphRect, pal.textShadow);
     p.setPen(Qt::NoPen);
     p.setBrush(pal.textShadow);
     p.drawPath(text.translated(textOrigin));
     p.restore();
 
-    spec.glyph(p, glyphRect, pal.text);
+    design.glyph(p, glyphRect, pal.text);
     p.setPen(Qt::NoPen);
     p.setBrush(pal.text);
     p.drawPath(text.translated(textOrigin));
@@ -373,7 +373,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const std::vector<ButtonSpec> buttons = {
+    const std::vector<ButtonDesign> buttons = {
         {"onlineUpdate", "UPDATE TO NEWEST", Style::Primary, drawDownloadGlyph},
         {"offlineUpdate", "UPDATE TO PREVIOUS", Style::Secondary, drawHistoryGlyph},
         {"ok", "OK", Style::Primary, drawCheckGlyph},
@@ -384,7 +384,7 @@ int main(int argc, char** argv) {
     int size = 30;
     for (; size > 18; --size) {
         const QFont font = labelFont(families.front(), size);
-        const bool fits = std::all_of(buttons.begin(), buttons.end(), [&](const ButtonSpec& b) {
+        const bool fits = std::all_of(buttons.begin(), buttons.end(), [&](const ButtonDesign& b) {
             return contentWidth(font, b.label) <= kButtonWidth - 2 * kSidePadding;
         });
         if (fits) {
@@ -402,7 +402,7 @@ int main(int argc, char** argv) {
     }
 
     bool ok = true;
-    for (const ButtonSpec& b : buttons) {
+    for (const ButtonDesign& b : buttons) {
         ok &= save(drawButton(b, false, font), images.filePath("button_" + b.name + ".png"));
         ok &= save(drawButton(b, true, font), images.filePath("button_" + b.name + "_press.png"));
     }

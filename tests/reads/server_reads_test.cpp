@@ -95,23 +95,6 @@ TEST_F(ServerReads, UnknownResourcesAreNotFound) {
     }
 }
 
-TEST_F(ServerReads, RequestsAreCountedAndLogged) {
-    std::mutex mutex;
-    std::vector<std::tuple<std::string, std::string, int>> seen;
-    server_.setRequestLog([&](const std::string& method, const std::string& target, int status) {
-        std::lock_guard<std::mutex> hold(mutex);
-        seen.emplace_back(method, target, status);
-    });
-    const std::size_t before = server_.requestCount();
-    reads_.readText(historyUrl());
-    reads_.readBytes(url(FirmwareServer::firmwarePath("7.7")));
-    EXPECT_EQ(server_.requestCount(), before + 2);
-    std::lock_guard<std::mutex> hold(mutex);
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0], std::make_tuple("GET", FirmwareServer::historyTarget(), 200));
-    EXPECT_EQ(seen[1], std::make_tuple("GET", FirmwareServer::firmwarePath("7.7"), 404));
-}
-
 // Every fault that must turn into a failed read, never a partial or wrong body.
 TEST_F(ServerReads, FaultsFailTheRead) {
     struct Case {
@@ -207,20 +190,6 @@ TEST(ServerReadsRefused, ServerStartedRefusingRefusesUntilTheFaultClears) {
     const auto served = reads.readText(address);
     ASSERT_TRUE(served.ok()) << served.error;
     EXPECT_EQ(*served.value, "");  // nothing published
-}
-
-TEST(ServerReadsAnyVersion, GeneratesFilesForUnpublishedVersions) {
-    FirmwareServer::Options options;
-    options.generateAnyVersion = true;
-    options.firmwareSize = 4096;
-    FirmwareServer server(options);
-    ASSERT_TRUE(server.start());
-    CurlResourceReads reads(shortLimits());
-    const auto read = reads.readBytes(server.baseAddress() + FirmwareServer::firmwarePath("2.5"));
-    ASSERT_TRUE(read.ok()) << read.error;
-    EXPECT_EQ(read.value->size(), 4096u);
-    EXPECT_EQ(read.value, server.firmwareFile("2.5"));
-    EXPECT_EQ(sim::parseReleaseFile(*read.value)->versionChars, "250");
 }
 
 // The running count in the write callback stops bodies whose length is not

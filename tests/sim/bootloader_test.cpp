@@ -35,61 +35,7 @@ void imageStageAndFinalStep(ControllerRun& run) {
     ASSERT_EQ(send(device, frames::finalStep()), kHIDReturnSuccess);
 }
 
-// Whether `path` is a tmpfs mount point in this process's mount table.
-bool isTmpfsMount(const std::string& path) {
-    std::string escaped;
-    for (char c : path) {
-        escaped += c == ' ' ? std::string("\\040") : std::string(1, c);
-    }
-    std::ifstream table("/proc/self/mountinfo");
-    for (std::string line; std::getline(table, line);) {
-        if (line.find(" " + escaped + " ") != std::string::npos &&
-            line.find(" - tmpfs ") != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
-
-TEST(Bootloader, RoundTripInDirectoryModeComesBackWithTheNewVersion) {
-    ControllerRun run;
-    run.vc.setOldFirmwareOnVolume(true);
-    run.run();
-    imageStageAndFinalStep(run);
-    ASSERT_TRUE(run.vc.waitUntilDisconnected());
-    ASSERT_TRUE(run.vc.waitUntilBootloaderMounted());
-    ASSERT_TRUE(run.watcher.waitUntilDelivered(ms(5000)));
-    const std::string volume = run.vc.volumePath();
-    EXPECT_TRUE(fs::exists(volume + "/firmware.bin"));
-    ASSERT_EQ(run.eventsOf(Event::mount).size(), 1u);
-    EXPECT_EQ(run.eventsOf(Event::mount)[0].path, volume);
-
-    // The tool's steps: delete both old files, create FW.bin in one pass.
-    fs::remove(volume + "/firmware.bin");
-    const Bytes firmware = makeReleaseFile(FileKind::firmware, "1.3", 3000);
-    writeFile(volume + "/FW.bin", firmware);
-
-    ASSERT_TRUE(run.vc.waitUntilBackOnHid());
-    EXPECT_EQ(run.vc.receivedFirmware(), firmware);
-    EXPECT_EQ(run.vc.versionChars(), "130");
-    EXPECT_FALSE(fs::exists(volume));
-    ASSERT_TRUE(run.watcher.waitUntilDelivered(ms(5000)));
-    ASSERT_EQ(run.eventsOf(Event::unmount).size(), 1u);
-    EXPECT_EQ(run.eventsOf(Event::unmount)[0].path, volume);
-
-    // Identified again, it reports the firmware it was given.
-    auto device = run.lastConnected();
-    ASSERT_EQ(send(device, frames::version()), kHIDReturnSuccess);
-    ASSERT_TRUE(run.vc.waitUntilReplies(1));
-    const Bytes reply = run.eventsOf(Event::data).at(0).bytes;
-    EXPECT_EQ(Bytes(reply.begin() + 5, reply.begin() + 8), Bytes({'1', '3', '0'}));
-    const auto hid = run.eventsOf(Event::connected);
-    ASSERT_EQ(hid.size(), 2u);
-    EXPECT_NE(hid[0].device, hid[1].device);
-    EXPECT_EQ(run.vc.violationCount(), 0u);
-}
 
 TEST(Bootloader, RejectsBadFirmwareFilesAndStaysMounted) {
     ControllerRun run;
@@ -144,40 +90,6 @@ TEST(Bootloader, FaultsNoMountAndEarlyUnmount) {
         EXPECT_FALSE(run.vc.isBootloaderMounted());
         EXPECT_FALSE(fs::exists(run.vc.volumePath()));  // a write there now fails
     }
-}
-
-TEST(Bootloader, TmpfsVolumeIsARealMount) {
-    std::string reason;
-    if (!BootloaderVolume::canMountTmpfs(&reason)) {
-        GTEST_SKIP() << reason;
-    }
-    const fs::path base =
-        fs::temp_directory_path() / ("tarvo-tmpfs-test-" + std::to_string(::getpid()));
-    const std::string point = (base / "CRP DISABLE").string();
-    {
-        ControllerRun run;
-        run.vc.useTmpfsVolume(point, 16 * 1024);
-        run.vc.startInBootloader();
-        run.run();
-        ASSERT_TRUE(run.vc.waitUntilBootloaderMounted());
-        EXPECT_TRUE(isTmpfsMount(point));
-
-        // A file larger than the volume: the write runs out of space, and the
-        // partial file is rejected.
-        writeFile(point + "/FW.bin", makeReleaseFile(FileKind::firmware, "1.5", 64 * 1024));
-        ASSERT_TRUE(run.vc.waitUntilViolations(1));
-        EXPECT_EQ(run.vc.violations().back().kind, ViolationKind::firmware);
-        EXPECT_TRUE(isTmpfsMount(point));
-
-        fs::remove(point + "/FW.bin");
-        const Bytes firmware = makeReleaseFile(FileKind::firmware, "1.5", 8 * 1024);
-        writeFile(point + "/FW.bin", firmware);
-        ASSERT_TRUE(run.vc.waitUntilBackOnHid());
-        EXPECT_EQ(run.vc.receivedFirmware(), firmware);
-        EXPECT_FALSE(isTmpfsMount(point));
-    }
-    std::error_code ignored;
-    fs::remove_all(base, ignored);
 }
 
 TEST(SimVolumeWatcher, DeliversInOrderOnItsOwnThreadOnlyWhileStarted) {

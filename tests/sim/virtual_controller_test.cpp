@@ -184,30 +184,6 @@ TEST(VirtualController, CountsOrderAndChunkViolations) {
     EXPECT_EQ(run.vc.violationCount(), 7u);
 }
 
-TEST(VirtualController, ReassemblesATransferByteExact) {
-    ControllerRun run;
-    run.run();
-    auto device = run.plugAndWait();
-    ASSERT_TRUE(device);
-    const Bytes image = patternImage(1000);
-    const auto all = frames::transfer(image);
-    ASSERT_EQ(all.size(), 2u + 18u + 1u + 1u);
-    for (std::size_t i = 2; i < 20; ++i) {
-        EXPECT_EQ(all[i].size(), 64u);  // a full chunk fills one report exactly
-    }
-    EXPECT_EQ(all[20].size(), 28u + 10u);
-    for (const auto& f : all) {
-        ASSERT_EQ(send(device, f), kHIDReturnSuccess);
-    }
-    EXPECT_EQ(run.vc.violationCount(), 0u);
-    EXPECT_EQ(run.vc.receivedImage(), image);
-    EXPECT_EQ(run.vc.dataFrameCount(), 19u);
-    EXPECT_EQ(run.vc.frameCount(Command::erase), 1u);
-    EXPECT_EQ(run.vc.frameCount(Command::begin), 1u);
-    EXPECT_EQ(run.vc.frameCount(Command::end), 1u);
-    EXPECT_TRUE(run.vc.imageComplete());
-}
-
 TEST(VirtualController, SurvivesGarbageAndStillAnswers) {
     ControllerRun run;
     run.run();
