@@ -105,7 +105,6 @@ void SelViewController::viewWillAppear() {
 
 void SelViewController::present() {
     show();
-    raise();
     activateWindow();
 }
 

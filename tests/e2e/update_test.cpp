@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "e2e/rig.h"
+#include "tcontroller/dialogs/sel_view_controller.h"
 #include "tcontroller/platform/linux/mount_volume_watcher.h"
 
 namespace tarvo {
@@ -164,6 +165,41 @@ TEST(Update, ControllerInBootloaderModeIsRecoveredWithoutAPress) {
              .reads->readBytes("file://" + std::string(TARVO_SOURCE_RESOURCES_DIR) + "/TFW/FW.bin")
              .value;
     EXPECT_EQ(rig.sim.controller().receivedFirmware(), builtInFirmware);
+    EXPECT_EQ(rig.sim.controller().violationCount(), 0u);
+}
+
+TEST(Update, AnOlderVersionPickedInTheChooser) {
+    Rig rig;
+    rig.sim.server().publish({{"1.3", "2020-01-15", std::nullopt, std::nullopt},
+                              {"1.1", "2019-06-30", std::nullopt, std::nullopt}});
+    rig.sim.controller().setVersionChars("100");
+    rig.sim.controller().plug();
+    rig.start();
+    ASSERT_TRUE(rig.waitIdle("1.0"));
+    ASSERT_TRUE(test::waitUntil([&] { return rig.vc->onlineVers.get().size() == 2; }));
+    rig.sim.instantClock()->holdSleepsOfAtLeast(5.0);
+    test::pump(100);
+
+    rig.vc->rightClick();
+    ASSERT_TRUE(
+        test::waitUntil([&] { return rig.vc->openChooser && rig.vc->openChooser->isVisible(); }));
+    SelViewController* chooser = rig.vc->openChooser;
+    ASSERT_EQ(chooser->tmpArr.size(), 2u);
+    chooser->viewClickedWithNoti(QVariant(1));  // the second row: 1.1
+    chooser->okClick();
+    ASSERT_TRUE(test::waitUntil([&] { return rig.vc->updateMode.load() == UpMode::online; }));
+    ASSERT_TRUE(test::waitUntil([&] { return rig.vc->openChooser.isNull(); }));
+    EXPECT_EQ(rig.vc->FWData.get(), rig.sim.server().firmwareFile("1.1"));
+    EXPECT_EQ(rig.vc->imageData.get(), rig.sim.server().imageFile("1.1"));
+
+    // The chooser's refresh has shown and forgotten the choice; the next press
+    // starts the update to it.
+    ASSERT_TRUE(test::waitUntil([&] { return !rig.vc->selectedFW.get().has_value(); }));
+    rig.vc->leftClick();
+    ASSERT_TRUE(rig.waitLog("fw update successed", 60000));
+    ASSERT_TRUE(rig.waitIdle("1.1"));
+    EXPECT_EQ(rig.sim.controller().receivedImage(), rig.sim.server().imageFile("1.1"));
+    EXPECT_EQ(rig.sim.controller().receivedFirmware(), rig.sim.server().firmwareFile("1.1"));
     EXPECT_EQ(rig.sim.controller().violationCount(), 0u);
 }
 
