@@ -108,7 +108,7 @@ void Screenshots::takeOver(const std::string& name, QWidget* window, QWidget* di
 }
 
 int Screenshots::stepNumber(const std::string& name) {
-    static const char* const kSteps[] = {"idle",  "confirm",         "erasing", "writing-firmware",
+    static const char* const kSteps[] = {"idle",  "confirm",         "erasing", "sending-image",
                                          "alert", "update-complete", "done",    "failed"};
     for (int i = 0; i < static_cast<int>(std::size(kSteps)); ++i) {
         if (name == kSteps[i]) {
@@ -238,7 +238,7 @@ void DemoDriver::observe() {
         if (erasing_.load() && !imageBegun_.load() && value >= 5 && value < 35) {
             shots_.take("erasing", &window_);
         } else if (imageBegun_.load() && value >= 50 && value < 95) {
-            shots_.take("writing-firmware", &window_);
+            shots_.take("sending-image", &window_);
         }
     }
     if (sta == UpSta::failed && !window_.FailedOKBut->isHidden()) {

@@ -36,7 +36,7 @@ class Screenshots {
     // Grabs `dialog` drawn over the middle of `window`, as the user sees it.
     void takeOver(const std::string& name, QWidget* window, QWidget* dialog);
     bool taken(const std::string& name) const { return names_.count(name) != 0; }
-    // idle 1, confirm 2, erasing 3, writing-firmware 4, alert 5,
+    // idle 1, confirm 2, erasing 3, sending-image 4, alert 5,
     // update-complete 6, done 7, failed 8; anything else 99.
     static int stepNumber(const std::string& name);
 

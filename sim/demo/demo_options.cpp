@@ -31,7 +31,7 @@ const char* demoUsage() {
            "                            the version history has arrived, so the release\n"
            "                            download is what fails\n"
            "  --screenshots DIR         a PNG of the window at each step: 01-idle, 02-confirm,\n"
-           "                            03-erasing, 04-writing-firmware, 05-alert (if shown),\n"
+           "                            03-erasing, 04-sending-image, 05-alert (if shown),\n"
            "                            06-update-complete, 07-done, 08-failed (if failed);\n"
            "                            earlier NN-*.png files in DIR are removed first\n"
            "  --timeout SECONDS         give up after this long with --auto (default 600)\n"

@@ -11,6 +11,7 @@
 
 #include "sim/clocks.h"
 #include "support/test_support.h"
+#include "tcontroller/dialogs/alert_view_controller.h"
 #include "tcontroller/image_button.h"
 #include "tcontroller/platform/work_queue.h"
 #include "tcontroller/view_controller.h"
@@ -232,6 +233,22 @@ TEST_F(WindowTest, ScreenshotOfTheUpdateOffer) {
     EXPECT_EQ(vc->leftBut->imageName(), "button_onlineUpdate");
     QDir().mkpath(TARVO_TEST_SCREENSHOT_DIR);
     EXPECT_TRUE(shot.save(QString(TARVO_TEST_SCREENSHOT_DIR) + "/main-window-attached.png"));
+
+    // The failure and the update-in-progress alert, for a look by eye.
+    vc->updateSta = UpSta::failed;
+    vc->refreshUI();
+    test::pump(50);
+    EXPECT_TRUE(vc->grab().save(QString(TARVO_TEST_SCREENSHOT_DIR) + "/main-window-failed.png"));
+    vc->alert->present();
+    test::pump(50);
+    EXPECT_TRUE(vc->alert->shown);
+    // The message's longest line fits on one line.
+    EXPECT_GE(vc->alert->label->width(),
+              vc->alert->label->fontMetrics().horizontalAdvance(
+                  "please keep the program running(Warning: Don't close the program)"));
+    EXPECT_TRUE(vc->alert->grab().save(QString(TARVO_TEST_SCREENSHOT_DIR) + "/alert.png"));
+    vc->alert->dismiss();
+    EXPECT_FALSE(vc->alert->shown);
 }
 
 }  // namespace
