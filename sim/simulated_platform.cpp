@@ -7,6 +7,9 @@
 namespace tarvo::sim {
 
 bool SimReachability::startNotifier() {
+    if (!canStart_) {
+        return false;
+    }
     QMetaObject::invokeMethod(
         this,
         [this] {

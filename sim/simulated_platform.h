@@ -20,7 +20,9 @@ namespace tarvo::sim {
 class SimReachability : public Reachability {
     Q_OBJECT
   public:
-    explicit SimReachability(Connection connection) : connection_(connection) {}
+    // `canStart` false: the notifier cannot start, as when the system refuses.
+    explicit SimReachability(Connection connection, bool canStart = true)
+        : connection_(connection), canStart_(canStart) {}
     bool startNotifier() override;
     void stopNotifier() override { stopped_ = true; }
     Connection connection() const override { return connection_; }
@@ -28,6 +30,7 @@ class SimReachability : public Reachability {
 
   private:
     Connection connection_;
+    bool canStart_;
     bool stopped_ = false;
 };
 

@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "sim/clocks.h"
+#include "sim/simulated_platform.h"
 #include "support/test_support.h"
 #include "tcontroller/image_button.h"
 #include "tcontroller/util.h"
@@ -45,7 +46,7 @@ struct StartupFixture {
         platform.resourcesDir = TARVO_SOURCE_RESOURCES_DIR;
         platform.volumeWatcher = &volumes;
         platform.reachabilityFactory = [this, c, canStart]() -> std::unique_ptr<Reachability> {
-            auto r = std::make_unique<test::FakeReachability>(c, canStart);
+            auto r = std::make_unique<sim::SimReachability>(c, canStart);
             reachability = r.get();
             return r;
         };
@@ -61,7 +62,7 @@ struct StartupFixture {
     sim::InstantClock clock;
     test::FakeVolumeWatcher volumes;
     Platform platform;
-    test::FakeReachability* reachability = nullptr;
+    sim::SimReachability* reachability = nullptr;
     BlockingMonitor* monitor = nullptr;
     std::vector<HIDMonitorData> filters;
     int reportSize = 0;

@@ -15,7 +15,6 @@
 
 #include "tcontroller/platform/hid_monitor.h"
 #include "tcontroller/platform/log.h"
-#include "tcontroller/platform/reachability.h"
 #include "tcontroller/platform/volume_watcher.h"
 
 namespace tarvo::test {
@@ -92,34 +91,6 @@ inline void pump(int ms = 50) {
         QThread::msleep(1);
     }
 }
-
-// A reachability monitor whose first report the test chooses.
-class FakeReachability : public Reachability {
-  public:
-    explicit FakeReachability(Connection c, bool canStart = true) : c_(c), canStart_(canStart) {}
-    bool startNotifier() override {
-        if (!canStart_) {
-            return false;
-        }
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (!stopped_) {
-                    emit reachabilityChanged(this);
-                }
-            },
-            Qt::QueuedConnection);
-        return true;
-    }
-    void stopNotifier() override { stopped_ = true; }
-    Connection connection() const override { return c_; }
-    bool stopped() const { return stopped_; }
-
-  private:
-    Connection c_;
-    bool canStart_;
-    bool stopped_ = false;
-};
 
 // A volume watcher driven by the test.
 class FakeVolumeWatcher : public VolumeWatcher {
