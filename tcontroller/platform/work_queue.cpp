@@ -9,38 +9,69 @@
 
 namespace tarvo {
 
-// Jobs for the main thread are handed over through a deque guarded by a
-// std::mutex; Qt's event loop only wakes the main thread, through a queued call
-// of a named invokable that carries no data. The hand-over of every job and of
-// what it captured is therefore ordered by a lock that ThreadSanitizer sees
-// (Qt's own locks it cannot see).
-class JobInbox : public QObject {
-    Q_OBJECT
+// A list of jobs handed between threads under a std::mutex, so that the
+// hand-over of every job, and of what it captured, is ordered by a lock that
+// ThreadSanitizer sees (Qt's own locks it cannot see).
+class JobList {
   public:
     void push(std::function<void()> job) {
         {
             std::lock_guard<std::mutex> hold(mutex_);
             jobs_.push_back(std::move(job));
         }
-        QMetaObject::invokeMethod(this, "runOne", Qt::QueuedConnection);
+        wake_.notify_one();
     }
-    // Runs the oldest job; one wake-up per job keeps submission order.
-    Q_INVOKABLE void runOne() {
-        std::function<void()> job;
+    // The oldest job; empty when there is none (or, waiting, once stopped).
+    std::function<void()> take(bool wait) {
+        std::unique_lock<std::mutex> hold(mutex_);
+        if (wait) {
+            wake_.wait(hold, [this] { return stopping_ || !jobs_.empty(); });
+        }
+        if (stopping_ || jobs_.empty()) {
+            return {};
+        }
+        std::function<void()> job = std::move(jobs_.front());
+        jobs_.pop_front();
+        return job;
+    }
+    // Drops the jobs that have not started and wakes a waiting taker.
+    void stop() {
         {
             std::lock_guard<std::mutex> hold(mutex_);
-            if (jobs_.empty()) {
-                return;
-            }
-            job = std::move(jobs_.front());
-            jobs_.pop_front();
+            jobs_.clear();
+            stopping_ = true;
         }
-        job();
+        wake_.notify_all();
+    }
+    // Orders everything done under the lock before this call (used after the
+    // taking thread has ended).
+    void synchronize() { std::lock_guard<std::mutex> hold(mutex_); }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> jobs_;
+    bool stopping_ = false;
+};
+
+// The main thread's jobs: Qt's event loop only wakes the main thread, through a
+// queued call of a named invokable that carries no data; one wake-up per job
+// keeps submission order.
+class JobInbox : public QObject {
+    Q_OBJECT
+  public:
+    void push(std::function<void()> job) {
+        jobs_.push(std::move(job));
+        QMetaObject::invokeMethod(this, "runOne", Qt::QueuedConnection);
+    }
+    Q_INVOKABLE void runOne() {
+        if (std::function<void()> job = jobs_.take(false)) {
+            job();
+        }
     }
 
-private:
-    std::mutex mutex_;
-    std::deque<std::function<void()>> jobs_;
+  private:
+    JobList jobs_;
 };
 
 namespace {
@@ -64,51 +95,27 @@ Q_COREAPP_STARTUP_FUNCTION(createMainInbox)
 // The queue's thread: a QThread (so it carries the queue's label as its name)
 // whose body is a plain loop over a mutex-guarded deque.
 class WorkQueue::Loop : public QThread {
-public:
-    void push(std::function<void()> job) {
-        {
-            std::lock_guard<std::mutex> hold(mutex_);
-            jobs_.push_back(std::move(job));
-        }
-        wake_.notify_one();
-    }
+  public:
+    void push(std::function<void()> job) { jobs_.push(std::move(job)); }
     // Drops the jobs that have not started, lets the running one finish and
     // ends the loop.
     void finish() {
-        {
-            std::lock_guard<std::mutex> hold(mutex_);
-            jobs_.clear();
-            stopping_ = true;
-        }
-        wake_.notify_one();
+        jobs_.stop();
         wait();
-        // The loop's last act was to release the mutex: taking it here orders
-        // everything the thread did before this point.
-        std::lock_guard<std::mutex> hold(mutex_);
+        // Qt's threads are detached: the list's lock is what orders everything
+        // the thread did before this point.
+        jobs_.synchronize();
     }
 
-protected:
+  protected:
     void run() override {
-        for (;;) {
-            std::function<void()> job;
-            {
-                std::unique_lock<std::mutex> hold(mutex_);
-                wake_.wait(hold, [this] { return stopping_ || !jobs_.empty(); });
-                if (stopping_) {
-                    return;
-                }
-                job = std::move(jobs_.front());
-                jobs_.pop_front();
-            }
+        while (std::function<void()> job = jobs_.take(true)) {
             job();
         }
     }
 
-private:
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> jobs_;
-    bool stopping_ = false;
+  private:
+    JobList jobs_;
 };
 
 WorkQueue::WorkQueue(std::string label, Clock& clock)
@@ -117,9 +124,13 @@ WorkQueue::WorkQueue(std::string label, Clock& clock)
     loop_->start();
 }
 
-WorkQueue::~WorkQueue() { loop_->finish(); }
+WorkQueue::~WorkQueue() {
+    loop_->finish();
+}
 
-void WorkQueue::async(std::function<void()> job) { loop_->push(std::move(job)); }
+void WorkQueue::async(std::function<void()> job) {
+    loop_->push(std::move(job));
+}
 
 void WorkQueue::asyncAfter(double seconds, std::function<void()> job) {
     const double deadline = clock_.now() + seconds;
@@ -132,7 +143,9 @@ void WorkQueue::asyncAfter(double seconds, std::function<void()> job) {
     });
 }
 
-bool WorkQueue::isCurrent() const { return QThread::currentThread() == loop_.get(); }
+bool WorkQueue::isCurrent() const {
+    return QThread::currentThread() == loop_.get();
+}
 
 void postToMain(std::function<void()> job) {
     mainInbox().push(std::move(job));

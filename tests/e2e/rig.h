@@ -94,6 +94,13 @@ struct Rig {
         return waitUntil([&] { return log.contains(line); }, ms);
     }
     std::string message() const { return vc->msgLabel->text().toStdString(); }
+    // The built-in release's firmware file, as the tool's own reads see it.
+    Bytes builtInFirmware() const {
+        return *vc->platform()
+                    .reads
+                    ->readBytes("file://" + std::string(TARVO_SOURCE_RESOURCES_DIR) + "/TFW/FW.bin")
+                    .value;
+    }
 
     LogCapture log;
     sim::SimulatedPlatform sim;

@@ -132,11 +132,7 @@ TEST(Update, WithoutNetworkTheBuiltInReleaseIsInstalled) {
     ASSERT_TRUE(rig.waitLog("fw update successed", 60000));
     ASSERT_TRUE(rig.waitIdle("1.2"));
     EXPECT_EQ(rig.sim.server().requestCount(), 0u);
-    const Bytes builtInFirmware =
-        *rig.vc->platform()
-             .reads->readBytes("file://" + std::string(TARVO_SOURCE_RESOURCES_DIR) + "/TFW/FW.bin")
-             .value;
-    EXPECT_EQ(rig.sim.controller().receivedFirmware(), builtInFirmware);
+    EXPECT_EQ(rig.sim.controller().receivedFirmware(), rig.builtInFirmware());
     EXPECT_EQ(rig.sim.controller().violationCount(), 0u);
 }
 
@@ -160,11 +156,7 @@ TEST(Update, ControllerInBootloaderModeIsRecoveredWithoutAPress) {
     ASSERT_TRUE(test::waitUntil([&] { return rig.clicker.clicked() == 1; }));
     ASSERT_TRUE(rig.waitIdle("1.2"));
     EXPECT_TRUE(rig.log.contains("Mount: " + rig.sim.bootloaderPath()));
-    const Bytes builtInFirmware =
-        *rig.vc->platform()
-             .reads->readBytes("file://" + std::string(TARVO_SOURCE_RESOURCES_DIR) + "/TFW/FW.bin")
-             .value;
-    EXPECT_EQ(rig.sim.controller().receivedFirmware(), builtInFirmware);
+    EXPECT_EQ(rig.sim.controller().receivedFirmware(), rig.builtInFirmware());
     EXPECT_EQ(rig.sim.controller().violationCount(), 0u);
 }
 

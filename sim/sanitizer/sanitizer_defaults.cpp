@@ -1,0 +1,21 @@
+// Sanitizer settings built into every test program and the demo, so that they
+// hold however the program is started (ctest, by hand, as a child process).
+// They matter only in sanitizer builds; elsewhere nothing reads them.
+extern "C" {
+// Reports whose frames lie wholly inside Qt's own (uninstrumented) libraries.
+// Never list anything that would hide a report with one of our frames.
+const char* __tsan_default_suppressions() {
+    return "called_from_lib:libQt6Core.so.6\n"
+           "called_from_lib:libQt6Gui.so.6\n"
+           "called_from_lib:libQt6Widgets.so.6\n";
+}
+const char* __tsan_default_options() {
+    return "halt_on_error=1 second_deadlock_stack=1";
+}
+const char* __asan_default_options() {
+    return "detect_leaks=1";
+}
+const char* __ubsan_default_options() {
+    return "print_stacktrace=1 halt_on_error=1";
+}
+}
