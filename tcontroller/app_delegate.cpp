@@ -1,6 +1,7 @@
 #include "tcontroller/app_delegate.h"
 
 #include <QIcon>
+#include <csignal>
 #include <filesystem>
 
 #include "tcontroller/view_controller.h"
@@ -8,6 +9,9 @@
 namespace tarvo {
 
 std::unique_ptr<ViewController> AppDelegate::makeMainWindow(const Platform& platform) {
+    // The log goes to standard output; a reader that went away (a closed pipe)
+    // must never end the tool in the middle of an update.
+    std::signal(SIGPIPE, SIG_IGN);
     auto window = std::make_unique<ViewController>(platform);
     window->setWindowIcon(
         QIcon(QString::fromStdString(platform.resourcesDir + "/icons/tarvo-remote-update.png")));

@@ -1,5 +1,9 @@
 // The device link of the main window controller: report writes, the attach and
 // detach handlers and the identification exchange.
+#include <QPointer>
+#include <QTimer>
+
+#include "tcontroller/catalogue/version.h"
 #include "tcontroller/device/commands.h"
 #include "tcontroller/device/hex_dump.h"
 #include "tcontroller/device/reply_parser.h"
@@ -15,7 +19,11 @@ constexpr std::size_t kFullReport = 64;
 bool ViewController::sendReport(const Bytes& frame, bool expectReply) {
     // The device record is taken once: a detach during the write leaves the
     // handle valid (shared ownership) and the write simply fails.
-    const HIDDevicePtr device = hidDeviceInfo.get();
+    return sendReportTo(hidDeviceInfo.get(), frame, expectReply);
+}
+
+bool ViewController::sendReportTo(const HIDDevicePtr& device, const Bytes& frame,
+                                  bool expectReply) {
     if (!device) {
         return false;
     }
@@ -46,28 +54,75 @@ void ViewController::hidConnectedWithNotification(const QVariant& object) {
         return;
     }
     const QVariantMap dictionary = object.toMap();
-    setProgressLater(0);
+    // Once the image was sent the update is past the point of no return: a
+    // controller re-attached while its final step is awaited (the alert asks
+    // the user to replug) keeps the update, its release and its bar, so the
+    // final step can be sent again and the right firmware written.
+    const bool updateGoesOn = imageUpdated.load();
+    if (!updateGoesOn) {
+        setProgressLater(0);
+    }
     logLine("hid connect");
+    const unsigned epoch = ++attachEpoch_;
+    identifiedDevice_.set(HIDDevicePtr{});
+    identifyTimedOut_.store(false);
     const QVariant device = dictionary.value(QStringLiteral("device"));
     hidDeviceInfo.set(device.metaType() == QMetaType::fromType<HIDDevicePtr>()
                           ? device.value<HIDDevicePtr>()
                           : HIDDevicePtr{});
-    updateMode.store(UpMode::none);
-    updateSta.store(UpSta::none);
+    if (!updateGoesOn) {
+        updateMode.store(UpMode::none);
+        updateSta.store(UpSta::none);
+    }
     hid_FW.set("");
     hid_model.set("");
-    imageData.set(std::nullopt);
-    FWData.set(std::nullopt);
-    finalStep.store(false);
+    if (!updateGoesOn) {
+        std::lock_guard<std::mutex> release(releaseLock_);
+        imageData.set(std::nullopt);
+        FWData.set(std::nullopt);
+        finalStep.store(false);
+    }
     if (!sendReport(Commands::modelRequest(), true)) {
         refreshUI();
     }
+    watchIdentification(epoch);
+}
+
+void ViewController::watchIdentification(unsigned epoch) {
+    // A controller that does not answer within a few seconds is named in the
+    // window instead of leaving the buttons waiting without a word. The wait
+    // is real time on a main-thread timer: it only decides what the window
+    // says, and it must not be cut short by a test clock while a reply is on
+    // its way.
+    constexpr int kIdentifyMs = 5000;
+    QPointer<ViewController> self(this);
+    postToMain([self, epoch] {
+        if (!self) {
+            return;
+        }
+        QTimer::singleShot(kIdentifyMs, self, [self, epoch] {
+            if (!self || self->attachEpoch_.load() != epoch || !self->hidDeviceInfo.get() ||
+                self->readSta.load() == ReadSta::DONE) {
+                return;
+            }
+            // Another model answered: the window already names it.
+            if (const std::string model = self->hid_model.get();
+                !model.empty() && model != self->MODEL_NAME) {
+                return;
+            }
+            logLine("controller did not answer identification");
+            self->identifyTimedOut_.store(true);
+            self->refreshUI();
+        });
+    });
 }
 
 void ViewController::hidDisconnectedWithNotification(const QVariant&) {
     std::lock_guard<std::mutex> hold(lock2);
     logLine("hid disconnect");
+    ++attachEpoch_;
     readSta.store(ReadSta::MODEL);
+    identifiedDevice_.set(HIDDevicePtr{});
     hidDeviceInfo.set(HIDDevicePtr{});
     if (imageUpdated.load()) {
         // The controller left the bus for its bootloader: the final step goes on.
@@ -105,7 +160,11 @@ void ViewController::applyReply(const QByteArray& report) {
                 if (!sendReport(Commands::firmwareVersionRequest(true), true)) {
                     refreshUI();
                 }
+                return;
             }
+            // Another model is never offered an update; the window says so.
+            logLine("unsupported controller model: " + escapeForLog(decision.model));
+            refreshUI();
             return;
         case ReplyDecision::Kind::firmwareReply: {
             logLine(hexDump(bytes, length));
@@ -113,8 +172,13 @@ void ViewController::applyReply(const QByteArray& report) {
             readSta.store(ReadSta::DONE);
             flag.store(false);
             const UpSta sta = updateSta.load();
-            logLine("model: " + hid_model.get() + ", fw: " + decision.firmware +
+            const std::string model = hid_model.get();
+            if (model == MODEL_NAME) {
+                identifiedDevice_.set(hidDeviceInfo.get());
+            }
+            logLine("model: " + escapeForLog(model) + ", fw: " + escapeForLog(decision.firmware) +
                     ", sta: " + std::string(Util::name(sta)));
+            verifyUpdate(decision.firmware);
             if (sta != UpSta::suc) {
                 logLine("display 3");
                 refreshUI();
@@ -122,6 +186,26 @@ void ViewController::applyReply(const QByteArray& report) {
             return;
         }
     }
+}
+
+void ViewController::verifyUpdate(const std::string& reported) {
+    const std::string expected = expectedVersion_.get();
+    if (expected.empty()) {
+        return;
+    }
+    expectedVersion_.set({});
+    // Equal keys are the same version ("1.3" and "1.3.0" alike).
+    if (!isNewer(expected, reported) && !isNewer(reported, expected)) {
+        logLine("update verified: " + escapeForLog(expected));
+        return;
+    }
+    logLine("update not verified: controller reports " + escapeForLog(reported) + ", expected " +
+            escapeForLog(expected));
+    failureNote_.set("The controller came back with firmware " + reported + " instead of " +
+                     expected +
+                     ": it did not take the new firmware. Keep it plugged in and run the update "
+                     "again. If this happens again, contact support.");
+    updateSta.store(UpSta::failed);
 }
 
 }  // namespace tarvo

@@ -42,16 +42,20 @@ void ViewController::didMount(const QVariant& userInfo) {
     }
     mountedBootloader_.set(path);
     logLine("Mount: " + path);
-    if (!FWData.with([](const auto& d) { return d.has_value(); })) {
-        // Plugged in already in bootloader mode with nothing chosen: recover it
-        // with the built-in release.
+    // A controller whose image was sent in this run gets that release's
+    // firmware (sentRelease_); only one plugged in already in bootloader mode,
+    // with nothing chosen, is recovered with the built-in release.
+    if (!(imageUpdated.load() && sentRelease_.get()) &&
+        !FWData.with([](const auto& d) { return d.has_value(); })) {
         takeBuiltInRelease();
     }
     usbMount.store(true);
+    const unsigned unmounts = unmounts_.load();
     QPointer<ViewController> self(this);
-    postToMain([self] {
+    postToMain([self, path, unmounts] {
         if (self) {
             self->volumeMounted();
+            self->startFirmwareCopyOn(path, unmounts);
         }
     });
 }
@@ -63,63 +67,89 @@ void ViewController::volumeMounted() {
         alert->dismiss();
     }
     updateSta.store(UpSta::updating);
-    startFirmwareCopy();
 }
 
 void ViewController::startFirmwareCopy() {
-    queue2->async([this] {
-        copyFirmware(FWData.get());
+    // A copy started from the alert goes to the volume mounted last.
+    startFirmwareCopyOn(mountedBootloader_.get(), unmounts_.load());
+}
+
+void ViewController::startFirmwareCopyOn(const std::string& volume, unsigned unmountsAtStart) {
+    queue2->async([this, volume, unmountsAtStart] {
+        // What to write is decided when the job starts: the firmware that
+        // belongs to the image the controller holds, else the chosen release.
+        std::optional<SentRelease> release;
+        if (imageUpdated.load()) {
+            release = sentRelease_.get();
+        }
+        if (!release) {
+            std::lock_guard<std::mutex> hold(releaseLock_);
+            if (std::optional<Bytes> firmware = FWData.get()) {
+                release = SentRelease{releaseVersion_, std::move(*firmware)};
+            }
+        }
+        copyFirmware(volume, release, unmountsAtStart);
         startWatchdog();
     });
 }
 
-void ViewController::copyFirmware(const std::optional<Bytes>& data) {
-    if (!data) {
-        // No firmware to write (the built-in file could not be read, or a
-        // re-attached controller emptied it): leave the volume untouched.
+void ViewController::copyFirmware(const std::string& volume,
+                                  const std::optional<SentRelease>& release,
+                                  unsigned unmountsAtStart) {
+    const auto failed = [this] {
         if (updateSta.load() == UpSta::updating) {
             logLine("copy file failed");
         }
         reportFirmwareResult(-1);
+    };
+    if (!release) {
+        // No firmware to write (the built-in file could not be read, or a
+        // re-attached controller emptied it): leave the volume untouched.
+        failed();
         return;
     }
     FileSystem& fs = *platform_.fileSystem;
-    const std::string volume = mountedBootloader_.get();
-    if (!usbMount.load() || !fs.isMountPoint(volume)) {
+    const auto stillMounted = [&] {
+        return usbMount.load() && unmounts_.load() == unmountsAtStart && fs.isMountPoint(volume);
+    };
+    if (!stillMounted()) {
         // The volume went away before the write: its mount point is now a
         // plain folder of this computer's disk, and a file written there would
         // never reach the controller. That is a failed write, not a success.
-        if (updateSta.load() == UpSta::updating) {
-            logLine("copy file failed");
-        }
-        reportFirmwareResult(-1);
+        failed();
         return;
     }
     std::string error;
     if (fs.remove(volume + "/firmware.bin", &error)) {
         logLine("Remove successfully 1");
     } else {
-        logLine("An error took place 1: " + error);
+        logLine("An error took place 1: " + escapeForLog(error));
     }
     setProgressLater(96);
     error.clear();
     if (fs.remove(volume + "/FW.bin", &error)) {
         logLine("Remove successfully 2");
     } else {
-        logLine("An error took place 2: " + error);
+        logLine("An error took place 2: " + escapeForLog(error));
     }
     setProgressLater(98);
     error.clear();
-    if (fs.createFile(volume + "/FW.bin", *data, &error)) {
-        logLine("file copied");
-        setProgressLater(100);
-        reportFirmwareResult(0);
+    // The file is created only where nothing stands (a link that reappeared
+    // after the delete makes the write fail), and the volume must still be the
+    // one this job was started for once the bytes are on it.
+    if (!fs.createFile(volume + "/FW.bin", release->firmware, &error)) {
+        failed();
         return;
     }
-    if (updateSta.load() == UpSta::updating) {
-        logLine("copy file failed");
+    if (!stillMounted()) {
+        logLine("volume went away while writing");
+        failed();
+        return;
     }
-    reportFirmwareResult(-1);
+    logLine("file copied");
+    expectedVersion_.set(release->ver);
+    setProgressLater(100);
+    reportFirmwareResult(0);
 }
 
 void ViewController::reportFirmwareResult(int code) {
@@ -138,6 +168,7 @@ void ViewController::didUnMount(const QVariant& userInfo) {
         return;
     }
     logLine("Unmount: " + path);
+    ++unmounts_;
     usbMount.store(false);
     if (finalStep.load()) {
         updateSta.store(UpSta::failed);

@@ -4,6 +4,7 @@
 
 #include "tcontroller/catalogue/history.h"
 #include "tcontroller/platform/log.h"
+#include "tcontroller/platform/resource_reads.h"
 #include "tcontroller/view_controller.h"
 
 namespace tarvo {
@@ -23,8 +24,10 @@ void ViewController::reachabilityChangedWithNote(Reachability* note) {
             hasNetwork.store(false);
             onlineVers.set({});
             refreshUI();
+            historySettled();
             break;
         case Reachability::Connection::none:
+            historySettled();
             break;
     }
     // The network is sampled once per run.
@@ -32,41 +35,52 @@ void ViewController::reachabilityChangedWithNote(Reachability* note) {
 }
 
 void ViewController::queryHistory() {
-    // The fetch runs on a worker so a slow server never freezes the window; the
-    // reply is parsed, stored and shown on the main thread.
+    // The fetch and the parse run on the download worker so neither a slow
+    // server nor a large reply freezes the window; the fields are written and
+    // the window redrawn on the main thread. The reply is logged escaped: it
+    // is the server's text, and must not forge or split log lines.
     const std::string address = historyURL + MODEL_NAME;
     ResourceReads* reads = platform_.reads;
     QPointer<ViewController> self(this);
-    auto worker = std::make_unique<WorkQueue>("com.tarvo.history", *platform_.clock);
-    worker->async([self, reads, address] {
-        ReadResult<std::string> reply = reads->readText(address);
-        postToMain([self, reply = std::move(reply)] {
+    const std::string builtIn = FW_VER;
+    awaitingHistory_.store(true);
+    downloads_->async([self, reads, address, builtIn] {
+        ReadResult<std::string> reply = reads->readText(address /*MERGE-CAP*/);
+        if (!reply.ok()) {
+            logLine("get online ver from amz fail: " + escapeForLog(reply.error));
+            postToMain([self] {
+                if (self) {
+                    self->hasNetwork.store(false);
+                    self->refreshUI();
+                    self->historySettled();
+                }
+            });
+            return;
+        }
+        logLine(escapeForLog(*reply.value));
+        std::vector<Histoty> versions = takeHistoryItems(*reply.value, 2);
+        for (const Histoty& item : versions) {
+            logLine("ver:" + escapeForLog(item.ver) + ", FW:" + builtIn);
+        }
+        sortNewestFirst(versions);
+        postToMain([self, versions = std::move(versions)]() mutable {
             if (!self) {
                 return;
             }
-            if (!reply.ok()) {
-                logLine("get online ver from amz fail: " + reply.error);
-                self->hasNetwork.store(false);
-                self->refreshUI();
-                return;
-            }
-            logLine(*reply.value);
-            std::vector<Histoty> versions = self->onlineVers.get();
-            for (Histoty& item : takeHistoryItems(*reply.value, 2)) {
-                logLine("ver:" + item.ver + ", FW:" + self->FW_VER);
-                versions.push_back(std::move(item));
-                if (versions.size() == 2) {
-                    break;
-                }
-            }
-            sortNewestFirst(versions);
+            // The query runs once per run, so the list starts empty.
             self->onlineVers.set(std::move(versions));
             self->hasNetwork.store(true);
             self->refreshUI();
+            self->historySettled();
         });
     });
-    std::lock_guard<std::mutex> hold(downloadQueuesLock_);
-    downloadQueues_.push_back(std::move(worker));
+}
+
+void ViewController::historySettled() {
+    awaitingHistory_.store(false);
+    if (pressedWhileChecking_.exchange(false)) {
+        leftClick();
+    }
 }
 
 }  // namespace tarvo

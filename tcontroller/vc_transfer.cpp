@@ -15,14 +15,25 @@ const char* const kDeviceGone = "hid device is not existed";
 
 void ViewController::sendImage(const Bytes& image) {
     Clock& clock = *platform_.clock;
-    const auto attached = [this] { return static_cast<bool>(hidDeviceInfo.get()); };
+    // The transfer belongs to the controller it erases: every frame goes to
+    // that device record, and any detach or attach since the start (a replug
+    // that is back before the next check included) ends the attempt, so
+    // nothing after the erase reaches a controller that was not erased in it.
+    const unsigned epoch = attachEpoch_.load();
+    const HIDDevicePtr device = controllerIdentified() ? identifiedDevice_.get() : HIDDevicePtr{};
+    const auto attached = [this, epoch, &device] {
+        return device && attachEpoch_.load() == epoch && hidDeviceInfo.get() == device;
+    };
+    const auto send = [this, &device](const Bytes& frame) {
+        return sendReportTo(device, frame, false);
+    };
     const auto gone = [this] {
         updateSta.store(UpSta::failed);
         refreshUI();
     };
     const double t0 = clock.now();
 
-    if (!sendReport(Commands::imageEraseCommand(false), false)) {
+    if (!attached() || !send(Commands::imageEraseCommand(false))) {
         imageUpdateDone(-1, kDeviceGone);
         return;
     }
@@ -40,7 +51,7 @@ void ViewController::sendImage(const Bytes& image) {
         }
     }
 
-    if (!sendReport(Commands::imageTransferCommand(true), false)) {
+    if (!send(Commands::imageTransferCommand(true))) {
         imageUpdateDone(-1, kDeviceGone);
         return;
     }
@@ -61,7 +72,7 @@ void ViewController::sendImage(const Bytes& image) {
         }
         const std::optional<Bytes> frame =
             Commands::imageDataFrame(image.data() + i * kChunk, kChunk);
-        if (!frame || !sendReport(*frame, false)) {
+        if (!frame || !send(*frame)) {
             imageUpdateDone(-1, kDeviceGone);
             return;
         }
@@ -71,11 +82,13 @@ void ViewController::sendImage(const Bytes& image) {
     setProgressLater(95);
     const std::optional<Bytes> last =
         Commands::imageDataFrame(image.data() + frames * kChunk, rest);
-    if (!last || !sendReport(*last, false)) {
+    // The short final frame and the end command count as sent whatever the
+    // device answers, so a controller gone by now is caught here.
+    if (!attached() || !last || !send(*last)) {
         imageUpdateDone(-1, kDeviceGone);
         return;
     }
-    if (!sendReport(Commands::imageTransferCommand(false), false)) {
+    if (!attached() || !send(Commands::imageTransferCommand(false))) {
         imageUpdateDone(-1, kDeviceGone);
         return;
     }

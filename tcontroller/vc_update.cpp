@@ -18,11 +18,30 @@
 
 namespace tarvo {
 
+void ViewController::takeRelease(UpMode source, const Histoty& record, std::optional<Bytes> image,
+                                 std::optional<Bytes> firmware) {
+    {
+        std::lock_guard<std::mutex> hold(releaseLock_);
+        FWData.set(std::move(firmware));
+        imageData.set(std::move(image));
+        releaseVersion_ = record.ver;
+    }
+    updateMode.store(source);
+    selectedFW.set(record);
+}
+
 void ViewController::takeBuiltInRelease() {
-    updateMode.store(UpMode::bIn);
-    selectedFW.set(Histoty{FW_VER, FW_DATE});
-    imageData.set(Util::getImageData(updateMode.load(), resources()));
-    FWData.set(Util::getFWData(updateMode.load(), resources()));
+    takeRelease(UpMode::bIn, Histoty{FW_VER, FW_DATE}, Util::getImageData(UpMode::bIn, resources()),
+                Util::getFWData(UpMode::bIn, resources()));
+}
+
+bool ViewController::controllerIdentified() const {
+    const HIDDevicePtr device = identifiedDevice_.get();
+    return device && device == hidDeviceInfo.get() && readSta.load() == ReadSta::DONE;
+}
+
+bool ViewController::updateRunning() const {
+    return updateSta.load() == UpSta::updating || finalStep.load();
 }
 
 void ViewController::leftClick() {
@@ -38,6 +57,11 @@ void ViewController::leftClick() {
         return;
     }
     if (mode != UpMode::none) {
+        // Only a controller that identified itself as the supported model is
+        // ever erased; the window says why nothing happens for any other.
+        if (!controllerIdentified()) {
+            return;
+        }
         const bool ready = FWData.with([](const auto& d) { return d.has_value(); }) &&
                            imageData.with([](const auto& d) { return d.has_value(); });
         if (!ready) {
@@ -45,19 +69,39 @@ void ViewController::leftClick() {
             refreshUI();
             return;
         }
+        failureNote_.set({});
         updateSta.store(UpSta::updating);
         refreshUI();
         queue1->async([this] {
-            // The image is read when the transfer starts; a controller that
-            // re-attached meanwhile has emptied it, and the attempt fails.
-            const std::optional<Bytes> image = imageData.get();
-            if (!image) {
+            // The image and its firmware are read together when the transfer
+            // starts; a controller that re-attached meanwhile has emptied them,
+            // and the attempt fails.
+            std::optional<Bytes> image;
+            std::optional<SentRelease> release;
+            {
+                std::lock_guard<std::mutex> hold(releaseLock_);
+                image = imageData.get();
+                if (std::optional<Bytes> firmware = FWData.get()) {
+                    release = SentRelease{releaseVersion_, std::move(*firmware)};
+                }
+            }
+            if (!image || !release) {
                 updateSta.store(UpSta::failed);
                 refreshUI();
                 return;
             }
+            // From the erase on, the controller holds this release's image, so
+            // this release's firmware is the one its bootloader must receive.
+            sentRelease_.set(std::move(release));
             sendImage(*image);
         });
+        return;
+    }
+    if (awaitingHistory_.load()) {
+        // The release list is on its way: the press waits for it, so it is
+        // not taken for the built-in release by mistake.
+        pressedWhileChecking_.store(true);
+        refreshUI();
         return;
     }
     const std::vector<Histoty> versions = onlineVers.get();
@@ -66,17 +110,14 @@ void ViewController::leftClick() {
     if (hasNetwork.load() && !versions.empty() && isNewer(versions.front().ver, FW_VER)) {
         updateMode.store(UpMode::online);
         selectedFW.set(versions.front());
-        auto queue = std::make_unique<WorkQueue>("com.test.dldata", *platform_.clock);
-        queue->async([this] { downloadSelectedVersion(); });
-        std::lock_guard<std::mutex> hold(downloadQueuesLock_);
-        downloadQueues_.push_back(std::move(queue));
+        downloads_->async([this, release = versions.front()] { downloadSelectedVersion(release); });
         return;
     }
     takeBuiltInRelease();
     refreshUI();
 }
 
-void ViewController::downloadSelectedVersion() {
+void ViewController::downloadSelectedVersion(const Histoty& release) {
     QPointer<ViewController> self(this);
     postToMain([self] {
         if (self) {
@@ -84,39 +125,29 @@ void ViewController::downloadSelectedVersion() {
             self->rightBut->setEnabled(false);
         }
     });
-    const auto reEnable = [self] {
-        postToMain([self] {
-            if (self) {
-                self->closeBut->setHidden(false);
-                self->leftBut->setEnabled(true);
-                self->rightBut->setEnabled(true);
-            }
-        });
-    };
-    // A refresh may have removed the choice before this job started: then there
-    // is nothing to download, which ends like a failed fetch.
-    const std::optional<Histoty> selected = selectedFW.get();
-    bool ok = selected.has_value();
-    if (ok) {
-        const std::string imageUrl = imageAddress(platform_.serverBase, selected->ver);
-        const std::string firmwareUrl = firmwareAddress(platform_.serverBase, selected->ver);
-        ReadResult<Bytes> firmware = platform_.reads->readBytes(firmwareUrl);
-        ok = firmware.ok();
-        if (ok) {
-            FWData.set(std::move(firmware.value));
-            ReadResult<Bytes> image = platform_.reads->readBytes(imageUrl);
-            ok = image.ok();
-            if (ok) {
-                imageData.set(std::move(image.value));
-            }
-        }
+    const std::string imageUrl = imageAddress(platform_.serverBase, release.ver);
+    const std::string firmwareUrl = firmwareAddress(platform_.serverBase, release.ver);
+    ReadResult<Bytes> firmware = platform_.reads->readBytes(firmwareUrl);
+    ReadResult<Bytes> image;
+    if (firmware.ok()) {
+        image = platform_.reads->readBytes(imageUrl);
     }
-    if (!ok) {
+    // A press of the right button cancels the prepared update while the files
+    // are on their way: then they are not taken.
+    if (firmware.ok() && image.ok() && updateMode.load() == UpMode::online) {
+        takeRelease(UpMode::online, release, std::move(image.value), std::move(firmware.value));
+    } else if (!firmware.ok() || !image.ok()) {
         logLine("download file failed.");
         updateMode.store(UpMode::none);
         selectedFW.set(std::nullopt);
     }
-    reEnable();
+    postToMain([self] {
+        if (self) {
+            self->closeBut->setHidden(false);
+            self->leftBut->setEnabled(true);
+            self->rightBut->setEnabled(true);
+        }
+    });
     refreshUI();
 }
 
@@ -178,6 +209,7 @@ void ViewController::click() {
     }
     updateSta.store(UpSta::none);
     updateMode.store(UpMode::none);
+    failureNote_.set({});
     setProgressLater(0);
     refreshUI();
 }
@@ -266,7 +298,10 @@ void ViewController::firmwareUpdateFinished(int code) {
     done.setTextFormat(Qt::PlainText);
     done.exec();
 
-    updateSta.store(UpSta::none);
+    // The controller may have come back on another version while the dialog
+    // was open: that failure stays on screen.
+    const bool verifyFailed = !failureNote_.get().empty();
+    updateSta.store(verifyFailed ? UpSta::failed : UpSta::none);
     updateMode.store(UpMode::none);
     refreshUI();
 }

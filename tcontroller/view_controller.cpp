@@ -3,6 +3,7 @@
 
 #include <QCloseEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <cstdio>
@@ -28,6 +29,16 @@ const char* const kUpdateOffer = "*Update Recommanded Click \"UPDATE TO NEWEST\"
 const char* const kUpToDate = "Already the latest version";
 const char* const kRunning = "DO NOT remove power of USB cable";
 const char* const kFailFirstLine = "Update Fail!\n";
+const char* const kUnsupported =
+    "This controller reports model \"%1\". This tool updates only the Tarvo Remote "
+    "(model T), so no update is offered. Nothing was changed on the controller.";
+const char* const kSilent =
+    "The controller does not answer. Unplug it, plug it in again and wait a few seconds. "
+    "If this happens again, contact support.";
+const char* const kChecking = "Checking for firmware releases\u2026";
+const char* const kMonitorFailed =
+    "The tool cannot watch the USB bus, so it cannot find the controller. Close the tool and "
+    "start it again. If this happens again, contact support.";
 const char* const kFailSecondPart =
     "If this message appears for more than 10 seconds, please keep the Update Tool "
     "running(WARNING: Don't close the Update Tool) and replug USB cable to finish update.";
@@ -35,13 +46,15 @@ const char* const kFailSecondPart =
 // The styled failure text: the first line in the system font at 16 points, red,
 // centred; the second part centred in the default font and colour. Built only
 // from the constant texts above, so no outside text can reach the markup.
-QString failureText() {
+// `secondPart` replaces the usual advice when the failure has a cause of its
+// own to tell; it is escaped, so it is shown as plain text whatever it holds.
+QString failureText(const std::string& secondPart = kFailSecondPart) {
     QString first = QString::fromUtf8(kFailFirstLine);
     first.chop(1);  // the trailing line break is the paragraph break below
     return QStringLiteral(
                "<p align=\"center\" style=\"margin:0; font-size:16pt; color:#ff0000;\">%1</p>"
                "<p align=\"center\" style=\"margin:0;\">%2</p>")
-        .arg(first.toHtmlEscaped(), QString::fromUtf8(kFailSecondPart).toHtmlEscaped());
+        .arg(first.toHtmlEscaped(), QString::fromStdString(secondPart).toHtmlEscaped());
 }
 
 void setPlain(QLabel* label, const std::string& text) {
@@ -59,13 +72,21 @@ ViewController::ViewController(const Platform& platform, QWidget* parent)
     queue1 = std::make_unique<WorkQueue>("com.vostrand.myqueue1", *platform_.clock);
     queue2 = std::make_unique<WorkQueue>("com.vostrand.myqueue2", *platform_.clock);
     queue3 = std::make_unique<WorkQueue>("com.vostrand.myqueue3", *platform_.clock);
+    downloads_ = std::make_unique<WorkQueue>("com.test.dldata", *platform_.clock);
     alert = new AlertViewController(this);
     if (platform_.reachabilityFactory) {
         reachability = platform_.reachabilityFactory();
     }
     if (platform_.hidMonitorFactory) {
-        rfDeviceMonitor =
-            platform_.hidMonitorFactory({HIDMonitorData{kVendorId, kProductId}}, kReportSize);
+        // Without a monitor no controller can be found; the window says so
+        // instead of the tool ending before it ever showed.
+        try {
+            rfDeviceMonitor =
+                platform_.hidMonitorFactory({HIDMonitorData{kVendorId, kProductId}}, kReportSize);
+        } catch (const std::exception& e) {
+            logLine(std::string("cannot start HID monitoring: ") + escapeForLog(e.what()));
+            monitorError_.set(kMonitorFailed);
+        }
     }
 
     // The window's form: the outlets are bound here, as a storyboard would.
@@ -101,6 +122,7 @@ ViewController::~ViewController() {
         reachability->stopNotifier();
         reachability->disconnect(this);
     }
+    stoppingMonitor_.store(true);
     if (rfDeviceMonitor) {
         rfDeviceMonitor->stop();
     }
@@ -113,8 +135,7 @@ ViewController::~ViewController() {
     queue1.reset();
     queue2.reset();
     queue3.reset();
-    std::lock_guard<std::mutex> hold(downloadQueuesLock_);
-    downloadQueues_.clear();
+    downloads_.reset();
 }
 
 Util::Resources ViewController::resources() const {
@@ -147,14 +168,25 @@ void ViewController::viewDidLoad() {
             rfDeviceMonitor.get(), &HidMonitor::HIDDeviceDataReceived, this,
             [this](const QVariant& o) { hidReadDataWithNotification(o); }, Qt::DirectConnection);
         HidMonitor* monitor = rfDeviceMonitor.get();
-        monitorThread_ = std::thread([monitor] { monitor->start(); });
+        monitorThread_ = std::thread([this, monitor] {
+            monitor->start();
+            // The loop returns by itself only when it could not watch the bus.
+            if (!stoppingMonitor_.load()) {
+                monitorError_.set(kMonitorFailed);
+                refreshUI();
+            }
+        });
     }
 
     if (reachability) {
         connect(
             reachability.get(), &Reachability::reachabilityChanged, this,
             [this](Reachability* r) { reachabilityChangedWithNote(r); }, Qt::DirectConnection);
+        // Until the first report (and the release list it brings) is in, a
+        // press of the left button waits for it.
+        awaitingHistory_.store(true);
         if (!reachability->startNotifier()) {
+            awaitingHistory_.store(false);
             logLine("could not start reachability notifier");
         }
     } else {
@@ -222,7 +254,7 @@ void ViewController::refreshBody() {
         setPlain(prodLabel, kProductName);
         setPlain(FWLabel, firmwareLine);
         setPlain(msgLabel, kUpdateOffer);
-        if (!isNewer(FW_VER, fw) && mode == UpMode::none) {
+        if (!isNewer(newestKnownVersion(), fw) && mode == UpMode::none) {
             leftBut->setEnabled(false);
             setPlain(msgLabel, kUpToDate);
         }
@@ -284,6 +316,56 @@ void ViewController::refreshBody() {
             selectedFW.set(std::nullopt);
             break;
     }
+    refreshNotices(sta, mode);
+}
+
+std::string ViewController::newestKnownVersion() const {
+    if (hasNetwork.load()) {
+        const std::vector<Histoty> versions = onlineVers.get();
+        if (!versions.empty() && isNewer(versions.front().ver, FW_VER)) {
+            return versions.front().ver;
+        }
+    }
+    return FW_VER;
+}
+
+void ViewController::refreshNotices(UpSta sta, UpMode mode) {
+    if (sta == UpSta::failed && !finalStep.load()) {
+        if (const std::string note = failureNote_.get(); !note.empty()) {
+            msgLabel->setTextFormat(Qt::RichText);
+            msgLabel->setText(failureText(note));
+        }
+        return;
+    }
+    if (sta != UpSta::none) {
+        return;
+    }
+    const bool attached = static_cast<bool>(hidDeviceInfo.get());
+    if (!attached) {
+        if (const std::string error = monitorError_.get(); !error.empty()) {
+            setPlain(msgLabel, error);
+        }
+        return;
+    }
+    if (!controllerIdentified()) {
+        // Nothing can start before the controller has said what it is.
+        leftBut->setEnabled(false);
+        rightBut->setEnabled(false);
+        const std::string model = hid_model.get();
+        if (!model.empty() && model != MODEL_NAME) {
+            setPlain(FWLabel, "");
+            msgLabel->setTextFormat(Qt::PlainText);
+            msgLabel->setText(QString::fromUtf8(kUnsupported).arg(QString::fromStdString(model)));
+        } else if (identifyTimedOut_.load()) {
+            setPlain(msgLabel, kSilent);
+        }
+        return;
+    }
+    if (mode == UpMode::none && pressedWhileChecking_.load()) {
+        setPlain(msgLabel, kChecking);
+        leftBut->setEnabled(false);
+        rightBut->setEnabled(false);
+    }
 }
 
 void ViewController::setProgressLater(double value) {
@@ -307,9 +389,31 @@ void ViewController::closeClick() {
     std::_Exit(0);
 }
 
-void ViewController::closeEvent(QCloseEvent*) {
-    // The window manager's close does what the close button does.
+void ViewController::closeEvent(QCloseEvent* event) {
+    // Outside an update the window manager's close does what the close button
+    // does. During one it asks first: an erased controller without its image
+    // and firmware does not start.
+    if (updateRunning() && !confirmCloseDuringUpdate()) {
+        event->ignore();
+        return;
+    }
     closeClick();
+}
+
+bool ViewController::confirmCloseDuringUpdate() {
+    QMessageBox ask(this);
+    ask.setIcon(QMessageBox::Warning);
+    ask.setTextFormat(Qt::PlainText);
+    ask.setText(
+        QStringLiteral("An update is running. Closing now can leave the controller unusable."));
+    QPushButton* keep = ask.addButton(QStringLiteral("Keep updating"), QMessageBox::RejectRole);
+    QPushButton* close =
+        ask.addButton(QStringLiteral("Close anyway"), QMessageBox::DestructiveRole);
+    ask.setDefaultButton(keep);
+    ask.setEscapeButton(keep);
+    ask.exec();
+    // The update may have ended while the question was open; closing is then harmless.
+    return ask.clickedButton() == close;
 }
 
 }  // namespace tarvo

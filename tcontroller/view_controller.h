@@ -123,7 +123,9 @@ class ViewController : public QWidget {
     void closeClick();
 
     // ---- Update engine.
-    void downloadSelectedVersion();
+    // Downloads both files of `release`; the version is bound to the job, so a
+    // refresh that forgets the choice meanwhile cannot empty it.
+    void downloadSelectedVersion(const Histoty& release);
     void imageUpdateDone(int code, const std::string& message);
     void startWatchdog();
     void checkFinalStep();
@@ -134,8 +136,22 @@ class ViewController : public QWidget {
     void didUnMount(const QVariant& userInfo);
     void volumeMounted();
     void startFirmwareCopy();
-    void copyFirmware(const std::optional<Bytes>& data);
     void reportFirmwareResult(int code);
+
+    // ---- The release to install.
+    // Takes a release as the one to install: where it comes from, its version
+    // and both files, set together so that an image is never paired with
+    // another release's firmware. Every source (built-in, download, chooser,
+    // local files) goes through here. Safe from any thread.
+    void takeRelease(UpMode source, const Histoty& record, std::optional<Bytes> image,
+                     std::optional<Bytes> firmware);
+    // True when the attached controller answered the identification as the
+    // supported model with its firmware version: only then may it be erased.
+    bool controllerIdentified() const;
+    // True from the erase until the update ends, while the final step is awaited too.
+    bool updateRunning() const;
+    // True until the first network report and the release list it brings are in.
+    bool awaitingHistory() const { return awaitingHistory_.load(); }
 
     // ---- Services and seams.
     const Platform& platform() const { return platform_; }
@@ -155,7 +171,33 @@ class ViewController : public QWidget {
     void closeEvent(QCloseEvent* event) override;
 
   private:
+    // The firmware (and its version) that belongs to the image sent to the
+    // controller: what the bootloader volume must receive.
+    struct SentRelease {
+        std::string ver;
+        Bytes firmware;
+    };
+
     void refreshBody();
+    // Overrides of the message line and buttons for states the plain window
+    // has no words for: an unsupported or silent controller, a press waiting
+    // for the release list, a HID monitor that could not start, a failed
+    // verification. Runs at the end of the refresh body.
+    void refreshNotices(UpSta sta, UpMode mode);
+    // The newest release known: the built-in one, or the newest published one
+    // when the history holds a newer one.
+    std::string newestKnownVersion() const;
+    // The release list arrived or failed: a press that waited for it goes on.
+    void historySettled();
+    // Starts the identification watchdog for the device attached in `epoch`.
+    void watchIdentification(unsigned epoch);
+    // Compares the version the controller came back with to the one written.
+    void verifyUpdate(const std::string& reported);
+    // One frame to one device record (the transfer keeps writing to the
+    // device it erased, never to one attached later).
+    bool sendReportTo(const HIDDevicePtr& device, const Bytes& frame, bool expectReply);
+    // Asks whether to close while an update runs; true when the user insists.
+    bool confirmCloseDuringUpdate();
     void setProgressLater(double value);
     void resetAfterDownload(bool ok);
     void takeBuiltInRelease();
@@ -165,6 +207,11 @@ class ViewController : public QWidget {
     // Applies one parsed reply of the identification exchange.
     void applyReply(const QByteArray& report);
     std::string firstMatchingMountPoint(const std::string& path) const;
+    void startFirmwareCopyOn(const std::string& volume, unsigned unmountsAtStart);
+    // Writes FW.bin onto `volume`; fails when a bootloader volume was
+    // unmounted since the job was started (`unmountsAtStart`).
+    void copyFirmware(const std::string& volume, const std::optional<SentRelease>& release,
+                      unsigned unmountsAtStart);
 
     const Platform& platform_;
     std::unique_ptr<Ui::ViewController> ui_;
@@ -172,8 +219,36 @@ class ViewController : public QWidget {
     Guarded<std::string> mountedBootloader_;
     // Last progress value posted to the bar, as shown (whole percent); -1 = none.
     std::atomic<int> shownProgress_{-1};
-    std::vector<std::unique_ptr<WorkQueue>> downloadQueues_;
-    std::mutex downloadQueuesLock_;
+    // The one worker for the history query and the release downloads.
+    std::unique_ptr<WorkQueue> downloads_;
+
+    // Binds imageData, FWData and releaseVersion_ into one release.
+    mutable std::mutex releaseLock_;
+    std::string releaseVersion_;  // the version of imageData/FWData (releaseLock_)
+    Guarded<std::optional<SentRelease>> sentRelease_;
+
+    // The device record that completed the identification as model "T".
+    Guarded<HIDDevicePtr> identifiedDevice_;
+    // Counts attaches and detaches: a transfer fails when it changes.
+    std::atomic<unsigned> attachEpoch_{0};
+    std::atomic<bool> identifyTimedOut_{false};
+    // Unmounts of bootloader volumes: a write checks that none happened
+    // between the mount that started it and the end of the write.
+    std::atomic<unsigned> unmounts_{0};
+
+    // Set while the first reachability report or the history query is
+    // outstanding; a press of the left button in that time waits for it.
+    std::atomic<bool> awaitingHistory_{false};
+    std::atomic<bool> pressedWhileChecking_{false};
+
+    // The version the controller must report when it comes back after a
+    // firmware write; empty when nothing is to be verified.
+    Guarded<std::string> expectedVersion_;
+    // Why the update failed, when the window has more to say than "Update Fail!".
+    Guarded<std::string> failureNote_;
+    // Set when the HID monitor could not be created or stopped on its own.
+    Guarded<std::string> monitorError_;
+    std::atomic<bool> stoppingMonitor_{false};
 };
 
 }  // namespace tarvo

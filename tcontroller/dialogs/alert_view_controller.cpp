@@ -1,5 +1,6 @@
 #include "tcontroller/dialogs/alert_view_controller.h"
 
+#include <QCloseEvent>
 #include <QLabel>
 #include <QPushButton>
 
@@ -46,6 +47,15 @@ void AlertViewController::click() {
         delegate->alerted();
     }
     dismiss();
+}
+
+void AlertViewController::reject() {
+    click();
+}
+
+void AlertViewController::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    click();
 }
 
 void AlertViewController::showEvent(QShowEvent* event) {

@@ -38,7 +38,12 @@ class AlertViewController : public QDialog {
 
     static const char* message();
 
+    // Escape and the window manager's close do what the button does, so the
+    // final step is never left unsent by closing the alert another way.
+    void reject() override;
+
   protected:
+    void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 

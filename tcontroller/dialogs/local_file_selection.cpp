@@ -54,26 +54,22 @@ void SelViewController::selectLocalFiles() {
     const QString& imagePath = paths.at(static_cast<qsizetype>(pair->imageIndex));
     if (delegate != nullptr) {
         ResourceReads* reads = delegate->platform().reads;
-        bool loaded = false;
+        ReadResult<Bytes> firmware;
+        ReadResult<Bytes> image;
         if (reads != nullptr) {
-            ReadResult<Bytes> firmware = reads->readBytes(localFileAddress(firmwarePath));
+            firmware = reads->readBytes(localFileAddress(firmwarePath));
             if (firmware.ok()) {
-                delegate->FWData.set(std::move(firmware.value));
-                ReadResult<Bytes> image = reads->readBytes(localFileAddress(imagePath));
-                if (image.ok()) {
-                    delegate->imageData.set(std::move(image.value));
-                    loaded = true;
-                }
+                image = reads->readBytes(localFileAddress(imagePath));
             }
         }
-        if (!loaded) {
+        if (!firmware.ok() || !image.ok()) {
             logLine("load files failed");
             dismissController();
             logLine("^^^^^^^^^^");
             return;
         }
-        delegate->selectedFW.set(Util::Histoty{pair->version, ""});
-        delegate->updateMode.store(Util::UpMode::offline);
+        delegate->takeRelease(Util::UpMode::offline, Util::Histoty{pair->version, ""},
+                              std::move(image.value), std::move(firmware.value));
         delegate->refreshUI();
     }
     dismissController();

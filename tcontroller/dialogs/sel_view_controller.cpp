@@ -215,14 +215,11 @@ bool SelViewController::download(ViewController& owner, const Util::Histoty& h) 
     if (!firmware.ok()) {
         return false;
     }
-    owner.FWData.set(std::move(firmware.value));
     ReadResult<Bytes> image = reads->readBytes(imageUrl);
     if (!image.ok()) {
         return false;
     }
-    owner.imageData.set(std::move(image.value));
-    owner.updateMode.store(Util::UpMode::online);
-    owner.selectedFW.set(h);
+    owner.takeRelease(Util::UpMode::online, h, std::move(image.value), std::move(firmware.value));
     owner.refreshUI();
     return true;
 }

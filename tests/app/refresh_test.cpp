@@ -45,16 +45,39 @@ class WindowTest : public ::testing::Test {
         }
         return label->text().toStdString();
     }
+    // Attaches a controller and answers its identification requests, as the
+    // monitor would deliver them; `versionToo` false stops after the model.
+    void attach(char model, bool versionToo) {
+        const auto report = [](std::initializer_list<int> bytes) {
+            QByteArray data(64, '\0');
+            int at = 0;
+            for (const int b : bytes) {
+                data[at++] = static_cast<char>(b);
+            }
+            return QVariantMap{{"data", data}};
+        };
+        vc->hidConnectedWithNotification(QVariantMap{
+            {"device",
+             QVariant::fromValue<HIDDevicePtr>(std::make_shared<test::RecordingDevice>())}});
+        vc->hidReadDataWithNotification(report({0xA9, 0x05, 1, 0, 0x9E, model, 0, 0x5C}));
+        if (versionToo) {
+            vc->hidReadDataWithNotification(
+                report({0xA9, 0x07, 1, 0, 0xA0, '1', '1', '0', 0, 0x5C}));
+        }
+    }
     sim::InstantClock clock;
     Platform platform;
     std::unique_ptr<ViewController> vc;
 };
 
+// The attached controller and how far its identification got.
+enum Controller { kNone, kIdentifying, kIdentified, kOtherModel };
+
 struct Row {
     const char* name;
     UpSta sta;
     UpMode mode;
-    bool attached;
+    Controller controller;
     const char* fw;
     bool network;
     bool mount;
@@ -74,66 +97,80 @@ const std::string kOffline =
 const std::string kProduct = "Tarvo Remote";
 
 const Row kRows[] = {
-    {"idle_no_controller", UpSta::none, UpMode::none, false, "000", true, false, false, false,
+    {"idle_no_controller", UpSta::none, UpMode::none, kNone, "000", true, false, false, false,
      kTitle, "", "", "", false, false, "button_onlineUpdate", true, false, false},
-    {"attached_newer", UpSta::none, UpMode::none, true, "1.1", true, false, false, false, kTitle,
-     kProduct, "V 1.1", kOffer, true, true, "button_onlineUpdate", true, false, false},
-    {"attached_up_to_date", UpSta::none, UpMode::none, true, "1.2", true, false, false, false,
-     kTitle, kProduct, "V 1.2", "Already the latest version", false, true, "button_onlineUpdate",
-     true, false, false},
-    {"attached_unread_version", UpSta::none, UpMode::none, true, "", true, false, false, false,
-     kTitle, kProduct, "V ", kOffer, true, true, "button_onlineUpdate", true, false, false},
-    {"builtin_with_network", UpSta::none, UpMode::bIn, true, "1.1", true, false, false, true,
+    {"attached_newer", UpSta::none, UpMode::none, kIdentified, "1.1", true, false, false, false,
+     kTitle, kProduct, "V 1.1", kOffer, true, true, "button_onlineUpdate", true, false, false},
+    {"attached_up_to_date", UpSta::none, UpMode::none, kIdentified, "1.2", true, false, false,
+     false, kTitle, kProduct, "V 1.2", "Already the latest version", false, true,
+     "button_onlineUpdate", true, false, false},
+    // Nothing can start before the controller has said what it is.
+    {"attached_unread_version", UpSta::none, UpMode::none, kIdentifying, "", true, false, false,
+     false, kTitle, kProduct, "V ", kOffer, false, false, "button_onlineUpdate", true, false,
+     false},
+    {"attached_other_model", UpSta::none, UpMode::none, kOtherModel, "", true, false, false, false,
+     kTitle, kProduct, "",
+     "This controller reports model \"X\". This tool updates only the Tarvo Remote (model T), so "
+     "no update is offered. Nothing was changed on the controller.",
+     false, false, "button_onlineUpdate", true, false, false},
+    {"builtin_with_network", UpSta::none, UpMode::bIn, kIdentified, "1.1", true, false, false, true,
      kTitle, kProduct, "V 1.1", kConfirm11, true, true, "button_ok", true, false, false},
-    {"builtin_offline", UpSta::none, UpMode::bIn, true, "1.1", false, false, false, true, kTitle,
-     kProduct, "V 1.1", kOffline, true, true, "button_ok", true, false, false},
-    {"builtin_offline_nothing_selected", UpSta::none, UpMode::bIn, true, "1.1", false, false, false,
-     false, kTitle, kProduct, "V 1.1",
+    {"builtin_offline", UpSta::none, UpMode::bIn, kIdentified, "1.1", false, false, false, true,
+     kTitle, kProduct, "V 1.1", kOffline, true, true, "button_ok", true, false, false},
+    {"builtin_offline_nothing_selected", UpSta::none, UpMode::bIn, kIdentified, "1.1", false, false,
+     false, false, kTitle, kProduct, "V 1.1",
      "No internet connection, newest version as of: Version 9.9.9 [1970-01-01] will be "
      "installed",
      true, true, "button_ok", true, false, false},
-    {"online_attached", UpSta::none, UpMode::online, true, "1.1", true, false, false, true, kTitle,
-     kProduct, "V 1.1", kConfirm11, true, true, "button_ok", true, false, false},
-    {"offline_files_no_network", UpSta::none, UpMode::offline, true, "1.1", false, false, false,
-     true, kTitle, kProduct, "V 1.1", kConfirm11, true, true, "button_ok", true, false, false},
-    {"mode_chosen_detached_with_mount", UpSta::none, UpMode::online, false, "1.1", true, true,
+    {"online_attached", UpSta::none, UpMode::online, kIdentified, "1.1", true, false, false, true,
+     kTitle, kProduct, "V 1.1", kConfirm11, true, true, "button_ok", true, false, false},
+    {"offline_files_no_network", UpSta::none, UpMode::offline, kIdentified, "1.1", false, false,
+     false, true, kTitle, kProduct, "V 1.1", kConfirm11, true, true, "button_ok", true, false,
+     false},
+    {"mode_chosen_detached_with_mount", UpSta::none, UpMode::online, kNone, "1.1", true, true,
      false, true, kTitle, kProduct, "V 1.1", kConfirm11, false, false, "button_ok", true, false,
      false},
-    {"mode_chosen_detached", UpSta::none, UpMode::online, false, "1.1", true, false, false, true,
+    {"mode_chosen_detached", UpSta::none, UpMode::online, kNone, "1.1", true, false, false, true,
      kTitle, "", "", kConfirm11, false, false, "button_ok", true, false, false},
-    {"updating", UpSta::updating, UpMode::online, true, "1.1", true, false, false, true, kTitle,
-     kProduct, "V 1.1", "DO NOT remove power of USB cable", false, false, "button_ok", false, false,
-     true},
-    {"updating_in_bootloader", UpSta::updating, UpMode::bIn, false, "1.1", true, true, true, true,
+    {"updating", UpSta::updating, UpMode::online, kIdentified, "1.1", true, false, false, true,
      kTitle, kProduct, "V 1.1", "DO NOT remove power of USB cable", false, false, "button_ok",
      false, false, true},
-    {"succeeded", UpSta::suc, UpMode::online, true, "1.3", true, false, false, true, kTitle, "", "",
-     "", true, true, "button_ok", true, false, false},
-    {"failed_before_final_step", UpSta::failed, UpMode::online, true, "1.1", true, false, false,
-     true, "", "", "", kFailureMarker + kFailure, true, true, "button_ok", true, true, false},
-    {"failed_after_final_step", UpSta::failed, UpMode::online, false, "1.1", true, true, true, true,
+    {"updating_in_bootloader", UpSta::updating, UpMode::bIn, kNone, "1.1", true, true, true, true,
+     kTitle, kProduct, "V 1.1", "DO NOT remove power of USB cable", false, false, "button_ok",
+     false, false, true},
+    {"succeeded", UpSta::suc, UpMode::online, kIdentified, "1.3", true, false, false, true, kTitle,
+     "", "", "", true, true, "button_ok", true, false, false},
+    {"failed_before_final_step", UpSta::failed, UpMode::online, kIdentified, "1.1", true, false,
+     false, true, "", "", "", kFailureMarker + kFailure, true, true, "button_ok", true, true,
+     false},
+    {"failed_after_final_step", UpSta::failed, UpMode::online, kNone, "1.1", true, true, true, true,
      kTitle, kProduct, "V 1.1", kConfirm11, true, true, "button_ok", true, false, false},
-    {"failed_no_mode", UpSta::failed, UpMode::none, true, "1.2", true, false, true, false, kTitle,
-     kProduct, "V 1.2", "Already the latest version", false, true, "button_onlineUpdate", true,
-     false, false},
+    {"failed_no_mode", UpSta::failed, UpMode::none, kIdentified, "1.2", true, false, true, false,
+     kTitle, kProduct, "V 1.2", "Already the latest version", false, true, "button_onlineUpdate",
+     true, false, false},
 };
 
 class RefreshTable : public WindowTest, public ::testing::WithParamInterface<Row> {};
 
 TEST_P(RefreshTable, DrawsTheWindowFromTheState) {
     const Row& row = GetParam();
+    // Attached first: an attach resets the update fields set below.
+    if (row.controller == kIdentifying) {
+        attach('T', false);
+    } else if (row.controller == kIdentified) {
+        attach('T', true);
+    } else if (row.controller == kOtherModel) {
+        attach('X', false);
+    }
     vc->updateSta = row.sta;
     vc->updateMode = row.mode;
-    vc->hid_FW.set(row.fw);
     vc->hasNetwork = row.network;
+    vc->hid_FW.set(row.fw);
     vc->finalStep = row.finalStep;
     vc->usbMount = row.mount;
     if (row.mount) {
         vc->FWData.set(Bytes{1});
         vc->imageData.set(Bytes{2});
-    }
-    if (row.attached) {
-        vc->hidDeviceInfo.set(std::make_shared<test::RecordingDevice>());
     }
     if (row.selected) {
         vc->selectedFW.set(Util::Histoty{"1.3", "2020-01-15"});

@@ -76,11 +76,12 @@ TEST_F(LocalFilesTest, TwoFirmwareFilesAreRejected) {
     EXPECT_TRUE(unchanged());
 }
 
-TEST_F(LocalFilesTest, UnreadableImageLeavesOnlyTheNewFirmware) {
+// A release is taken whole or not at all.
+TEST_F(LocalFilesTest, UnreadableImageTakesNothing) {
     choose({write("Tarvo Remote_FW_V1.4.bin", firmware), folder + "/Tarvo Remote_IMG_V1.4.bin"});
     ASSERT_TRUE(closed());
     EXPECT_EQ(log.lines(), (Lines{"vvvvvvvvvv", "success", "load files failed", "^^^^^^^^^^"}));
-    EXPECT_EQ(vc->FWData.get(), firmware);
+    EXPECT_FALSE(vc->FWData.get());
     EXPECT_FALSE(vc->imageData.get());
     EXPECT_EQ(vc->updateMode.load(), UpMode::none);
 }

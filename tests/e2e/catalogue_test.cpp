@@ -29,13 +29,21 @@ TEST_P(HistoryQuery, StoresTheFirstTwoItemsNewestFirst) {
     ASSERT_TRUE(test::waitUntil([&] { return rig.vc->hasNetwork.load(); }));
     EXPECT_EQ(rig.vc->onlineVers.get(), c.expected);
     EXPECT_TRUE(rig.sim.reachability()->stopped());
-    // "Reachable", the reply as it arrived, then one line per taken item.
+    // "Reachable", the reply on one line (escaped), then one line per taken item.
     const auto lines = rig.log.lines();
     const int reachable = rig.log.indexOf("Reachable");
     ASSERT_GE(reachable, 0);
     ASSERT_GT(static_cast<int>(lines.size()), reachable + 1);
-    EXPECT_EQ(lines[reachable + 1], c.body);
+    EXPECT_EQ(lines[reachable + 1], escapeForLog(c.body));
     EXPECT_EQ(rig.log.withPrefix("ver:"), c.verLines);
+    // The server's text can neither add a line of its own nor reach the
+    // terminal: no control character is logged.
+    EXPECT_FALSE(rig.log.contains("fw update successed"));
+    for (const std::string& line : lines) {
+        EXPECT_TRUE(std::none_of(line.begin(), line.end(), [](char ch) {
+            return static_cast<unsigned char>(ch) < 0x20;
+        })) << line;
+    }
 }
 
 const HistoryCase kHistory[] = {
@@ -63,6 +71,10 @@ const HistoryCase kHistory[] = {
     {"line_feeds_instead_of_commas",
      "1.3:2020-01-15\n1.2:2019-10-22",
      {{"1.3", "2020-01-15\n1.2"}},
+     {"ver:1.3, FW:1.2"}},
+    {"forged_log_line_and_terminal_escape",
+     "1.3:2020-01-15\nfw update successed\n\x1b[2J",
+     {{"1.3", "2020-01-15\nfw update successed\n\x1b[2J"}},
      {"ver:1.3, FW:1.2"}},
     {"malformed_first_item_skipped",
      "1.9,1.3:2020-01-15,1.1:x,1.0:y",

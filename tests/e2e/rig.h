@@ -79,12 +79,13 @@ struct Rig {
                          [this](int v) { progressValues.push_back(v); });
         vc->viewDidLoad();
     }
-    // Waits for the first network report to be handled and for the controller
-    // to be identified.
+    // Waits for the first network report and the release list it brings to be
+    // handled, and for the controller to be identified.
     bool waitIdle(const std::string& fw = "1.1") {
         return waitUntil([&] {
             return sim.reachability() != nullptr && sim.reachability()->stopped() &&
-                   vc->readSta.load() == Util::ReadSta::DONE && vc->hid_FW.get() == fw;
+                   !vc->awaitingHistory() && vc->readSta.load() == Util::ReadSta::DONE &&
+                   vc->hid_FW.get() == fw;
         });
     }
     bool waitStatus(Util::UpSta sta, int ms = 20000) {
