@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <QLabel>
 #include <QPushButton>
+#include <stdexcept>
 
 #include "sim/clocks.h"
 #include "sim/simulated_platform.h"
@@ -122,6 +123,32 @@ TEST(Startup, ABootloaderVolumeMountedBeforeStartIsWritten) {
     EXPECT_TRUE(vc.usbMount.load());
     EXPECT_EQ(vc.updateMode.load(), Util::UpMode::bIn);
     EXPECT_EQ(vc.selectedFW.get(), (Util::Histoty{"1.2", "2019-10-22"}));
+}
+
+// A HID monitor that cannot be made, or whose loop ends by itself, leaves the
+// tool running with a message in the window instead of ending it.
+TEST(Startup, AHidMonitorThatCannotWatchTheBusIsToldInTheWindow) {
+    for (const bool throws : {true, false}) {
+        test::LogCapture log;
+        StartupFixture f(Reachability::Connection::none);
+        if (throws) {
+            f.platform.hidMonitorFactory = [](const std::vector<HIDMonitorData>&,
+                                              int) -> std::unique_ptr<HidMonitor> {
+                throw std::runtime_error("eventfd: Too many open files");
+            };
+        }
+        ViewController vc(f.platform);
+        vc.viewDidLoad();
+        if (!throws) {
+            ASSERT_TRUE(f.monitor->waitStarted());
+            f.monitor->stop();  // the loop returns without being asked to
+        }
+        ASSERT_TRUE(test::waitUntil([&] {
+            return vc.msgLabel->text().startsWith("The tool cannot watch the USB bus");
+        })) << vc.msgLabel->text().toStdString();
+        EXPECT_EQ(log.contains("cannot start HID monitoring: eventfd: Too many open files"),
+                  throws);
+    }
 }
 
 TEST(Startup, UnavailableNetworkIsRecordedOnce) {

@@ -1,12 +1,17 @@
-// A child process for the close-button test: the window on the simulated
-// platform with real waits. Once the erase wait has begun, the close button is
-// pressed; the process must end at once with status 0. If it does not, the
-// child ends itself with status 3 after the erase wait would have passed.
+// A child process for the close tests: the window on the simulated platform
+// with real waits. Once the erase wait has begun, the window is closed: with
+// the close button ("button"), or by the window manager with "Close anyway"
+// chosen in the question that follows ("window-close-anyway"). The process must
+// end at once with status 0. If it does not, the child ends itself with status
+// 3 after the erase wait would have passed.
+#include <QAbstractButton>
 #include <QApplication>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <atomic>
 #include <cstdio>
+#include <string>
 
 #include "sim/simulated_platform.h"
 #include "tcontroller/platform/log.h"
@@ -15,6 +20,7 @@
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    const bool viaWindowManager = argc > 1 && std::string(argv[1]) == "window-close-anyway";
     tarvo::sim::SimulatedPlatform::Options options;
     options.clock = tarvo::sim::SimulatedPlatform::ClockKind::system;
     options.network = tarvo::Reachability::Connection::unavailable;
@@ -40,8 +46,21 @@ int main(int argc, char** argv) {
         } else if (stage == 1 && erasing.load()) {
             std::printf("closing now\n");
             std::fflush(stdout);
-            // The button is hidden while updating; the press is its action.
-            vc.closeClick();
+            stage = 2;
+            if (viaWindowManager) {
+                QTimer::singleShot(50, [] {
+                    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                    for (QAbstractButton* b : box ? box->buttons() : QList<QAbstractButton*>{}) {
+                        if (b->text() == "Close anyway") {
+                            b->click();
+                        }
+                    }
+                });
+                vc.close();
+            } else {
+                // The button is hidden while updating; the press is its action.
+                vc.closeClick();
+            }
         }
     });
     poll.start();

@@ -1,6 +1,7 @@
 // Whole updates, from the first button press to "Update complete!", against the
 // virtual controller, the loopback firmware server and a bootloader volume,
 // on the instant clock.
+#include <QKeyEvent>
 #include <QProcess>
 #include <filesystem>
 
@@ -221,27 +222,45 @@ struct Prepared {
     Rig rig;
 };
 
-TEST(UpdateFaults, UnplugDuringTheEraseWait) {
+// Unplugged during the erase wait, and unplugged then plugged back in before
+// the next check: either way the attempt fails, and nothing after the erase
+// reaches the controller that came back (it was not erased in this attempt).
+class EraseWaitDetach : public ::testing::TestWithParam<bool> {};
+
+TEST_P(EraseWaitDetach, FailsTheAttempt) {
+    const bool replug = GetParam();
     Prepared p;
-    p.rig.sim.controller().unplugAfterErase();
+    auto& controller = p.rig.sim.controller();
     ASSERT_NO_FATAL_FAILURE(p.prepare());
-    // The erase seconds pass only once the controller is seen gone, as they
-    // would in real time.
-    p.rig.sim.instantClock()->holdSleepsOfAtLeast(1.0);
+    // The first erase second is held, so the cable is pulled (and put back)
+    // while the transfer waits, as it would be in real time.
+    auto* clock = p.rig.sim.instantClock();
+    clock->holdSleepsOfAtLeast(1.0);
     p.rig.vc->leftClick();
+    ASSERT_TRUE(test::waitUntil([&] { return clock->heldSleepers() == 1; }));
+    controller.unplug();
     ASSERT_TRUE(p.rig.waitLog("hid disconnect"));
-    p.rig.sim.instantClock()->release();
+    if (replug) {
+        controller.plug();
+        ASSERT_TRUE(test::waitUntil([&] { return p.rig.vc->controllerIdentified(); }));
+    }
+    clock->release();
     ASSERT_NO_FATAL_FAILURE(expectFailedNotWritten(p.rig));
     EXPECT_TRUE(p.rig.log.contains("erasing data..."));
     EXPECT_FALSE(p.rig.log.contains("begin image update"));
     EXPECT_TRUE(p.rig.log.withPrefix("image update done").empty());
-    EXPECT_EQ(p.rig.sim.controller().frameCount(sim::Command::begin), 0u);
+    EXPECT_EQ(controller.frameCount(sim::Command::begin), 0u);
+    EXPECT_EQ(controller.frameCount(sim::Command::finalStep), 0u);
+    EXPECT_EQ(controller.violationCount(), 0u);
     // OK resets to the idle state.
     p.rig.vc->hasNetwork = true;
     p.rig.vc->click();
     EXPECT_EQ(p.rig.vc->updateSta.load(), UpSta::none);
     EXPECT_EQ(p.rig.vc->updateMode.load(), UpMode::none);
 }
+
+INSTANTIATE_TEST_SUITE_P(UpdateFaults, EraseWaitDetach, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Replug" : "Unplug"; });
 
 TEST(UpdateFaults, UnplugDuringTheDataFrames) {
     Prepared p;
@@ -288,13 +307,20 @@ TEST(UpdateFaults, FinalStepNotSentThenOkSendsItAgain) {
     EXPECT_EQ(controller.frameCount(sim::Command::finalStep), 1u);
 }
 
-TEST(UpdateFaults, NoVolumeWithinTenSecondsShowsTheAlertOnceAndItsButtonResends) {
+// The final step is lost (no volume appears); the user replugs as the alert
+// says and answers it, here with Escape. The replug must not cost the release:
+// the volume gets the firmware of the image that was sent, never the built-in
+// one, and the controller comes back on that version.
+TEST(UpdateFaults, NoVolumeThenReplugAndTheAlertKeepsTheRelease) {
     Prepared p;
     auto& controller = p.rig.sim.controller();
     controller.setMountAfterFinalStep(false);
     ASSERT_NO_FATAL_FAILURE(p.prepare());
-    p.rig.sim.instantClock()->release();  // let the watchdog fire
     auto* vc = p.rig.vc.get();
+    auto& server = p.rig.sim.server();
+    vc->takeRelease(UpMode::offline, {"1.3", ""}, server.imageFile("1.3"),
+                    server.firmwareFile("1.3"));
+    p.rig.sim.instantClock()->release();  // let the watchdog fire
     vc->leftClick();
     ASSERT_TRUE(test::waitUntil([&] { return vc->alert->shown; }, 30000));
     EXPECT_EQ(p.rig.log.count("view will appear"), 1);
@@ -304,17 +330,20 @@ TEST(UpdateFaults, NoVolumeWithinTenSecondsShowsTheAlertOnceAndItsButtonResends)
     EXPECT_EQ(p.rig.log.count("view will appear"), 1);
     EXPECT_EQ(vc->alert->label->text().toStdString(), AlertViewController::message());
 
-    // The user replugs; the alert's button sends the final step again.
     controller.unplug();
     controller.setMountAfterFinalStep(true);
     controller.plug();
-    ASSERT_TRUE(test::waitUntil([&] { return static_cast<bool>(vc->hidDeviceInfo.get()); }));
-    vc->alert->click();
+    ASSERT_TRUE(test::waitUntil([&] { return vc->controllerIdentified(); }));
+    EXPECT_EQ(vc->updateSta.load(), UpSta::updating);  // the update goes on
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(vc->alert, &escape);
     EXPECT_TRUE(p.rig.log.contains("alerted"));
     ASSERT_TRUE(test::waitUntil([&] { return !vc->alert->shown; }));
-    EXPECT_TRUE(p.rig.log.contains("view did disappear"));
-    ASSERT_TRUE(p.rig.waitLog("fw update successed", 30000));
+    ASSERT_TRUE(p.rig.waitLog("update verified: 1.3", 30000));
     EXPECT_EQ(controller.frameCount(sim::Command::finalStep), 2u);
+    EXPECT_EQ(controller.receivedImage(), server.imageFile("1.3"));
+    EXPECT_EQ(controller.receivedFirmware(), server.firmwareFile("1.3"));
+    EXPECT_EQ(controller.violationCount(), 0u);
 }
 
 TEST(UpdateFaults, VolumeUnmountedBeforeTheWrite) {
@@ -364,6 +393,18 @@ TEST(UpdateFaults, DownloadNotFound) {
     EXPECT_FALSE(rig.vc->selectedFW.get().has_value());
     EXPECT_FALSE(rig.vc->FWData.get().has_value());
     EXPECT_EQ(rig.log.count("download file failed."), 1);
+    // Downloads share one worker: attempts do not leave threads behind.
+    const auto threads = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                             std::filesystem::directory_iterator{});
+    };
+    const auto before = threads();
+    for (int attempt = 2; attempt <= 6; ++attempt) {
+        rig.vc->leftClick();
+        ASSERT_TRUE(
+            test::waitUntil([&] { return rig.log.count("download file failed.") == attempt; }));
+    }
+    EXPECT_EQ(threads(), before);
 }
 
 // Image sizes at the edges of the frame arithmetic: frame counts, the bar, and
@@ -389,9 +430,8 @@ TEST_P(ImageSizes, FramesProgressAndPauses) {
     for (std::size_t i = 0; i < image.size(); ++i) {
         image[i] = static_cast<std::uint8_t>(i * 31 + 7);
     }
-    rig.vc->imageData.set(image);
-    rig.vc->FWData.set(sim::makeReleaseFile(sim::FileKind::firmware, "1.3", 4096));
-    rig.vc->updateMode = UpMode::offline;
+    rig.vc->takeRelease(UpMode::offline, {"1.3", ""}, image,
+                        sim::makeReleaseFile(sim::FileKind::firmware, "1.3", 4096));
     const int secondsBefore = clock->sleepsOf(1.0);
     rig.vc->leftClick();
     ASSERT_TRUE(rig.waitLog("image update done 0 [done]!!", 120000));
@@ -404,6 +444,7 @@ TEST_P(ImageSizes, FramesProgressAndPauses) {
     EXPECT_EQ(controller.receivedImage(), image);
     EXPECT_EQ(controller.violationCount(), 0u);
     ASSERT_TRUE(rig.waitLog("fw update successed", 30000));
+    ASSERT_TRUE(rig.waitLog("update verified: 1.3", 30000));
     // The bar: 1..35 for the erase seconds, the data frames, 95, then 96, 98, 100.
     std::vector<int> expected;
     for (int k = 1; k <= 35; ++k) {
@@ -438,18 +479,47 @@ INSTANTIATE_TEST_SUITE_P(Transfer, ImageSizes,
                                            SizeCase{540054, 10002, 2, barForFrames(10001)}),
                          [](const auto& info) { return "L" + std::to_string(info.param.length); });
 
-TEST(Close, EndsTheProcessAtOnceDuringTheEraseWait) {
+// The close button ends the process at once; the window manager's close asks
+// first during an update, and ends it only on "Close anyway".
+class CloseChild : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(CloseChild, EndsTheProcessDuringTheEraseWait) {
     QProcess child;
     child.setProcessChannelMode(QProcess::SeparateChannels);
-    child.start(TARVO_CLOSE_CHILD, {});
+    child.start(TARVO_CLOSE_CHILD, {GetParam()});
     ASSERT_TRUE(child.waitForStarted(10000));
-    ASSERT_TRUE(child.waitForFinished(120000)) << "the close button did not end the process";
+    ASSERT_TRUE(child.waitForFinished(120000)) << "closing did not end the process";
     const QString out = QString::fromUtf8(child.readAllStandardOutput());
     EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(child.exitCode(), 0);
     EXPECT_TRUE(out.contains("erasing data...")) << out.toStdString();
     EXPECT_FALSE(out.contains("begin image update")) << out.toStdString();
     EXPECT_TRUE(out.contains("closing now")) << out.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Close, CloseChild, ::testing::Values("button", "window-close-anyway"));
+
+TEST(Close, TheWindowManagersCloseDuringAnUpdateAsksAndKeepsUpdating) {
+    Prepared p;
+    ASSERT_NO_FATAL_FAILURE(p.prepare());
+    p.rig.sim.instantClock()->holdSleepsOfAtLeast(1.0);  // stay in the erase wait
+    p.rig.vc->leftClick();
+    ASSERT_TRUE(p.rig.waitLog("erasing data..."));
+    QString question;
+    QString defaultButton;
+    QTimer::singleShot(50, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            question = box->text();
+            defaultButton = box->defaultButton()->text();
+            box->defaultButton()->click();
+        }
+    });
+    EXPECT_FALSE(p.rig.vc->close());
+    EXPECT_EQ(question.toStdString(),
+              "An update is running. Closing now can leave the controller unusable.");
+    EXPECT_EQ(defaultButton.toStdString(), "Keep updating");
+    p.rig.sim.instantClock()->release();
+    ASSERT_TRUE(p.rig.waitLog("update verified: 1.2", 60000));
 }
 
 }  // namespace
