@@ -377,6 +377,39 @@ TEST(UpdateFaults, AFullVolume) {
     EXPECT_FALSE(std::filesystem::exists(p.rig.sim.bootloaderPath() + "/FW.bin"));
 }
 
+// Two bootloader volumes mounted at once (two controllers in bootloader mode):
+// each copy goes to the volume whose mount started it, never both to the last.
+TEST(UpdateFaults, TwoBootloaderVolumesEachGetTheirOwnCopy) {
+    namespace fs = std::filesystem;
+    struct TwoVolumes : PosixFileSystem {
+        std::vector<std::string> points;
+        bool isMountPoint(const std::string& path) override {
+            return std::find(points.begin(), points.end(), path) != points.end();
+        }
+    };
+    Rig rig;
+    const fs::path base = fs::path(rig.sim.bootloaderPath()).parent_path();
+    TwoVolumes files;
+    files.points = {(base / "a" / "CRP DISABLE").string(), (base / "b" / "CRP DISABLE").string()};
+    for (const std::string& point : files.points) {
+        fs::create_directories(point);
+    }
+    test::FakeVolumeWatcher volumes;
+    Platform platform = rig.sim.platform();
+    platform.fileSystem = &files;
+    platform.volumeWatcher = &volumes;
+    platform.bootloaderMountPoints = files.points;
+    ViewController vc(platform);
+    vc.viewDidLoad();
+    volumes.mount(QString::fromStdString(files.points[0]));
+    volumes.mount(QString::fromStdString(files.points[1]));
+    ASSERT_TRUE(test::waitUntil([&] { return rig.log.count("fw update successed") == 2; }));
+    for (const std::string& point : files.points) {
+        ASSERT_TRUE(fs::exists(point + "/FW.bin")) << point;
+        EXPECT_EQ(fs::file_size(point + "/FW.bin"), rig.builtInFirmware().size()) << point;
+    }
+}
+
 TEST(UpdateFaults, DownloadNotFound) {
     Rig rig;
     rig.publishDefault();
