@@ -33,7 +33,11 @@ class ResourceReads {
 // Limits that keep a read from hanging or exhausting memory.
 struct ReadLimits {
     long connectTimeoutSeconds = 30;
-    long idleTimeoutSeconds = 60;  // a transfer below 1 byte/s for this long fails
+    // A transfer that moves fewer than minBytesPerSecond for slowSeconds in a
+    // row fails, so a server that drips a few bytes now and then cannot keep
+    // a read alive for days.
+    long minBytesPerSecond = 1024;
+    long slowSeconds = 30;
     std::size_t maxBytes = 64u * 1024u * 1024u;
     long maxRedirects = 5;
 };

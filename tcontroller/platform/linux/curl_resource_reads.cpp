@@ -211,8 +211,8 @@ ReadResult<Container> curlRead(const std::string& text, const Address& address,
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, limits.maxRedirects);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, limits.idleTimeoutSeconds);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, limits.minBytesPerSecond);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, limits.slowSeconds);
     curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBytes));
     // A proxy from the environment cannot reach this machine's own loopback.
     curl_easy_setopt(e, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
@@ -226,6 +226,14 @@ ReadResult<Container> curlRead(const std::string& text, const Address& address,
     }
     if (sink.outOfMemory) {
         result.error = "out of memory";
+        return result;
+    }
+    // The connect timeout and the low-speed limit both end a read with
+    // OPERATION_TIMEDOUT; libcurl words the latter "Operation too slow. ...".
+    if (code == CURLE_OPERATION_TIMEDOUT &&
+        std::string_view(errorBuffer).starts_with("Operation too slow")) {
+        result.error = "transfer slower than " + std::to_string(limits.minBytesPerSecond) +
+                       " bytes/s for " + std::to_string(limits.slowSeconds) + " s";
         return result;
     }
     if (code != CURLE_OK) {

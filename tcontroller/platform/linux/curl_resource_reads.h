@@ -8,8 +8,9 @@ namespace tarvo {
 
 // Whole-resource reads over libcurl: http and https (redirects followed between
 // those two only, never into file:), and local file addresses. A reply other
-// than 2xx, a stalled or truncated transfer and a body over the size cap are
-// failures; the result is always the whole body or nothing.
+// than 2xx, a transfer slower than the minimum rate, a truncated transfer and a
+// body over the size cap are failures; the result is always the whole body or
+// nothing.
 //
 // Every call uses its own easy handle, so any number of threads may read at once.
 class CurlResourceReads : public ResourceReads {
