@@ -216,12 +216,15 @@ TEST(ServerReadsRefused, ServerStartedRefusingRefusesUntilTheFaultClears) {
 }
 
 // The running count in the write callback stops bodies whose length is not
-// announced; the boundary itself still fits.
+// announced; the boundary itself still fits. The cap is the reads' own or, for
+// the history query, the one given with the call.
 TEST(ServerReadsCap, UnannouncedBodyOverTheCapFails) {
-    constexpr std::size_t kCap = 1 << 20;
+    constexpr std::size_t kCap = kHistoryMaxBytes;
     ReadLimits limits = shortLimits();
     limits.maxBytes = kCap;
-    CurlResourceReads reads(limits);
+    CurlResourceReads capped(limits);
+    CurlResourceReads uncapped(shortLimits());
+    ResourceReads& perCall = uncapped;
     for (const bool announced : {false, true}) {
         for (const std::uint64_t size : {std::uint64_t{kCap}, std::uint64_t{kCap + 1}}) {
             SCOPED_TRACE(std::to_string(size) + (announced ? " announced" : " chunked"));
@@ -231,13 +234,18 @@ TEST(ServerReadsCap, UnannouncedBodyOverTheCapFails) {
             FirmwareServer server(options);
             server.setFault(ServerFault::oversized);
             ASSERT_TRUE(server.start());
-            const auto read = reads.readBytes(server.baseAddress() + "/any");
+            const auto bytes = capped.readBytes(server.baseAddress() + "/any");
+            const auto text = perCall.readText(server.baseAddress() + "/any", kHistoryMaxBytes);
             if (size <= kCap) {
-                ASSERT_TRUE(read.ok()) << read.error;
-                EXPECT_EQ(read.value->size(), kCap);
+                ASSERT_TRUE(bytes.ok()) << bytes.error;
+                EXPECT_EQ(bytes.value->size(), kCap);
+                ASSERT_TRUE(text.ok()) << text.error;
+                EXPECT_EQ(text.value->size(), kCap);
             } else {
-                EXPECT_FALSE(read.ok());
-                EXPECT_FALSE(read.error.empty());
+                EXPECT_FALSE(bytes.ok());
+                EXPECT_EQ(bytes.error, "body larger than 1048576 bytes");
+                EXPECT_FALSE(text.ok());
+                EXPECT_EQ(text.error, "body larger than 1048576 bytes");
             }
         }
     }

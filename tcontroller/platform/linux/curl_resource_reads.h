@@ -18,12 +18,17 @@ class CurlResourceReads : public ResourceReads {
     explicit CurlResourceReads(ReadLimits limits = {});
 
     bool isValidAddress(const std::string& address) const override;
+    using ResourceReads::readText;
     ReadResult<std::string> readText(const std::string& address) override;
     // With `mapped` and a file address the file is mapped read-only and copied;
     // for other addresses `mapped` changes nothing.
     ReadResult<Bytes> readBytes(const std::string& address, bool mapped = false) override;
 
     const ReadLimits& limits() const { return limits_; }
+
+  protected:
+    // The cap is enforced while the body arrives: nothing over it is kept.
+    ReadResult<std::string> readTextUpTo(const std::string& address, std::size_t maxBytes) override;
 
   private:
     ReadLimits limits_;
