@@ -45,8 +45,9 @@ std::optional<Bytes> loadBuiltin(const BuiltinFile& file, Util::UpMode mode,
         logLine(address);
     }
 
-    // The directory may hold spaces or other characters an address cannot carry.
-    const std::string encoded = percentEncodeQuery(address);
+    // The directory may hold spaces, '?', '#' or other characters a path in an
+    // address cannot carry as they are.
+    const std::string encoded = fileAddressOfPath(path);
     ResourceReads* const reads = resources.reads;
     if (reads != nullptr && reads->isValidAddress(encoded)) {
         ReadResult<Bytes> result = reads->readBytes(encoded, /*mapped=*/true);

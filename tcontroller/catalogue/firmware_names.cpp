@@ -15,7 +15,9 @@ std::string concat(std::string_view a, std::string_view b, std::string_view c = 
     return out;
 }
 
-bool keptInQuery(unsigned char c) {
+// Characters a path segment carries as they are: unreserved, sub-delimiters,
+// ':' and '@'. '/' separates the segments.
+bool keptInPath(unsigned char c) {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
         return true;
     }
@@ -37,15 +39,39 @@ bool keptInQuery(unsigned char c) {
         case ',':
         case ';':
         case '=':
-        // also allowed in a query
+        // also allowed in a segment
         case ':':
         case '@':
         case '/':
-        case '?':
             return true;
         default:
             return false;
     }
+}
+
+// A query also carries '?' as it is.
+bool keptInQuery(unsigned char c) {
+    return keptInPath(c) || c == '?';
+}
+
+// Every byte for which `kept` is false becomes %XX (upper-case hexadecimal).
+template <typename Kept>
+std::string percentEncode(std::string_view text, Kept kept) {
+    static constexpr std::array<char, 16> kHex{'0', '1', '2', '3', '4', '5', '6', '7',
+                                               '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (kept(c)) {
+            out.push_back(ch);
+        } else {
+            out.push_back('%');
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0x0F]);
+        }
+    }
+    return out;
 }
 
 std::string asciiLower(std::string_view s) {
@@ -116,21 +142,11 @@ std::string firmwareAddress(std::string_view base, std::string_view ver) {
 }
 
 std::string percentEncodeQuery(std::string_view text) {
-    static constexpr std::array<char, 16> kHex{'0', '1', '2', '3', '4', '5', '6', '7',
-                                               '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
-    std::string out;
-    out.reserve(text.size());
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (keptInQuery(c)) {
-            out.push_back(ch);
-        } else {
-            out.push_back('%');
-            out.push_back(kHex[c >> 4]);
-            out.push_back(kHex[c & 0x0F]);
-        }
-    }
-    return out;
+    return percentEncode(text, keptInQuery);
+}
+
+std::string fileAddressOfPath(std::string_view path) {
+    return "file://" + percentEncode(path, keptInPath);
 }
 
 std::string localFileName(std::string_view path) {

@@ -29,6 +29,12 @@ std::string firmwareAddress(std::string_view base, std::string_view ver);
 // upper-case hexadecimal.
 std::string percentEncodeQuery(std::string_view text);
 
+// The "file://" address of a local path: every byte a path may not carry as it
+// is becomes %XX ('?', '#', '%', the space and non-ASCII UTF-8 bytes among
+// them); unreserved characters, sub-delimiters, ':', '@' and '/' stay. So no
+// part of a folder's name can turn into a query or a fragment.
+std::string fileAddressOfPath(std::string_view path);
+
 // The name by which a local file is judged: the last component of its path
 // with every ".bin" removed (one left-to-right pass, case-sensitive).
 std::string localFileName(std::string_view path);

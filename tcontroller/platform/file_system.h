@@ -13,9 +13,11 @@ class FileSystem {
     virtual bool exists(const std::string& path) = 0;
     // Deletes a file. On failure returns false and sets *error to a description.
     virtual bool remove(const std::string& path, std::string* error) = 0;
-    // Creates (or replaces) the file with the given contents in one pass, then
-    // flushes it to the device. Returns false, with *error set, if any step
-    // failed, the flush included.
+    // Creates a new file with the given contents in one pass, then flushes it
+    // to the device. Fails when anything already exists at `path` (delete an
+    // old file first); a symlink there is never followed. Returns false, with
+    // *error set, if any step failed, the flush included; a file this call
+    // created is then removed again.
     virtual bool createFile(const std::string& path, const Bytes& contents, std::string* error) = 0;
     // True when a file system is mounted at `path` (it is not a plain folder of
     // the file system above it). Writing a volume's files is safe only then.

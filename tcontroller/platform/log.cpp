@@ -1,28 +1,150 @@
 #include "tcontroller/platform/log.h"
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <thread>
 
 namespace tarvo {
 namespace {
-std::mutex& logMutex() {
-    static std::mutex m;
-    return m;
+
+// How long the exit hook waits for queued lines before the process ends anyway
+// (standard output may be a pipe nobody reads).
+constexpr double kExitFlushSeconds = 2.0;
+// A batch buffer larger than this is released after use, so one burst does not
+// keep its memory for the rest of the run.
+constexpr std::size_t kKeptBufferBytes = 1u << 20;
+
+// The lines on their way to standard output and the thread that writes them.
+// Callers only append to a buffer; the writer takes everything queued at once,
+// writes it with one fwrite and one fflush, and repeats. A slow or blocked
+// reader of standard output thus delays only the writer, never the thread that
+// logs (the USB transfer among them).
+//
+// Created on first use and never destroyed, with its thread detached: the
+// process ends through std::_Exit or a return from main while other threads may
+// still log, so the queue must outlive every static destructor.
+class LogWriter {
+  public:
+    static LogWriter& instance() {
+        static LogWriter* const writer = new LogWriter;
+        return *writer;
+    }
+
+    void append(std::string_view line) {
+        bool wasEmpty;
+        {
+            std::lock_guard<std::mutex> hold(mutex_);
+            wasEmpty = pending_.empty();
+            pending_.append(line);
+            pending_.push_back('\n');
+            ++queued_;
+        }
+        // The writer sleeps only while nothing is pending.
+        if (wasEmpty) {
+            wake_.notify_one();
+        }
+    }
+
+    bool flush(double timeoutSeconds) {
+        // NaN and negative waits are no wait; a huge one is capped well inside
+        // the clock's range.
+        const double seconds = timeoutSeconds > 0 ? std::min(timeoutSeconds, 1e9) : 0.0;
+        const auto deadline = std::chrono::steady_clock::now() +
+                              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                  std::chrono::duration<double>(seconds));
+        std::unique_lock<std::mutex> hold(mutex_);
+        const std::uint64_t target = queued_;
+        const bool handled =
+            written_.wait_until(hold, deadline, [&] { return handled_ >= target; });
+        return handled && !failed_;
+    }
+
+  private:
+    LogWriter() {
+        std::thread([this] { run(); }).detach();
+        std::atexit([] { flushLog(kExitFlushSeconds); });
+    }
+
+    void run() {
+        pthread_setname_np(pthread_self(), "tarvo-log");
+        // A reader that went away makes a write fail with EPIPE; the signal it
+        // would raise must not end the process from this thread.
+        sigset_t pipeSignal;
+        sigemptyset(&pipeSignal);
+        sigaddset(&pipeSignal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+
+        std::string batch;
+        bool failed = false;
+        for (;;) {
+            std::uint64_t upTo;
+            {
+                std::unique_lock<std::mutex> hold(mutex_);
+                wake_.wait(hold, [this] { return !pending_.empty(); });
+                batch.swap(pending_);
+                upTo = queued_;
+            }
+            // After one failed write standard output is gone for good (a closed
+            // pipe, a full disk): later lines are dropped rather than retried,
+            // so the writer never spins on an error.
+            if (!failed) {
+                failed = std::fwrite(batch.data(), 1, batch.size(), stdout) != batch.size() ||
+                         std::fflush(stdout) != 0;
+            }
+            if (batch.capacity() > kKeptBufferBytes) {
+                std::string().swap(batch);
+            } else {
+                batch.clear();
+            }
+            {
+                std::lock_guard<std::mutex> hold(mutex_);
+                handled_ = upTo;
+                failed_ = failed;
+            }
+            written_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;     // lines are pending (for the writer)
+    std::condition_variable written_;  // a batch was handled (for flush)
+    std::string pending_;              // whole lines, each ending in '\n'
+    std::uint64_t queued_ = 0;         // lines appended so far
+    std::uint64_t handled_ = 0;        // of those, written or dropped
+    bool failed_ = false;              // a write to standard output failed
+};
+
+// Held across queueing a line and showing it to the tap, so the tap sees the
+// lines in the order they reach standard output. Like the writer, never
+// destroyed: a thread may log while static destructors run.
+std::mutex& tapMutex() {
+    static auto* const m = new std::mutex;
+    return *m;
 }
 LogTap& tap() {
-    static LogTap t;
-    return t;
+    static auto* const t = new LogTap;
+    return *t;
 }
 }  // namespace
 
 void logLine(std::string_view line) {
-    std::lock_guard<std::mutex> hold(logMutex());
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    std::lock_guard<std::mutex> hold(tapMutex());
+    LogWriter::instance().append(line);
     if (tap()) {
         tap()(std::string(line));
     }
+}
+
+bool flushLog(double timeoutSeconds) {
+    return LogWriter::instance().flush(timeoutSeconds);
 }
 
 std::string escapeForLog(std::string_view text) {
@@ -43,7 +165,7 @@ std::string escapeForLog(std::string_view text) {
 }
 
 void setLogTap(LogTap t) {
-    std::lock_guard<std::mutex> hold(logMutex());
+    std::lock_guard<std::mutex> hold(tapMutex());
     tap() = std::move(t);
 }
 

@@ -7,9 +7,18 @@
 namespace tarvo {
 
 // The tool's diagnostic log: one plain line per event on standard output, no
-// prefix or time stamp. Lines are written whole (never interleaved between
-// threads) and flushed at once, so support can read them live.
+// prefix or time stamp. logLine only queues the line; a writer thread of its
+// own writes the queued lines whole, in order, none dropped, and flushes after
+// each batch, so support can read them live and a slow or blocked reader of
+// standard output never holds up the thread that logs. At a normal exit the
+// queue is flushed for up to 2 s. After a failed write (a closed pipe) output
+// is dropped, but lines are still accepted and still reach the tap.
 void logLine(std::string_view line);
+
+// Waits until every line queued before the call has been written and flushed
+// (true), or until `timeoutSeconds` have passed or standard output failed
+// (false). Call it before std::_Exit, which skips the exit-time flush.
+bool flushLog(double timeoutSeconds);
 
 // Text from outside (a server's reply, a device's bytes, a system error) made
 // safe for one log line: every byte outside printable ASCII, and the backslash
@@ -17,8 +26,10 @@ void logLine(std::string_view line);
 // steer a terminal, and the original bytes can still be read back.
 std::string escapeForLog(std::string_view text);
 
-// Tests observe the log through a tap; the line still goes to standard output.
-// Passing an empty function removes the tap.
+// Tests observe the log through a tap, called from logLine on the caller's
+// thread before it returns, one line at a time in the order the lines are
+// written; the line still goes to standard output. Passing an empty function
+// removes the tap.
 using LogTap = std::function<void(const std::string&)>;
 void setLogTap(LogTap tap);
 

@@ -32,7 +32,8 @@ class DiskFileSystem : public FileSystem {
 
 // Reads "file://" addresses from disk after decoding %XX. Like a real address
 // parser it rejects bytes that must be escaped (a space, non-ASCII), so an
-// unencoded address fails. Records every request.
+// unencoded address fails, and the path ends at a raw '?' or '#' (the query or
+// fragment begins there). Records every request.
 class DiskFileReads : public ResourceReads {
   public:
     bool isValidAddress(const std::string& address) const override {
@@ -41,8 +42,9 @@ class DiskFileReads : public ResourceReads {
     ReadResult<std::string> readText(const std::string&) override { return {{}, "unused"}; }
     ReadResult<Bytes> readBytes(const std::string& address, bool mapped) override {
         requests.push_back({address, mapped});
+        const std::string rest = address.substr(7, address.find_first_of("?#") - 7);
         const std::optional<std::string> path =
-            isValidAddress(address) ? decode(address.substr(7)) : std::nullopt;
+            isValidAddress(address) ? decode(rest) : std::nullopt;
         std::error_code ec;
         if (!path || !fs::is_regular_file(*path, ec)) {
             return {{}, "no such file"};
@@ -142,6 +144,22 @@ TEST_F(BuiltinLoaderTest, LoadsBothFilesByteExactThroughEncodedMappedReads) {
         EXPECT_NE(address.find("/tarvo%20res%20d%C3%A9j%C3%A0%20100%25."), std::string::npos)
             << address;
     }
+}
+
+// '?' and '#' in the folder's name belong to the path: the loader reads the
+// real file, not the decoy where an address cut at the '?' would lead.
+TEST_F(BuiltinLoaderTest, QuestionMarkAndHashInTheFolderStayInThePath) {
+    const std::string dir = root + "/a#b?c";
+    fs::create_directories(fs::path(dir) / "TFW");
+    std::ofstream(fs::path(root) / "a#b") << "decoy";
+    const Bytes firmware = patternBytes(100, 5);
+    std::ofstream(fs::path(dir) / "TFW" / "FW.bin", std::ios::binary)
+        .write(reinterpret_cast<const char*>(firmware.data()),
+               static_cast<std::streamsize>(firmware.size()));
+
+    EXPECT_EQ(Util::getFWData(Util::UpMode::bIn, {dir, &reads, &fileSystem}), firmware);
+    EXPECT_EQ(log, (std::vector<std::string>{"file://" + dir + "/TFW/FW.bin, true",
+                                             "open fw successed, size: 100"}));
 }
 
 TEST_F(BuiltinLoaderTest, ZeroByteFilesArePresentAndEmpty) {

@@ -43,6 +43,14 @@ TEST(PercentEncodeQuery, KeepsQueryCharactersAndEscapesTheRest) {
     EXPECT_EQ(percentEncodeQuery(""), "");
 }
 
+TEST(FileAddressOfPath, KeepsPathCharactersAndEscapesTheRest) {
+    const std::string kept = "/abcxyzABCXYZ0189-._~!$&'()*+,;=:@/";
+    EXPECT_EQ(fileAddressOfPath(kept), "file://" + kept);
+    EXPECT_EQ(fileAddressOfPath("/res?x#y 100%/\xC3\xA9[]"),
+              "file:///res%3Fx%23y%20100%25/%C3%A9%5B%5D");
+    EXPECT_EQ(fileAddressOfPath(""), "file://");
+}
+
 TEST(LocalFileName, LastComponentWithEveryBinRemoved) {
     EXPECT_EQ(localFileName("/home/u/Tarvo Remote_FW_V1.3.bin"), "Tarvo Remote_FW_V1.3");
     EXPECT_EQ(localFileName("Tarvo Remote_FW_V1.3.BIN"), "Tarvo Remote_FW_V1.3.BIN");

@@ -89,7 +89,7 @@ class HistoryFailure : public ::testing::TestWithParam<sim::ServerFault> {};
 
 TEST_P(HistoryFailure, LeavesTheListSetsNoNetworkAndRefreshesOnce) {
     sim::SimulatedPlatform::Options options;
-    options.readLimits.idleTimeoutSeconds = 2;  // the stall fails within 2 s, not 60
+    options.readLimits.slowSeconds = 2;  // the stall fails within 2 s, not 30
     Rig rig(options);
     rig.publishDefault();
     rig.sim.server().setFault(GetParam());

@@ -44,6 +44,9 @@ int main(int argc, char** argv) {
             vc.leftClick();  // start it
             stage = 1;
         } else if (stage == 1 && erasing.load()) {
+            // The tap sees a line before the log's writer thread has written
+            // it; put it on standard output before anything else is printed.
+            tarvo::flushLog(10);
             std::printf("closing now\n");
             std::fflush(stdout);
             stage = 2;

@@ -27,6 +27,7 @@ TEST_P(FileReads, ReadsWholeFilesIncludingEscapedSpacesAndEmptyFiles) {
     const Case cases[] = {
         {"plain.bin", test::patternBytes(70000)},
         {"dir with space/Tarvo Remote_FW_V1.3.bin", test::patternBytes(1234)},
+        {"res?x#y 100%/FW.bin", test::patternBytes(99)},
         {"empty.bin", {}},
     };
     for (const auto& c : cases) {

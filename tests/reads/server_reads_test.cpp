@@ -25,7 +25,7 @@ constexpr char kHistory[] = "\"1.3:2020-01-15\",\"1.2:2019-10-22\"";
 ReadLimits shortLimits() {
     ReadLimits limits;
     limits.connectTimeoutSeconds = 5;
-    limits.idleTimeoutSeconds = 2;
+    limits.slowSeconds = 2;
     return limits;
 }
 
@@ -105,7 +105,7 @@ TEST_F(ServerReads, FaultsFailTheRead) {
         {ServerFault::status404, "HTTP status 404"},
         {ServerFault::status500, "HTTP status 500"},
         {ServerFault::truncate, ""},
-        {ServerFault::stall, ""},      // idle timeout shortened to 2 s
+        {ServerFault::stall, "transfer slower than 1024 bytes/s for 2 s"},
         {ServerFault::oversized, ""},  // 64 MiB + 1 announced, default 64 MiB cap
         {ServerFault::refuse, ""},
     };
@@ -132,13 +132,36 @@ TEST_F(ServerReads, FaultsFailTheRead) {
     EXPECT_EQ(reads_.readText(historyUrl()).value, kHistory);
 }
 
-TEST_F(ServerReads, SlowDripStillDeliversTheWholeBody) {
-    const std::string body(300, 'x');
-    server_.setHistoryBody(body);
+// The server drips 16 bytes every 50 ms (about 320 bytes/s).
+TEST_F(ServerReads, SlowDripFailsOnlyBelowTheMinimumRate) {
+    struct Case {
+        long minBytesPerSecond;
+        long slowSeconds;
+        std::size_t bodySize;
+        std::string error;  // empty: the whole body arrives
+    };
+    const Case cases[] = {
+        {1, 2, 300, ""},
+        {1024, 1, 4000, "transfer slower than 1024 bytes/s for 1 s"},
+    };
     server_.setFault(ServerFault::slowDrip);
-    const auto read = reads_.readText(historyUrl());
-    ASSERT_TRUE(read.ok()) << read.error;
-    EXPECT_EQ(*read.value, body);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.minBytesPerSecond);
+        ReadLimits limits = shortLimits();
+        limits.minBytesPerSecond = c.minBytesPerSecond;
+        limits.slowSeconds = c.slowSeconds;
+        CurlResourceReads reads(limits);
+        const std::string body(c.bodySize, 'x');
+        server_.setHistoryBody(body);
+        const auto read = reads.readText(historyUrl());
+        if (c.error.empty()) {
+            ASSERT_TRUE(read.ok()) << read.error;
+            EXPECT_EQ(*read.value, body);
+        } else {
+            EXPECT_FALSE(read.ok());
+            EXPECT_EQ(read.error, c.error);
+        }
+    }
 }
 
 TEST_F(ServerReads, RedirectsAreFollowedUpToFive) {
@@ -193,12 +216,15 @@ TEST(ServerReadsRefused, ServerStartedRefusingRefusesUntilTheFaultClears) {
 }
 
 // The running count in the write callback stops bodies whose length is not
-// announced; the boundary itself still fits.
+// announced; the boundary itself still fits. The cap is the reads' own or, for
+// the history query, the one given with the call.
 TEST(ServerReadsCap, UnannouncedBodyOverTheCapFails) {
-    constexpr std::size_t kCap = 1 << 20;
+    constexpr std::size_t kCap = kHistoryMaxBytes;
     ReadLimits limits = shortLimits();
     limits.maxBytes = kCap;
-    CurlResourceReads reads(limits);
+    CurlResourceReads capped(limits);
+    CurlResourceReads uncapped(shortLimits());
+    ResourceReads& perCall = uncapped;
     for (const bool announced : {false, true}) {
         for (const std::uint64_t size : {std::uint64_t{kCap}, std::uint64_t{kCap + 1}}) {
             SCOPED_TRACE(std::to_string(size) + (announced ? " announced" : " chunked"));
@@ -208,13 +234,18 @@ TEST(ServerReadsCap, UnannouncedBodyOverTheCapFails) {
             FirmwareServer server(options);
             server.setFault(ServerFault::oversized);
             ASSERT_TRUE(server.start());
-            const auto read = reads.readBytes(server.baseAddress() + "/any");
+            const auto bytes = capped.readBytes(server.baseAddress() + "/any");
+            const auto text = perCall.readText(server.baseAddress() + "/any", kHistoryMaxBytes);
             if (size <= kCap) {
-                ASSERT_TRUE(read.ok()) << read.error;
-                EXPECT_EQ(read.value->size(), kCap);
+                ASSERT_TRUE(bytes.ok()) << bytes.error;
+                EXPECT_EQ(bytes.value->size(), kCap);
+                ASSERT_TRUE(text.ok()) << text.error;
+                EXPECT_EQ(text.value->size(), kCap);
             } else {
-                EXPECT_FALSE(read.ok());
-                EXPECT_FALSE(read.error.empty());
+                EXPECT_FALSE(bytes.ok());
+                EXPECT_EQ(bytes.error, "body larger than 1048576 bytes");
+                EXPECT_FALSE(text.ok());
+                EXPECT_EQ(text.error, "body larger than 1048576 bytes");
             }
         }
     }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "scratch.h"
@@ -31,16 +32,14 @@ class PosixFileSystemTest : public ::testing::Test {
     std::string error_;
 };
 
-TEST_F(PosixFileSystemTest, CreateFileWritesExactlyTheBytesAndReplacesOlderFiles) {
+TEST_F(PosixFileSystemTest, CreateFileWritesExactlyTheBytes) {
     const Bytes firmware = pattern(300 * 1024 + 7);
     ASSERT_TRUE(fs_.createFile(file_, firmware, &error_)) << error_;
     EXPECT_EQ(readFile(file_), firmware);
-    const Bytes shorter = bytesFromString("new firmware");
-    ASSERT_TRUE(fs_.createFile(file_, shorter, &error_)) << error_;
-    EXPECT_EQ(readFile(file_), shorter);
-    ASSERT_TRUE(fs_.createFile(file_, {}, &error_)) << error_;
-    EXPECT_TRUE(fs_.exists(file_));
-    EXPECT_TRUE(readFile(file_).empty());
+    const std::string empty = dir_.path() / "empty.bin";
+    ASSERT_TRUE(fs_.createFile(empty, {}, &error_)) << error_;
+    EXPECT_TRUE(fs_.exists(empty));
+    EXPECT_TRUE(readFile(empty).empty());
 }
 
 TEST_F(PosixFileSystemTest, FailuresCarryTheSystemText) {
@@ -48,11 +47,42 @@ TEST_F(PosixFileSystemTest, FailuresCarryTheSystemText) {
     EXPECT_EQ(error_, "No such file or directory");
     EXPECT_FALSE(fs_.createFile(dir_.path() / "missing" / "FW.bin", pattern(16), &error_));
     EXPECT_EQ(error_, "No such file or directory");
-    // A directory in the way is neither replaced nor removed.
-    std::filesystem::create_directory(file_);
-    EXPECT_FALSE(fs_.createFile(file_, pattern(16), &error_));
-    EXPECT_EQ(error_, "Is a directory");
-    EXPECT_TRUE(std::filesystem::is_directory(file_));
+}
+
+// Whatever appeared at the path after the caller's delete is left exactly as it
+// is: never replaced, never removed, and a symlink is never followed off the
+// volume.
+TEST_F(PosixFileSystemTest, CreateFileNeverReplacesOrFollowsAnEntryInTheWay) {
+    namespace fs = std::filesystem;
+    const fs::path outside = dir_.path() / "outside";
+    fs::create_directory(outside);
+    const fs::path target = outside / "target";
+    std::ofstream(target) << "outside file";
+    const fs::path absent = outside / "absent";
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+    };
+    const Case cases[] = {
+        {"regular file", [&] { std::ofstream(file_) << "older firmware"; }},
+        {"symlink to a file outside", [&] { fs::create_symlink(target, file_); }},
+        {"dangling symlink", [&] { fs::create_symlink(absent, file_); }},
+        {"directory", [&] { fs::create_directory(file_); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.make();
+        const auto before = fs::symlink_status(file_).type();
+        EXPECT_FALSE(fs_.createFile(file_, pattern(16), &error_));
+        EXPECT_EQ(error_, "File exists");
+        EXPECT_EQ(fs::symlink_status(file_).type(), before);
+        if (before == fs::file_type::regular) {
+            EXPECT_EQ(readFile(file_), bytesFromString("older firmware"));
+        }
+        EXPECT_EQ(readFile(target), bytesFromString("outside file"));
+        EXPECT_FALSE(fs::exists(absent));
+        fs::remove(file_);
+    }
 }
 
 TEST_F(PosixFileSystemTest, OnlyAMountedVolumeIsAMountPoint) {

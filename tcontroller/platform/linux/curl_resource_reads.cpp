@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -188,9 +189,14 @@ struct BodySink {
     }
 };
 
+std::string overCapText(std::size_t maxBytes) {
+    return "body larger than " + std::to_string(maxBytes) + " bytes";
+}
+
+// `maxBytes` is the cap of this read; the other limits come from `limits`.
 template <typename Container>
 ReadResult<Container> curlRead(const std::string& text, const Address& address,
-                               const ReadLimits& limits) {
+                               const ReadLimits& limits, std::size_t maxBytes) {
     ReadResult<Container> result;
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
     if (!easy) {
@@ -199,7 +205,7 @@ ReadResult<Container> curlRead(const std::string& text, const Address& address,
     }
     char errorBuffer[CURL_ERROR_SIZE] = {};
     BodySink<Container> sink;
-    sink.maxBytes = limits.maxBytes;
+    sink.maxBytes = maxBytes;
 
     CURL* e = easy.get();
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer);
@@ -211,21 +217,31 @@ ReadResult<Container> curlRead(const std::string& text, const Address& address,
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, limits.maxRedirects);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, limits.connectTimeoutSeconds);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, limits.idleTimeoutSeconds);
-    curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBytes));
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, limits.minBytesPerSecond);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, limits.slowSeconds);
+    curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBytes));
     // A proxy from the environment cannot reach this machine's own loopback.
     curl_easy_setopt(e, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &BodySink<Container>::write);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, &sink);
 
     const CURLcode code = curl_easy_perform(e);
-    if (sink.overCap) {
-        result.error = "body larger than " + std::to_string(limits.maxBytes) + " bytes";
+    // An announced length over the cap is refused before the body arrives
+    // (FILESIZE_EXCEEDED), an unannounced one by the sink's running count.
+    if (sink.overCap || code == CURLE_FILESIZE_EXCEEDED) {
+        result.error = overCapText(maxBytes);
         return result;
     }
     if (sink.outOfMemory) {
         result.error = "out of memory";
+        return result;
+    }
+    // The connect timeout and the low-speed limit both end a read with
+    // OPERATION_TIMEDOUT; libcurl words the latter "Operation too slow. ...".
+    if (code == CURLE_OPERATION_TIMEDOUT &&
+        std::string_view(errorBuffer).starts_with("Operation too slow")) {
+        result.error = "transfer slower than " + std::to_string(limits.minBytesPerSecond) +
+                       " bytes/s for " + std::to_string(limits.slowSeconds) + " s";
         return result;
     }
     if (code != CURLE_OK) {
@@ -327,6 +343,11 @@ bool CurlResourceReads::isValidAddress(const std::string& address) const {
 }
 
 ReadResult<std::string> CurlResourceReads::readText(const std::string& address) {
+    return readTextUpTo(address, limits_.maxBytes);
+}
+
+ReadResult<std::string> CurlResourceReads::readTextUpTo(const std::string& address,
+                                                        std::size_t maxBytes) {
     std::string why;
     const auto parsed = parseAddress(address, &why);
     if (!parsed) {
@@ -337,7 +358,7 @@ ReadResult<std::string> CurlResourceReads::readText(const std::string& address) 
             return {std::nullopt, *error};
         }
     }
-    return curlRead<std::string>(address, *parsed, limits_);
+    return curlRead<std::string>(address, *parsed, limits_, std::min(maxBytes, limits_.maxBytes));
 }
 
 ReadResult<Bytes> CurlResourceReads::readBytes(const std::string& address, bool mapped) {
@@ -354,7 +375,7 @@ ReadResult<Bytes> CurlResourceReads::readBytes(const std::string& address, bool 
             return {std::nullopt, *error};
         }
     }
-    return curlRead<Bytes>(address, *parsed, limits_);
+    return curlRead<Bytes>(address, *parsed, limits_, limits_.maxBytes);
 }
 
 }  // namespace tarvo

@@ -59,12 +59,16 @@ bool PosixFileSystem::remove(const std::string& path, std::string* error) {
 
 bool PosixFileSystem::createFile(const std::string& path, const Bytes& contents,
                                  std::string* error) {
+    // Only a new file: the caller has deleted any old one, so whatever is at
+    // the path now (a file, or a symlink that could point off the volume) was
+    // put there by someone else and is neither replaced nor followed.
     int fd;
     do {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        // Nothing was created by us, so nothing is removed.
+        // Nothing was created by us, so nothing is removed: after EEXIST the
+        // entry belongs to someone else.
         setError(error, errno);
         return false;
     }

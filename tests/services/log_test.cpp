@@ -1,0 +1,146 @@
+// The log's writer thread against standard output replaced by a pipe: a
+// drained pipe, one nobody reads, and one whose reader has gone.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/test_support.h"
+#include "tcontroller/platform/log.h"
+
+namespace tarvo {
+namespace {
+
+// Standard output goes into a pipe while this lives. Nothing else may write
+// to standard output meanwhile (a failed EXPECT would, and could block on a
+// full pipe), so the tests check their results after restore().
+class StdoutPipe {
+  public:
+    StdoutPipe() {
+        flushLog(10);  // earlier lines belong on the real standard output
+        std::fflush(stdout);
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) {
+            return;
+        }
+        ::fcntl(fds[1], F_SETPIPE_SZ, 4096);  // the smallest pipe: easy to fill
+        saved_ = ::dup(STDOUT_FILENO);
+        ::dup2(fds[1], STDOUT_FILENO);
+        ::close(fds[1]);
+        readEnd_ = fds[0];
+    }
+    ~StdoutPipe() {
+        restore();
+        closeReadEnd();
+    }
+    bool ok() const { return readEnd_ >= 0; }
+    // Reads on a thread of its own until the pipe's last write end closes.
+    void startDraining() {
+        drainer_ = std::thread([this] {
+            char buffer[4096];
+            ssize_t n;
+            while ((n = ::read(readEnd_, buffer, sizeof buffer)) > 0) {
+                out_.append(buffer, static_cast<std::size_t>(n));
+            }
+        });
+    }
+    void closeReadEnd() {
+        if (readEnd_ >= 0 && !drainer_.joinable()) {
+            ::close(readEnd_);
+            readEnd_ = -1;
+        }
+    }
+    // The real standard output is back; returns what the pipe carried.
+    std::string restore() {
+        if (saved_ >= 0) {
+            flushLog(10);
+            std::fflush(stdout);
+            ::dup2(saved_, STDOUT_FILENO);
+            ::close(saved_);
+            saved_ = -1;
+        }
+        if (drainer_.joinable()) {
+            drainer_.join();
+        }
+        return out_;
+    }
+
+  private:
+    int saved_ = -1;
+    int readEnd_ = -1;
+    std::thread drainer_;
+    std::string out_;
+};
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string out;
+    for (const auto& line : lines) {
+        out += line + '\n';
+    }
+    return out;
+}
+
+TEST(LogWriter, LinesFromManyThreadsReachStdoutWholeInTapOrder) {
+    test::LogCapture tap;
+    StdoutPipe pipe;
+    ASSERT_TRUE(pipe.ok());
+    pipe.startDraining();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < 500; ++i) {
+                logLine("thread " + std::to_string(t) + " line " + std::to_string(i) +
+                        std::string(static_cast<std::size_t>(i % 97), '.'));
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    const bool flushed = flushLog(10);
+    const std::string out = pipe.restore();
+    EXPECT_TRUE(flushed);
+    ASSERT_EQ(tap.lines().size(), 2000u);
+    EXPECT_EQ(out, joined(tap.lines()));
+}
+
+// A reader that does not read fills the pipe: logging goes on, flushLog gives
+// up, and once the reader reads every line arrives in order.
+TEST(LogWriter, BlockedStdoutNeitherStallsLoggingNorLosesLines) {
+    test::LogCapture tap;
+    StdoutPipe pipe;
+    ASSERT_TRUE(pipe.ok());
+    for (int i = 0; i < 1000; ++i) {  // about 70 KB, far more than the pipe holds
+        logLine("line " + std::to_string(i) + std::string(60, '-'));
+    }
+    const bool flushedWhileBlocked = flushLog(0.2);
+    pipe.startDraining();
+    const bool flushed = flushLog(10);
+    const std::string out = pipe.restore();
+    EXPECT_FALSE(flushedWhileBlocked);
+    EXPECT_TRUE(flushed);
+    EXPECT_EQ(out, joined(tap.lines()));
+}
+
+// A closed pipe fails the write (SIGPIPE must not end the process); later
+// lines are still accepted and tapped, and flushing reports the loss.
+TEST(LogWriter, ClosedStdoutDropsOutputButKeepsTheTap) {
+    test::LogCapture tap;
+    StdoutPipe pipe;
+    ASSERT_TRUE(pipe.ok());
+    pipe.closeReadEnd();
+    logLine("to nobody");
+    const bool first = flushLog(10);
+    logLine("still tapped");
+    const bool second = flushLog(10);
+    pipe.restore();
+    EXPECT_FALSE(first);
+    EXPECT_FALSE(second);
+    EXPECT_EQ(tap.lines(), (std::vector<std::string>{"to nobody", "still tapped"}));
+}
+
+}  // namespace
+}  // namespace tarvo
