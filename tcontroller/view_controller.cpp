@@ -384,7 +384,10 @@ void ViewController::setProgressLater(double value) {
 }
 
 void ViewController::closeClick() {
-    // Nothing is saved and nothing needs stopping: end the process at once.
+    // Nothing is saved and nothing needs stopping: end the process at once,
+    // once the log lines queued so far are out (a stuck reader of standard
+    // output delays this by a second at most).
+    flushLog(1.0);
     std::fflush(stdout);
     std::_Exit(0);
 }
