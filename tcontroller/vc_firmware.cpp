@@ -138,11 +138,16 @@ void ViewController::copyFirmware(const std::string& volume,
     // after the delete makes the write fail), and the volume must still be the
     // one this job was started for once the bytes are on it.
     if (!fs.createFile(volume + "/FW.bin", release->firmware, &error)) {
+        logLine("could not write FW.bin: " + escapeForLog(error));
         failed();
         return;
     }
     if (!stillMounted()) {
+        // Whatever the bytes landed on is not the volume this job was for: the
+        // file must not stay there to be taken later as this release's.
         logLine("volume went away while writing");
+        std::string ignored;
+        fs.remove(volume + "/FW.bin", &ignored);
         failed();
         return;
     }
