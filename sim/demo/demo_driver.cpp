@@ -235,10 +235,11 @@ bool DemoDriver::backWithTarget() const {
     return backOnHid() && sim_.controller().versionChars() == sim::versionCharsFor(target_);
 }
 
-// After the driver replugged the controller for the alert: the window is back
-// to its idle offer, with no update going on and no alert to answer.
-bool DemoDriver::idleAfterReplug() const {
-    return alertsAnswered_ > 0 && alertStep_ != AlertStep::replugging && identified() &&
+// During an update: the window is back to its offer, with the controller shown,
+// no update going on and no alert to answer (a re-attached controller resets
+// the window, whatever became of the update).
+bool DemoDriver::backToOffer() const {
+    return alertStep_ != AlertStep::replugging && identified() &&
            window_.updateSta.load() == UpSta::none && window_.updateMode.load() == UpMode::none &&
            (window_.alert == nullptr || !window_.alert->shown);
 }
@@ -503,8 +504,8 @@ void DemoDriver::drive() {
             return;
         }
         case Stage::updating: {
-            if (autoRun && stalled_.holds(idleAfterReplug(), kVerdictTicks)) {
-                say("the window is back to its offer after the replug; the update went no further");
+            if (autoRun && stalled_.holds(backToOffer(), kVerdictTicks)) {
+                say("the window is back to its offer; the update went no further");
                 finish(kExitFailed, "the update stopped");
                 return;
             }

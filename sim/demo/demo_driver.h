@@ -69,8 +69,8 @@ class DemoDriver : public QObject {
     // Ticks a condition must hold before the driver acts on it (100 ms).
     static constexpr int kSettleTicks = 5;
     // Ticks the driver waits for the tool's verdict once the controller is
-    // back, for the failure window after a failed verification, and for the
-    // update to go on after a replug (1 s).
+    // back, for the failure window after a failed verification, and for an
+    // update to go on when the window has fallen back to its offer (1 s).
     static constexpr int kVerdictTicks = 50;
 
     enum class Stage { waitIdle, confirm, updating, backOnHid, done };
@@ -106,7 +106,7 @@ class DemoDriver : public QObject {
     bool confirmationShown() const;
     bool backOnHid() const;
     bool backWithTarget() const;
-    bool idleAfterReplug() const;
+    bool backToOffer() const;
     QMessageBox* completionDialog() const;
     void say(const std::string& line) const;
 
