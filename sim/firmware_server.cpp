@@ -100,6 +100,7 @@ struct FirmwareServer::Impl {
     RequestLog requestLog;
 
     std::atomic<ServerFault> fault{ServerFault::none};
+    std::atomic<std::chrono::milliseconds::rep> historyDelayMs{0};
     std::atomic<std::size_t> requests{0};
     std::atomic<int> port{0};
     std::atomic<bool> running{false};
@@ -197,6 +198,14 @@ struct FirmwareServer::Impl {
 
     void handle(const httplib::Request& request, httplib::Response& response) {
         requests.fetch_add(1);
+        const auto delay = std::chrono::milliseconds(historyDelayMs.load());
+        if (request.path == kHistoryPath && delay.count() > 0 && !pause(delay)) {
+            // The server stops: the reply that was held back is not sent.
+            response.status = 503;
+            response.set_content(errorPage(503), "text/html");
+            logRequest(request, response);
+            return;
+        }
         const ServerFault now = fault.load();
         if (now == ServerFault::status404 || now == ServerFault::status500) {
             response.status = now == ServerFault::status404 ? 404 : 500;
@@ -206,6 +215,10 @@ struct FirmwareServer::Impl {
         } else {
             serve(route(request), now, response);
         }
+        logRequest(request, response);
+    }
+
+    void logRequest(const httplib::Request& request, const httplib::Response& response) {
         RequestLog log;
         {
             std::lock_guard<std::mutex> hold(contentMutex);
@@ -488,6 +501,10 @@ void FirmwareServer::setFault(ServerFault fault) {
             std::fprintf(stderr, "server: cannot listen on port %d again\n", port);
         }
     }
+}
+
+void FirmwareServer::setHistoryDelay(std::chrono::milliseconds delay) {
+    impl_->historyDelayMs.store(std::max<std::chrono::milliseconds::rep>(delay.count(), 0));
 }
 
 ServerFault FirmwareServer::fault() const {

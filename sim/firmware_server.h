@@ -90,6 +90,10 @@ class FirmwareServer {
     // Answers GET `path` with a redirect to `location`.
     void setRedirect(const std::string& path, const std::string& location, int status = 302);
 
+    // The history query is answered this much later (zero: at once). Files are
+    // never delayed, and stop() ends a wait in progress.
+    void setHistoryDelay(std::chrono::milliseconds delay);
+
     void setFault(ServerFault fault);
     ServerFault fault() const;
     std::size_t requestCount() const;

@@ -1,8 +1,10 @@
 #include "sim/simulated_platform.h"
 
 #include <QMetaObject>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <system_error>
 
 namespace tarvo::sim {
 
@@ -19,6 +21,18 @@ bool SimReachability::startNotifier() {
         },
         Qt::QueuedConnection);
     return true;
+}
+
+bool SimFileSystem::createFile(const std::string& path, const Bytes& contents, std::string* error) {
+    const std::string folder = volumePath_ + "/";
+    if (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+        controller_->refuseFileForSpace(path.substr(folder.size()))) {
+        if (error != nullptr) {
+            *error = std::generic_category().message(ENOSPC);
+        }
+        return false;
+    }
+    return PosixFileSystem::createFile(path, contents, error);
 }
 
 bool SimFileSystem::isMountPoint(const std::string& path) {

@@ -36,11 +36,13 @@ class SimReachability : public Reachability {
 
 // The real file system, except that the virtual controller's bootloader
 // folder counts as a mount point exactly while the controller has it mounted
-// (in directory mode it is a plain folder).
+// (in directory mode it is a plain folder), and that a file created in it fails
+// for lack of space, creating nothing, under the controller's volume-full fault.
 class SimFileSystem : public PosixFileSystem {
   public:
     SimFileSystem(std::string volumePath, VirtualController* controller)
         : volumePath_(std::move(volumePath)), controller_(controller) {}
+    bool createFile(const std::string& path, const Bytes& contents, std::string* error) override;
     bool isMountPoint(const std::string& path) override;
 
   private:

@@ -128,6 +128,8 @@ constexpr std::size_t kSmallestFrame = 7;
 constexpr std::size_t kMaxFirmwareFile = 64u * 1024u * 1024u;
 const char* const kFirmwareName = "FW.bin";
 const char* const kOldFirmwareName = "firmware.bin";
+// A full tmpfs volume: one page, room for the old firmware file at most.
+constexpr std::size_t kFullVolumeBytes = 4096;
 
 std::uint8_t checksumOf(const std::uint8_t* bytes, std::size_t count) {
     unsigned sum = 0;
@@ -449,7 +451,8 @@ bool BootloaderVolume::mount(bool withOldFirmware, std::string* error) {
             }
             createdMountPoint_ = true;
         }
-        const std::string options = "size=" + std::to_string(tmpfsSize_) + ",mode=0755";
+        const std::size_t size = full_ ? kFullVolumeBytes : tmpfsSize_;
+        const std::string options = "size=" + std::to_string(size) + ",mode=0755";
         if (::mount("tmpfs", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC,
                     options.c_str()) != 0) {
             *error = "mount tmpfs on " + path_ + ": " + std::strerror(errno);
@@ -735,7 +738,12 @@ void VirtualController::leaveForBootloader(unsigned epoch) {
         mode_ = Mode::bootloader;
         flashing_ = false;
         chatter("final step: leaving HID for the bootloader");
-        if (mountAfterFinalStep_) {
+        if (loseFinalStep_) {
+            // Once: after a replug the image is still in flash, and the next
+            // final step mounts the volume as usual.
+            loseFinalStep_ = false;
+            chatter("bootloader volume does not appear until the controller is replugged (fault)");
+        } else if (mountAfterFinalStep_) {
             loop_->post(timings_.mount, [this, epoch] { mountVolume(epoch); });
         } else {
             chatter("bootloader will not mount its volume (fault)");
@@ -780,7 +788,11 @@ void VirtualController::onVolumeEvent() {
     }
     const auto file = volume_.readFirmware();
     const auto parsed = file ? parseReleaseFile(*file) : std::nullopt;
-    if (!file) {
+    if ((!file || !parsed) && volumeFull_) {
+        // The tool's write ran out of space: the part it wrote, if still there,
+        // is not its mistake.
+        chatter("FW.bin incomplete: the volume is full (fault)");
+    } else if (!file) {
         checker_.addViolation(ViolationKind::firmware, "FW.bin cannot be read");
     } else if (!parsed) {
         checker_.addViolation(ViolationKind::firmware,
@@ -790,9 +802,14 @@ void VirtualController::onVolumeEvent() {
         checker_.addViolation(ViolationKind::firmware, "FW.bin holds an image file, not firmware");
     } else {
         receivedFirmware_ = *file;
-        versionChars_ = parsed->versionChars;
         flashing_ = true;
-        chatter("FW.bin accepted, firmware " + versionChars_ + ", flashing");
+        if (keepOldVersion_) {
+            chatter("FW.bin accepted, firmware " + parsed->versionChars +
+                    ", flashing; will go on reporting " + versionChars_ + " (fault)");
+        } else {
+            versionChars_ = parsed->versionChars;
+            chatter("FW.bin accepted, firmware " + versionChars_ + ", flashing");
+        }
         const unsigned epoch = epoch_;
         loop_->post(timings_.flash, [this, epoch] { finishFlash(epoch); });
     }
@@ -812,6 +829,17 @@ void VirtualController::finishFlash(unsigned epoch) {
     flashing_ = false;
     chatter("flashed; restarting");
     loop_->post(timings_.reconnect, [this, epoch] { attach(epoch); });
+    changedLocked();
+}
+
+void VirtualController::leaveBusLocked(const std::string& why) {
+    ++epoch_;  // cancels every pending step of this attachment
+    mode_ = Mode::off;
+    auto gone = detachLocked();
+    chatter(why);
+    if (gone) {
+        loop_->post(std::chrono::milliseconds(0), [this, gone] { emitDisconnected(gone); });
+    }
     changedLocked();
 }
 
@@ -873,12 +901,7 @@ int VirtualController::receive(VirtualDevice* device, int reportType, std::uint8
     }
     if (unplugAtData_ && isData && checker_.dataFrames() == *unplugAtData_) {
         unplugAtData_.reset();
-        ++epoch_;
-        mode_ = Mode::off;
-        auto gone = detachLocked();
-        chatter("unplugged at data frame (fault)");
-        loop_->post(std::chrono::milliseconds(0), [this, gone] { emitDisconnected(gone); });
-        changedLocked();
+        leaveBusLocked("unplugged at data frame " + n(checker_.dataFrames()) + " (fault)");
         return kHIDReturnError;
     }
 
@@ -902,11 +925,16 @@ int VirtualController::receive(VirtualDevice* device, int reportType, std::uint8
         case Command::erase:
             if (unplugAfterErase_) {
                 unplugAfterErase_ = false;
-                ++epoch_;
-                mode_ = Mode::off;
-                auto gone = detachLocked();
-                chatter("unplugged after erase (fault)");
-                loop_->post(std::chrono::milliseconds(0), [this, gone] { emitDisconnected(gone); });
+                leaveBusLocked("unplugged after erase (fault)");
+            } else if (replugAfterErase_) {
+                replugAfterErase_ = false;
+                leaveBusLocked("unplugged after erase, back in " + n(timings_.replug.count()) +
+                               " ms (fault)");
+                // On its way back, as after plug(): a fresh attach running its
+                // firmware, which knows nothing of the erase.
+                mode_ = Mode::hid;
+                const unsigned epoch = epoch_;
+                loop_->post(timings_.replug, [this, epoch] { attach(epoch); });
             }
             break;
         case Command::finalStep: {
@@ -1001,11 +1029,71 @@ void VirtualController::setNeverReply(bool on) {
 
 void VirtualController::clearFaults() {
     std::lock_guard<std::mutex> hold(mutex_);
+    clearFaultsLocked();
+}
+
+void VirtualController::clearFaultsLocked() {
     failAfterData_.reset();
     writesFailing_ = false;
     unplugAtData_.reset();
     unplugAfterErase_ = false;
     neverReply_ = false;
+    unmountBeforeWrite_ = false;
+    deviceFault_ = DeviceFault::none;
+    replugAfterErase_ = false;
+    loseFinalStep_ = false;
+    volumeFull_ = false;
+    volume_.setFull(false);
+    keepOldVersion_ = false;
+}
+
+void VirtualController::setDeviceFault(DeviceFault fault) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    clearFaultsLocked();
+    deviceFault_ = fault;
+    switch (fault) {
+        case DeviceFault::none:
+            break;
+        case DeviceFault::unplugInErase:
+            unplugAfterErase_ = true;
+            break;
+        case DeviceFault::replugInErase:
+            replugAfterErase_ = true;
+            break;
+        case DeviceFault::unplugInData:
+            unplugAtData_ = kFaultDataFrame;
+            break;
+        case DeviceFault::loseFinalStep:
+            loseFinalStep_ = true;
+            break;
+        case DeviceFault::volumeFull:
+            volumeFull_ = true;
+            volume_.setFull(true);
+            break;
+        case DeviceFault::unmountBeforeWrite:
+            unmountBeforeWrite_ = true;
+            break;
+        case DeviceFault::keepOldVersion:
+            keepOldVersion_ = true;
+            break;
+        case DeviceFault::noAnswer:
+            neverReply_ = true;
+            break;
+    }
+}
+
+DeviceFault VirtualController::deviceFault() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return deviceFault_;
+}
+
+bool VirtualController::refuseFileForSpace(const std::string& name) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (!volumeFull_ || !volume_.isMounted() || volume_.isTmpfs()) {
+        return false;
+    }
+    chatter(name + " does not fit: no space left on the volume (fault)");
+    return true;
 }
 
 // --- observations ---

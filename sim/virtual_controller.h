@@ -50,6 +50,21 @@ struct Violation {
 // What a well-formed frame asks the controller to do.
 enum class Command { none, modelRequest, versionRequest, erase, begin, data, end, finalStep };
 
+// A misbehaviour of the controller or its bootloader volume that a user may
+// meet during an update. One at a time; see VirtualController::setDeviceFault.
+enum class DeviceFault {
+    none,
+    unplugInErase,       // the erase command is taken, then the controller leaves the bus
+    replugInErase,       // the same, and it is back a few milliseconds later (a new attach)
+    unplugInData,        // it leaves the bus at data frame kFaultDataFrame of the image
+    loseFinalStep,       // after the final step it leaves HID, but its volume appears only
+                         // after a replug and the next final step (once)
+    volumeFull,          // a file written onto the bootloader volume does not fit
+    unmountBeforeWrite,  // the volume goes away right after it appeared
+    keepOldVersion,      // it flashes a valid FW.bin but goes on reporting its old version
+    noAnswer,            // identification requests are taken but never answered
+};
+
 // Checks host-to-controller frames strictly, one at a time, and follows the
 // image transfer: erase -> begin -> data* -> end. A frame that breaks a
 // structural rule is counted as a violation and dropped (Command::none). Not
@@ -116,6 +131,10 @@ class BootloaderVolume {
     bool isTmpfs() const { return tmpfs_; }
     bool isMounted() const { return mounted_; }
 
+    // A full volume: a tmpfs is mounted with room for one page only. (A
+    // directory volume cannot fill up; the simulated file system refuses
+    // instead.) Takes effect at the next mount.
+    void setFull(bool on) { full_ = on; }
     // Mounts the volume, empty or holding an old "firmware.bin".
     bool mount(bool withOldFirmware, std::string* error);
     void unmount();
@@ -134,6 +153,7 @@ class BootloaderVolume {
     std::string path_;
     bool tmpfs_ = false;
     std::size_t tmpfsSize_ = 0;
+    bool full_ = false;
     bool mounted_ = false;
     bool createdMountPoint_ = false;
     int notifyFd_ = -1;
@@ -147,6 +167,9 @@ struct VirtualControllerTimings {
     std::chrono::milliseconds reply{2};
     // Final-step command -> the controller leaves the HID bus.
     std::chrono::milliseconds leaveHid{5};
+    // Left the bus (replug-in-erase fault) -> attached again: well within one of
+    // the tool's 1-second erase pauses, even on a clock a hundred times faster.
+    std::chrono::milliseconds replug{3};
     // Left the HID bus -> bootloader volume mounted.
     std::chrono::milliseconds mount{20};
     // FW.bin complete -> volume unmounted (the bootloader flashing).
@@ -230,7 +253,22 @@ class VirtualController : public HidMonitor {
     void unplugAfterErase();
     // Identification requests are taken but never answered.
     void setNeverReply(bool on);
+    // Clears every fault, those of setDeviceFault included.
     void clearFaults();
+
+    // The data frame at which the unplug-in-data fault strikes: inside any image
+    // of more than 54 KiB.
+    static constexpr std::size_t kFaultDataFrame = 1000;
+    // Replaces the faults with `fault` (none: no fault). The one-shot faults
+    // (the two in the erase, unplug-in-data, lose-final-step) strike once; the
+    // others stay until changed.
+    void setDeviceFault(DeviceFault fault);
+    DeviceFault deviceFault() const;
+    // The volume-full fault of a directory volume, asked by the simulated file
+    // system before it creates a file on the volume: true (and said in the
+    // chatter) when the volume is mounted and full. A tmpfs volume is simply
+    // mounted tiny and fills up for real.
+    bool refuseFileForSpace(const std::string& name);
 
     // --- observations ---
     std::string volumePath() const;
@@ -281,6 +319,9 @@ class VirtualController : public HidMonitor {
     void mountVolume(unsigned epoch);
     void onVolumeEvent();
     void finishFlash(unsigned epoch);
+    // Leaves the bus at once, with a disconnected notification; `why` is chattered.
+    void leaveBusLocked(const std::string& why);
+    void clearFaultsLocked();
     std::shared_ptr<VirtualDevice> detachLocked();
     void unmountLocked();
     void changedLocked();
@@ -324,6 +365,11 @@ class VirtualController : public HidMonitor {
     std::optional<std::size_t> unplugAtData_;
     bool unplugAfterErase_ = false;
     bool neverReply_ = false;
+    DeviceFault deviceFault_ = DeviceFault::none;
+    bool replugAfterErase_ = false;
+    bool loseFinalStep_ = false;
+    bool volumeFull_ = false;
+    bool keepOldVersion_ = false;
 
     std::mutex paceMutex_;
     std::chrono::steady_clock::time_point nextSlot_{};

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <system_error>
@@ -28,9 +29,11 @@ using UpSta = Util::UpSta;
 using UpMode = Util::UpMode;
 using ReadSta = Util::ReadSta;
 
-constexpr int kPollMs = 20;
-// Ticks a condition must hold before the driver acts on it (100 ms).
-constexpr int kSettleTicks = 5;
+// The tool's log lines about the controller and the installed release.
+constexpr char kUnsupportedModel[] = "unsupported controller model: ";
+constexpr char kNoIdentification[] = "controller did not answer identification";
+constexpr char kVerified[] = "update verified: ";
+constexpr char kNotVerified[] = "update not verified: ";
 
 void note(const std::string& line) {
     const std::string text = "demo: " + line + "\n";
@@ -143,6 +146,13 @@ DemoDriver::DemoDriver(sim::SimulatedPlatform& sim, ViewController& window,
             erasing_ = true;
         } else if (line == "begin image update") {
             imageBegun_ = true;
+        } else if (line.rfind(kUnsupportedModel, 0) == 0 || line == kNoIdentification) {
+            std::lock_guard<std::mutex> hold(tapMutex_);
+            refusalLine_ = line;
+        } else if (line.rfind(kVerified, 0) == 0 || line.rfind(kNotVerified, 0) == 0) {
+            std::lock_guard<std::mutex> hold(tapMutex_);
+            verdictLine_ = line;
+            verified_ = line.rfind(kVerified, 0) == 0;
         }
     });
     if (options_.bootloader) {
@@ -170,9 +180,9 @@ void DemoDriver::say(const std::string& line) const {
     note(line);
 }
 
-bool DemoDriver::settled(bool condition) {
-    stableTicks_ = condition ? stableTicks_ + 1 : 0;
-    return stableTicks_ >= kSettleTicks;
+bool DemoDriver::Steady::holds(bool condition, int ticks) {
+    ticks_ = condition ? ticks_ + 1 : 0;
+    return ticks_ >= ticks;
 }
 
 bool DemoDriver::networkSettled() const {
@@ -185,9 +195,20 @@ bool DemoDriver::identified() const {
     return window_.readSta.load() == ReadSta::DONE && window_.hidDeviceInfo.get() != nullptr;
 }
 
+// The controller is shown and nothing is going on; the version history has
+// arrived (or failed, or there is no network), so the offer is final.
 bool DemoDriver::idleWindow() const {
     return identified() && networkSettled() && window_.updateSta.load() == UpSta::none &&
            window_.updateMode.load() == UpMode::none &&
+           window_.FWLabel->text().toStdString() == "V " + window_.hid_FW.get() &&
+           !window_.msgLabel->text().isEmpty();
+}
+
+// The controller is shown and UPDATE TO NEWEST can be pressed, whether or not
+// the version history has arrived.
+bool DemoDriver::offerShown() const {
+    return identified() && window_.updateSta.load() == UpSta::none &&
+           window_.updateMode.load() == UpMode::none && window_.leftBut->isEnabled() &&
            window_.FWLabel->text().toStdString() == "V " + window_.hid_FW.get() &&
            !window_.msgLabel->text().isEmpty();
 }
@@ -202,11 +223,25 @@ bool DemoDriver::confirmationShown() const {
             startsWith(message, "No internet connection"));
 }
 
-bool DemoDriver::backWithTarget() const {
+// After "Update complete!": the controller is back on HID and the window shows
+// the firmware it reports.
+bool DemoDriver::backOnHid() const {
     return completionSeen_ && identified() && window_.updateSta.load() == UpSta::none &&
            window_.updateMode.load() == UpMode::none && sim_.controller().isOnHid() &&
-           sim_.controller().versionChars() == sim::versionCharsFor(target_) &&
            window_.FWLabel->text().toStdString() == "V " + window_.hid_FW.get();
+}
+
+bool DemoDriver::backWithTarget() const {
+    return backOnHid() && sim_.controller().versionChars() == sim::versionCharsFor(target_);
+}
+
+// During an update: the window is back to its offer, with the controller shown,
+// no update going on and no alert to answer (a re-attached controller resets
+// the window, whatever became of the update).
+bool DemoDriver::backToOffer() const {
+    return alertStep_ != AlertStep::replugging && identified() &&
+           window_.updateSta.load() == UpSta::none && window_.updateMode.load() == UpMode::none &&
+           (window_.alert == nullptr || !window_.alert->shown);
 }
 
 QMessageBox* DemoDriver::completionDialog() const {
@@ -249,7 +284,6 @@ void DemoDriver::observe() {
         if (!completionSeen_) {
             completionSeen_ = true;
             stage_ = Stage::backOnHid;
-            stableTicks_ = 0;
             say("the tool says \"Update complete!\"");
         }
         if (options_.autoRun) {
@@ -259,14 +293,171 @@ void DemoDriver::observe() {
     }
 }
 
+// The tool refused the controller (another model, or no answer): once its
+// message has landed, that is the picture of the idle window.
+bool DemoDriver::actOnRefusal() {
+    std::string line;
+    {
+        std::lock_guard<std::mutex> hold(tapMutex_);
+        line = refusalLine_;
+    }
+    if (line.empty()) {
+        return false;
+    }
+    if (!refusal_.holds(true)) {
+        return true;
+    }
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box != nullptr && box->isVisible()) {
+        shots_.takeOver("idle", &window_, box);
+        say("the tool refused the controller (" + line + "); it says: " +
+            box->text().toStdString() + " " + box->informativeText().toStdString());
+    } else {
+        shots_.take("idle", &window_);
+        say("the tool refused the controller (" + line +
+            "); window says: " + window_.msgLabel->text().toStdString());
+    }
+    stage_ = Stage::done;
+    if (options_.autoRun) {
+        finish(kExitNothing, "nothing to install: the controller was refused");
+    }
+    return true;
+}
+
+// The window shows a failure: acknowledge it with its OK, and the run failed.
+bool DemoDriver::actOnFailure() {
+    const bool shown =
+        window_.updateSta.load() == UpSta::failed && !window_.FailedOKBut->isHidden();
+    if (!failure_.holds(shown)) {
+        return false;
+    }
+    shots_.take("failed", &window_);
+    say("the window shows a failure; pressing its OK");
+    window_.FailedOKBut->click();
+    finish(kExitFailed, "the update failed");
+    return true;
+}
+
+// The alert asks the user to keep the tool running and replug the cable: the
+// controller is unplugged and plugged in again, and once the window shows it
+// identified, the alert's button is pressed. An alert that comes back after
+// that means the replug did not help: the run gives up.
+bool DemoDriver::answerAlert() {
+    const bool shown = window_.alert != nullptr && window_.alert->shown;
+    switch (alertStep_) {
+        case AlertStep::none:
+            if (!shown) {
+                return false;
+            }
+            if (alertsAnswered_ > 0) {
+                say("the alert is back after the controller was replugged; giving up");
+                finish(kExitFailed, "the update did not complete after a replug");
+                return true;
+            }
+            ++alertsAnswered_;
+            say("the alert asks to replug the controller: unplugging it and plugging it in again");
+            sim_.controller().unplug();
+            sim_.controller().plug();
+            replugged_.reset();
+            alertStep_ = AlertStep::replugging;
+            return true;
+        case AlertStep::replugging:
+            if (!shown) {
+                say("the alert went away on its own");
+                alertStep_ = AlertStep::pressed;
+                return true;
+            }
+            if (!replugged_.holds(identified() && sim_.controller().isOnHid())) {
+                return true;
+            }
+            say("controller back on HID with firmware " + window_.hid_FW.get() +
+                "; pressing the alert's button");
+            window_.alert->click();
+            alertStep_ = AlertStep::pressed;
+            return true;
+        case AlertStep::pressed:
+            if (!shown) {
+                alertStep_ = AlertStep::none;
+            }
+            return false;
+    }
+    return false;
+}
+
+// After "Update complete!": the tool's verification line decides, once the
+// controller is back on HID. A tool that logs none is judged by the firmware
+// the controller reports.
+void DemoDriver::judgeResult() {
+    std::string verdict;
+    bool verified = false;
+    {
+        std::lock_guard<std::mutex> hold(tapMutex_);
+        verdict = verdictLine_;
+        verified = verified_;
+    }
+    if (!verdict.empty() && !verified) {
+        // The window should show the failure (actOnFailure acknowledges it);
+        // without one, the line decides all the same.
+        if (++ticksWithoutVerdict_ >= kVerdictTicks) {
+            say("the tool says: " + verdict);
+            finish(kExitFailed, "the update was not verified");
+        }
+        return;
+    }
+    if (!back_.holds(backOnHid())) {
+        return;
+    }
+    const std::string reported = sim_.controller().versionChars();
+    if (!verdict.empty()) {
+        const std::string version = verdict.substr(std::strlen(kVerified));
+        shots_.take("done", &window_);
+        say("controller back on HID with firmware " + window_.hid_FW.get() +
+            "; the tool says: " + verdict);
+        if (version != target_) {
+            finish(kExitFailed,
+                   "the tool verified " + version + ", but " + target_ + " was to be installed");
+        } else if (reported != sim::versionCharsFor(version)) {
+            finish(kExitFailed,
+                   "the tool verified " + version + ", but the controller reports " + reported);
+        } else {
+            finish(kExitUpdated, "installed and verified " + version);
+        }
+        return;
+    }
+    if (++ticksWithoutVerdict_ < kVerdictTicks) {
+        return;
+    }
+    say("the tool logged no verification; judging by the firmware the controller reports");
+    if (reported != sim::versionCharsFor(target_)) {
+        finish(kExitFailed, "the controller reports " + reported + ", expected " + target_);
+        return;
+    }
+    shots_.take("done", &window_);
+    say("controller back on HID with firmware " + window_.hid_FW.get());
+    finish(kExitUpdated, "updated to " + target_);
+}
+
 void DemoDriver::drive() {
     const bool autoRun = options_.autoRun;
+    if (stage_ == Stage::waitIdle && actOnRefusal()) {
+        return;
+    }
+    if (autoRun && stage_ != Stage::done) {
+        if (actOnFailure()) {
+            return;
+        }
+        if ((stage_ == Stage::updating || stage_ == Stage::backOnHid) && answerAlert()) {
+            return;
+        }
+    }
     switch (stage_) {
         case Stage::waitIdle: {
-            if (!settled(idleWindow())) {
+            // With a delayed history, UPDATE TO NEWEST is pressed as soon as it
+            // can be, while the history query is still on its way.
+            const bool early = autoRun && options_.historyDelaySeconds > 0;
+            if (!idle_.holds(idleWindow() || (early && offerShown()))) {
                 return;
             }
-            stableTicks_ = 0;
             shots_.take("idle", &window_);
             say("controller " + window_.hid_model.get() + " on firmware " + window_.hid_FW.get() +
                 "; window says: " + window_.msgLabel->text().toStdString());
@@ -285,11 +476,12 @@ void DemoDriver::drive() {
                 }
             }
             if (!window_.leftBut->isEnabled()) {
-                say("nothing to update: the controller already runs the offered version");
-                finish(kExitUpdated, "nothing to do");
+                say("nothing offered: UPDATE TO NEWEST is disabled");
+                finish(kExitNothing, "nothing to install");
                 return;
             }
-            say("pressing UPDATE TO NEWEST");
+            say(networkSettled() ? "pressing UPDATE TO NEWEST"
+                                 : "pressing UPDATE TO NEWEST before the version history arrived");
             window_.leftBut->click();
             return;
         }
@@ -298,10 +490,10 @@ void DemoDriver::drive() {
                 finish(kExitFailed, "the download failed");
                 return;
             }
-            if (!settled(confirmationShown())) {
+            if (!confirm_.holds(confirmationShown())) {
                 return;
             }
-            stableTicks_ = 0;
+            confirm_.reset();
             shots_.take("confirm", &window_);
             target_ = targetOf(window_.msgLabel->text().toStdString(), window_.FW_VER);
             stage_ = Stage::updating;
@@ -312,8 +504,9 @@ void DemoDriver::drive() {
             return;
         }
         case Stage::updating: {
-            if (window_.updateSta.load() == UpSta::failed && autoRun) {
-                finish(kExitFailed, "the update failed");
+            if (autoRun && stalled_.holds(backToOffer(), kVerdictTicks)) {
+                say("the window is back to its offer; the update went no further");
+                finish(kExitFailed, "the update stopped");
                 return;
             }
             if (!autoRun && !options_.bootloader && window_.updateMode.load() == UpMode::none &&
@@ -323,19 +516,16 @@ void DemoDriver::drive() {
             return;
         }
         case Stage::backOnHid: {
-            if (window_.updateSta.load() == UpSta::failed && autoRun) {
-                finish(kExitFailed, "the update failed");
+            if (autoRun) {
+                judgeResult();
                 return;
             }
-            if (!settled(backWithTarget())) {
+            if (!back_.holds(backWithTarget())) {
                 return;
             }
             shots_.take("done", &window_);
             say("controller back on HID with firmware " + window_.hid_FW.get());
             stage_ = Stage::done;
-            if (autoRun) {
-                finish(kExitUpdated, "updated to " + target_);
-            }
             return;
         }
         case Stage::done:

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QTimer>
 #include <atomic>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -49,9 +50,10 @@ class Screenshots {
 
 // Watches the window from a timer on the main thread, like a person looking at
 // it: takes a screenshot at each step a user would notice and, with --auto,
-// presses the buttons a user would press for one update. Decides the exit
-// status of an automatic run from what the window, the log and the virtual
-// controller show.
+// presses the buttons a user would press for one update, and replugs the
+// controller when the tool's alert asks for it. Decides the exit status of an
+// automatic run from what the window, the log and the virtual controller show;
+// success is the tool's own verification of the installed release.
 class DemoDriver : public QObject {
     Q_OBJECT
   public:
@@ -63,21 +65,48 @@ class DemoDriver : public QObject {
     int exitCode() const { return exitCode_; }
 
   private:
+    static constexpr int kPollMs = 20;
+    // Ticks a condition must hold before the driver acts on it (100 ms).
+    static constexpr int kSettleTicks = 5;
+    // Ticks the driver waits for the tool's verdict once the controller is
+    // back, for the failure window after a failed verification, and for an
+    // update to go on when the window has fallen back to its offer (1 s).
+    static constexpr int kVerdictTicks = 50;
+
     enum class Stage { waitIdle, confirm, updating, backOnHid, done };
+    // Answering the update-in-progress alert: replug, then press its button.
+    enum class AlertStep { none, replugging, pressed };
+
+    // A condition must hold for a few ticks in a row before the driver acts
+    // on it, so every queued redraw has landed (and the screenshots show a
+    // settled window).
+    class Steady {
+      public:
+        bool holds(bool condition, int ticks = kSettleTicks);
+        void reset() { ticks_ = 0; }
+
+      private:
+        int ticks_ = 0;
+    };
 
     void tick();
     void observe();
     void drive();
+    // Each returns true when it acted on what it watches (the run may have ended).
+    bool actOnRefusal();
+    bool actOnFailure();
+    bool answerAlert();
+    void judgeResult();
     void finish(int code, const std::string& why);
     void timedOut();
-    // Conditions must hold for a few ticks in a row before the driver acts, so
-    // every queued redraw has landed (and the screenshots show a settled window).
-    bool settled(bool condition);
     bool networkSettled() const;
     bool identified() const;
     bool idleWindow() const;
+    bool offerShown() const;
     bool confirmationShown() const;
+    bool backOnHid() const;
     bool backWithTarget() const;
+    bool backToOffer() const;
     QMessageBox* completionDialog() const;
     void say(const std::string& line) const;
 
@@ -87,9 +116,16 @@ class DemoDriver : public QObject {
     Screenshots shots_;
     QTimer poll_;
     Stage stage_ = Stage::waitIdle;
-    int stableTicks_ = 0;
-    int idleTicksWithoutOffer_ = 0;
-    bool faultApplied_ = false;
+    Steady idle_;
+    Steady confirm_;
+    Steady back_;
+    Steady failure_;
+    Steady refusal_;
+    Steady replugged_;
+    Steady stalled_;
+    int ticksWithoutVerdict_ = 0;
+    AlertStep alertStep_ = AlertStep::none;
+    int alertsAnswered_ = 0;
     bool completionSeen_ = false;
     bool finished_ = false;
     int exitCode_ = kExitUpdated;
@@ -101,6 +137,10 @@ class DemoDriver : public QObject {
     std::atomic<bool> downloadFailed_{false};
     std::atomic<bool> erasing_{false};
     std::atomic<bool> imageBegun_{false};
+    mutable std::mutex tapMutex_;
+    std::string refusalLine_;  // the tool refused the controller
+    std::string verdictLine_;  // the tool's verification of the installed release
+    bool verified_ = false;    // of verdictLine_
 };
 
 }  // namespace tarvo::demo

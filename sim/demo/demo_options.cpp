@@ -15,8 +15,10 @@ const char* demoUsage() {
            "Standard output carries the tool's own log; the simulator writes to\n"
            "standard error.\n"
            "\n"
-           "  --auto                    press through one update and exit:\n"
-           "                            0 updated, 1 update or download failed, 2 timed out\n"
+           "  --auto                    press through one update and exit: 0 installed and\n"
+           "                            verified, 1 failed or not verified, 2 timed out,\n"
+           "                            3 nothing to install (no update offered, or the\n"
+           "                            controller refused: another model, no answer)\n"
            "  --fast                    the tool's waits (35 s erase, pauses, 10 s watchdog)\n"
            "                            run a hundred times faster\n"
            "  --controller-fw V         firmware the controller runs (default 1.1)\n"
@@ -30,6 +32,13 @@ const char* demoUsage() {
            "  --server-fault F          none|refuse|404|500|truncate|stall, switched on once\n"
            "                            the version history has arrived, so the release\n"
            "                            download is what fails\n"
+           "  --history-delay SECONDS   the server answers the version history this late\n"
+           "                            (a decimal; not scaled by --fast); --auto presses\n"
+           "                            UPDATE TO NEWEST without waiting for it\n"
+           "  --device-fault F          what the controller does wrong:\n"
+           "                            none, unplug-in-erase, replug-in-erase,\n"
+           "                            unplug-in-data, lose-final-step, volume-full,\n"
+           "                            unmount-before-write, keep-old-version, no-answer\n"
            "  --screenshots DIR         a PNG of the window at each step: 01-idle, 02-confirm,\n"
            "                            03-erasing, 04-sending-image, 05-alert (if shown),\n"
            "                            06-update-complete, 07-done, 08-failed (if failed);\n"
@@ -59,6 +68,62 @@ std::optional<sim::ServerFault> parseServerFault(const std::string& name) {
         return ServerFault::stall;
     }
     return std::nullopt;
+}
+
+namespace {
+
+struct DeviceFaultInfo {
+    sim::DeviceFault fault;
+    const char* name;
+    const char* effect;
+};
+
+static_assert(sim::VirtualController::kFaultDataFrame == 1000, "unplug-in-data's effect text");
+constexpr DeviceFaultInfo kDeviceFaults[] = {
+    {sim::DeviceFault::none, "none", "none"},
+    {sim::DeviceFault::unplugInErase, "unplug-in-erase",
+     "the controller leaves the bus when it takes the erase command"},
+    {sim::DeviceFault::replugInErase, "replug-in-erase",
+     "the controller leaves the bus when it takes the erase command and is back a few ms later"},
+    {sim::DeviceFault::unplugInData, "unplug-in-data",
+     "the controller leaves the bus at data frame 1000 of the image"},
+    {sim::DeviceFault::loseFinalStep, "lose-final-step",
+     "after the final step the bootloader volume appears only after a replug and another "
+     "final step"},
+    {sim::DeviceFault::volumeFull, "volume-full", "FW.bin does not fit on the bootloader volume"},
+    {sim::DeviceFault::unmountBeforeWrite, "unmount-before-write",
+     "the bootloader volume goes away right after it appeared"},
+    {sim::DeviceFault::keepOldVersion, "keep-old-version",
+     "the controller flashes FW.bin but goes on reporting its old version"},
+    {sim::DeviceFault::noAnswer, "no-answer", "the controller never answers identification"},
+};
+
+const DeviceFaultInfo& infoOf(sim::DeviceFault fault) {
+    for (const auto& info : kDeviceFaults) {
+        if (info.fault == fault) {
+            return info;
+        }
+    }
+    return kDeviceFaults[0];
+}
+
+}  // namespace
+
+std::optional<sim::DeviceFault> parseDeviceFault(const std::string& name) {
+    for (const auto& info : kDeviceFaults) {
+        if (name == info.name) {
+            return info.fault;
+        }
+    }
+    return std::nullopt;
+}
+
+const char* deviceFaultName(sim::DeviceFault fault) {
+    return infoOf(fault).name;
+}
+
+const char* deviceFaultEffect(sim::DeviceFault fault) {
+    return infoOf(fault).effect;
 }
 
 std::optional<std::vector<sim::PublishedRelease>> parseReleases(const std::string& text) {
@@ -92,6 +157,19 @@ bool parsePositive(const std::string& text, int* out) {
     const char* last = first + text.size();
     const auto [ptr, ec] = std::from_chars(first, last, value);
     if (ec != std::errc() || ptr != last || value <= 0) {
+        return false;
+    }
+    *out = value;
+    return true;
+}
+
+// A decimal number of seconds from 0 to an hour.
+bool parseSeconds(const std::string& text, double* out) {
+    double value = 0;
+    const char* first = text.data();
+    const char* last = first + text.size();
+    const auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::fixed);
+    if (text.empty() || ec != std::errc() || ptr != last || !(value >= 0 && value <= 3600)) {
         return false;
     }
     *out = value;
@@ -189,6 +267,20 @@ ParseOutcome parseDemoOptions(const std::vector<std::string>& args, DemoOptions*
                             "\" (none|refuse|404|500|truncate|stall)");
             }
             options->serverFault = *fault;
+        } else if (name == "--device-fault") {
+            const auto fault = value(&text) ? parseDeviceFault(text) : std::nullopt;
+            if (!fault) {
+                return fail(
+                    "--device-fault needs one of none, unplug-in-erase, replug-in-erase, "
+                    "unplug-in-data, lose-final-step, volume-full, unmount-before-write, "
+                    "keep-old-version, no-answer");
+            }
+            options->deviceFault = *fault;
+        } else if (name == "--history-delay") {
+            if (!value(&text) || !parseSeconds(text, &options->historyDelaySeconds)) {
+                return fail(
+                    "--history-delay needs a number of seconds from 0 to 3600, such as 2.5");
+            }
         } else if (name == "--screenshots") {
             if (!value(&text) || text.empty()) {
                 return fail("--screenshots needs a folder");
@@ -201,6 +293,11 @@ ParseOutcome parseDemoOptions(const std::vector<std::string>& args, DemoOptions*
         } else {
             return fail("unknown option \"" + args[i] + "\"");
         }
+    }
+    if (options->historyDelaySeconds > 0 && options->serverFault != sim::ServerFault::none) {
+        // The fault is switched on once the history has arrived, and with the
+        // delay the release download may start before that.
+        return fail("--server-fault cannot be combined with --history-delay");
     }
     return ParseOutcome::run;
 }

@@ -5,14 +5,18 @@
 #include <vector>
 
 #include "sim/firmware_server.h"
+#include "sim/virtual_controller.h"
 
 namespace tarvo::demo {
 
-// Exit statuses of the demo program.
-inline constexpr int kExitUpdated = 0;  // the update went through (or there was nothing to do)
-inline constexpr int kExitFailed = 1;   // the update ended failed, or a download failed
+// Exit statuses of the demo program with --auto.
+inline constexpr int kExitUpdated = 0;  // the release was installed and the tool verified it
+inline constexpr int kExitFailed = 1;   // the update or a download failed, or was not verified
 inline constexpr int kExitTimeout = 2;  // --auto did not finish within --timeout seconds
-inline constexpr int kExitUsage = 64;   // bad command line
+// Nothing to install: no update offered, or the tool refused the controller
+// (another model, or no answer to the identification).
+inline constexpr int kExitNothing = 3;
+inline constexpr int kExitUsage = 64;  // bad command line
 
 // What the demo was asked to simulate and do.
 struct DemoOptions {
@@ -28,6 +32,10 @@ struct DemoOptions {
     };
     std::optional<std::string> historyFile;
     sim::ServerFault serverFault = sim::ServerFault::none;
+    sim::DeviceFault deviceFault = sim::DeviceFault::none;
+    // The history query is answered this many seconds late (server time, never
+    // scaled by --fast); with --auto the update is pressed without waiting for it.
+    double historyDelaySeconds = 0;
     std::string screenshotsDir;  // empty: no screenshots
     int timeoutSeconds = 600;
 };
@@ -41,6 +49,14 @@ ParseOutcome parseDemoOptions(const std::vector<std::string>& args, DemoOptions*
 
 // "none", "refuse", "404", "500", "truncate", "stall".
 std::optional<sim::ServerFault> parseServerFault(const std::string& name);
+
+// "none", "unplug-in-erase", "replug-in-erase", "unplug-in-data",
+// "lose-final-step", "volume-full", "unmount-before-write", "keep-old-version",
+// "no-answer".
+std::optional<sim::DeviceFault> parseDeviceFault(const std::string& name);
+// The name parseDeviceFault takes, and what the fault does, in a few words.
+const char* deviceFaultName(sim::DeviceFault fault);
+const char* deviceFaultEffect(sim::DeviceFault fault);
 
 // "1.3:2020-01-15,1.2:2019-10-22"; an empty text is an empty list.
 std::optional<std::vector<sim::PublishedRelease>> parseReleases(const std::string& text);

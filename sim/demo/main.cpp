@@ -2,6 +2,8 @@
 // platform — a virtual controller, a firmware server on 127.0.0.1 and a
 // bootloader volume in a private folder. See demoUsage() for the options.
 #include <QApplication>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -88,6 +90,13 @@ int main(int argc, char** argv) {
     if (options.historyFile) {
         server.setHistoryBody(history);
     }
+    if (options.historyDelaySeconds > 0) {
+        server.setHistoryDelay(std::chrono::milliseconds(
+            static_cast<long long>(std::llround(options.historyDelaySeconds * 1000))));
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", options.historyDelaySeconds);
+        note(std::string("the server answers the version history ") + seconds + " s late");
+    }
 
     sim::VirtualController& controller = sim.controller();
     controller.setModel(options.controllerModel);
@@ -98,6 +107,11 @@ int main(int argc, char** argv) {
     sim::VirtualControllerTimings timings;
     timings.flash = 600ms;  // the bootloader takes its time to flash, as a real one does
     controller.setTimings(timings);
+    if (options.deviceFault != sim::DeviceFault::none) {
+        controller.setDeviceFault(options.deviceFault);
+        note(std::string("device fault ") + demo::deviceFaultName(options.deviceFault) + ": " +
+             demo::deviceFaultEffect(options.deviceFault));
+    }
 
     note("firmware server " + server.baseAddress() + ", bootloader volume \"" +
          sim.bootloaderPath() + "\"");
@@ -125,6 +139,27 @@ int main(int argc, char** argv) {
         if (options.autoRun) {
             status = driver.exitCode();
         }
+        // What the controller saw, for whoever reads the chatter (the window
+        // owns the controller, so this is said before the window goes).
+        using sim::Command;
+        const auto violations = controller.violations();
+        note("the controller took " + std::to_string(controller.frameCount(Command::erase)) +
+             " erase, " + std::to_string(controller.frameCount(Command::begin)) + " begin, " +
+             std::to_string(controller.frameCount(Command::data)) + " data, " +
+             std::to_string(controller.frameCount(Command::end)) + " end and " +
+             std::to_string(controller.frameCount(Command::finalStep)) +
+             " final-step frames; protocol violations: " + std::to_string(violations.size()));
+        constexpr std::size_t kShown = 10;
+        for (std::size_t i = 0; i < std::min(violations.size(), kShown); ++i) {
+            note(std::string("violation (") + sim::violationKindName(violations[i].kind) +
+                 "): " + violations[i].description);
+        }
+        if (violations.size() > kShown) {
+            note("and " + std::to_string(violations.size() - kShown) + " more violations");
+        }
+        // The window's threads are joined when it goes, and a history query
+        // still held back by the server would keep one of them waiting.
+        server.stop();
         // The driver goes first (it removes its log tap), then the window, and
         // the simulated platform last: the window's threads use it to the end.
     }

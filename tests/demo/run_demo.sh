@@ -1,25 +1,28 @@
 #!/bin/sh
 # Runs the demo program once and checks how it ended.
 #
-#   run_demo.sh DEMO EXPECTED_STATUS EXPECTED_STDOUT_LINE [--expect-png=FILE...] [demo options...]
+#   run_demo.sh DEMO EXPECTED_STATUS EXPECTED_STDOUT_LINE [--expect-png=FILE...]
+#               [--reject-line=TEXT...] [demo options...]
 #
 # EXPECTED_STDOUT_LINE must appear as a whole line of the demo's standard output
 # (the tool's own log); an empty value skips that check. Each --expect-png file
-# must exist after the run and be a PNG picture. Standard error (the simulator's
-# chatter) is passed through for the test log.
+# must exist after the run and be a PNG picture. No whole line of standard output
+# may equal a --reject-line TEXT. Standard error (the simulator's chatter) is
+# passed through for the test log.
 set -u
 demo=$1 expected_status=$2 expected_line=$3
 shift 3
 pngs=""
+out=$(mktemp "${TMPDIR:-/tmp}/tarvo-demo-out.XXXXXX") || exit 1
+rejects=$(mktemp "${TMPDIR:-/tmp}/tarvo-demo-reject.XXXXXX") || exit 1
+trap 'rm -f "$out" "$rejects"' EXIT
 while [ $# -gt 0 ]; do
   case $1 in
     --expect-png=*) pngs="$pngs ${1#--expect-png=}"; shift ;;
+    --reject-line=*) printf '%s\n' "${1#--reject-line=}" >>"$rejects"; shift ;;
     *) break ;;
   esac
 done
-
-out=$(mktemp "${TMPDIR:-/tmp}/tarvo-demo-out.XXXXXX") || exit 1
-trap 'rm -f "$out"' EXIT
 
 "$demo" "$@" >"$out"
 status=$?
@@ -33,6 +36,12 @@ if [ -n "$expected_line" ] && ! grep -qxF -- "$expected_line" "$out"; then
   echo "run_demo: standard output has no line \"$expected_line\"" >&2
   failed=1
 fi
+while IFS= read -r rejected; do
+  if grep -qxF -- "$rejected" "$out"; then
+    echo "run_demo: standard output has the line \"$rejected\", which it must not" >&2
+    failed=1
+  fi
+done <"$rejects"
 for png in $pngs; do
   # A PNG file starts with the bytes 89 50 4E 47 ("\211PNG").
   if [ ! -s "$png" ] || [ "$(head -c 4 "$png" | od -An -tx1 | tr -d ' \n')" != "89504e47" ]; then

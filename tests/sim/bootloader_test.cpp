@@ -7,10 +7,12 @@
 
 #include "harness.h"
 #include "sim/firmware_format.h"
+#include "sim/simulated_platform.h"
 
 using tarvo::Bytes;
 using tarvo::kHIDReturnSuccess;
 using tarvo::sim::BootloaderVolume;
+using tarvo::sim::DeviceFault;
 using tarvo::sim::FileKind;
 using tarvo::sim::makeReleaseFile;
 using tarvo::sim::ViolationKind;
@@ -65,7 +67,7 @@ TEST(Bootloader, RejectsBadFirmwareFilesAndStaysMounted) {
     EXPECT_EQ(run.vc.violationCount(), bad.size());
 }
 
-TEST(Bootloader, FaultsNoMountAndEarlyUnmount) {
+TEST(Bootloader, FaultsNoMountLostFinalStepAndEarlyUnmount) {
     {
         ControllerRun run;
         run.vc.setMountAfterFinalStep(false);
@@ -75,6 +77,28 @@ TEST(Bootloader, FaultsNoMountAndEarlyUnmount) {
         EXPECT_FALSE(run.vc.waitUntilBootloaderMounted(ms(300)));
         EXPECT_EQ(run.vc.mountCount(), 0u);
         EXPECT_TRUE(run.eventsOf(Event::mount).empty());
+    }
+    {
+        ControllerRun run;
+        run.vc.setDeviceFault(DeviceFault::loseFinalStep);
+        run.run();
+        imageStageAndFinalStep(run);
+        ASSERT_TRUE(run.vc.waitUntilDisconnected());
+        EXPECT_FALSE(run.vc.waitUntilBootloaderMounted(ms(300)));
+        // A replug brings it back on its old firmware with the image in flash...
+        run.vc.unplug();
+        auto device = run.plugAndWait();
+        ASSERT_TRUE(device);
+        EXPECT_EQ(run.vc.versionChars(), "110");
+        EXPECT_TRUE(run.vc.imageComplete());
+        // ...and the fault is spent: the next final step mounts the volume.
+        ASSERT_EQ(send(device, frames::finalStep()), kHIDReturnSuccess);
+        ASSERT_TRUE(run.vc.waitUntilBootloaderMounted());
+        writeFile(run.vc.volumePath() + "/FW.bin",
+                  makeReleaseFile(FileKind::firmware, "1.4", 2048));
+        ASSERT_TRUE(run.vc.waitUntilBackOnHid());
+        EXPECT_EQ(run.vc.versionChars(), "140");
+        EXPECT_EQ(run.vc.violationCount(), 0u);
     }
     {
         ControllerRun run;
@@ -90,6 +114,26 @@ TEST(Bootloader, FaultsNoMountAndEarlyUnmount) {
         EXPECT_FALSE(run.vc.isBootloaderMounted());
         EXPECT_FALSE(fs::exists(run.vc.volumePath()));  // a write there now fails
     }
+}
+
+TEST(Bootloader, AFullDirectoryVolumeRefusesFilesAndKeepsNone) {
+    ControllerRun run;
+    run.vc.setDeviceFault(DeviceFault::volumeFull);
+    run.vc.startInBootloader();
+    run.run();
+    ASSERT_TRUE(run.vc.waitUntilBootloaderMounted());
+    tarvo::sim::SimFileSystem files(run.vc.volumePath(), &run.vc);
+    const std::string fw = run.vc.volumePath() + "/FW.bin";
+    const Bytes good = makeReleaseFile(FileKind::firmware, "1.4", 2048);
+    std::string error;
+    EXPECT_FALSE(files.createFile(fw, good, &error));
+    EXPECT_EQ(error, "No space left on device");
+    EXPECT_FALSE(fs::exists(fw));
+    // With room again the same write goes through and is flashed.
+    run.vc.setDeviceFault(DeviceFault::none);
+    EXPECT_TRUE(files.createFile(fw, good, &error)) << error;
+    ASSERT_TRUE(run.vc.waitUntilBackOnHid());
+    EXPECT_EQ(run.vc.violationCount(), 0u);
 }
 
 TEST(SimVolumeWatcher, DeliversInOrderOnItsOwnThreadOnlyWhileStarted) {

@@ -9,6 +9,7 @@ using tarvo::Bytes;
 using tarvo::kHIDReturnError;
 using tarvo::kHIDReturnSuccess;
 using tarvo::sim::Command;
+using tarvo::sim::DeviceFault;
 using tarvo::sim::ViolationKind;
 
 namespace {
@@ -266,6 +267,24 @@ TEST(VirtualController, InjectsWriteFailuresAndUnplugs) {
         EXPECT_EQ(send(device, frames::begin()), kHIDReturnError);
     }
     EXPECT_EQ(run.vc.violationCount(), 0u);
+    {
+        auto device = run.plugAndWait();
+        ASSERT_TRUE(device);
+        run.vc.setDeviceFault(DeviceFault::replugInErase);
+        const std::size_t attaches = run.vc.connectedNotifications();
+        EXPECT_EQ(send(device, frames::erase()), kHIDReturnSuccess);
+        // Back as a fresh attach, after the old record's disconnect.
+        ASSERT_TRUE(run.vc.waitUntil(
+            [&] { return run.vc.connectedNotifications() > attaches && run.vc.isOnHid(); },
+            std::chrono::milliseconds(5000)));
+        auto back = run.lastConnected();
+        EXPECT_NE(back, device);
+        EXPECT_EQ(run.eventsOf(Event::disconnected).back().device, device);
+        EXPECT_EQ(send(device, frames::begin()), kHIDReturnError);
+        // Its firmware knows nothing of the erase: a begin now breaks the order.
+        EXPECT_EQ(send(back, frames::begin()), kHIDReturnSuccess);
+        EXPECT_EQ(run.vc.violationCount(ViolationKind::order), 1u);
+    }
 }
 
 TEST(VirtualController, PacedWritesFromSeveralThreadsAreAllTaken) {
