@@ -301,6 +301,13 @@ bool DemoDriver::actOnRefusal() {
         std::lock_guard<std::mutex> hold(tapMutex_);
         line = refusalLine_;
     }
+    // The model answer can come before this driver's log tap is in place; the
+    // window's state tells the same.
+    if (const std::string model = window_.hid_model.get();
+        line.empty() && window_.hidDeviceInfo.get() && !model.empty() &&
+        model != window_.MODEL_NAME) {
+        line = kUnsupportedModel + model;
+    }
     if (line.empty()) {
         return false;
     }
@@ -551,6 +558,7 @@ void DemoDriver::timedOut() {
     // take the simulator's private folder along.
     std::error_code ec;
     std::filesystem::remove_all(std::filesystem::path(sim_.bootloaderPath()).parent_path(), ec);
+    flushLog(1.0);
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(kExitTimeout);
