@@ -1,9 +1,12 @@
 #include "tcontroller/platform/log.h"
 
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -22,9 +25,36 @@ constexpr double kExitFlushSeconds = 2.0;
 // keep its memory for the rest of the run.
 constexpr std::size_t kKeptBufferBytes = 1u << 20;
 
+// Writes all of `data` to standard output's descriptor. Straight to the
+// descriptor, not through stdio: a write blocked on a reader that never reads
+// then holds no stdio lock or buffer, so the process can still end (exit
+// flushes stdio, which would block on the same pipe). False on an error.
+bool writeAll(const std::string& data) {
+    const char* at = data.data();
+    std::size_t left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(STDOUT_FILENO, at, left);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                // A non-blocking descriptor that is full: wait until it drains.
+                pollfd out{STDOUT_FILENO, POLLOUT, 0};
+                ::poll(&out, 1, -1);
+                continue;
+            }
+            return false;
+        }
+        at += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 // The lines on their way to standard output and the thread that writes them.
 // Callers only append to a buffer; the writer takes everything queued at once,
-// writes it with one fwrite and one fflush, and repeats. A slow or blocked
+// writes it in one go, and repeats. A slow or blocked
 // reader of standard output thus delays only the writer, never the thread that
 // logs (the USB transfer among them).
 //
@@ -96,8 +126,7 @@ class LogWriter {
             // pipe, a full disk): later lines are dropped rather than retried,
             // so the writer never spins on an error.
             if (!failed) {
-                failed = std::fwrite(batch.data(), 1, batch.size(), stdout) != batch.size() ||
-                         std::fflush(stdout) != 0;
+                failed = !writeAll(batch);
             }
             if (batch.capacity() > kKeptBufferBytes) {
                 std::string().swap(batch);
