@@ -357,6 +357,7 @@ void ViewController::refreshNotices(UpSta sta, UpMode mode) {
             msgLabel->setTextFormat(Qt::PlainText);
             msgLabel->setText(QString::fromUtf8(kUnsupported).arg(QString::fromStdString(model)));
         } else if (identifyTimedOut_.load()) {
+            setPlain(FWLabel, "");
             setPlain(msgLabel, kSilent);
         }
         return;
