@@ -5,7 +5,7 @@
 #include <mutex>
 #include <vector>
 
-#include "tcontroller/platform/clock.h"
+#include "tcontroller/base/clock.h"
 
 namespace tarvo::sim {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "tcontroller/platform/bytes.h"
+#include "tcontroller/base/bytes.h"
 
 // The file format of the simulated controller's firmware releases. A maker's real
 // release replaces these files; the tool itself never looks inside them.

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tcontroller/platform/bytes.h"
+#include "tcontroller/base/bytes.h"
 
 namespace tarvo::sim {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tcontroller/platform/bytes.h"
+#include "tcontroller/base/bytes.h"
 #include "tcontroller/platform/hid_monitor.h"
 
 // The controller's side of the wire: a simulated remote controller behind the

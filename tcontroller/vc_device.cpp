@@ -3,11 +3,11 @@
 #include <QPointer>
 #include <QTimer>
 
+#include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/version.h"
 #include "tcontroller/device/commands.h"
 #include "tcontroller/device/hex_dump.h"
 #include "tcontroller/device/reply_parser.h"
-#include "tcontroller/platform/log.h"
 #include "tcontroller/text_format.h"
 #include "tcontroller/view_controller.h"
 

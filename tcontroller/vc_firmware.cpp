@@ -3,8 +3,8 @@
 // watcher's thread, the copy on queue2.
 #include <QPointer>
 
+#include "tcontroller/base/log.h"
 #include "tcontroller/dialogs/alert_view_controller.h"
-#include "tcontroller/platform/log.h"
 #include "tcontroller/view_controller.h"
 
 namespace tarvo {

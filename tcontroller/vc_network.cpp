@@ -2,8 +2,8 @@
 // the version history query.
 #include <QPointer>
 
+#include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/history.h"
-#include "tcontroller/platform/log.h"
 #include "tcontroller/platform/resource_reads.h"
 #include "tcontroller/view_controller.h"
 

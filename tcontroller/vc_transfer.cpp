@@ -1,7 +1,7 @@
 // The image transfer: erase, the fixed erase wait, then the image in 54-byte
 // data frames, one output report each. Runs on queue1.
+#include "tcontroller/base/log.h"
 #include "tcontroller/device/commands.h"
-#include "tcontroller/platform/log.h"
 #include "tcontroller/text_format.h"
 #include "tcontroller/view_controller.h"
 

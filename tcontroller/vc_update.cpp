@@ -7,13 +7,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/firmware_names.h"
 #include "tcontroller/catalogue/version.h"
 #include "tcontroller/device/commands.h"
 #include "tcontroller/dialogs/alert_view_controller.h"
 #include "tcontroller/dialogs/sel_view_controller.h"
 #include "tcontroller/image_button.h"
-#include "tcontroller/platform/log.h"
 #include "tcontroller/view_controller.h"
 
 namespace tarvo {
@@ -31,8 +31,8 @@ void ViewController::takeRelease(UpMode source, const Histoty& record, std::opti
 }
 
 void ViewController::takeBuiltInRelease() {
-    takeRelease(UpMode::bIn, Histoty{FW_VER, FW_DATE}, Util::getImageData(UpMode::bIn, resources()),
-                Util::getFWData(UpMode::bIn, resources()));
+    takeRelease(UpMode::bIn, Histoty{FW_VER, FW_DATE}, getImageData(UpMode::bIn, resources()),
+                getFWData(UpMode::bIn, resources()));
 }
 
 bool ViewController::controllerIdentified() const {

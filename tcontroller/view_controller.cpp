@@ -9,12 +9,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/firmware_names.h"
 #include "tcontroller/catalogue/version.h"
 #include "tcontroller/dialogs/alert_view_controller.h"
 #include "tcontroller/dialogs/sel_view_controller.h"
 #include "tcontroller/image_button.h"
-#include "tcontroller/platform/log.h"
+#include "tcontroller/window_state.h"
 #include "ui_view_controller.h"
 
 namespace tarvo {
@@ -24,31 +25,16 @@ constexpr std::uint16_t kVendorId = 0xC251;
 constexpr std::uint16_t kProductId = 0x2201;
 constexpr int kReportSize = 64;
 
-const char* const kProductName = "Tarvo Remote";
-const char* const kUpdateOffer = "*Update Recommanded Click \"UPDATE TO NEWEST\"";
-const char* const kUpToDate = "Already the latest version";
-const char* const kRunning = "DO NOT remove power of USB cable";
 const char* const kFailFirstLine = "Update Fail!\n";
-const char* const kUnsupported =
-    "This controller reports model \"%1\". This tool updates only the Tarvo Remote "
-    "(model T), so no update is offered. Nothing was changed on the controller.";
-const char* const kSilent =
-    "The controller does not answer. Unplug it, plug it in again and wait a few seconds. "
-    "If this happens again, contact support.";
-const char* const kChecking = "Checking for firmware releases\u2026";
 const char* const kMonitorFailed =
     "The tool cannot watch the USB bus, so it cannot find the controller. Close the tool and "
     "start it again. If this happens again, contact support.";
-const char* const kFailSecondPart =
-    "If this message appears for more than 10 seconds, please keep the Update Tool "
-    "running(WARNING: Don't close the Update Tool) and replug USB cable to finish update.";
 
 // The styled failure text: the first line in the system font at 16 points, red,
-// centred; the second part centred in the default font and colour. Built only
-// from the constant texts above, so no outside text can reach the markup.
-// `secondPart` replaces the usual advice when the failure has a cause of its
-// own to tell; it is escaped, so it is shown as plain text whatever it holds.
-QString failureText(const std::string& secondPart = kFailSecondPart) {
+// centred; the second part centred in the default font and colour. The second
+// part is escaped, so whatever it holds is shown as plain text and only our own
+// constant markup is ever interpreted.
+QString failureText(const std::string& secondPart) {
     QString first = QString::fromUtf8(kFailFirstLine);
     first.chop(1);  // the trailing line break is the paragraph break below
     return QStringLiteral(
@@ -138,8 +124,8 @@ ViewController::~ViewController() {
     downloads_.reset();
 }
 
-Util::Resources ViewController::resources() const {
-    return Util::Resources{platform_.resourcesDir, platform_.reads, platform_.fileSystem};
+BuiltinResources ViewController::resources() const {
+    return BuiltinResources{platform_.resourcesDir, platform_.reads, platform_.fileSystem};
 }
 
 void ViewController::viewDidLoad() {
@@ -233,90 +219,57 @@ void ViewController::refreshBody() {
     if (refreshObserver) {
         refreshObserver();
     }
-    const UpSta sta = updateSta.load();
-    const UpMode mode = updateMode.load();
-    const std::string fw = hid_FW.get();
-    const std::string firmwareLine = "V " + fw;
-
-    // 1-4: the baseline.
-    setPlain(titleLabel, APP_NAME + FW_DATE);
-    setPlain(prodLabel, "");
-    setPlain(FWLabel, "");
-    setPlain(msgLabel, "");
-    progress->setHidden(sta != UpSta::updating);
-    closeBut->setHidden(false);
-    leftBut->setEnabled(true);
-    rightBut->setEnabled(true);
-    FailedOKBut->setHidden(true);
-
-    // 5: the attached controller and the offer.
-    if (hidDeviceInfo.get()) {
-        setPlain(prodLabel, kProductName);
-        setPlain(FWLabel, firmwareLine);
-        setPlain(msgLabel, kUpdateOffer);
-        if (!isNewer(newestKnownVersion(), fw) && mode == UpMode::none) {
-            leftBut->setEnabled(false);
-            setPlain(msgLabel, kUpToDate);
-        }
-    } else if (sta == UpSta::none) {
-        leftBut->setEnabled(false);
-        rightBut->setEnabled(false);
+    WindowState state;
+    state.sta = updateSta.load();
+    state.mode = updateMode.load();
+    state.title = APP_NAME + FW_DATE;
+    state.attached = static_cast<bool>(hidDeviceInfo.get());
+    state.identified = controllerIdentified();
+    if (const std::string model = hid_model.get(); !model.empty() && model != MODEL_NAME) {
+        state.otherModel = model;
     }
-
-    // 6: the bootloader volume holds a release that is about to be written.
-    if (usbMount.load() && FWData.with([](const auto& d) { return d.has_value(); }) &&
-        imageData.with([](const auto& d) { return d.has_value(); })) {
-        setPlain(prodLabel, kProductName);
-        setPlain(FWLabel, firmwareLine);
+    state.identifyTimedOut = identifyTimedOut_.load();
+    state.fw = hid_FW.get();
+    state.newest = newestKnownVersion();
+    state.hasNetwork = hasNetwork.load();
+    state.mountWithFiles = usbMount.load() &&
+                           FWData.with([](const auto& d) { return d.has_value(); }) &&
+                           imageData.with([](const auto& d) { return d.has_value(); });
+    state.finalStep = finalStep.load();
+    state.selected = selectedFW.get();
+    state.checkingReleases = pressedWhileChecking_.load();
+    state.monitorError = monitorError_.get();
+    state.failureNote = failureNote_.get();
+    showWindow(windowFor(state));
+    // The confirmation has shown the chosen version; without an update status
+    // the choice is forgotten, so a later refresh cannot offer it again.
+    if (state.sta == UpSta::none) {
+        selectedFW.set(std::nullopt);
     }
+}
 
-    // 7-8: button faces and the confirmation.
-    if (mode != UpMode::none) {
+void ViewController::showWindow(const WindowView& view) {
+    setPlain(titleLabel, view.title);
+    setPlain(prodLabel, view.product);
+    setPlain(FWLabel, view.firmware);
+    if (view.failure) {
+        msgLabel->setTextFormat(Qt::RichText);
+        msgLabel->setText(failureText(view.message));
+    } else {
+        setPlain(msgLabel, view.message);
+    }
+    progress->setHidden(!view.progressShown);
+    closeBut->setHidden(!view.closeShown);
+    FailedOKBut->setHidden(!view.okShown);
+    leftBut->setEnabled(view.leftEnabled);
+    rightBut->setEnabled(view.rightEnabled);
+    if (view.modeChosen) {
         leftBut->setImages("button_ok", "button_ok_press");
         rightBut->setImages("button_cancel", "button_cancel_press");
-        const std::optional<Histoty> selected = selectedFW.get();
-        if (hasNetwork.load() || mode != UpMode::bIn) {
-            setPlain(msgLabel, "Do you want to update \nFrom: Firmware V" + fw +
-                                   "\nTo: Firmware V" + (selected ? selected->ver : ""));
-        } else {
-            setPlain(msgLabel, "No internet connection, newest version as of: Version " +
-                                   (selected ? selected->ver : "9.9.9") + " [" +
-                                   (selected ? selected->date : "1970-01-01") +
-                                   "] will be installed");
-        }
     } else {
         leftBut->setImages("button_onlineUpdate", "button_onlineUpdate_press");
         rightBut->setImages("button_offlineUpdate", "button_offlineUpdate_press");
     }
-
-    // 9-10: the update status.
-    switch (sta) {
-        case UpSta::updating:
-            setPlain(msgLabel, kRunning);
-            leftBut->setEnabled(false);
-            rightBut->setEnabled(false);
-            closeBut->setHidden(true);
-            break;
-        case UpSta::suc:
-            setPlain(msgLabel, "");
-            setPlain(prodLabel, "");
-            setPlain(FWLabel, "");
-            break;
-        case UpSta::failed:
-            if (!finalStep.load()) {
-                setPlain(titleLabel, "");
-                setPlain(FWLabel, "");
-                setPlain(prodLabel, "");
-                msgLabel->setTextFormat(Qt::RichText);
-                msgLabel->setText(failureText());
-                FailedOKBut->setHidden(false);
-            }
-            break;
-        case UpSta::none:
-            selectedFW.set(std::nullopt);
-            break;
-    }
-    refreshNotices(sta, mode);
 }
 
 std::string ViewController::newestKnownVersion() const {
@@ -327,46 +280,6 @@ std::string ViewController::newestKnownVersion() const {
         }
     }
     return FW_VER;
-}
-
-void ViewController::refreshNotices(UpSta sta, UpMode mode) {
-    if (sta == UpSta::failed && !finalStep.load()) {
-        if (const std::string note = failureNote_.get(); !note.empty()) {
-            msgLabel->setTextFormat(Qt::RichText);
-            msgLabel->setText(failureText(note));
-        }
-        return;
-    }
-    if (sta != UpSta::none) {
-        return;
-    }
-    const bool attached = static_cast<bool>(hidDeviceInfo.get());
-    if (!attached) {
-        if (const std::string error = monitorError_.get(); !error.empty()) {
-            setPlain(msgLabel, error);
-        }
-        return;
-    }
-    if (!controllerIdentified()) {
-        // Nothing can start before the controller has said what it is.
-        leftBut->setEnabled(false);
-        rightBut->setEnabled(false);
-        const std::string model = hid_model.get();
-        if (!model.empty() && model != MODEL_NAME) {
-            setPlain(FWLabel, "");
-            msgLabel->setTextFormat(Qt::PlainText);
-            msgLabel->setText(QString::fromUtf8(kUnsupported).arg(QString::fromStdString(model)));
-        } else if (identifyTimedOut_.load()) {
-            setPlain(FWLabel, "");
-            setPlain(msgLabel, kSilent);
-        }
-        return;
-    }
-    if (mode == UpMode::none && pressedWhileChecking_.load()) {
-        setPlain(msgLabel, kChecking);
-        leftBut->setEnabled(false);
-        rightBut->setEnabled(false);
-    }
 }
 
 void ViewController::setProgressLater(double value) {

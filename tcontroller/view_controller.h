@@ -12,10 +12,11 @@
 #include <thread>
 #include <vector>
 
-#include "tcontroller/platform/guarded.h"
+#include "tcontroller/base/guarded.h"
+#include "tcontroller/base/util.h"
+#include "tcontroller/catalogue/builtin_files.h"
 #include "tcontroller/platform/platform.h"
 #include "tcontroller/platform/work_queue.h"
-#include "tcontroller/util.h"
 
 class QLabel;
 class QProgressBar;
@@ -30,6 +31,7 @@ namespace tarvo {
 class AlertViewController;
 class ImageButton;
 class SelViewController;
+struct WindowView;
 
 // The controller of the one main window. It owns every piece of updater state:
 // the attached controller and what was read from it, the version history, the
@@ -155,7 +157,7 @@ class ViewController : public QWidget {
 
     // ---- Services and seams.
     const Platform& platform() const { return platform_; }
-    Util::Resources resources() const;
+    BuiltinResources resources() const;
     // The mount point of the bootloader volume that is (or was last) mounted.
     std::string bootloaderPath() const { return mountedBootloader_.get(); }
     // Opens the version chooser as a modal window (main thread).
@@ -179,11 +181,7 @@ class ViewController : public QWidget {
     };
 
     void refreshBody();
-    // Overrides of the message line and buttons for states the plain window
-    // has no words for: an unsupported or silent controller, a press waiting
-    // for the release list, a HID monitor that could not start, a failed
-    // verification. Runs at the end of the refresh body.
-    void refreshNotices(UpSta sta, UpMode mode);
+    void showWindow(const WindowView& view);
     // The newest release known: the built-in one, or the newest published one
     // when the history holds a newer one.
     std::string newestKnownVersion() const;

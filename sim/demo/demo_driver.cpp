@@ -19,7 +19,7 @@
 #include "sim/simulated_platform.h"
 #include "tcontroller/dialogs/alert_view_controller.h"
 #include "tcontroller/image_button.h"
-#include "tcontroller/platform/log.h"
+#include "tcontroller/base/log.h"
 #include "tcontroller/view_controller.h"
 
 namespace tarvo::demo {

@@ -1,14 +1,15 @@
-// The loaders of the built-in release (declared in tcontroller/util.h): the
-// files TFW/IMG.bin and TFW/FW.bin among the tool's resources, read whole
-// through one memory-mapped read.
+// The loaders of the built-in release: the files TFW/IMG.bin and TFW/FW.bin
+// among the tool's resources, read whole through one memory-mapped read.
+#include "tcontroller/catalogue/builtin_files.h"
+
 #include <string>
 #include <string_view>
 
+#include "tcontroller/base/log.h"
+#include "tcontroller/base/util.h"
 #include "tcontroller/catalogue/firmware_names.h"
 #include "tcontroller/platform/file_system.h"
-#include "tcontroller/platform/log.h"
 #include "tcontroller/platform/resource_reads.h"
-#include "tcontroller/util.h"
 
 namespace tarvo {
 namespace {
@@ -26,7 +27,7 @@ constexpr BuiltinFile kFirmwareFile{"/TFW/FW.bin", "open fw successed, size: ", 
                                     true};
 
 std::optional<Bytes> loadBuiltin(const BuiltinFile& file, Util::UpMode mode,
-                                 const Util::Resources& resources) {
+                                 const BuiltinResources& resources) {
     if (mode != Util::UpMode::bIn) {
         return std::nullopt;
     }
@@ -62,11 +63,11 @@ std::optional<Bytes> loadBuiltin(const BuiltinFile& file, Util::UpMode mode,
 
 }  // namespace
 
-std::optional<Bytes> Util::getImageData(UpMode mode, const Resources& resources) {
+std::optional<Bytes> getImageData(Util::UpMode mode, const BuiltinResources& resources) {
     return loadBuiltin(kImageFile, mode, resources);
 }
 
-std::optional<Bytes> Util::getFWData(UpMode mode, const Resources& resources) {
+std::optional<Bytes> getFWData(Util::UpMode mode, const BuiltinResources& resources) {
     return loadBuiltin(kFirmwareFile, mode, resources);
 }
 

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tcontroller/util.h"
+#include "tcontroller/base/util.h"
 
 namespace tarvo {
 

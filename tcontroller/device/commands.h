@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "tcontroller/platform/bytes.h"
+#include "tcontroller/base/bytes.h"
 
 namespace tarvo {
 

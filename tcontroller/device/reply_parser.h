@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "tcontroller/platform/bytes.h"
-#include "tcontroller/util.h"
+#include "tcontroller/base/bytes.h"
+#include "tcontroller/base/util.h"
 
 namespace tarvo {
 

@@ -4,7 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "tcontroller/platform/log.h"
+#include "tcontroller/base/log.h"
 #include "tcontroller/view_controller.h"
 #include "ui_alert_view_controller.h"
 

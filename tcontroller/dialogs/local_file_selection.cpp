@@ -6,9 +6,9 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/firmware_names.h"
 #include "tcontroller/dialogs/sel_view_controller.h"
-#include "tcontroller/platform/log.h"
 #include "tcontroller/view_controller.h"
 
 namespace tarvo {

@@ -5,10 +5,10 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/firmware_names.h"
 #include "tcontroller/dialogs/notification_center.h"
 #include "tcontroller/dialogs/ver_view.h"
-#include "tcontroller/platform/log.h"
 #include "tcontroller/view_controller.h"
 #include "ui_sel_view_controller.h"
 

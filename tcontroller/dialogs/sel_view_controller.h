@@ -10,8 +10,8 @@
 #include <memory>
 #include <vector>
 
+#include "tcontroller/base/util.h"
 #include "tcontroller/platform/work_queue.h"
-#include "tcontroller/util.h"
 
 class QPushButton;
 class QWidget;

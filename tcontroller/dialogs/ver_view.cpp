@@ -5,8 +5,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include "tcontroller/base/log.h"
 #include "tcontroller/dialogs/notification_center.h"
-#include "tcontroller/platform/log.h"
 
 namespace tarvo {
 namespace {

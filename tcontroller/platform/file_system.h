@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "tcontroller/platform/bytes.h"
+#include "tcontroller/base/bytes.h"
 
 namespace tarvo {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tcontroller/platform/clock.h"
+#include "tcontroller/base/clock.h"
 #include "tcontroller/platform/file_system.h"
 #include "tcontroller/platform/hid_monitor.h"
 #include "tcontroller/platform/reachability.h"

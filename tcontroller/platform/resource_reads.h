@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "tcontroller/platform/bytes.h"
+#include "tcontroller/base/bytes.h"
 
 namespace tarvo {
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "tcontroller/platform/clock.h"
+#include "tcontroller/base/clock.h"
 
 namespace tarvo {
 

@@ -1,11 +1,11 @@
-// The main window is drawn from the updater state alone: each row of the state
-// table gives one window.
+// The main window is drawn from the updater state alone: the table checks the
+// pure function for every state; the widget tests check how a refresh reaches
+// the views (main thread, lock, forgetting the choice, plain text).
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTextDocument>
 #include <atomic>
 #include <thread>
 
@@ -15,6 +15,7 @@
 #include "tcontroller/image_button.h"
 #include "tcontroller/platform/work_queue.h"
 #include "tcontroller/view_controller.h"
+#include "tcontroller/window_state.h"
 
 namespace tarvo {
 namespace {
@@ -25,9 +26,8 @@ using UpMode = Util::UpMode;
 const std::string kTitle = "Tarvo Remote Firmware Update - 2019-10-22";
 const std::string kOffer = "*Update Recommanded Click \"UPDATE TO NEWEST\"";
 const std::string kFailure =
-    "Update Fail!\nIf this message appears for more than 10 seconds, please keep the Update "
-    "Tool running(WARNING: Don't close the Update Tool) and replug USB cable to finish update.";
-constexpr const char* kFailureMarker = "<failure>";
+    "If this message appears for more than 10 seconds, please keep the Update Tool "
+    "running(WARNING: Don't close the Update Tool) and replug USB cable to finish update.";
 
 class WindowTest : public ::testing::Test {
   protected:
@@ -37,17 +37,10 @@ class WindowTest : public ::testing::Test {
         platform.serverBase = "http://127.0.0.1:9";
         vc = std::make_unique<ViewController>(platform);
     }
-    std::string text(QLabel* label) {
-        if (label->textFormat() == Qt::RichText) {
-            QTextDocument doc;
-            doc.setHtml(label->text());
-            return kFailureMarker + doc.toPlainText().toStdString();
-        }
-        return label->text().toStdString();
-    }
-    // Attaches a controller and answers its identification requests, as the
-    // monitor would deliver them; `versionToo` false stops after the model.
-    void attach(char model, bool versionToo) {
+    static std::string text(QLabel* label) { return label->text().toStdString(); }
+    // Attaches a controller and answers its identification requests (model T,
+    // firmware 1.1), as the monitor would deliver them.
+    void attachIdentified() {
         const auto report = [](std::initializer_list<int> bytes) {
             QByteArray data(64, '\0');
             int at = 0;
@@ -59,35 +52,19 @@ class WindowTest : public ::testing::Test {
         vc->hidConnectedWithNotification(QVariantMap{
             {"device",
              QVariant::fromValue<HIDDevicePtr>(std::make_shared<test::RecordingDevice>())}});
-        vc->hidReadDataWithNotification(report({0xA9, 0x05, 1, 0, 0x9E, model, 0, 0x5C}));
-        if (versionToo) {
-            vc->hidReadDataWithNotification(
-                report({0xA9, 0x07, 1, 0, 0xA0, '1', '1', '0', 0, 0x5C}));
-        }
+        vc->hidReadDataWithNotification(report({0xA9, 0x05, 1, 0, 0x9E, 'T', 0, 0x5C}));
+        vc->hidReadDataWithNotification(report({0xA9, 0x07, 1, 0, 0xA0, '1', '1', '0', 0, 0x5C}));
     }
     sim::InstantClock clock;
     Platform platform;
     std::unique_ptr<ViewController> vc;
 };
 
-// The attached controller and how far its identification got.
-enum Controller { kNone, kIdentifying, kIdentified, kOtherModel };
-
+// The window table: one row per state, the pure function only.
 struct Row {
     const char* name;
-    UpSta sta;
-    UpMode mode;
-    Controller controller;
-    const char* fw;
-    bool network;
-    bool mount;
-    bool finalStep;
-    bool selected;
-    // Expected window.
-    std::string title, product, firmware, message;
-    bool leftEnabled, rightEnabled;
-    const char* leftImage;
-    bool closeShown, okShown, progressShown;
+    WindowState state;
+    WindowView expected;
 };
 
 const std::string kConfirm11 = "Do you want to update \nFrom: Firmware V1.1\nTo: Firmware V1.3";
@@ -95,109 +72,284 @@ const std::string kOffline =
     "No internet connection, newest version as of: Version 1.3 "
     "[2020-01-15] will be installed";
 const std::string kProduct = "Tarvo Remote";
+const std::string kRunning = "DO NOT remove power of USB cable";
+const std::string kUpToDate = "Already the latest version";
+const std::optional<Util::Histoty> k13 = Util::Histoty{"1.3", "2020-01-15"};
 
 const Row kRows[] = {
-    {"idle_no_controller", UpSta::none, UpMode::none, kNone, "000", true, false, false, false,
-     kTitle, "", "", "", false, false, "button_onlineUpdate", true, false, false},
-    {"attached_newer", UpSta::none, UpMode::none, kIdentified, "1.1", true, false, false, false,
-     kTitle, kProduct, "V 1.1", kOffer, true, true, "button_onlineUpdate", true, false, false},
-    {"attached_up_to_date", UpSta::none, UpMode::none, kIdentified, "1.2", true, false, false,
-     false, kTitle, kProduct, "V 1.2", "Already the latest version", false, true,
-     "button_onlineUpdate", true, false, false},
+    {"idle_no_controller",
+     {.title = kTitle, .fw = "000", .newest = "1.2", .hasNetwork = true},
+     {.title = kTitle, .leftEnabled = false, .rightEnabled = false}},
+    {"attached_newer",
+     {.title = kTitle, .attached = true, .identified = true, .fw = "1.1", .newest = "1.2"},
+     {.title = kTitle, .product = kProduct, .firmware = "V 1.1", .message = kOffer}},
+    {"attached_up_to_date",
+     {.title = kTitle, .attached = true, .identified = true, .fw = "1.2", .newest = "1.2"},
+     {.title = kTitle,
+      .product = kProduct,
+      .firmware = "V 1.2",
+      .message = kUpToDate,
+      .leftEnabled = false}},
+    // A published release newer than the built-in one is offered to a
+    // controller that already runs the built-in one.
+    {"attached_newer_published",
+     {.title = kTitle, .attached = true, .identified = true, .fw = "1.2", .newest = "1.4"},
+     {.title = kTitle, .product = kProduct, .firmware = "V 1.2", .message = kOffer}},
     // Nothing can start before the controller has said what it is.
-    {"attached_unread_version", UpSta::none, UpMode::none, kIdentifying, "", true, false, false,
-     false, kTitle, kProduct, "V ", kOffer, false, false, "button_onlineUpdate", true, false,
-     false},
-    {"attached_other_model", UpSta::none, UpMode::none, kOtherModel, "", true, false, false, false,
-     kTitle, kProduct, "",
-     "This controller reports model \"X\". This tool updates only the Tarvo Remote (model T), so "
-     "no update is offered. Nothing was changed on the controller.",
-     false, false, "button_onlineUpdate", true, false, false},
-    {"builtin_with_network", UpSta::none, UpMode::bIn, kIdentified, "1.1", true, false, false, true,
-     kTitle, kProduct, "V 1.1", kConfirm11, true, true, "button_ok", true, false, false},
-    {"builtin_offline", UpSta::none, UpMode::bIn, kIdentified, "1.1", false, false, false, true,
-     kTitle, kProduct, "V 1.1", kOffline, true, true, "button_ok", true, false, false},
-    {"builtin_offline_nothing_selected", UpSta::none, UpMode::bIn, kIdentified, "1.1", false, false,
-     false, false, kTitle, kProduct, "V 1.1",
-     "No internet connection, newest version as of: Version 9.9.9 [1970-01-01] will be "
-     "installed",
-     true, true, "button_ok", true, false, false},
-    {"online_attached", UpSta::none, UpMode::online, kIdentified, "1.1", true, false, false, true,
-     kTitle, kProduct, "V 1.1", kConfirm11, true, true, "button_ok", true, false, false},
-    {"offline_files_no_network", UpSta::none, UpMode::offline, kIdentified, "1.1", false, false,
-     false, true, kTitle, kProduct, "V 1.1", kConfirm11, true, true, "button_ok", true, false,
-     false},
-    {"mode_chosen_detached_with_mount", UpSta::none, UpMode::online, kNone, "1.1", true, true,
-     false, true, kTitle, kProduct, "V 1.1", kConfirm11, false, false, "button_ok", true, false,
-     false},
-    {"mode_chosen_detached", UpSta::none, UpMode::online, kNone, "1.1", true, false, false, true,
-     kTitle, "", "", kConfirm11, false, false, "button_ok", true, false, false},
-    {"updating", UpSta::updating, UpMode::online, kIdentified, "1.1", true, false, false, true,
-     kTitle, kProduct, "V 1.1", "DO NOT remove power of USB cable", false, false, "button_ok",
-     false, false, true},
-    {"updating_in_bootloader", UpSta::updating, UpMode::bIn, kNone, "1.1", true, true, true, true,
-     kTitle, kProduct, "V 1.1", "DO NOT remove power of USB cable", false, false, "button_ok",
-     false, false, true},
-    {"succeeded", UpSta::suc, UpMode::online, kIdentified, "1.3", true, false, false, true, kTitle,
-     "", "", "", true, true, "button_ok", true, false, false},
-    {"failed_before_final_step", UpSta::failed, UpMode::online, kIdentified, "1.1", true, false,
-     false, true, "", "", "", kFailureMarker + kFailure, true, true, "button_ok", true, true,
-     false},
-    {"failed_after_final_step", UpSta::failed, UpMode::online, kNone, "1.1", true, true, true, true,
-     kTitle, kProduct, "V 1.1", kConfirm11, true, true, "button_ok", true, false, false},
-    {"failed_no_mode", UpSta::failed, UpMode::none, kIdentified, "1.2", true, false, true, false,
-     kTitle, kProduct, "V 1.2", "Already the latest version", false, true, "button_onlineUpdate",
-     true, false, false},
+    {"attached_unread_version",
+     {.title = kTitle, .attached = true, .fw = "", .newest = "1.2"},
+     {.title = kTitle,
+      .product = kProduct,
+      .firmware = "V ",
+      .message = kOffer,
+      .leftEnabled = false,
+      .rightEnabled = false}},
+    {"attached_other_model",
+     {.title = kTitle, .attached = true, .otherModel = "X", .newest = "1.2"},
+     {.title = kTitle,
+      .product = kProduct,
+      .message = "This controller reports model \"X\". This tool updates only the Tarvo Remote "
+                 "(model T), so no update is offered. Nothing was changed on the controller.",
+      .leftEnabled = false,
+      .rightEnabled = false}},
+    {"attached_silent",
+     {.title = kTitle, .attached = true, .identifyTimedOut = true, .newest = "1.2"},
+     {.title = kTitle,
+      .product = kProduct,
+      .message = "The controller does not answer. Unplug it, plug it in again and wait a few "
+                 "seconds. If this happens again, contact support.",
+      .leftEnabled = false,
+      .rightEnabled = false}},
+    {"pressed_while_checking_releases",
+     {.title = kTitle,
+      .attached = true,
+      .identified = true,
+      .fw = "1.1",
+      .newest = "1.2",
+      .checkingReleases = true},
+     {.title = kTitle,
+      .product = kProduct,
+      .firmware = "V 1.1",
+      .message = "Checking for firmware releases\u2026",
+      .leftEnabled = false,
+      .rightEnabled = false}},
+    {"monitor_cannot_start",
+     {.title = kTitle, .newest = "1.2", .monitorError = "cannot watch"},
+     {.title = kTitle, .message = "cannot watch", .leftEnabled = false, .rightEnabled = false}},
+    {"builtin_with_network",
+     {.mode = UpMode::bIn,
+      .title = kTitle,
+      .attached = true,
+      .identified = true,
+      .fw = "1.1",
+      .newest = "1.2",
+      .hasNetwork = true,
+      .selected = k13},
+     {.title = kTitle,
+      .product = kProduct,
+      .firmware = "V 1.1",
+      .message = kConfirm11,
+      .modeChosen = true}},
+    {"builtin_offline",
+     {.mode = UpMode::bIn,
+      .title = kTitle,
+      .attached = true,
+      .identified = true,
+      .fw = "1.1",
+      .newest = "1.2",
+      .selected = k13},
+     {.title = kTitle,
+      .product = kProduct,
+      .firmware = "V 1.1",
+      .message = kOffline,
+      .modeChosen = true}},
+    {"builtin_offline_nothing_selected",
+     {.mode = UpMode::bIn,
+      .title = kTitle,
+      .attached = true,
+      .identified = true,
+      .fw = "1.1",
+      .newest = "1.2"},
+     {.title = kTitle,
+      .product = kProduct,
+      .firmware = "V 1.1",
+      .message = "No internet connection, newest version as of: Version 9.9.9 [1970-01-01] will "
+                 "be installed",
+      .modeChosen = true}},
+    {"online_attached",
+     {.mode = UpMode::online,
+      .title = kTitle,
+      .attached = true,
+      .identified = true,
+      .fw = "1.1",
+      .newest = "1.3",
+      .hasNetwork = true,
+      .selected = k13},
+     {.title = kTitle,
+      .product = kProduct,
+      .firmware = "V 1.1",
+      .message = kConfirm11,
+      .modeChosen = true}},
+    {"offline_files_no_network",
+     {.mode = UpMode::offline,
+      .title = kTitle,
+      .attached = true,
+      .identified = true,
+      .fw = "1.1",
+      .newest = "1.2",
+      .selected = k13},
+     {.title = kTitle,
+      .product = kProduct,
+      .firmware = "V 1.1",
+      .message = kConfirm11,
+      .modeChosen = true}},
+    {"mode_chosen_detached_with_mount",
+     {.mode = UpMode::online,
+      .title = kTitle,
+      .fw = "1.1",
+      .newest = "1.3",
+      .hasNetwork = true,
+      .mountWithFiles = true,
+      .selected = k13},
+     {.title = kTitle,
+      .product = kProduct,
+      .firmware = "V 1.1",
+      .message = kConfirm11,
+      .modeChosen = true,
+      .leftEnabled = false,
+      .rightEnabled = false}},
+    {"mode_chosen_detached",
+     {.mode = UpMode::online,
+      .title = kTitle,
+      .fw = "1.1",
+      .newest = "1.3",
+      .hasNetwork = true,
+      .selected = k13},
+     {.title = kTitle,
+      .message = kConfirm11,
+      .modeChosen = true,
+      .leftEnabled = false,
+      .rightEnabled = false}},
+    {"updating",
+     {.sta = UpSta::updating,
+      .mode = UpMode::online,
+      .title = kTitle,
+      .attached = true,
+      .identified = true,
+      .fw = "1.1",
+      .newest = "1.3",
+      .hasNetwork = true,
+      .selected = k13},
+     {.title = kTitle,
+      .product = kProduct,
+      .firmware = "V 1.1",
+      .message = kRunning,
+      .modeChosen = true,
+      .leftEnabled = false,
+      .rightEnabled = false,
+      .closeShown = false,
+      .progressShown = true}},
+    {"updating_in_bootloader",
+     {.sta = UpSta::updating,
+      .mode = UpMode::bIn,
+      .title = kTitle,
+      .fw = "1.1",
+      .newest = "1.2",
+      .hasNetwork = true,
+      .mountWithFiles = true,
+      .finalStep = true,
+      .selected = k13},
+     {.title = kTitle,
+      .product = kProduct,
+      .firmware = "V 1.1",
+      .message = kRunning,
+      .modeChosen = true,
+      .leftEnabled = false,
+      .rightEnabled = false,
+      .closeShown = false,
+      .progressShown = true}},
+    {"succeeded",
+     {.sta = UpSta::suc,
+      .mode = UpMode::online,
+      .title = kTitle,
+      .attached = true,
+      .identified = true,
+      .fw = "1.3",
+      .newest = "1.3",
+      .hasNetwork = true,
+      .selected = k13},
+     {.title = kTitle, .modeChosen = true}},
+    {"failed_before_final_step",
+     {.sta = UpSta::failed,
+      .mode = UpMode::online,
+      .title = kTitle,
+      .attached = true,
+      .identified = true,
+      .fw = "1.1",
+      .newest = "1.3",
+      .hasNetwork = true,
+      .selected = k13},
+     {.message = kFailure, .failure = true, .modeChosen = true, .okShown = true}},
+    {"failed_with_a_cause_of_its_own",
+     {.sta = UpSta::failed,
+      .title = kTitle,
+      .attached = true,
+      .identified = true,
+      .fw = "1.1",
+      .newest = "1.3",
+      .failureNote = "came back with 1.1"},
+     {.message = "came back with 1.1", .failure = true, .okShown = true}},
+    {"failed_after_final_step",
+     {.sta = UpSta::failed,
+      .mode = UpMode::online,
+      .title = kTitle,
+      .fw = "1.1",
+      .newest = "1.3",
+      .hasNetwork = true,
+      .mountWithFiles = true,
+      .finalStep = true,
+      .selected = k13},
+     {.title = kTitle,
+      .product = kProduct,
+      .firmware = "V 1.1",
+      .message = kConfirm11,
+      .modeChosen = true}},
+    {"failed_no_mode",
+     {.sta = UpSta::failed,
+      .title = kTitle,
+      .attached = true,
+      .identified = true,
+      .fw = "1.2",
+      .newest = "1.2",
+      .hasNetwork = true,
+      .finalStep = true},
+     {.title = kTitle,
+      .product = kProduct,
+      .firmware = "V 1.2",
+      .message = kUpToDate,
+      .leftEnabled = false}},
 };
 
-class RefreshTable : public WindowTest, public ::testing::WithParamInterface<Row> {};
+class WindowTable : public ::testing::TestWithParam<Row> {};
 
-TEST_P(RefreshTable, DrawsTheWindowFromTheState) {
+TEST_P(WindowTable, ShowsTheState) {
     const Row& row = GetParam();
-    // Attached first: an attach resets the update fields set below.
-    if (row.controller == kIdentifying) {
-        attach('T', false);
-    } else if (row.controller == kIdentified) {
-        attach('T', true);
-    } else if (row.controller == kOtherModel) {
-        attach('X', false);
-    }
-    vc->updateSta = row.sta;
-    vc->updateMode = row.mode;
-    vc->hasNetwork = row.network;
-    vc->hid_FW.set(row.fw);
-    vc->finalStep = row.finalStep;
-    vc->usbMount = row.mount;
-    if (row.mount) {
-        vc->FWData.set(Bytes{1});
-        vc->imageData.set(Bytes{2});
-    }
-    if (row.selected) {
-        vc->selectedFW.set(Util::Histoty{"1.3", "2020-01-15"});
-    }
-    vc->refreshUI();
-
-    EXPECT_EQ(text(vc->titleLabel), row.title);
-    EXPECT_EQ(text(vc->prodLabel), row.product);
-    EXPECT_EQ(text(vc->FWLabel), row.firmware);
-    EXPECT_EQ(text(vc->msgLabel), row.message);
-    EXPECT_EQ(vc->leftBut->isEnabled(), row.leftEnabled);
-    EXPECT_EQ(vc->rightBut->isEnabled(), row.rightEnabled);
-    const bool chosen = std::string(row.leftImage) == "button_ok";
-    EXPECT_EQ(vc->leftBut->imageName().toStdString(), row.leftImage);
-    EXPECT_EQ(vc->leftBut->pressedImageName().toStdString(), std::string(row.leftImage) + "_press");
-    EXPECT_EQ(vc->rightBut->imageName().toStdString(),
-              chosen ? "button_cancel" : "button_offlineUpdate");
-    EXPECT_EQ(vc->rightBut->pressedImageName().toStdString(),
-              chosen ? "button_cancel_press" : "button_offlineUpdate_press");
-    EXPECT_EQ(!vc->closeBut->isHidden(), row.closeShown);
-    EXPECT_EQ(!vc->FailedOKBut->isHidden(), row.okShown);
-    EXPECT_EQ(!vc->progress->isHidden(), row.progressShown);
-    // A refresh without an update status forgets the chosen version.
-    EXPECT_EQ(vc->selectedFW.get().has_value(), row.selected && row.sta != UpSta::none);
+    const WindowView v = windowFor(row.state);
+    const WindowView& e = row.expected;
+    EXPECT_EQ(v.title, e.title);
+    EXPECT_EQ(v.product, e.product);
+    EXPECT_EQ(v.firmware, e.firmware);
+    EXPECT_EQ(v.message, e.message);
+    EXPECT_EQ(v.failure, e.failure);
+    EXPECT_EQ(v.modeChosen, e.modeChosen);
+    EXPECT_EQ(v.leftEnabled, e.leftEnabled);
+    EXPECT_EQ(v.rightEnabled, e.rightEnabled);
+    EXPECT_EQ(v.closeShown, e.closeShown);
+    EXPECT_EQ(v.okShown, e.okShown);
+    EXPECT_EQ(v.progressShown, e.progressShown);
 }
 
-INSTANTIATE_TEST_SUITE_P(Window, RefreshTable, ::testing::ValuesIn(kRows),
+INSTANTIATE_TEST_SUITE_P(Window, WindowTable, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(WindowTest, ConfirmationShowsTheChoiceOnceThenAnEmptyVersion) {
@@ -258,8 +410,7 @@ TEST_F(WindowTest, RefreshFromAnotherThreadIsQueuedToTheMainThreadUnderTheLock) 
 }
 
 TEST_F(WindowTest, ScreenshotOfTheUpdateOffer) {
-    vc->hidDeviceInfo.set(std::make_shared<test::RecordingDevice>());
-    vc->hid_FW.set("1.1");
+    attachIdentified();
     vc->hasNetwork = true;
     vc->refreshUI();
     vc->show();

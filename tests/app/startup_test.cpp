@@ -8,8 +8,8 @@
 #include "sim/clocks.h"
 #include "sim/simulated_platform.h"
 #include "support/test_support.h"
+#include "tcontroller/base/util.h"
 #include "tcontroller/image_button.h"
-#include "tcontroller/util.h"
 #include "tcontroller/view_controller.h"
 
 namespace tarvo {

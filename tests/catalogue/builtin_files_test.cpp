@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "tcontroller/base/log.h"
+#include "tcontroller/base/util.h"
+#include "tcontroller/catalogue/builtin_files.h"
 #include "tcontroller/platform/file_system.h"
-#include "tcontroller/platform/log.h"
 #include "tcontroller/platform/resource_reads.h"
-#include "tcontroller/util.h"
 
 namespace tarvo {
 namespace {
@@ -105,7 +106,7 @@ class BuiltinLoaderTest : public ::testing::Test {
             .write(reinterpret_cast<const char*>(contents.data()),
                    static_cast<std::streamsize>(contents.size()));
     }
-    Util::Resources resources() { return {root, &reads, &fileSystem}; }
+    BuiltinResources resources() { return {root, &reads, &fileSystem}; }
 
     std::string root;  // holds spaces, '%' and non-ASCII characters
     DiskFileSystem fileSystem;
@@ -117,8 +118,8 @@ TEST_F(BuiltinLoaderTest, OtherModesAreAbsentAndSilent) {
     write("IMG.bin", patternBytes(10, 1));
     write("FW.bin", patternBytes(10, 2));
     for (Util::UpMode mode : {Util::UpMode::none, Util::UpMode::online, Util::UpMode::offline}) {
-        EXPECT_FALSE(Util::getImageData(mode, resources()).has_value());
-        EXPECT_FALSE(Util::getFWData(mode, resources()).has_value());
+        EXPECT_FALSE(getImageData(mode, resources()).has_value());
+        EXPECT_FALSE(getFWData(mode, resources()).has_value());
     }
     EXPECT_TRUE(log.empty());
     EXPECT_TRUE(reads.requests.empty());
@@ -130,8 +131,8 @@ TEST_F(BuiltinLoaderTest, LoadsBothFilesByteExactThroughEncodedMappedReads) {
     write("IMG.bin", image);
     write("FW.bin", firmware);
 
-    EXPECT_EQ(Util::getImageData(Util::UpMode::bIn, resources()), image);
-    EXPECT_EQ(Util::getFWData(Util::UpMode::bIn, resources()), firmware);
+    EXPECT_EQ(getImageData(Util::UpMode::bIn, resources()), image);
+    EXPECT_EQ(getFWData(Util::UpMode::bIn, resources()), firmware);
     EXPECT_EQ(log, (std::vector<std::string>{
                        "file://" + root + "/TFW/IMG.bin",
                        "open image successed, size: 70001",
@@ -157,7 +158,7 @@ TEST_F(BuiltinLoaderTest, QuestionMarkAndHashInTheFolderStayInThePath) {
         .write(reinterpret_cast<const char*>(firmware.data()),
                static_cast<std::streamsize>(firmware.size()));
 
-    EXPECT_EQ(Util::getFWData(Util::UpMode::bIn, {dir, &reads, &fileSystem}), firmware);
+    EXPECT_EQ(getFWData(Util::UpMode::bIn, {dir, &reads, &fileSystem}), firmware);
     EXPECT_EQ(log, (std::vector<std::string>{"file://" + dir + "/TFW/FW.bin, true",
                                              "open fw successed, size: 100"}));
 }
@@ -165,16 +166,16 @@ TEST_F(BuiltinLoaderTest, QuestionMarkAndHashInTheFolderStayInThePath) {
 TEST_F(BuiltinLoaderTest, ZeroByteFilesArePresentAndEmpty) {
     write("IMG.bin", {});
     write("FW.bin", {});
-    EXPECT_EQ(Util::getImageData(Util::UpMode::bIn, resources()), Bytes{});
-    EXPECT_EQ(Util::getFWData(Util::UpMode::bIn, resources()), Bytes{});
+    EXPECT_EQ(getImageData(Util::UpMode::bIn, resources()), Bytes{});
+    EXPECT_EQ(getFWData(Util::UpMode::bIn, resources()), Bytes{});
     ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[1], "open image successed, size: 0");
     EXPECT_EQ(log[3], "open fw successed, size: 0");
 }
 
 TEST_F(BuiltinLoaderTest, MissingFilesUseTheEmptyPathAndFail) {
-    EXPECT_FALSE(Util::getImageData(Util::UpMode::bIn, resources()).has_value());
-    EXPECT_FALSE(Util::getFWData(Util::UpMode::bIn, resources()).has_value());
+    EXPECT_FALSE(getImageData(Util::UpMode::bIn, resources()).has_value());
+    EXPECT_FALSE(getFWData(Util::UpMode::bIn, resources()).has_value());
     EXPECT_EQ(log, (std::vector<std::string>{"file://", "failed to open image", "file://, false",
                                              "failed to open fw"}));
 }
@@ -183,15 +184,15 @@ TEST_F(BuiltinLoaderTest, ExistingButUnreadableFails) {
     // Directories where the files should be: they exist but cannot be read as files.
     fs::create_directories(fs::path(root) / "TFW" / "IMG.bin");
     fs::create_directories(fs::path(root) / "TFW" / "FW.bin");
-    EXPECT_FALSE(Util::getImageData(Util::UpMode::bIn, resources()).has_value());
-    EXPECT_FALSE(Util::getFWData(Util::UpMode::bIn, resources()).has_value());
+    EXPECT_FALSE(getImageData(Util::UpMode::bIn, resources()).has_value());
+    EXPECT_FALSE(getFWData(Util::UpMode::bIn, resources()).has_value());
     EXPECT_EQ(log, (std::vector<std::string>{
                        "file://" + root + "/TFW/IMG.bin", "failed to open image",
                        "file://" + root + "/TFW/FW.bin, true", "failed to open fw"}));
 }
 
 TEST_F(BuiltinLoaderTest, MissingServicesFailInsteadOfCrashing) {
-    EXPECT_FALSE(Util::getFWData(Util::UpMode::bIn, {root, nullptr, nullptr}).has_value());
+    EXPECT_FALSE(getFWData(Util::UpMode::bIn, {root, nullptr, nullptr}).has_value());
     EXPECT_EQ(log, (std::vector<std::string>{"file://, false", "failed to open fw"}));
 }
 

@@ -1,8 +1,5 @@
-// The version history and the built-in release as the window sees them: the
-// first reachability report, the history query against the loopback server,
-// and the built-in loaders over real libcurl file reads.
-#include <filesystem>
-#include <fstream>
+// The version history as the window sees it: the first reachability report and
+// the history query against the loopback server.
 
 #include "e2e/rig.h"
 
@@ -130,40 +127,6 @@ TEST(Reachability, NoNetworkNeverQueriesTheServer) {
     ASSERT_TRUE(rig.waitLog("Network not reachable"));
     EXPECT_FALSE(rig.vc->hasNetwork.load());
     EXPECT_EQ(rig.sim.server().requestCount(), 0u);
-}
-
-// The built-in loaders over the real reads, from a resources folder whose path
-// holds a space.
-TEST(BuiltInRelease, LoadsByteExactFromAFolderWithASpace) {
-    namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / "tarvo resources test";
-    fs::remove_all(dir);
-    fs::create_directories(dir / "TFW");
-    fs::copy_file(fs::path(TARVO_SOURCE_RESOURCES_DIR) / "TFW" / "IMG.bin",
-                  dir / "TFW" / "IMG.bin");
-    std::ofstream(dir / "TFW" / "FW.bin", std::ios::binary).close();  // zero bytes
-
-    CurlResourceReads reads;
-    PosixFileSystem files;
-    test::LogCapture log;
-    const Util::Resources resources{dir.string(), &reads, &files};
-    const auto image = Util::getImageData(Util::UpMode::bIn, resources);
-    const auto firmware = Util::getFWData(Util::UpMode::bIn, resources);
-    ASSERT_TRUE(image.has_value());
-    ASSERT_TRUE(firmware.has_value());
-    EXPECT_EQ(image->size(), fs::file_size(dir / "TFW" / "IMG.bin"));
-    EXPECT_TRUE(firmware->empty());
-    EXPECT_EQ(log.lines(), (std::vector<std::string>{
-                               "file://" + (dir / "TFW" / "IMG.bin").string(),
-                               "open image successed, size: " + std::to_string(image->size()),
-                               "file://" + (dir / "TFW" / "FW.bin").string() + ", true",
-                               "open fw successed, size: 0"}));
-    // Any other mode: absent and silent.
-    log.clear();
-    EXPECT_FALSE(Util::getImageData(Util::UpMode::online, resources).has_value());
-    EXPECT_FALSE(Util::getFWData(Util::UpMode::offline, resources).has_value());
-    EXPECT_TRUE(log.lines().empty());
-    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "sim/simulated_platform.h"
-#include "tcontroller/platform/log.h"
+#include "tcontroller/base/log.h"
 #include "tcontroller/view_controller.h"
 
 int main(int argc, char** argv) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <system_error>
 
-#include "tcontroller/platform/bytes.h"
+#include "tcontroller/base/bytes.h"
 
 namespace tarvo::test {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "support/test_support.h"
-#include "tcontroller/platform/log.h"
+#include "tcontroller/base/log.h"
 
 namespace tarvo {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "sim/sim_volume_watcher.h"
 #include "sim/virtual_controller.h"
-#include "tcontroller/platform/bytes.h"
+#include "tcontroller/base/bytes.h"
 #include "tcontroller/platform/hid_monitor.h"
 
 // Frames built by hand, byte by byte, independently of the tool's builders.

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tcontroller/base/log.h"
 #include "tcontroller/platform/hid_monitor.h"
-#include "tcontroller/platform/log.h"
 #include "tcontroller/platform/volume_watcher.h"
 
 namespace tarvo::test {

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "tcontroller/platform/log.h"
+#include "tcontroller/base/log.h"
 
 namespace tarvo {
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "tcontroller/platform/bytes.h"
+#include "tcontroller/base/bytes.h"
 #include "tcontroller/platform/hid_monitor.h"
 
 struct hid_device_;

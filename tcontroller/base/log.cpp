@@ -1,4 +1,4 @@
-#include "tcontroller/platform/log.h"
+#include "tcontroller/base/log.h"
 
 #include <poll.h>
 #include <pthread.h>

@@ -4,15 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "tcontroller/platform/bytes.h"
-
 namespace tarvo {
 
-class FileSystem;
-class ResourceReads;
-
-// Shared types of the updater, and the loaders of the built-in release.
-// Plain C++: the device and catalogue layers use these types too.
+// Shared types of the updater. Plain C++: every layer uses them.
 class Util {
   public:
     // Update status. Raw values are the declared ones, not positions.
@@ -34,18 +28,6 @@ class Util {
     static std::optional<UpMode> upModeFromRaw(int raw);
     static std::optional<ReadSta> readStaFromRaw(int raw);
     static std::string_view name(UpSta sta);  // "none", "failed", "suc", "updating"
-    static std::string_view name(UpMode mode);
-
-    // Where the built-in loaders find the tool's resources.
-    struct Resources {
-        std::string dir;  // holds TFW/IMG.bin and TFW/FW.bin
-        ResourceReads* reads = nullptr;
-        FileSystem* fileSystem = nullptr;
-    };
-    // The built-in image / firmware file when `mode` is bIn; absent (and silent)
-    // for any other mode, absent with a log line when the file cannot be read.
-    static std::optional<Bytes> getImageData(UpMode mode, const Resources& resources);
-    static std::optional<Bytes> getFWData(UpMode mode, const Resources& resources);
 };
 
 }  // namespace tarvo

@@ -1,4 +1,4 @@
-#include "tcontroller/util.h"
+#include "tcontroller/base/util.h"
 
 namespace tarvo {
 
@@ -55,20 +55,6 @@ std::string_view Util::name(UpSta sta) {
             return "suc";
         case UpSta::updating:
             return "updating";
-    }
-    return "none";
-}
-
-std::string_view Util::name(UpMode mode) {
-    switch (mode) {
-        case UpMode::none:
-            return "none";
-        case UpMode::bIn:
-            return "bIn";
-        case UpMode::online:
-            return "online";
-        case UpMode::offline:
-            return "offline";
     }
     return "none";
 }

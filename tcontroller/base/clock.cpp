@@ -1,4 +1,4 @@
-#include "tcontroller/platform/clock.h"
+#include "tcontroller/base/clock.h"
 
 #include <chrono>
 #include <thread>

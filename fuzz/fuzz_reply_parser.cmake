@@ -1,1 +1,0 @@
-tarvo_add_fuzzer(fuzz_reply_parser ${CMAKE_CURRENT_SOURCE_DIR}/reply_parser_fuzz.cpp tarvo_device)

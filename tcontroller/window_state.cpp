@@ -1,0 +1,140 @@
+#include "tcontroller/window_state.h"
+
+#include "tcontroller/catalogue/version.h"
+
+namespace tarvo {
+namespace {
+
+using UpSta = Util::UpSta;
+using UpMode = Util::UpMode;
+
+const char* const kProductName = "Tarvo Remote";
+const char* const kUpdateOffer = "*Update Recommanded Click \"UPDATE TO NEWEST\"";
+const char* const kUpToDate = "Already the latest version";
+const char* const kRunning = "DO NOT remove power of USB cable";
+const char* const kFailSecondPart =
+    "If this message appears for more than 10 seconds, please keep the Update Tool "
+    "running(WARNING: Don't close the Update Tool) and replug USB cable to finish update.";
+const char* const kSilent =
+    "The controller does not answer. Unplug it, plug it in again and wait a few seconds. "
+    "If this happens again, contact support.";
+const char* const kChecking = "Checking for firmware releases\u2026";
+
+std::string unsupported(const std::string& model) {
+    return "This controller reports model \"" + model +
+           "\". This tool updates only the Tarvo Remote (model T), so no update is offered. "
+           "Nothing was changed on the controller.";
+}
+
+// The prepared update asks for confirmation; without a network the built-in
+// release says it is the newest known as of its date.
+std::string confirmation(const WindowState& s) {
+    if (s.hasNetwork || s.mode != UpMode::bIn) {
+        return "Do you want to update \nFrom: Firmware V" + s.fw + "\nTo: Firmware V" +
+               (s.selected ? s.selected->ver : "");
+    }
+    return "No internet connection, newest version as of: Version " +
+           (s.selected ? s.selected->ver : "9.9.9") + " [" +
+           (s.selected ? s.selected->date : "1970-01-01") + "] will be installed";
+}
+
+// The controller, the offer, the volume being written and the prepared update.
+void showController(const WindowState& s, WindowView& v) {
+    const std::string firmwareLine = "V " + s.fw;
+    if (s.attached) {
+        v.product = kProductName;
+        v.firmware = firmwareLine;
+        v.message = kUpdateOffer;
+        if (!isNewer(s.newest, s.fw) && s.mode == UpMode::none) {
+            v.leftEnabled = false;
+            v.message = kUpToDate;
+        }
+    } else if (s.sta == UpSta::none) {
+        v.leftEnabled = false;
+        v.rightEnabled = false;
+    }
+    // The bootloader volume holds a release that is about to be written.
+    if (s.mountWithFiles) {
+        v.product = kProductName;
+        v.firmware = firmwareLine;
+    }
+    if (s.mode != UpMode::none) {
+        v.modeChosen = true;
+        v.message = confirmation(s);
+    }
+}
+
+void showStatus(const WindowState& s, WindowView& v) {
+    switch (s.sta) {
+        case UpSta::updating:
+            v.message = kRunning;
+            v.leftEnabled = false;
+            v.rightEnabled = false;
+            v.closeShown = false;
+            break;
+        case UpSta::suc:
+            v.message.clear();
+            v.product.clear();
+            v.firmware.clear();
+            break;
+        case UpSta::failed:
+            // Once the final step was sent the window keeps its content: the
+            // update-in-progress alert speaks for it.
+            if (!s.finalStep) {
+                v.title.clear();
+                v.firmware.clear();
+                v.product.clear();
+                v.failure = true;
+                v.message = s.failureNote.empty() ? kFailSecondPart : s.failureNote;
+                v.okShown = true;
+            }
+            break;
+        case UpSta::none:
+            break;
+    }
+}
+
+// States the plain window has no words for; only while no update runs.
+void showNotices(const WindowState& s, WindowView& v) {
+    if (s.sta != UpSta::none) {
+        return;
+    }
+    if (!s.attached) {
+        if (!s.monitorError.empty()) {
+            v.message = s.monitorError;
+        }
+        return;
+    }
+    if (!s.identified) {
+        // Nothing can start before the controller has said what it is.
+        v.leftEnabled = false;
+        v.rightEnabled = false;
+        if (!s.otherModel.empty()) {
+            v.firmware.clear();
+            v.message = unsupported(s.otherModel);
+        } else if (s.identifyTimedOut) {
+            v.firmware.clear();
+            v.message = kSilent;
+        }
+        return;
+    }
+    if (s.mode == UpMode::none && s.checkingReleases) {
+        v.message = kChecking;
+        v.leftEnabled = false;
+        v.rightEnabled = false;
+    }
+}
+
+}  // namespace
+
+WindowView windowFor(const WindowState& state) {
+    WindowView view;
+    view.title = state.title;
+    view.progressShown = state.sta == UpSta::updating;
+    showController(state, view);
+    showStatus(state, view);
+    showNotices(state, view);
+    return view;
+}
+
+}  // namespace tarvo

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "tcontroller/base/util.h"
+
+namespace tarvo {
+
+// Everything the main window depends on, read from the updater state at one
+// moment. Plain values, no Qt: what the window shows is a function of this.
+struct WindowState {
+    Util::UpSta sta = Util::UpSta::none;
+    Util::UpMode mode = Util::UpMode::none;
+    std::string title{};    // the title line
+    bool attached = false;  // a controller is on the bus
+    // The controller answered its identification as the supported model with
+    // its firmware version.
+    bool identified = false;
+    std::string otherModel{};  // the model code of an unsupported controller
+    bool identifyTimedOut = false;
+    std::string fw{};  // the controller's firmware version as read
+    // The newest release known (built-in, or the newest published one).
+    std::string newest{};
+    bool hasNetwork = false;
+    bool mountWithFiles = false;  // the bootloader volume is mounted, both files held
+    bool finalStep = false;
+    std::optional<Util::Histoty> selected{};
+    bool checkingReleases = false;  // a press waits for the release list
+    std::string monitorError{};     // the HID monitor cannot watch the bus
+    std::string failureNote{};      // a failure with a cause of its own to tell
+};
+
+// What each view of the main window shows.
+struct WindowView {
+    std::string title{};
+    std::string product{};
+    std::string firmware{};
+    std::string message{};
+    // The message is the styled failure text: "Update Fail!" in red, then
+    // `message` as its second part.
+    bool failure = false;
+    bool modeChosen = false;  // OK/CANCEL faces instead of the two update faces
+    bool leftEnabled = true;
+    bool rightEnabled = true;
+    bool closeShown = true;
+    bool okShown = false;
+    bool progressShown = false;
+};
+
+// The window for a state. The rules stack: the idle baseline, the attached
+// controller and its offer, the volume being written, the prepared update,
+// then the update status, each overriding what came before; last come the
+// cases the plain window has no words for (an unsupported or silent
+// controller, a press waiting for the release list, a monitor that cannot
+// start, a failure with its own cause).
+WindowView windowFor(const WindowState& state);
+
+}  // namespace tarvo
