@@ -6,15 +6,13 @@
 #include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/version.h"
 #include "tcontroller/device/commands.h"
+#include "tcontroller/device/frame.h"
 #include "tcontroller/device/hex_dump.h"
 #include "tcontroller/device/reply_parser.h"
 #include "tcontroller/text_format.h"
 #include "tcontroller/view_controller.h"
 
 namespace tarvo {
-namespace {
-constexpr std::size_t kFullReport = 64;
-}
 
 bool ViewController::sendReport(const Bytes& frame, bool expectReply) {
     // The device record is taken once: a detach during the write leaves the
@@ -36,7 +34,7 @@ bool ViewController::sendReportTo(const HIDDevicePtr& device, const Bytes& frame
     const std::uint8_t reportId = frame[2];
     const int result =
         device->setReport(kHIDReportTypeOutput, reportId, frame.data(), frame.size());
-    if (result != kHIDReturnSuccess && frame.size() == kFullReport) {
+    if (result != kHIDReturnSuccess && frame.size() == frame::kReportSize) {
         return false;
     }
     // A short command frame counts as sent whatever the platform answered; the

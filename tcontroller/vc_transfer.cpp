@@ -2,12 +2,13 @@
 // data frames, one output report each. Runs on queue1.
 #include "tcontroller/base/log.h"
 #include "tcontroller/device/commands.h"
+#include "tcontroller/device/frame.h"
 #include "tcontroller/text_format.h"
 #include "tcontroller/view_controller.h"
 
 namespace tarvo {
 namespace {
-constexpr std::size_t kChunk = 54;
+constexpr std::size_t kChunk = frame::kChunkSize;
 constexpr int kEraseSeconds = 35;
 constexpr std::size_t kFramesPerPause = 10000;
 const char* const kDeviceGone = "hid device is not existed";
@@ -60,7 +61,7 @@ void ViewController::sendImage(const Bytes& image) {
     const std::size_t frames = length / kChunk;
     const std::size_t rest = length % kChunk;
     logLine("data size: " + std::to_string(length) + " = N_chunks(" + std::to_string(frames) +
-            ") * 54 + final(" + std::to_string(rest) + "), ");
+            ") * " + std::to_string(kChunk) + " + final(" + std::to_string(rest) + "), ");
 
     for (std::size_t i = 0; i < frames; ++i) {
         if (!attached()) {

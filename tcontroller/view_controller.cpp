@@ -12,6 +12,7 @@
 #include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/firmware_names.h"
 #include "tcontroller/catalogue/version.h"
+#include "tcontroller/device/frame.h"
 #include "tcontroller/dialogs/alert_view_controller.h"
 #include "tcontroller/dialogs/sel_view_controller.h"
 #include "tcontroller/image_button.h"
@@ -23,7 +24,6 @@ namespace {
 
 constexpr std::uint16_t kVendorId = 0xC251;
 constexpr std::uint16_t kProductId = 0x2201;
-constexpr int kReportSize = 64;
 
 const char* const kFailFirstLine = "Update Fail!\n";
 const char* const kMonitorFailed =
@@ -67,8 +67,8 @@ ViewController::ViewController(const Platform& platform, QWidget* parent)
         // Without a monitor no controller can be found; the window says so
         // instead of the tool ending before it ever showed.
         try {
-            rfDeviceMonitor =
-                platform_.hidMonitorFactory({HIDMonitorData{kVendorId, kProductId}}, kReportSize);
+            rfDeviceMonitor = platform_.hidMonitorFactory({HIDMonitorData{kVendorId, kProductId}},
+                                                          static_cast<int>(frame::kReportSize));
         } catch (const std::exception& e) {
             logLine(std::string("cannot start HID monitoring: ") + escapeForLog(e.what()));
             monitorError_.set(kMonitorFailed);
@@ -88,10 +88,10 @@ ViewController::ViewController(const Platform& platform, QWidget* parent)
     closeBut = ui_->closeBut;
     leftBut->setImageDirectory(QString::fromStdString(platform_.resourcesDir + "/images"));
     rightBut->setImageDirectory(QString::fromStdString(platform_.resourcesDir + "/images"));
-    connect(leftBut, &QAbstractButton::clicked, this, [this] { leftClick(); });
-    connect(rightBut, &QAbstractButton::clicked, this, [this] { rightClick(); });
-    connect(FailedOKBut, &QAbstractButton::clicked, this, [this] { click(); });
-    connect(closeBut, &QAbstractButton::clicked, this, [this] { closeClick(); });
+    connect(leftBut, &QAbstractButton::clicked, this, &ViewController::leftClick);
+    connect(rightBut, &QAbstractButton::clicked, this, &ViewController::rightClick);
+    connect(FailedOKBut, &QAbstractButton::clicked, this, &ViewController::click);
+    connect(closeBut, &QAbstractButton::clicked, this, &ViewController::closeClick);
 }
 
 ViewController::~ViewController() {
@@ -143,16 +143,12 @@ void ViewController::viewDidLoad() {
     refreshUI();
 
     if (rfDeviceMonitor) {
-        connect(
-            rfDeviceMonitor.get(), &HidMonitor::HIDDeviceConnected, this,
-            [this](const QVariant& o) { hidConnectedWithNotification(o); }, Qt::DirectConnection);
-        connect(
-            rfDeviceMonitor.get(), &HidMonitor::HIDDeviceDisconnected, this,
-            [this](const QVariant& o) { hidDisconnectedWithNotification(o); },
-            Qt::DirectConnection);
-        connect(
-            rfDeviceMonitor.get(), &HidMonitor::HIDDeviceDataReceived, this,
-            [this](const QVariant& o) { hidReadDataWithNotification(o); }, Qt::DirectConnection);
+        connect(rfDeviceMonitor.get(), &HidMonitor::HIDDeviceConnected, this,
+                &ViewController::hidConnectedWithNotification, Qt::DirectConnection);
+        connect(rfDeviceMonitor.get(), &HidMonitor::HIDDeviceDisconnected, this,
+                &ViewController::hidDisconnectedWithNotification, Qt::DirectConnection);
+        connect(rfDeviceMonitor.get(), &HidMonitor::HIDDeviceDataReceived, this,
+                &ViewController::hidReadDataWithNotification, Qt::DirectConnection);
         HidMonitor* monitor = rfDeviceMonitor.get();
         monitorThread_ = std::thread([this, monitor] {
             monitor->start();
@@ -165,9 +161,8 @@ void ViewController::viewDidLoad() {
     }
 
     if (reachability) {
-        connect(
-            reachability.get(), &Reachability::reachabilityChanged, this,
-            [this](Reachability* r) { reachabilityChangedWithNote(r); }, Qt::DirectConnection);
+        connect(reachability.get(), &Reachability::reachabilityChanged, this,
+                &ViewController::reachabilityChangedWithNote, Qt::DirectConnection);
         // Until the first report (and the release list it brings) is in, a
         // press of the left button waits for it.
         awaitingHistory_.store(true);
@@ -180,12 +175,10 @@ void ViewController::viewDidLoad() {
     }
 
     if (platform_.volumeWatcher != nullptr) {
-        connect(
-            platform_.volumeWatcher, &VolumeWatcher::didMount, this,
-            [this](const QVariant& info) { didMount(info); }, Qt::DirectConnection);
-        connect(
-            platform_.volumeWatcher, &VolumeWatcher::didUnmount, this,
-            [this](const QVariant& info) { didUnMount(info); }, Qt::DirectConnection);
+        connect(platform_.volumeWatcher, &VolumeWatcher::didMount, this, &ViewController::didMount,
+                Qt::DirectConnection);
+        connect(platform_.volumeWatcher, &VolumeWatcher::didUnmount, this,
+                &ViewController::didUnMount, Qt::DirectConnection);
         if (!platform_.volumeWatcher->start()) {
             logLine("could not start volume watcher");
         }

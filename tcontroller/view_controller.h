@@ -158,12 +158,8 @@ class ViewController : public QWidget {
     // ---- Services and seams.
     const Platform& platform() const { return platform_; }
     BuiltinResources resources() const;
-    // The mount point of the bootloader volume that is (or was last) mounted.
-    std::string bootloaderPath() const { return mountedBootloader_.get(); }
     // Opens the version chooser as a modal window (main thread).
     void presentChooser();
-    // Shows the "Update complete!" dialog and waits for its OK. Tests replace it.
-    std::function<void()> showCompletionDialog;
     // Called inside every refresh body, on the main thread under `lock` (tests).
     std::function<void()> refreshObserver;
     // The chooser that is open, if any (tests drive it).

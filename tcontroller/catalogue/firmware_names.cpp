@@ -129,10 +129,6 @@ std::string historyQueryPrefix(std::string_view base) {
     return concat(base, kHistoryQueryPath);
 }
 
-std::string historyQueryAddress(std::string_view base, std::string_view model) {
-    return concat(base, kHistoryQueryPath, model);
-}
-
 std::string imageAddress(std::string_view base, std::string_view ver) {
     return concat(base, kImagePathPrefix, ver, kReleaseFileSuffix);
 }

@@ -16,8 +16,6 @@ inline constexpr std::string_view kReleaseFileSuffix = ".bin";
 
 // The history query address without the model: base + query path.
 std::string historyQueryPrefix(std::string_view base);
-// The full history query address for a model designation ("T").
-std::string historyQueryAddress(std::string_view base, std::string_view model);
 // Addresses of a release's image and firmware files. The version is inserted
 // exactly as given: no trimming, no percent-encoding.
 std::string imageAddress(std::string_view base, std::string_view ver);

@@ -36,10 +36,6 @@ inline constexpr std::uint8_t kCmdImageData = 0x97;
 // Offsets of the header fields.
 inline constexpr std::size_t kStartOffset = 0;
 inline constexpr std::size_t kLenOffset = 1;
-inline constexpr std::size_t kReportIdOffset = 2;
-inline constexpr std::size_t kFixedOffset = 3;
-inline constexpr std::size_t kCmdOffset = 4;
-inline constexpr std::size_t kPayloadOffset = 5;
 
 // LEN counts the three header bytes after the start byte plus CMD: LEN = k + 4.
 inline constexpr std::size_t kLenOverhead = 4;

@@ -92,10 +92,6 @@ std::string formatVersion(std::string_view text) {
     return out;
 }
 
-bool isSupportedModel(std::string_view model) {
-    return model == "T";
-}
-
 ReplyDecision ReplyParser::parse(Util::ReadSta readSta, bool flag, const std::uint8_t* report,
                                  std::size_t length) {
     if (!flag || report == nullptr || length <= frame::kStartOffset ||

@@ -17,9 +17,6 @@ namespace tarvo {
 // is never cut in half.
 std::string formatVersion(std::string_view text);
 
-// True for the one model code this tool updates, "T".
-bool isSupportedModel(std::string_view model);
-
 // What a received report means for the identification exchange. The caller owns
 // the exchange's state and carries the decision out.
 struct ReplyDecision {

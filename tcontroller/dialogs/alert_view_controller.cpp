@@ -26,7 +26,7 @@ AlertViewController::AlertViewController(QWidget* parent)
     setFixedSize(size());
     label->setTextFormat(Qt::PlainText);
     label->setText(QString::fromUtf8(message()));
-    connect(ui_->button, &QPushButton::clicked, this, [this] { click(); });
+    connect(ui_->button, &QPushButton::clicked, this, &AlertViewController::click);
 }
 
 AlertViewController::~AlertViewController() = default;

@@ -64,8 +64,8 @@ SelViewController::SelViewController(QWidget* parent)
     ui_->setupUi(this);
     okBut = ui_->okBut;
     cancelBut = ui_->cancelBut;
-    connect(okBut, &QPushButton::clicked, this, [this] { okClick(); });
-    connect(cancelBut, &QPushButton::clicked, this, [this] { cancelClick(); });
+    connect(okBut, &QPushButton::clicked, this, &SelViewController::okClick);
+    connect(cancelBut, &QPushButton::clicked, this, &SelViewController::cancelClick);
     viewDidLoad();
     viewWillAppear();
 }

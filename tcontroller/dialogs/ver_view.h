@@ -26,7 +26,6 @@ class VerView : public QWidget {
     void setBackgroundColor(const QColor& colour);
     QColor backgroundColor() const { return background_; }
     void setTextColor(const QColor& colour);
-    QWidget* dot() const { return dot_; }
 
     // Position among the parent's children; -1 without a parent.
     int index() const;

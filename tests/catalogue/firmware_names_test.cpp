@@ -18,8 +18,6 @@ TEST(ServerAddresses, ReleaseFilesAndHistoryQuery) {
               "http://127.0.0.1:8080/FOTA/firmware/Controller/T/FW_V1.2.bin");
     EXPECT_EQ(historyQueryPrefix(kBase),
               "http://127.0.0.1:8080/check_fota.php?action=history&production=controller&p_type=");
-    EXPECT_EQ(historyQueryAddress(kBase, "T"),
-              "http://127.0.0.1:8080/check_fota.php?action=history&production=controller&p_type=T");
 }
 
 TEST(ServerAddresses, VersionInsertedAsStored) {

@@ -64,8 +64,6 @@ TEST(ReplyParser, AcceptedReplies) {
         EXPECT_EQ(d.model, c.model);
         EXPECT_EQ(d.firmware, c.firmware);
     }
-    EXPECT_TRUE(isSupportedModel(ReplyParser::parse(Sta::MODEL, true, modelReport('T')).model));
-    EXPECT_FALSE(isSupportedModel(ReplyParser::parse(Sta::MODEL, true, modelReport('t')).model));
 }
 
 TEST(ReplyParser, IgnoredReports) {

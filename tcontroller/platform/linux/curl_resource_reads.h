@@ -24,8 +24,6 @@ class CurlResourceReads : public ResourceReads {
     // for other addresses `mapped` changes nothing.
     ReadResult<Bytes> readBytes(const std::string& address, bool mapped = false) override;
 
-    const ReadLimits& limits() const { return limits_; }
-
   protected:
     // The cap is enforced while the body arrives: nothing over it is kept.
     ReadResult<std::string> readTextUpTo(const std::string& address, std::size_t maxBytes) override;
