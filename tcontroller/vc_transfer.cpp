@@ -20,41 +20,62 @@ void ViewController::sendImage(const Bytes& image) {
     // that device record, and any detach or attach since the start (a replug
     // that is back before the next check included) ends the attempt, so
     // nothing after the erase reaches a controller that was not erased in it.
-    const unsigned epoch = attachEpoch_.load();
-    const HIDDevicePtr device = controllerIdentified() ? identifiedDevice_.get() : HIDDevicePtr{};
-    const auto attached = [this, epoch, &device] {
-        return device && attachEpoch_.load() == epoch && hidDeviceInfo.get() == device;
-    };
-    const auto send = [this, &device](const Bytes& frame) {
-        return sendReportTo(device, frame, false);
-    };
-    const auto gone = [this] {
-        updateSta.store(UpSta::failed);
-        refreshUI();
-    };
+    const TransferTarget target{controllerIdentified() ? identifiedDevice_.get() : HIDDevicePtr{},
+                                attachEpoch_.load()};
     const double t0 = clock.now();
+    TransferEnd end = eraseStage(target);
+    if (end == TransferEnd::done) {
+        end = dataStage(image, target);
+    }
+    switch (end) {
+        case TransferEnd::writeFailed:
+            imageUpdateDone(-1, kDeviceGone);
+            return;
+        case TransferEnd::gone:
+            updateSta.store(UpSta::failed);
+            refreshUI();
+            return;
+        case TransferEnd::done:
+            break;
+    }
+    const double t1 = clock.now();
+    logLine(shortestDecimal(t1) + " - " + shortestDecimal(t0) + " = " + shortestDecimal(t1 - t0) +
+            " seconds");
+    imageUpdateDone(0, "done");
+}
 
-    if (!attached() || !send(Commands::imageEraseCommand(false))) {
-        imageUpdateDone(-1, kDeviceGone);
-        return;
+bool ViewController::stillAttached(const TransferTarget& target) const {
+    return target.device && attachEpoch_.load() == target.epoch &&
+           hidDeviceInfo.get() == target.device;
+}
+
+ViewController::TransferEnd ViewController::eraseStage(const TransferTarget& target) {
+    if (!stillAttached(target) ||
+        !sendReportTo(target.device, Commands::imageEraseCommand(false), false)) {
+        return TransferEnd::writeFailed;
     }
     logLine("erasing data...");
-    if (!attached()) {
-        gone();
-        return;
+    if (!stillAttached(target)) {
+        return TransferEnd::gone;
     }
+    // A fixed wait: the controller does not say when the erase is over.
     for (int k = 1; k <= kEraseSeconds; ++k) {
         setProgressLater(k);
-        clock.sleep(1.0);
-        if (!attached()) {
-            gone();
-            return;
+        platform_.clock->sleep(1.0);
+        if (!stillAttached(target)) {
+            return TransferEnd::gone;
         }
     }
+    return TransferEnd::done;
+}
 
+ViewController::TransferEnd ViewController::dataStage(const Bytes& image,
+                                                      const TransferTarget& target) {
+    const auto send = [this, &target](const Bytes& frame) {
+        return sendReportTo(target.device, frame, false);
+    };
     if (!send(Commands::imageTransferCommand(true))) {
-        imageUpdateDone(-1, kDeviceGone);
-        return;
+        return TransferEnd::writeFailed;
     }
     logLine("begin image update");
     const std::size_t length = image.size();
@@ -62,42 +83,31 @@ void ViewController::sendImage(const Bytes& image) {
     const std::size_t rest = length % kChunk;
     logLine("data size: " + std::to_string(length) + " = N_chunks(" + std::to_string(frames) +
             ") * " + std::to_string(kChunk) + " + final(" + std::to_string(rest) + "), ");
-
     for (std::size_t i = 0; i < frames; ++i) {
-        if (!attached()) {
-            gone();
-            return;
+        if (!stillAttached(target)) {
+            return TransferEnd::gone;
         }
         if (i % kFramesPerPause == 0) {
-            clock.sleep(1.0);
+            platform_.clock->sleep(1.0);
         }
         const std::optional<Bytes> frame =
             Commands::imageDataFrame(image.data() + i * kChunk, kChunk);
         if (!frame || !send(*frame)) {
-            imageUpdateDone(-1, kDeviceGone);
-            return;
+            return TransferEnd::writeFailed;
         }
         setProgressLater(static_cast<double>(i) * (60.0 / static_cast<double>(frames + 1)) + 35.0);
     }
-
     setProgressLater(95);
     const std::optional<Bytes> last =
         Commands::imageDataFrame(image.data() + frames * kChunk, rest);
     // The short final frame and the end command count as sent whatever the
     // device answers, so a controller gone by now is caught here.
-    if (!attached() || !last || !send(*last)) {
-        imageUpdateDone(-1, kDeviceGone);
-        return;
-    }
-    if (!attached() || !send(Commands::imageTransferCommand(false))) {
-        imageUpdateDone(-1, kDeviceGone);
-        return;
+    if (!stillAttached(target) || !last || !send(*last) || !stillAttached(target) ||
+        !send(Commands::imageTransferCommand(false))) {
+        return TransferEnd::writeFailed;
     }
     logLine("end image update");
-    const double t1 = clock.now();
-    logLine(shortestDecimal(t1) + " - " + shortestDecimal(t0) + " = " + shortestDecimal(t1 - t0) +
-            " seconds");
-    imageUpdateDone(0, "done");
+    return TransferEnd::done;
 }
 
 }  // namespace tarvo

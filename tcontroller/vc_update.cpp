@@ -57,44 +57,7 @@ void ViewController::leftClick() {
         return;
     }
     if (mode != UpMode::none) {
-        // Only a controller that identified itself as the supported model is
-        // ever erased; the window says why nothing happens for any other.
-        if (!controllerIdentified()) {
-            return;
-        }
-        const bool ready = FWData.with([](const auto& d) { return d.has_value(); }) &&
-                           imageData.with([](const auto& d) { return d.has_value(); });
-        if (!ready) {
-            updateSta.store(UpSta::failed);
-            refreshUI();
-            return;
-        }
-        failureNote_.set({});
-        updateSta.store(UpSta::updating);
-        refreshUI();
-        queue1->async([this] {
-            // The image and its firmware are read together when the transfer
-            // starts; a controller that re-attached meanwhile has emptied them,
-            // and the attempt fails.
-            std::optional<Bytes> image;
-            std::optional<SentRelease> release;
-            {
-                std::lock_guard<std::mutex> hold(releaseLock_);
-                image = imageData.get();
-                if (std::optional<Bytes> firmware = FWData.get()) {
-                    release = SentRelease{releaseVersion_, std::move(*firmware)};
-                }
-            }
-            if (!image || !release) {
-                updateSta.store(UpSta::failed);
-                refreshUI();
-                return;
-            }
-            // From the erase on, the controller holds this release's image, so
-            // this release's firmware is the one its bootloader must receive.
-            sentRelease_.set(std::move(release));
-            sendImage(*image);
-        });
+        startPreparedUpdate();
         return;
     }
     if (awaitingHistory_.load()) {
@@ -115,6 +78,49 @@ void ViewController::leftClick() {
     }
     takeBuiltInRelease();
     refreshUI();
+}
+
+void ViewController::startPreparedUpdate() {
+    // Only a controller that identified itself as the supported model is ever
+    // erased; the window says why nothing happens for any other.
+    if (!controllerIdentified()) {
+        return;
+    }
+    const bool ready = FWData.with([](const auto& d) { return d.has_value(); }) &&
+                       imageData.with([](const auto& d) { return d.has_value(); });
+    if (!ready) {
+        updateSta.store(UpSta::failed);
+        refreshUI();
+        return;
+    }
+    failureNote_.set({});
+    updateSta.store(UpSta::updating);
+    refreshUI();
+    queue1->async([this] { runTransfer(); });
+}
+
+void ViewController::runTransfer() {
+    // The image and its firmware are read together when the transfer starts;
+    // a controller that re-attached meanwhile has emptied them, and the
+    // attempt fails.
+    std::optional<Bytes> image;
+    std::optional<SentRelease> release;
+    {
+        std::lock_guard<std::mutex> hold(releaseLock_);
+        image = imageData.get();
+        if (std::optional<Bytes> firmware = FWData.get()) {
+            release = SentRelease{releaseVersion_, std::move(*firmware)};
+        }
+    }
+    if (!image || !release) {
+        updateSta.store(UpSta::failed);
+        refreshUI();
+        return;
+    }
+    // From the erase on, the controller holds this release's image, so this
+    // release's firmware is the one its bootloader must receive.
+    sentRelease_.set(std::move(release));
+    sendImage(*image);
 }
 
 void ViewController::downloadSelectedVersion(const Histoty& release) {

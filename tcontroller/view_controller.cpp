@@ -142,23 +142,7 @@ void ViewController::viewDidLoad() {
     FailedOKBut->setHidden(updateSta.load() != UpSta::failed);
     refreshUI();
 
-    if (rfDeviceMonitor) {
-        connect(rfDeviceMonitor.get(), &HidMonitor::HIDDeviceConnected, this,
-                &ViewController::hidConnectedWithNotification, Qt::DirectConnection);
-        connect(rfDeviceMonitor.get(), &HidMonitor::HIDDeviceDisconnected, this,
-                &ViewController::hidDisconnectedWithNotification, Qt::DirectConnection);
-        connect(rfDeviceMonitor.get(), &HidMonitor::HIDDeviceDataReceived, this,
-                &ViewController::hidReadDataWithNotification, Qt::DirectConnection);
-        HidMonitor* monitor = rfDeviceMonitor.get();
-        monitorThread_ = std::thread([this, monitor] {
-            monitor->start();
-            // The loop returns by itself only when it could not watch the bus.
-            if (!stoppingMonitor_.load()) {
-                monitorError_.set(kMonitorFailed);
-                refreshUI();
-            }
-        });
-    }
+    startDeviceMonitor();
 
     if (reachability) {
         connect(reachability.get(), &Reachability::reachabilityChanged, this,
@@ -174,21 +158,46 @@ void ViewController::viewDidLoad() {
         logLine("could not create reachability notifier");
     }
 
-    if (platform_.volumeWatcher != nullptr) {
-        connect(platform_.volumeWatcher, &VolumeWatcher::didMount, this, &ViewController::didMount,
-                Qt::DirectConnection);
-        connect(platform_.volumeWatcher, &VolumeWatcher::didUnmount, this,
-                &ViewController::didUnMount, Qt::DirectConnection);
-        if (!platform_.volumeWatcher->start()) {
-            logLine("could not start volume watcher");
+    watchVolumes();
+}
+
+void ViewController::startDeviceMonitor() {
+    if (!rfDeviceMonitor) {
+        return;
+    }
+    connect(rfDeviceMonitor.get(), &HidMonitor::HIDDeviceConnected, this,
+            &ViewController::hidConnectedWithNotification, Qt::DirectConnection);
+    connect(rfDeviceMonitor.get(), &HidMonitor::HIDDeviceDisconnected, this,
+            &ViewController::hidDisconnectedWithNotification, Qt::DirectConnection);
+    connect(rfDeviceMonitor.get(), &HidMonitor::HIDDeviceDataReceived, this,
+            &ViewController::hidReadDataWithNotification, Qt::DirectConnection);
+    HidMonitor* monitor = rfDeviceMonitor.get();
+    monitorThread_ = std::thread([this, monitor] {
+        monitor->start();
+        // The loop returns by itself only when it could not watch the bus.
+        if (!stoppingMonitor_.load()) {
+            monitorError_.set(kMonitorFailed);
+            refreshUI();
         }
-        // A controller left in bootloader mode before the tool started has its
-        // volume mounted already: it is handled as if it had just appeared.
-        for (const std::string& path : platform_.volumeWatcher->mountedAtStart()) {
-            if (!firstMatchingMountPoint(path).empty()) {
-                didMount(
-                    QVariantMap{{QStringLiteral("NSDevicePath"), QString::fromStdString(path)}});
-            }
+    });
+}
+
+void ViewController::watchVolumes() {
+    if (platform_.volumeWatcher == nullptr) {
+        return;
+    }
+    connect(platform_.volumeWatcher, &VolumeWatcher::didMount, this, &ViewController::didMount,
+            Qt::DirectConnection);
+    connect(platform_.volumeWatcher, &VolumeWatcher::didUnmount, this, &ViewController::didUnMount,
+            Qt::DirectConnection);
+    if (!platform_.volumeWatcher->start()) {
+        logLine("could not start volume watcher");
+    }
+    // A controller left in bootloader mode before the tool started has its
+    // volume mounted already: it is handled as if it had just appeared.
+    for (const std::string& path : platform_.volumeWatcher->mountedAtStart()) {
+        if (!firstMatchingMountPoint(path).empty()) {
+            didMount(QVariantMap{{QStringLiteral("NSDevicePath"), QString::fromStdString(path)}});
         }
     }
 }

@@ -176,8 +176,28 @@ class ViewController : public QWidget {
         Bytes firmware;
     };
 
+    // The device an image transfer writes to, and the attach it belongs to.
+    struct TransferTarget {
+        HIDDevicePtr device;
+        unsigned epoch = 0;
+    };
+    // How a stage of the transfer ended: on to the next, a failed write, or
+    // the controller gone (detached, or re-attached as another device record).
+    enum class TransferEnd { done, writeFailed, gone };
+
+    // Connects the HID notifications and runs the monitor on its own thread.
+    void startDeviceMonitor();
+    // Connects the volume notifications; a bootloader volume mounted already
+    // is handled like a new mount.
+    void watchVolumes();
     void refreshBody();
     void showWindow(const WindowView& view);
+    // The second press: starts the prepared update on queue1.
+    void startPreparedUpdate();
+    void runTransfer();
+    bool stillAttached(const TransferTarget& target) const;
+    TransferEnd eraseStage(const TransferTarget& target);
+    TransferEnd dataStage(const Bytes& image, const TransferTarget& target);
     // The newest release known: the built-in one, or the newest published one
     // when the history holds a newer one.
     std::string newestKnownVersion() const;

@@ -96,6 +96,29 @@ std::string quoted(const std::string& text) {
 }
 
 // Parses an address the way every read does; on failure *why describes it.
+// The local file a parsed file address names: no remote host, and no escaped
+// NUL that would cut the decoded path short and name another file.
+std::optional<Address> fileAddress(CURLU* url, const std::string& text, std::string* why) {
+    const auto host = urlPart(url, CURLUPART_HOST, 0);
+    if (host && !host->empty() && *host != "localhost") {
+        *why = "invalid address " + quoted(text) + ": file address with a remote host";
+        return std::nullopt;
+    }
+    if (text.find("%00") != std::string::npos) {
+        *why = "invalid address " + quoted(text) + ": escaped NUL in a file path";
+        return std::nullopt;
+    }
+    const auto path = urlPart(url, CURLUPART_PATH, CURLU_URLDECODE);
+    if (!path || path->empty()) {
+        *why = "invalid address " + quoted(text) + ": no path";
+        return std::nullopt;
+    }
+    Address address;
+    address.scheme = Scheme::file;
+    address.filePath = *path;
+    return address;
+}
+
 std::optional<Address> parseAddress(const std::string& text, std::string* why) {
     if (text.empty()) {
         *why = "invalid address: empty";
@@ -142,25 +165,7 @@ std::optional<Address> parseAddress(const std::string& text, std::string* why) {
         *why = "invalid address " + quoted(text) + ": scheme \"" + scheme + "\" is not supported";
         return std::nullopt;
     }
-    // A local file only: no remote host, and no escaped NUL that would cut the
-    // decoded path short and name another file.
-    const auto host = urlPart(url.get(), CURLUPART_HOST, 0);
-    if (host && !host->empty() && *host != "localhost") {
-        *why = "invalid address " + quoted(text) + ": file address with a remote host";
-        return std::nullopt;
-    }
-    if (text.find("%00") != std::string::npos) {
-        *why = "invalid address " + quoted(text) + ": escaped NUL in a file path";
-        return std::nullopt;
-    }
-    const auto path = urlPart(url.get(), CURLUPART_PATH, CURLU_URLDECODE);
-    if (!path || path->empty()) {
-        *why = "invalid address " + quoted(text) + ": no path";
-        return std::nullopt;
-    }
-    address.scheme = Scheme::file;
-    address.filePath = *path;
-    return address;
+    return fileAddress(url.get(), text, why);
 }
 
 // Collects the body and enforces the size cap for bodies whose length was not

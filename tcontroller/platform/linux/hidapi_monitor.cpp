@@ -124,38 +124,8 @@ void HidapiMonitor::stop() {
     wakeFd(stopFd_);  // stays readable: every later wait sees it too
 }
 
-bool HidapiMonitor::waitForStop(int milliseconds) {
-    pollfd fd{stopFd_, POLLIN, 0};
-    return ::poll(&fd, 1, milliseconds) > 0 || stopRequested_;
-}
-
-void HidapiMonitor::start() {
-    if (stopRequested_) {
-        return;
-    }
-    std::call_once(hidInitOnce, [] { hidInitOk = hid_init() == 0; });
-    if (!hidInitOk) {
-        logLine("cannot start HID monitoring: hid_init failed");
-        waitForStop(-1);
-        return;
-    }
-
-    // The hot-plug watch starts before the enumeration, so a controller plugged
-    // in between the two is not missed (seeing it twice is harmless).
-    udev* context = udev_new();
-    udev_monitor* monitor = context ? udev_monitor_new_from_netlink(context, "udev") : nullptr;
-    int udevFd = -1;
-    if (monitor &&
-        udev_monitor_filter_add_match_subsystem_devtype(monitor, "hidraw", nullptr) >= 0 &&
-        udev_monitor_enable_receiving(monitor) >= 0) {
-        udevFd = udev_monitor_get_fd(monitor);
-        ::fcntl(udevFd, F_SETFL, ::fcntl(udevFd, F_GETFL) | O_NONBLOCK);
-    } else {
-        logLine("cannot watch for HID devices being plugged in: no udev monitor");
-    }
-
-    reconcile();
-
+void HidapiMonitor::watch(udev_monitor* monitor, int udevFd) {
+    // Sleeps in poll() until a stop, input reports or a hot-plug event.
     while (!stopRequested_) {
         pollfd fds[3] = {{stopFd_, POLLIN, 0}, {inputFd_, POLLIN, 0}, {udevFd, POLLIN, 0}};
         const nfds_t count = udevFd >= 0 ? 3 : 2;
@@ -176,6 +146,41 @@ void HidapiMonitor::start() {
             handleUdevEvents(monitor);
         }
     }
+}
+
+bool HidapiMonitor::waitForStop(int milliseconds) {
+    pollfd fd{stopFd_, POLLIN, 0};
+    return ::poll(&fd, 1, milliseconds) > 0 || stopRequested_;
+}
+
+void HidapiMonitor::start() {
+    if (stopRequested_) {
+        return;
+    }
+    std::call_once(hidInitOnce, [] { hidInitOk = hid_init() == 0; });
+    if (!hidInitOk) {
+        // Returning early tells the owner that the bus is not watched.
+        logLine("cannot start HID monitoring: hid_init failed");
+        return;
+    }
+
+    // The hot-plug watch starts before the enumeration, so a controller plugged
+    // in between the two is not missed (seeing it twice is harmless).
+    udev* context = udev_new();
+    udev_monitor* monitor = context ? udev_monitor_new_from_netlink(context, "udev") : nullptr;
+    int udevFd = -1;
+    if (monitor &&
+        udev_monitor_filter_add_match_subsystem_devtype(monitor, "hidraw", nullptr) >= 0 &&
+        udev_monitor_enable_receiving(monitor) >= 0) {
+        udevFd = udev_monitor_get_fd(monitor);
+        ::fcntl(udevFd, F_SETFL, ::fcntl(udevFd, F_GETFL) | O_NONBLOCK);
+    } else {
+        logLine("cannot watch for HID devices being plugged in: no udev monitor");
+    }
+
+    reconcile();
+
+    watch(monitor, udevFd);
 
     while (!held_.empty()) {
         release(held_.begin()->first, false);

@@ -86,6 +86,7 @@ class HidapiMonitor final : public HidMonitor {
     void release(const std::string& path, bool notify);
     void deliverInput();
     void handleUdevEvents(udev_monitor* monitor);
+    void watch(udev_monitor* monitor, int udevFd);
     void readLoop(Held* held);
     bool waitForStop(int milliseconds);
 
