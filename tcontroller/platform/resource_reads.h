@@ -59,7 +59,7 @@ struct ReadLimits {
     // a read alive for days.
     long minBytesPerSecond = 1024;
     long slowSeconds = 30;
-    std::size_t maxBytes = 64u * 1024u * 1024u;  // firmware files and anything not capped lower
+    std::size_t maxBytes = std::size_t{64} << 20;  // firmware files and anything not capped lower
     long maxRedirects = 5;
 };
 
