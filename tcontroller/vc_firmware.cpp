@@ -119,21 +119,21 @@ void ViewController::copyFirmware(const std::string& volume,
         failed();
         return;
     }
-    std::string error;
-    if (fs.remove(volume + "/firmware.bin", &error)) {
-        logLine("Remove successfully 1");
-    } else {
-        logLine("An error took place 1: " + escapeForLog(error));
-    }
+    // Deleting the old files is an attempt only: a missing file or any other
+    // error is logged and the write goes on.
+    const auto removeOld = [&](int step, const char* name) {
+        std::string error;
+        if (fs.remove(volume + "/" + name, &error)) {
+            logLine("Remove successfully " + std::to_string(step));
+        } else {
+            logLine("An error took place " + std::to_string(step) + ": " + escapeForLog(error));
+        }
+    };
+    removeOld(1, "firmware.bin");
     setProgressLater(96);
-    error.clear();
-    if (fs.remove(volume + "/FW.bin", &error)) {
-        logLine("Remove successfully 2");
-    } else {
-        logLine("An error took place 2: " + escapeForLog(error));
-    }
+    removeOld(2, "FW.bin");
     setProgressLater(98);
-    error.clear();
+    std::string error;
     // The file is created only where nothing stands (a link that reappeared
     // after the delete makes the write fail), and the volume must still be the
     // one this job was started for once the bytes are on it.
