@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/bootloader_volume.h"
+#include "sim/frame_checker.h"
 #include "tcontroller/platform/bytes.h"
 #include "tcontroller/platform/hid_monitor.h"
 
@@ -21,34 +23,6 @@ namespace tarvo::sim {
 
 class SimVolumeWatcher;
 class SimLoop;
-
-// What a recorded protocol violation is about.
-enum class ViolationKind {
-    reportType,  // the write was not an output report
-    reportId,    // report ID argument not 01, or not equal to the frame's byte 2
-    size,        // shorter than the smallest frame (7 bytes) or longer than one report
-    startByte,   // byte 0 not A9
-    length,      // LEN does not match the frame's length
-    header,      // bytes 2, 3 not 01 00
-    checksum,    // CK wrong
-    endByte,     // end byte not 5C
-    trailer,     // data frame without the FF trailer
-    command,     // unknown command code
-    payload,     // wrong payload for the command
-    order,       // out of the order erase -> begin -> data* -> end (-> final step)
-    chunk,       // chunk length field wrong, or a short chunk that is not the last
-    firmware,    // FW.bin on the bootloader volume is not a valid firmware file
-};
-
-const char* violationKindName(ViolationKind kind);
-
-struct Violation {
-    ViolationKind kind;
-    std::string description;
-};
-
-// What a well-formed frame asks the controller to do.
-enum class Command { none, modelRequest, versionRequest, erase, begin, data, end, finalStep };
 
 // A misbehaviour of the controller or its bootloader volume that a user may
 // meet during an update. One at a time; see VirtualController::setDeviceFault.
@@ -63,101 +37,6 @@ enum class DeviceFault {
     unmountBeforeWrite,  // the volume goes away right after it appeared
     keepOldVersion,      // it flashes a valid FW.bin but goes on reporting its old version
     noAnswer,            // identification requests are taken but never answered
-};
-
-// Checks host-to-controller frames strictly, one at a time, and follows the
-// image transfer: erase -> begin -> data* -> end. A frame that breaks a
-// structural rule is counted as a violation and dropped (Command::none). Not
-// thread-safe: the owner serialises calls.
-class FrameChecker {
-  public:
-    static constexpr std::size_t kReportSize = 64;
-    static constexpr std::size_t kChunkSize = 54;
-
-    // Takes one written report. Never reads outside [bytes, bytes + length).
-    Command take(int reportType, std::uint8_t reportId, const std::uint8_t* bytes,
-                 std::size_t length);
-    // The controller left the bus: a transfer in progress is abandoned (a
-    // complete image stays in flash).
-    void abandonTransfer();
-    void addViolation(ViolationKind kind, std::string description);
-
-    const std::vector<Violation>& violations() const { return violations_; }
-    // Image bytes received since the latest begin.
-    const Bytes& image() const { return image_; }
-    // Data frames taken since the latest begin.
-    std::size_t dataFrames() const { return dataFrames_; }
-    // Frames taken per command since construction.
-    std::size_t count(Command command) const;
-    // An end of image followed a begin and data frames, and no erase since.
-    bool imageComplete() const { return state_ == State::complete; }
-
-  private:
-    enum class State { idle, erased, receiving, complete };
-
-    bool checkStructure(int reportType, std::uint8_t reportId, const std::uint8_t* bytes,
-                        std::size_t length);
-    Command interpret(const std::uint8_t* bytes, std::size_t length);
-    Command takeData(const std::uint8_t* bytes, std::size_t length);
-    Command takeEnd();
-
-    State state_ = State::idle;
-    Bytes image_;
-    std::size_t dataFrames_ = 0;
-    bool lastChunkShort_ = false;
-    std::size_t counts_[8] = {};
-    std::vector<Violation> violations_;
-};
-
-// The bootloader's mass-storage volume: a directory the simulator owns, or a
-// real tmpfs mount. Watches its root with inotify for FW.bin being closed after
-// writing. Not thread-safe: the owner serialises calls.
-class BootloaderVolume {
-  public:
-    // Creates a private base directory (for the default volume path) and the
-    // inotify descriptor. Throws std::runtime_error when either fails.
-    BootloaderVolume();
-    ~BootloaderVolume();  // unmounts and removes what it created
-    BootloaderVolume(const BootloaderVolume&) = delete;
-    BootloaderVolume& operator=(const BootloaderVolume&) = delete;
-
-    // Directory mode (the default): the volume is a directory at `path`, created
-    // at mount (it must then be absent or empty) and removed at unmount.
-    void useDirectory(const std::string& path);
-    // tmpfs mode: a tmpfs of `sizeBytes` is mounted at `mountPoint` (created when
-    // missing). A small size simulates a full volume.
-    void useTmpfs(const std::string& mountPoint, std::size_t sizeBytes);
-    const std::string& path() const { return path_; }
-    bool isTmpfs() const { return tmpfs_; }
-    bool isMounted() const { return mounted_; }
-
-    // A full volume: a tmpfs is mounted with room for one page only. (A
-    // directory volume cannot fill up; the simulated file system refuses
-    // instead.) Takes effect at the next mount.
-    void setFull(bool on) { full_ = on; }
-    // Mounts the volume, empty or holding an old "firmware.bin".
-    bool mount(bool withOldFirmware, std::string* error);
-    void unmount();
-
-    int notifyFd() const { return notifyFd_; }
-    // Drains the inotify queue; true when FW.bin was closed after writing.
-    bool firmwareWritten();
-    // FW.bin, whole, or absent when it is missing, unreadable or implausibly large.
-    std::optional<Bytes> readFirmware() const;
-
-    // Whether this process may mount a tmpfs; otherwise `reason` says why not.
-    static bool canMountTmpfs(std::string* reason);
-
-  private:
-    std::string baseDir_;
-    std::string path_;
-    bool tmpfs_ = false;
-    std::size_t tmpfsSize_ = 0;
-    bool full_ = false;
-    bool mounted_ = false;
-    bool createdMountPoint_ = false;
-    int notifyFd_ = -1;
-    int watch_ = -1;
 };
 
 // Delays of the simulated controller's reactions.
@@ -326,8 +205,6 @@ class VirtualController : public HidMonitor {
     void unmountLocked();
     void changedLocked();
     void chatter(const std::string& line) const;
-    Bytes modelReplyLocked() const;
-    Bytes versionReplyLocked() const;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
