@@ -32,7 +32,8 @@ BootloaderVolume::BootloaderVolume() {
                                  std::string(std::strerror(errno)));
     }
     baseDir_ = pattern;
-    path_ = baseDir_ + "/CRP DISABLE";
+    defaultPath_ = baseDir_ + "/CRP DISABLE";
+    path_ = defaultPath_;
     notifyFd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (notifyFd_ < 0) {
         const int error = errno;
@@ -43,35 +44,20 @@ BootloaderVolume::BootloaderVolume() {
 
 BootloaderVolume::~BootloaderVolume() {
     unmount();
-    if (createdMountPoint_) {
-        ::rmdir(path_.c_str());
+    for (const std::string& point : createdMountPoints_) {
+        ::rmdir(point.c_str());
     }
     std::error_code ignored;
     std::filesystem::remove_all(baseDir_, ignored);
     ::close(notifyFd_);
 }
 
-void BootloaderVolume::useDirectory(const std::string& path) {
-    if (mounted_) {
-        return;
-    }
-    path_ = path;
-    tmpfs_ = false;
-}
-
-void BootloaderVolume::useTmpfs(const std::string& mountPoint, std::size_t sizeBytes) {
-    if (mounted_) {
-        return;
-    }
-    path_ = mountPoint;
-    tmpfs_ = true;
-    tmpfsSize_ = sizeBytes;
-}
-
-bool BootloaderVolume::mount(bool withOldFirmware, std::string* error) {
+bool BootloaderVolume::mount(const Setup& setup, std::string* error) {
     if (mounted_) {
         return true;
     }
+    path_ = setup.path;
+    tmpfs_ = setup.tmpfs;
     namespace fs = std::filesystem;
     std::error_code ec;
     if (!tmpfs_) {
@@ -90,9 +76,9 @@ bool BootloaderVolume::mount(bool withOldFirmware, std::string* error) {
                 *error = "cannot create mount point " + path_ + ": " + ec.message();
                 return false;
             }
-            createdMountPoint_ = true;
+            createdMountPoints_.push_back(path_);
         }
-        const std::size_t size = full_ ? kFullVolumeBytes : tmpfsSize_;
+        const std::size_t size = setup.full ? kFullVolumeBytes : setup.tmpfsBytes;
         const std::string options = "size=" + std::to_string(size) + ",mode=0755";
         if (::mount("tmpfs", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC,
                     options.c_str()) != 0) {
@@ -101,7 +87,7 @@ bool BootloaderVolume::mount(bool withOldFirmware, std::string* error) {
         }
     }
     mounted_ = true;
-    if (withOldFirmware) {
+    if (setup.oldFirmware) {
         const Bytes old = makeReleaseFile(FileKind::firmware, "1.0", 4096);
         std::ofstream out(path_ + "/" + kOldFirmwareName, std::ios::binary);
         out.write(reinterpret_cast<const char*>(old.data()), static_cast<long>(old.size()));

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tcontroller/platform/bytes.h"
 
@@ -20,22 +21,30 @@ class BootloaderVolume {
     BootloaderVolume(const BootloaderVolume&) = delete;
     BootloaderVolume& operator=(const BootloaderVolume&) = delete;
 
-    // Directory mode (the default): the volume is a directory at `path`, created
-    // at mount (it must then be absent or empty) and removed at unmount.
-    void useDirectory(const std::string& path);
-    // tmpfs mode: a tmpfs of `sizeBytes` is mounted at `mountPoint` (created when
-    // missing). A small size simulates a full volume.
-    void useTmpfs(const std::string& mountPoint, std::size_t sizeBytes);
+    // How and where the volume is mounted.
+    struct Setup {
+        // A directory at `path`, created at mount (it must then be absent or
+        // empty) and removed at unmount; or a tmpfs mounted there (the mount
+        // point is created when missing).
+        std::string path;
+        bool tmpfs = false;
+        std::size_t tmpfsBytes = 1u << 20;
+        // A full volume: a tmpfs is mounted with room for one page only. (A
+        // directory volume cannot fill up; the simulated file system refuses
+        // instead.)
+        bool full = false;
+        // The volume appears holding an old "firmware.bin" (otherwise empty).
+        bool oldFirmware = false;
+    };
+
+    // "CRP DISABLE" in the volume's private base directory.
+    const std::string& defaultPath() const { return defaultPath_; }
+    // Where the volume is mounted, or was last.
     const std::string& path() const { return path_; }
     bool isTmpfs() const { return tmpfs_; }
     bool isMounted() const { return mounted_; }
 
-    // A full volume: a tmpfs is mounted with room for one page only. (A
-    // directory volume cannot fill up; the simulated file system refuses
-    // instead.) Takes effect at the next mount.
-    void setFull(bool on) { full_ = on; }
-    // Mounts the volume, empty or holding an old "firmware.bin".
-    bool mount(bool withOldFirmware, std::string* error);
+    bool mount(const Setup& setup, std::string* error);
     void unmount();
 
     int notifyFd() const { return notifyFd_; }
@@ -49,12 +58,11 @@ class BootloaderVolume {
 
   private:
     std::string baseDir_;
+    std::string defaultPath_;
     std::string path_;
     bool tmpfs_ = false;
-    std::size_t tmpfsSize_ = 0;
-    bool full_ = false;
     bool mounted_ = false;
-    bool createdMountPoint_ = false;
+    std::vector<std::string> createdMountPoints_;
     int notifyFd_ = -1;
     int watch_ = -1;
 };

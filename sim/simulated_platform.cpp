@@ -68,13 +68,18 @@ SimulatedPlatform::SimulatedPlatform(Options options)
 
     owned_ = std::make_unique<VirtualController>();
     controller_ = owned_.get();
+    controller_->updateConfig([this](VirtualController::Config& config) {
+        config.volumePath = bootloaderPath_;
+        config.tmpfsVolume = options_.tmpfsVolume;
+        config.tmpfsBytes = options_.tmpfsBytes;
+        // A tmpfs mount is seen by the system's mount table; a directory is
+        // announced by the simulated watcher.
+        config.volumeWatcher = options_.tmpfsVolume ? nullptr : &simVolumes_;
+    });
     if (options_.tmpfsVolume) {
-        controller_->useTmpfsVolume(bootloaderPath_, options_.tmpfsBytes);
         mountVolumes_ = std::make_unique<MountVolumeWatcher>();
         platform_.volumeWatcher = mountVolumes_.get();
     } else {
-        controller_->useDirectoryVolume(bootloaderPath_);
-        controller_->setVolumeWatcher(&simVolumes_);
         platform_.volumeWatcher = &simVolumes_;
     }
     server_.start();

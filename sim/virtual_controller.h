@@ -25,7 +25,7 @@ class SimVolumeWatcher;
 class SimLoop;
 
 // A misbehaviour of the controller or its bootloader volume that a user may
-// meet during an update. One at a time; see VirtualController::setDeviceFault.
+// meet during an update. One at a time; see VirtualController::Faults::of.
 enum class DeviceFault {
     none,
     unplugInErase,       // the erase command is taken, then the controller leaves the bus
@@ -37,24 +37,6 @@ enum class DeviceFault {
     unmountBeforeWrite,  // the volume goes away right after it appeared
     keepOldVersion,      // it flashes a valid FW.bin but goes on reporting its old version
     noAnswer,            // identification requests are taken but never answered
-};
-
-// Delays of the simulated controller's reactions.
-struct VirtualControllerTimings {
-    // Write of a request -> its reply. Never zero in effect: a reply goes out
-    // only after the write has returned.
-    std::chrono::milliseconds reply{2};
-    // Final-step command -> the controller leaves the HID bus.
-    std::chrono::milliseconds leaveHid{5};
-    // Left the bus (replug-in-erase fault) -> attached again: well within one of
-    // the tool's 1-second erase pauses, even on a clock a hundred times faster.
-    std::chrono::milliseconds replug{3};
-    // Left the HID bus -> bootloader volume mounted.
-    std::chrono::milliseconds mount{20};
-    // FW.bin complete -> volume unmounted (the bootloader flashing).
-    std::chrono::milliseconds flash{200};
-    // Volume unmounted -> back on the HID bus with the new firmware.
-    std::chrono::milliseconds reconnect{50};
 };
 
 class VirtualController;
@@ -79,8 +61,8 @@ class VirtualDevice final : public HIDDevice {
 
 // A remote controller on a virtual HID bus. start() runs its event loop (the
 // "monitor thread") until stop(); every notification — connected, disconnected
-// and the identification replies — is emitted from that thread. The bus and the
-// configuration may be changed from any thread at any time.
+// and the identification replies — is emitted from that thread. The bus, the
+// configuration and the faults may be changed from any thread at any time.
 class VirtualController : public HidMonitor {
     Q_OBJECT
   public:
@@ -101,48 +83,103 @@ class VirtualController : public HidMonitor {
     // (at once, or when start() begins) and waits for FW.bin.
     void startInBootloader();
 
-    // --- configuration ---
-    void setModel(char model);                       // default 'T'
-    void setVersionChars(const std::string& chars);  // default "110"; three characters
-    // One report per millisecond, like a full-speed interrupt endpoint.
-    void setPacing(bool on);
-    // Simulator chatter on standard error.
-    void setVerbose(bool on);
-    void setTimings(const VirtualControllerTimings& timings);
-    // Where mounts and unmounts are announced (may be null: not announced).
-    void setVolumeWatcher(SimVolumeWatcher* watcher);
-    void useDirectoryVolume(const std::string& path);
-    void useTmpfsVolume(const std::string& mountPoint, std::size_t sizeBytes = 1u << 20);
-    // The volume appears holding an old "firmware.bin" (default: empty).
-    void setOldFirmwareOnVolume(bool on);
-    // After the final step the controller enters its bootloader but never mounts.
-    void setMountAfterFinalStep(bool on);
-    // The volume goes away again right after it was announced, before anything
-    // could be written.
-    void setUnmountBeforeWrite(bool on);
+    // --- configuration and faults ---
+    // Delays of the controller's reactions.
+    struct Timings {
+        // Write of a request -> its reply. Never zero in effect: a reply goes
+        // out only after the write has returned.
+        std::chrono::milliseconds reply{2};
+        // Final-step command -> the controller leaves the HID bus.
+        std::chrono::milliseconds leaveHid{5};
+        // Left the bus (replug-in-erase fault) -> attached again: well within
+        // one of the tool's 1-second erase pauses, even on a clock a hundred
+        // times faster.
+        std::chrono::milliseconds replug{3};
+        // Left the HID bus -> bootloader volume mounted.
+        std::chrono::milliseconds mount{20};
+        // FW.bin complete -> volume unmounted (the bootloader flashing).
+        std::chrono::milliseconds flash{200};
+        // Volume unmounted -> back on the HID bus with the new firmware.
+        std::chrono::milliseconds reconnect{50};
+    };
 
-    // --- faults ---
-    // Data frames 0 .. n-1 after the latest begin are taken; from data frame n on
-    // every write returns kHIDReturnError.
-    void failWritesAfterDataFrames(std::size_t n);
-    // Data frame k (from 0, after the latest begin) is not taken: the controller
-    // leaves the bus instead and the write returns kHIDReturnError.
-    void unplugAtDataFrame(std::size_t k);
-    // The erase command is taken, then the controller leaves the bus.
-    void unplugAfterErase();
-    // Identification requests are taken but never answered.
-    void setNeverReply(bool on);
-    // Clears every fault, those of setDeviceFault included.
-    void clearFaults();
+    // How the controller presents itself and behaves when nothing goes wrong.
+    // Each setting applies from the controller's next step that uses it (the
+    // next reply, write, announcement or mount).
+    struct Config {
+        char model = 'T';
+        // The firmware it runs, as it reports it: three characters ("110" is
+        // 1.1). The firmware file it flashes replaces them.
+        std::string versionChars = "110";
+        // One report per millisecond, like a full-speed interrupt endpoint.
+        bool pacing = false;
+        // Simulator chatter on standard error.
+        bool verbose = false;
+        Timings timings;
+        // Where mounts and unmounts are announced (null: not announced).
+        SimVolumeWatcher* volumeWatcher = nullptr;
+        // The bootloader volume: a directory at `volumePath`, created at mount
+        // (it must then be absent or empty) and removed at unmount; or a tmpfs
+        // of `tmpfsBytes` mounted there (the mount point is created when
+        // missing). An empty path is "CRP DISABLE" in a private folder.
+        std::string volumePath;
+        bool tmpfsVolume = false;
+        std::size_t tmpfsBytes = 1u << 20;
+        // The volume appears holding an old "firmware.bin" (otherwise empty).
+        bool oldFirmwareOnVolume = false;
+    };
 
-    // The data frame at which the unplug-in-data fault strikes: inside any image
-    // of more than 54 KiB.
+    // The data frame at which the unplug-in-data fault strikes: inside any
+    // image of more than 54 KiB.
     static constexpr std::size_t kFaultDataFrame = 1000;
-    // Replaces the faults with `fault` (none: no fault). The one-shot faults
-    // (the two in the erase, unplug-in-data, lose-final-step) strike once; the
-    // others stay until changed.
-    void setDeviceFault(DeviceFault fault);
-    DeviceFault deviceFault() const;
+
+    // What the controller does wrong. The one-shot faults are spent when they
+    // strike: faults() shows them off from then on.
+    struct Faults {
+        // Data frames 0 .. n-1 after the latest begin are taken; from data
+        // frame n on every write returns kHIDReturnError, until the faults are
+        // set again.
+        std::optional<std::size_t> failWritesAfterDataFrames;
+        // One-shot: data frame k (from 0, after the latest begin) is not taken;
+        // the controller leaves the bus instead and the write returns
+        // kHIDReturnError.
+        std::optional<std::size_t> unplugAtDataFrame;
+        // One-shot: the erase command is taken, then the controller leaves the bus.
+        bool unplugAfterErase = false;
+        // One-shot: the same, and it is back Timings::replug later as a new
+        // attach running its firmware.
+        bool replugAfterErase = false;
+        // Identification requests are taken but never answered.
+        bool neverReply = false;
+        // Off: after the final step it enters its bootloader but never mounts.
+        bool mountAfterFinalStep = true;
+        // One-shot: after the final step it leaves HID, but its volume appears
+        // only after a replug and the next final step.
+        bool loseFinalStep = false;
+        // The volume goes away again right after it was announced, before
+        // anything could be written.
+        bool unmountBeforeWrite = false;
+        // A file written onto the volume does not fit. A tmpfs volume is
+        // mounted with room for one page; for a directory volume the simulated
+        // file system asks refuseFileForSpace().
+        bool volumeFull = false;
+        // It flashes a valid FW.bin but goes on reporting its old version.
+        bool keepOldVersion = false;
+
+        // The faults that make up `fault`, and no other (none: no fault).
+        static Faults of(DeviceFault fault);
+    };
+
+    void setConfig(const Config& config);
+    Config config() const;
+    // Changes the configuration in place, atomically. `change` runs under the
+    // controller's lock and must not call the controller.
+    void updateConfig(const std::function<void(Config&)>& change);
+    void setFaults(const Faults& faults);
+    Faults faults() const;
+    // As updateConfig, for the faults.
+    void updateFaults(const std::function<void(Faults&)>& change);
+
     // The volume-full fault of a directory volume, asked by the simulated file
     // system before it creates a file on the volume: true (and said in the
     // chatter) when the volume is mounted and full. A tmpfs volume is simply
@@ -150,6 +187,7 @@ class VirtualController : public HidMonitor {
     bool refuseFileForSpace(const std::string& name);
 
     // --- observations ---
+    // Where the bootloader volume is mounted, or will be at its next mount.
     std::string volumePath() const;
     std::vector<Violation> violations() const;
     std::size_t violationCount() const;
@@ -159,12 +197,10 @@ class VirtualController : public HidMonitor {
     std::size_t frameCount(Command command) const;
     bool imageComplete() const;
     std::optional<Bytes> receivedFirmware() const;
-    std::string versionChars() const;
     bool isOnHid() const;  // attached and its connected notification delivered
     bool isBootloaderMounted() const;
     std::size_t connectedNotifications() const;
     std::size_t disconnectedNotifications() const;
-    std::size_t repliesSent() const;
     // How often the bootloader volume was mounted.
     std::size_t mountCount() const;
 
@@ -174,8 +210,6 @@ class VirtualController : public HidMonitor {
     bool waitUntilConnected(Timeout timeout = Timeout(5000));
     bool waitUntilDisconnected(Timeout timeout = Timeout(5000));
     bool waitUntilBootloaderMounted(Timeout timeout = Timeout(5000));
-    bool waitUntilUnmounted(Timeout timeout = Timeout(5000));
-    bool waitUntilFirmwareReceived(Timeout timeout = Timeout(5000));
     // Back on HID after a valid firmware file was taken.
     bool waitUntilBackOnHid(Timeout timeout = Timeout(5000));
     bool waitUntilViolations(std::size_t count, Timeout timeout = Timeout(5000));
@@ -200,7 +234,7 @@ class VirtualController : public HidMonitor {
     void finishFlash(unsigned epoch);
     // Leaves the bus at once, with a disconnected notification; `why` is chattered.
     void leaveBusLocked(const std::string& why);
-    void clearFaultsLocked();
+    BootloaderVolume::Setup volumeSetupLocked() const;
     std::shared_ptr<VirtualDevice> detachLocked();
     void unmountLocked();
     void changedLocked();
@@ -228,25 +262,9 @@ class VirtualController : public HidMonitor {
     bool backAfterFirmware_ = false;
     std::optional<Bytes> receivedFirmware_;
 
-    char model_ = 'T';
-    std::string versionChars_ = "110";
-    bool pacing_ = false;
-    bool verbose_ = false;
-    VirtualControllerTimings timings_;
-    SimVolumeWatcher* watcher_ = nullptr;
-    bool oldFirmware_ = false;
-    bool mountAfterFinalStep_ = true;
-    bool unmountBeforeWrite_ = false;
-    std::optional<std::size_t> failAfterData_;
-    bool writesFailing_ = false;
-    std::optional<std::size_t> unplugAtData_;
-    bool unplugAfterErase_ = false;
-    bool neverReply_ = false;
-    DeviceFault deviceFault_ = DeviceFault::none;
-    bool replugAfterErase_ = false;
-    bool loseFinalStep_ = false;
-    bool volumeFull_ = false;
-    bool keepOldVersion_ = false;
+    Config config_;
+    Faults faults_;
+    bool writesFailing_ = false;  // the fail-writes fault has struck
 
     std::mutex paceMutex_;
     std::chrono::steady_clock::time_point nextSlot_{};

@@ -232,7 +232,7 @@ bool DemoDriver::backOnHid() const {
 }
 
 bool DemoDriver::backWithTarget() const {
-    return backOnHid() && sim_.controller().versionChars() == sim::versionCharsFor(target_);
+    return backOnHid() && sim_.controller().config().versionChars == sim::versionCharsFor(target_);
 }
 
 // During an update: the window is back to its offer, with the controller shown,
@@ -414,7 +414,7 @@ void DemoDriver::judgeResult() {
     if (!back_.holds(backOnHid())) {
         return;
     }
-    const std::string reported = sim_.controller().versionChars();
+    const std::string reported = sim_.controller().config().versionChars;
     if (!verdict.empty()) {
         const std::string version = verdict.substr(std::strlen(kVerified));
         shots_.take("done", &window_);

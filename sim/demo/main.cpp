@@ -99,16 +99,16 @@ int main(int argc, char** argv) {
     }
 
     sim::VirtualController& controller = sim.controller();
-    controller.setModel(options.controllerModel);
-    controller.setVersionChars(sim::versionCharsFor(options.controllerFirmware));
-    controller.setVerbose(true);
-    // Reports go out at the pace of a full-speed USB endpoint, as on a real cable.
-    controller.setPacing(true);
-    sim::VirtualControllerTimings timings;
-    timings.flash = 600ms;  // the bootloader takes its time to flash, as a real one does
-    controller.setTimings(timings);
+    controller.updateConfig([&options](sim::VirtualController::Config& config) {
+        config.model = options.controllerModel;
+        config.versionChars = sim::versionCharsFor(options.controllerFirmware);
+        config.verbose = true;
+        // Reports go out at the pace of a full-speed USB endpoint, as on a real cable.
+        config.pacing = true;
+        config.timings.flash = 600ms;  // the bootloader takes its time to flash, as a real one does
+    });
     if (options.deviceFault != sim::DeviceFault::none) {
-        controller.setDeviceFault(options.deviceFault);
+        controller.setFaults(sim::VirtualController::Faults::of(options.deviceFault));
         note(std::string("device fault ") + demo::deviceFaultName(options.deviceFault) + ": " +
              demo::deviceFaultEffect(options.deviceFault));
     }
