@@ -12,6 +12,7 @@
 
 #include "sim/demo/demo_driver.h"
 #include "sim/demo/demo_options.h"
+#include "sim/demo/note.h"
 #include "sim/firmware_format.h"
 #include "sim/simulated_platform.h"
 #include "tcontroller/app_delegate.h"
@@ -20,11 +21,8 @@
 namespace {
 
 using namespace tarvo;
+using demo::note;
 using namespace std::chrono_literals;
-
-void note(const std::string& line) {
-    std::fprintf(stderr, "demo: %s\n", line.c_str());
-}
 
 bool readWholeFile(const std::string& path, std::string* out) {
     std::ifstream in(path, std::ios::binary);
