@@ -26,10 +26,11 @@ constexpr std::size_t kFullVolumeBytes = 4096;
 }  // namespace
 
 BootloaderVolume::BootloaderVolume() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tarvo-volume-XXXXXX").string();
+    const std::filesystem::path temp = std::filesystem::temp_directory_path();
+    std::string pattern = (temp / "tarvo-volume-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create the volume's base directory: " +
-                                 std::string(std::strerror(errno)));
+        throw std::runtime_error("bootloader volume: cannot create its base directory in " +
+                                 temp.string() + ": " + std::strerror(errno));
     }
     baseDir_ = pattern;
     defaultPath_ = baseDir_ + "/CRP DISABLE";
@@ -38,7 +39,8 @@ BootloaderVolume::BootloaderVolume() {
     if (notifyFd_ < 0) {
         const int error = errno;
         ::rmdir(baseDir_.c_str());
-        throw std::runtime_error("inotify_init1: " + std::string(std::strerror(error)));
+        throw std::runtime_error("bootloader volume: inotify_init1: " +
+                                 std::string(std::strerror(error)));
     }
 }
 
@@ -89,8 +91,15 @@ bool BootloaderVolume::mount(const Setup& setup, std::string* error) {
     mounted_ = true;
     if (setup.oldFirmware) {
         const Bytes old = makeReleaseFile(FileKind::firmware, "1.0", 4096);
-        std::ofstream out(path_ + "/" + kOldFirmwareName, std::ios::binary);
+        const std::string oldPath = path_ + "/" + kOldFirmwareName;
+        std::ofstream out(oldPath, std::ios::binary);
         out.write(reinterpret_cast<const char*>(old.data()), static_cast<long>(old.size()));
+        out.close();
+        if (!out) {
+            *error = "cannot write " + oldPath;
+            unmount();
+            return false;
+        }
     }
     // The watch goes on after the old file was written, so that write is not
     // mistaken for the tool's.

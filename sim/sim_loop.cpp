@@ -20,7 +20,8 @@ SimLoop::SimLoop(int watchFd, std::function<void()> onWatchReadable)
       watchFd_(watchFd),
       onWatchReadable_(std::move(onWatchReadable)) {
     if (wakeFd_ < 0) {
-        throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
+        throw std::runtime_error(std::string("virtual controller loop: eventfd: ") +
+                                 std::strerror(errno));
     }
 }
 

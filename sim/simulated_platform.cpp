@@ -3,7 +3,9 @@
 #include <QMetaObject>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <stdexcept>
 #include <system_error>
 
 namespace tarvo::sim {
@@ -59,15 +61,24 @@ SimulatedPlatform::SimulatedPlatform(Options options)
             break;
     }
 
-    // A private folder: the bootloader volume is "CRP DISABLE" inside it.
-    std::string pattern = (std::filesystem::temp_directory_path() / "tarvo-sim-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) {
-        workDir_ = pattern;
+    if (!server_.start()) {
+        throw std::runtime_error(
+            "simulated platform: the firmware server could not bind a port on 127.0.0.1");
     }
-    bootloaderPath_ = workDir_ + "/CRP DISABLE";
-
+    // Throws when the controller cannot make its descriptors or its own folder.
     owned_ = std::make_unique<VirtualController>();
     controller_ = owned_.get();
+
+    // A private folder: the bootloader volume is "CRP DISABLE" inside it. Made
+    // after everything that may throw, since only the destructor removes it.
+    const std::filesystem::path temp = std::filesystem::temp_directory_path();
+    std::string pattern = (temp / "tarvo-sim-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("simulated platform: cannot create a private folder in " +
+                                 temp.string() + ": " + std::strerror(errno));
+    }
+    workDir_ = pattern;
+    bootloaderPath_ = workDir_ + "/CRP DISABLE";
     controller_->updateConfig([this](VirtualController::Config& config) {
         config.volumePath = bootloaderPath_;
         config.tmpfsVolume = options_.tmpfsVolume;
@@ -82,8 +93,6 @@ SimulatedPlatform::SimulatedPlatform(Options options)
     } else {
         platform_.volumeWatcher = &simVolumes_;
     }
-    server_.start();
-
     platform_.hidMonitorFactory = [this](const std::vector<HIDMonitorData>&,
                                          int) -> std::unique_ptr<HidMonitor> {
         return std::move(owned_);
@@ -115,10 +124,8 @@ SimulatedPlatform::~SimulatedPlatform() {
     if (mountVolumes_) {
         mountVolumes_->stop();
     }
-    if (!workDir_.empty()) {
-        std::error_code ec;
-        std::filesystem::remove_all(workDir_, ec);
-    }
+    std::error_code ec;
+    std::filesystem::remove_all(workDir_, ec);
 }
 
 }  // namespace tarvo::sim

@@ -4,6 +4,7 @@
 #include <QVariantMap>
 #include <algorithm>
 #include <cstdio>
+#include <stdexcept>
 #include <thread>
 
 #include "sim/controller_wire.h"
@@ -325,7 +326,16 @@ VirtualController::Config VirtualController::config() const {
 
 void VirtualController::updateConfig(const std::function<void(Config&)>& change) {
     std::lock_guard<std::mutex> hold(mutex_);
-    change(config_);
+    Config next = config_;
+    change(next);
+    // A version of another length would go out cut short or padded.
+    if (next.versionChars.size() != 3) {
+        throw std::invalid_argument(
+            "virtual controller: the firmware version must be three characters as reported "
+            "(\"110\" for 1.1), not \"" +
+            next.versionChars + "\"");
+    }
+    config_ = std::move(next);
 }
 
 void VirtualController::setFaults(const Faults& faults) {

@@ -170,11 +170,13 @@ class VirtualController : public HidMonitor {
         static Faults of(DeviceFault fault);
     };
 
+    // Both throw std::invalid_argument, changing nothing, for a configuration
+    // whose versionChars are not three characters.
     void setConfig(const Config& config);
-    Config config() const;
     // Changes the configuration in place, atomically. `change` runs under the
     // controller's lock and must not call the controller.
     void updateConfig(const std::function<void(Config&)>& change);
+    Config config() const;
     void setFaults(const Faults& faults);
     Faults faults() const;
     // As updateConfig, for the faults.

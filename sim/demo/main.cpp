@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -76,13 +77,16 @@ int main(int argc, char** argv) {
     simOptions.network =
         options.offline ? Reachability::Connection::unavailable : Reachability::Connection::wifi;
     simOptions.server.generateAnyVersion = options.historyFile.has_value();
-    sim::SimulatedPlatform sim(simOptions);
-
-    sim::FirmwareServer& server = sim.server();
-    if (!server.isRunning()) {
-        note("the firmware server could not bind a port on 127.0.0.1");
+    std::unique_ptr<sim::SimulatedPlatform> platform;
+    try {
+        platform = std::make_unique<sim::SimulatedPlatform>(simOptions);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tarvo-remote-demo: %s\n", e.what());
         return demo::kExitFailed;
     }
+    sim::SimulatedPlatform& sim = *platform;
+
+    sim::FirmwareServer& server = sim.server();
     server.setRequestLog(sim::FirmwareServer::stderrRequestLog());
     server.publish(options.releases);
     if (options.historyFile) {
