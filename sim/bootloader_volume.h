@@ -39,11 +39,13 @@ class BootloaderVolume {
 
     // "CRP DISABLE" in the volume's private base directory.
     const std::string& defaultPath() const { return defaultPath_; }
-    // Where the volume is mounted, or was last.
+    // Where and how the volume is mounted, or was last.
     const std::string& path() const { return path_; }
     bool isTmpfs() const { return tmpfs_; }
     bool isMounted() const { return mounted_; }
 
+    // Mounts the volume as `setup` says; false, with `error` saying why, when
+    // it cannot. Does nothing while it is mounted.
     bool mount(const Setup& setup, std::string* error);
     void unmount();
 
