@@ -7,10 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -20,6 +18,7 @@
 #include <utility>
 
 #include "sim/firmware_format.h"
+#include "sim/reply_streams.h"
 
 namespace tarvo::sim {
 namespace {
@@ -29,20 +28,8 @@ constexpr std::string_view kImagePrefix = "/FOTA/firmware/Controller/T/Img_V";
 constexpr std::string_view kFirmwarePrefix = "/FOTA/firmware/Controller/T/FW_V";
 constexpr std::string_view kBinSuffix = ".bin";
 constexpr char kLoopback[] = "127.0.0.1";
-constexpr std::size_t kChunk = 64 * 1024;
 
 using SharedBytes = std::shared_ptr<const Bytes>;
-
-const std::array<char, kChunk>& zeros() {
-    static const std::array<char, kChunk> block{};
-    return block;
-}
-
-std::string errorPage(int status) {
-    const std::string code = std::to_string(status);
-    return "<html><head><title>" + code + "</title></head><body><h1>" + code +
-           "</h1></body></html>\n";
-}
 
 // The version in "/FOTA/firmware/Controller/T/Img_V<ver>.bin", if the path is one.
 std::optional<std::string> versionIn(std::string_view path, std::string_view prefix) {
@@ -54,15 +41,6 @@ std::optional<std::string> versionIn(std::string_view path, std::string_view pre
     path.remove_suffix(kBinSuffix.size());
     return std::string(path);
 }
-
-// A routed reply before any fault shapes it.
-struct Reply {
-    int status = 404;
-    SharedBytes body;
-    std::string contentType = "text/html";
-    std::string location;  // set for redirects
-};
-// Every routed reply has a body, possibly empty.
 
 }  // namespace
 
@@ -78,7 +56,7 @@ std::string historyReplyFor(const std::vector<PublishedRelease>& releases) {
 }
 
 struct FirmwareServer::Impl {
-    explicit Impl(Options o) : options(std::move(o)) {}
+    explicit Impl(Options o) : options(std::move(o)), streams(options) {}
 
     struct Stored {
         std::string ver;
@@ -112,10 +90,8 @@ struct FirmwareServer::Impl {
     std::thread listener;
     int heldPortFd = -1;
 
-    // Wakes replies that wait (stall, slow drip) when serving ends.
-    std::mutex wakeMutex;
-    std::condition_variable wake;
-    bool closing = false;
+    // Streams reply bodies, and ends them when serving ends.
+    ReplyStreams streams;
 
     SharedBytes generate(FileKind kind, const std::string& ver) const {
         const std::size_t size = kind == FileKind::image ? options.imageSize : options.firmwareSize;
@@ -145,8 +121,8 @@ struct FirmwareServer::Impl {
         return historyOverride ? *historyOverride : historyReplyFor(published);
     }
 
-    Reply route(const httplib::Request& request) const {
-        Reply reply;
+    RoutedReply route(const httplib::Request& request) const {
+        RoutedReply reply;
         {
             std::lock_guard<std::mutex> hold(contentMutex);
             const auto redirect = redirects.find(request.path);
@@ -180,26 +156,10 @@ struct FirmwareServer::Impl {
         return reply;
     }
 
-    bool isClosing() {
-        std::lock_guard<std::mutex> hold(wakeMutex);
-        return closing;
-    }
-
-    // Sleeps for `interval` or until serving ends; false when it ends.
-    bool pause(std::chrono::milliseconds interval) {
-        std::unique_lock<std::mutex> hold(wakeMutex);
-        return !wake.wait_for(hold, interval, [this] { return closing; });
-    }
-
-    void waitUntilClosing() {
-        std::unique_lock<std::mutex> hold(wakeMutex);
-        wake.wait(hold, [this] { return closing; });
-    }
-
     void handle(const httplib::Request& request, httplib::Response& response) {
         requests.fetch_add(1);
         const auto delay = std::chrono::milliseconds(historyDelayMs.load());
-        if (request.path == kHistoryPath && delay.count() > 0 && !pause(delay)) {
+        if (request.path == kHistoryPath && delay.count() > 0 && !streams.pause(delay)) {
             // The server stops: the reply that was held back is not sent.
             response.status = 503;
             response.set_content(errorPage(503), "text/html");
@@ -211,9 +171,9 @@ struct FirmwareServer::Impl {
             response.status = now == ServerFault::status404 ? 404 : 500;
             response.set_content(errorPage(response.status), "text/html");
         } else if (now == ServerFault::oversized) {
-            serveOversized(response);
+            streams.serveOversized(response);
         } else {
-            serve(route(request), now, response);
+            streams.serve(route(request), now, response);
         }
         logRequest(request, response);
     }
@@ -226,83 +186,6 @@ struct FirmwareServer::Impl {
         }
         if (log) {
             log(request.method, request.target, response.status);
-        }
-    }
-
-    void serve(Reply reply, ServerFault now, httplib::Response& response) {
-        response.status = reply.status;
-        if (!reply.location.empty()) {
-            response.set_redirect(reply.location, reply.status);
-            return;
-        }
-        const SharedBytes body = std::move(reply.body);
-        const std::size_t size = body->size();
-        const auto* data = reinterpret_cast<const char*>(body->data());
-        if (now == ServerFault::stall) {
-            // Announce the length (at least one byte, so the reader waits for it) and
-            // send nothing until serving ends.
-            response.set_content_provider(std::max<std::size_t>(size, 1), reply.contentType,
-                                          [this](std::size_t, std::size_t, httplib::DataSink&) {
-                                              waitUntilClosing();
-                                              return false;
-                                          });
-            return;
-        }
-        if (size == 0) {
-            response.set_content("", reply.contentType);
-            return;
-        }
-        if (now == ServerFault::truncate) {
-            const std::size_t half = size / 2;
-            response.set_content_provider(
-                size, reply.contentType,
-                [body, data, half](std::size_t offset, std::size_t length,
-                                   httplib::DataSink& sink) {
-                    if (offset >= half) {
-                        return false;  // closes the connection short of Content-Length
-                    }
-                    return sink.write(data + offset, std::min({length, half - offset, kChunk}));
-                });
-        } else if (now == ServerFault::slowDrip) {
-            const std::size_t drip = std::max<std::size_t>(options.dripBytes, 1);
-            response.set_content_provider(
-                size, reply.contentType,
-                [this, body, data, drip](std::size_t offset, std::size_t length,
-                                         httplib::DataSink& sink) {
-                    return sink.write(data + offset, std::min(length, drip)) &&
-                           pause(options.dripInterval);
-                });
-        } else {
-            response.set_content_provider(
-                size, reply.contentType,
-                [this, body, data](std::size_t offset, std::size_t length,
-                                   httplib::DataSink& sink) {
-                    return !isClosing() && sink.write(data + offset, std::min(length, kChunk));
-                });
-        }
-    }
-
-    // Streams zeros from one static block: the body is never held in memory.
-    void serveOversized(httplib::Response& response) {
-        response.status = 200;
-        const std::uint64_t total = options.oversizedBytes;
-        if (options.announceOversizedLength) {
-            response.set_content_provider(
-                static_cast<std::size_t>(total), "application/octet-stream",
-                [this](std::size_t, std::size_t length, httplib::DataSink& sink) {
-                    return !isClosing() && sink.write(zeros().data(), std::min(length, kChunk));
-                });
-        } else {
-            response.set_chunked_content_provider(
-                "application/octet-stream",
-                [this, total](std::size_t offset, httplib::DataSink& sink) {
-                    if (offset >= total) {
-                        sink.done();
-                        return true;
-                    }
-                    const auto left = static_cast<std::size_t>(total - offset);
-                    return !isClosing() && sink.write(zeros().data(), std::min(left, kChunk));
-                });
         }
     }
 
@@ -327,10 +210,7 @@ struct FirmwareServer::Impl {
         if (bound <= 0) {
             return false;
         }
-        {
-            std::lock_guard<std::mutex> hold(wakeMutex);
-            closing = false;
-        }
+        streams.open();
         auto returned = std::make_shared<std::atomic<bool>>(false);
         httplib::Server* raw = candidate.get();
         listener = std::thread([raw, returned] {
@@ -351,11 +231,7 @@ struct FirmwareServer::Impl {
         if (!server) {
             return;
         }
-        {
-            std::lock_guard<std::mutex> hold(wakeMutex);
-            closing = true;
-        }
-        wake.notify_all();
+        streams.close();
         server->stop();
         listener.join();  // returns once every in-flight reply has ended
         server.reset();

@@ -3,7 +3,9 @@
 #include <QMetaObject>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <stdexcept>
 #include <system_error>
 
 namespace tarvo::sim {
@@ -59,26 +61,38 @@ SimulatedPlatform::SimulatedPlatform(Options options)
             break;
     }
 
-    // A private folder: the bootloader volume is "CRP DISABLE" inside it.
-    std::string pattern = (std::filesystem::temp_directory_path() / "tarvo-sim-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) {
-        workDir_ = pattern;
+    if (!server_.start()) {
+        throw std::runtime_error(
+            "simulated platform: the firmware server could not bind a port on 127.0.0.1");
     }
-    bootloaderPath_ = workDir_ + "/CRP DISABLE";
-
+    // Throws when the controller cannot make its descriptors or its own folder.
     owned_ = std::make_unique<VirtualController>();
     controller_ = owned_.get();
+
+    // A private folder: the bootloader volume is "CRP DISABLE" inside it. Made
+    // after everything that may throw, since only the destructor removes it.
+    const std::filesystem::path temp = std::filesystem::temp_directory_path();
+    std::string pattern = (temp / "tarvo-sim-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("simulated platform: cannot create a private folder in " +
+                                 temp.string() + ": " + std::strerror(errno));
+    }
+    workDir_ = pattern;
+    bootloaderPath_ = workDir_ + "/CRP DISABLE";
+    controller_->updateConfig([this](VirtualController::Config& config) {
+        config.volumePath = bootloaderPath_;
+        config.tmpfsVolume = options_.tmpfsVolume;
+        config.tmpfsBytes = options_.tmpfsBytes;
+        // A tmpfs mount is seen by the system's mount table; a directory is
+        // announced by the simulated watcher.
+        config.volumeWatcher = options_.tmpfsVolume ? nullptr : &simVolumes_;
+    });
     if (options_.tmpfsVolume) {
-        controller_->useTmpfsVolume(bootloaderPath_, options_.tmpfsBytes);
         mountVolumes_ = std::make_unique<MountVolumeWatcher>();
         platform_.volumeWatcher = mountVolumes_.get();
     } else {
-        controller_->useDirectoryVolume(bootloaderPath_);
-        controller_->setVolumeWatcher(&simVolumes_);
         platform_.volumeWatcher = &simVolumes_;
     }
-    server_.start();
-
     platform_.hidMonitorFactory = [this](const std::vector<HIDMonitorData>&,
                                          int) -> std::unique_ptr<HidMonitor> {
         return std::move(owned_);
@@ -110,10 +124,8 @@ SimulatedPlatform::~SimulatedPlatform() {
     if (mountVolumes_) {
         mountVolumes_->stop();
     }
-    if (!workDir_.empty()) {
-        std::error_code ec;
-        std::filesystem::remove_all(workDir_, ec);
-    }
+    std::error_code ec;
+    std::filesystem::remove_all(workDir_, ec);
 }
 
 }  // namespace tarvo::sim

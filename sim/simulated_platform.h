@@ -66,6 +66,9 @@ class SimulatedPlatform {
         FirmwareServer::Options server{};
     };
 
+    // Throws std::runtime_error, saying what failed, when the simulated world
+    // cannot be set up: no port for the server, no private folder, no
+    // descriptors for the controller.
     explicit SimulatedPlatform(Options options);
     SimulatedPlatform() : SimulatedPlatform(Options{}) {}
     ~SimulatedPlatform();

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/bootloader_volume.h"
+#include "sim/frame_checker.h"
 #include "tcontroller/base/bytes.h"
 #include "tcontroller/platform/hid_monitor.h"
 
@@ -22,36 +24,8 @@ namespace tarvo::sim {
 class SimVolumeWatcher;
 class SimLoop;
 
-// What a recorded protocol violation is about.
-enum class ViolationKind {
-    reportType,  // the write was not an output report
-    reportId,    // report ID argument not 01, or not equal to the frame's byte 2
-    size,        // shorter than the smallest frame (7 bytes) or longer than one report
-    startByte,   // byte 0 not A9
-    length,      // LEN does not match the frame's length
-    header,      // bytes 2, 3 not 01 00
-    checksum,    // CK wrong
-    endByte,     // end byte not 5C
-    trailer,     // data frame without the FF trailer
-    command,     // unknown command code
-    payload,     // wrong payload for the command
-    order,       // out of the order erase -> begin -> data* -> end (-> final step)
-    chunk,       // chunk length field wrong, or a short chunk that is not the last
-    firmware,    // FW.bin on the bootloader volume is not a valid firmware file
-};
-
-const char* violationKindName(ViolationKind kind);
-
-struct Violation {
-    ViolationKind kind;
-    std::string description;
-};
-
-// What a well-formed frame asks the controller to do.
-enum class Command { none, modelRequest, versionRequest, erase, begin, data, end, finalStep };
-
 // A misbehaviour of the controller or its bootloader volume that a user may
-// meet during an update. One at a time; see VirtualController::setDeviceFault.
+// meet during an update. One at a time; see VirtualController::Faults::of.
 enum class DeviceFault {
     none,
     unplugInErase,       // the erase command is taken, then the controller leaves the bus
@@ -63,119 +37,6 @@ enum class DeviceFault {
     unmountBeforeWrite,  // the volume goes away right after it appeared
     keepOldVersion,      // it flashes a valid FW.bin but goes on reporting its old version
     noAnswer,            // identification requests are taken but never answered
-};
-
-// Checks host-to-controller frames strictly, one at a time, and follows the
-// image transfer: erase -> begin -> data* -> end. A frame that breaks a
-// structural rule is counted as a violation and dropped (Command::none). Not
-// thread-safe: the owner serialises calls.
-class FrameChecker {
-  public:
-    static constexpr std::size_t kReportSize = 64;
-    static constexpr std::size_t kChunkSize = 54;
-
-    // Takes one written report. Never reads outside [bytes, bytes + length).
-    Command take(int reportType, std::uint8_t reportId, const std::uint8_t* bytes,
-                 std::size_t length);
-    // The controller left the bus: a transfer in progress is abandoned (a
-    // complete image stays in flash).
-    void abandonTransfer();
-    void addViolation(ViolationKind kind, std::string description);
-
-    const std::vector<Violation>& violations() const { return violations_; }
-    // Image bytes received since the latest begin.
-    const Bytes& image() const { return image_; }
-    // Data frames taken since the latest begin.
-    std::size_t dataFrames() const { return dataFrames_; }
-    // Frames taken per command since construction.
-    std::size_t count(Command command) const;
-    // An end of image followed a begin and data frames, and no erase since.
-    bool imageComplete() const { return state_ == State::complete; }
-
-  private:
-    enum class State { idle, erased, receiving, complete };
-
-    bool checkStructure(int reportType, std::uint8_t reportId, const std::uint8_t* bytes,
-                        std::size_t length);
-    Command interpret(const std::uint8_t* bytes, std::size_t length);
-    Command takeData(const std::uint8_t* bytes, std::size_t length);
-    Command takeEnd();
-
-    State state_ = State::idle;
-    Bytes image_;
-    std::size_t dataFrames_ = 0;
-    bool lastChunkShort_ = false;
-    std::size_t counts_[8] = {};
-    std::vector<Violation> violations_;
-};
-
-// The bootloader's mass-storage volume: a directory the simulator owns, or a
-// real tmpfs mount. Watches its root with inotify for FW.bin being closed after
-// writing. Not thread-safe: the owner serialises calls.
-class BootloaderVolume {
-  public:
-    // Creates a private base directory (for the default volume path) and the
-    // inotify descriptor. Throws std::runtime_error when either fails.
-    BootloaderVolume();
-    ~BootloaderVolume();  // unmounts and removes what it created
-    BootloaderVolume(const BootloaderVolume&) = delete;
-    BootloaderVolume& operator=(const BootloaderVolume&) = delete;
-
-    // Directory mode (the default): the volume is a directory at `path`, created
-    // at mount (it must then be absent or empty) and removed at unmount.
-    void useDirectory(const std::string& path);
-    // tmpfs mode: a tmpfs of `sizeBytes` is mounted at `mountPoint` (created when
-    // missing). A small size simulates a full volume.
-    void useTmpfs(const std::string& mountPoint, std::size_t sizeBytes);
-    const std::string& path() const { return path_; }
-    bool isTmpfs() const { return tmpfs_; }
-    bool isMounted() const { return mounted_; }
-
-    // A full volume: a tmpfs is mounted with room for one page only. (A
-    // directory volume cannot fill up; the simulated file system refuses
-    // instead.) Takes effect at the next mount.
-    void setFull(bool on) { full_ = on; }
-    // Mounts the volume, empty or holding an old "firmware.bin".
-    bool mount(bool withOldFirmware, std::string* error);
-    void unmount();
-
-    int notifyFd() const { return notifyFd_; }
-    // Drains the inotify queue; true when FW.bin was closed after writing.
-    bool firmwareWritten();
-    // FW.bin, whole, or absent when it is missing, unreadable or implausibly large.
-    std::optional<Bytes> readFirmware() const;
-
-    // Whether this process may mount a tmpfs; otherwise `reason` says why not.
-    static bool canMountTmpfs(std::string* reason);
-
-  private:
-    std::string baseDir_;
-    std::string path_;
-    bool tmpfs_ = false;
-    std::size_t tmpfsSize_ = 0;
-    bool full_ = false;
-    bool mounted_ = false;
-    bool createdMountPoint_ = false;
-    int notifyFd_ = -1;
-    int watch_ = -1;
-};
-
-// Delays of the simulated controller's reactions.
-struct VirtualControllerTimings {
-    // Write of a request -> its reply. Never zero in effect: a reply goes out
-    // only after the write has returned.
-    std::chrono::milliseconds reply{2};
-    // Final-step command -> the controller leaves the HID bus.
-    std::chrono::milliseconds leaveHid{5};
-    // Left the bus (replug-in-erase fault) -> attached again: well within one of
-    // the tool's 1-second erase pauses, even on a clock a hundred times faster.
-    std::chrono::milliseconds replug{3};
-    // Left the HID bus -> bootloader volume mounted.
-    std::chrono::milliseconds mount{20};
-    // FW.bin complete -> volume unmounted (the bootloader flashing).
-    std::chrono::milliseconds flash{200};
-    // Volume unmounted -> back on the HID bus with the new firmware.
-    std::chrono::milliseconds reconnect{50};
 };
 
 class VirtualController;
@@ -200,8 +61,8 @@ class VirtualDevice final : public HIDDevice {
 
 // A remote controller on a virtual HID bus. start() runs its event loop (the
 // "monitor thread") until stop(); every notification — connected, disconnected
-// and the identification replies — is emitted from that thread. The bus and the
-// configuration may be changed from any thread at any time.
+// and the identification replies — is emitted from that thread. The bus, the
+// configuration and the faults may be changed from any thread at any time.
 class VirtualController : public HidMonitor {
     Q_OBJECT
   public:
@@ -222,48 +83,105 @@ class VirtualController : public HidMonitor {
     // (at once, or when start() begins) and waits for FW.bin.
     void startInBootloader();
 
-    // --- configuration ---
-    void setModel(char model);                       // default 'T'
-    void setVersionChars(const std::string& chars);  // default "110"; three characters
-    // One report per millisecond, like a full-speed interrupt endpoint.
-    void setPacing(bool on);
-    // Simulator chatter on standard error.
-    void setVerbose(bool on);
-    void setTimings(const VirtualControllerTimings& timings);
-    // Where mounts and unmounts are announced (may be null: not announced).
-    void setVolumeWatcher(SimVolumeWatcher* watcher);
-    void useDirectoryVolume(const std::string& path);
-    void useTmpfsVolume(const std::string& mountPoint, std::size_t sizeBytes = 1u << 20);
-    // The volume appears holding an old "firmware.bin" (default: empty).
-    void setOldFirmwareOnVolume(bool on);
-    // After the final step the controller enters its bootloader but never mounts.
-    void setMountAfterFinalStep(bool on);
-    // The volume goes away again right after it was announced, before anything
-    // could be written.
-    void setUnmountBeforeWrite(bool on);
+    // --- configuration and faults ---
+    // Delays of the controller's reactions.
+    struct Timings {
+        // Write of a request -> its reply. Never zero in effect: a reply goes
+        // out only after the write has returned.
+        std::chrono::milliseconds reply{2};
+        // Final-step command -> the controller leaves the HID bus.
+        std::chrono::milliseconds leaveHid{5};
+        // Left the bus (replug-in-erase fault) -> attached again: well within
+        // one of the tool's 1-second erase pauses, even on a clock a hundred
+        // times faster.
+        std::chrono::milliseconds replug{3};
+        // Left the HID bus -> bootloader volume mounted.
+        std::chrono::milliseconds mount{20};
+        // FW.bin complete -> volume unmounted (the bootloader flashing).
+        std::chrono::milliseconds flash{200};
+        // Volume unmounted -> back on the HID bus with the new firmware.
+        std::chrono::milliseconds reconnect{50};
+    };
 
-    // --- faults ---
-    // Data frames 0 .. n-1 after the latest begin are taken; from data frame n on
-    // every write returns kHIDReturnError.
-    void failWritesAfterDataFrames(std::size_t n);
-    // Data frame k (from 0, after the latest begin) is not taken: the controller
-    // leaves the bus instead and the write returns kHIDReturnError.
-    void unplugAtDataFrame(std::size_t k);
-    // The erase command is taken, then the controller leaves the bus.
-    void unplugAfterErase();
-    // Identification requests are taken but never answered.
-    void setNeverReply(bool on);
-    // Clears every fault, those of setDeviceFault included.
-    void clearFaults();
+    // How the controller presents itself and behaves when nothing goes wrong.
+    // Each setting applies from the controller's next step that uses it (the
+    // next reply, write, announcement or mount).
+    struct Config {
+        char model = 'T';
+        // The firmware it runs, as it reports it: three characters ("110" is
+        // 1.1). The firmware file it flashes replaces them.
+        std::string versionChars = "110";
+        // One report per millisecond, like a full-speed interrupt endpoint.
+        bool pacing = false;
+        // Simulator chatter on standard error.
+        bool verbose = false;
+        Timings timings;
+        // Where mounts and unmounts are announced (null: not announced).
+        SimVolumeWatcher* volumeWatcher = nullptr;
+        // The bootloader volume: a directory at `volumePath`, created at mount
+        // (it must then be absent or empty) and removed at unmount; or a tmpfs
+        // of `tmpfsBytes` mounted there (the mount point is created when
+        // missing). An empty path is "CRP DISABLE" in a private folder.
+        std::string volumePath;
+        bool tmpfsVolume = false;
+        std::size_t tmpfsBytes = 1u << 20;
+        // The volume appears holding an old "firmware.bin" (otherwise empty).
+        bool oldFirmwareOnVolume = false;
+    };
 
-    // The data frame at which the unplug-in-data fault strikes: inside any image
-    // of more than 54 KiB.
+    // The data frame at which the unplug-in-data fault strikes: inside any
+    // image of more than 54 KiB.
     static constexpr std::size_t kFaultDataFrame = 1000;
-    // Replaces the faults with `fault` (none: no fault). The one-shot faults
-    // (the two in the erase, unplug-in-data, lose-final-step) strike once; the
-    // others stay until changed.
-    void setDeviceFault(DeviceFault fault);
-    DeviceFault deviceFault() const;
+
+    // What the controller does wrong. The one-shot faults are spent when they
+    // strike: faults() shows them off from then on.
+    struct Faults {
+        // Data frames 0 .. n-1 after the latest begin are taken; from data
+        // frame n on every write returns kHIDReturnError, until the faults are
+        // set again.
+        std::optional<std::size_t> failWritesAfterDataFrames;
+        // One-shot: data frame k (from 0, after the latest begin) is not taken;
+        // the controller leaves the bus instead and the write returns
+        // kHIDReturnError.
+        std::optional<std::size_t> unplugAtDataFrame;
+        // One-shot: the erase command is taken, then the controller leaves the bus.
+        bool unplugAfterErase = false;
+        // One-shot: the same, and it is back Timings::replug later as a new
+        // attach running its firmware.
+        bool replugAfterErase = false;
+        // Identification requests are taken but never answered.
+        bool neverReply = false;
+        // Off: after the final step it enters its bootloader but never mounts.
+        bool mountAfterFinalStep = true;
+        // One-shot: after the final step it leaves HID, but its volume appears
+        // only after a replug and the next final step.
+        bool loseFinalStep = false;
+        // The volume goes away again right after it was announced, before
+        // anything could be written.
+        bool unmountBeforeWrite = false;
+        // A file written onto the volume does not fit. A tmpfs volume is
+        // mounted with room for one page; for a directory volume the simulated
+        // file system asks refuseFileForSpace().
+        bool volumeFull = false;
+        // It flashes a valid FW.bin but goes on reporting its old version.
+        bool keepOldVersion = false;
+
+        // The faults that make up `fault`, and no other (none: no fault).
+        static Faults of(DeviceFault fault);
+    };
+
+    // Both throw std::invalid_argument, changing nothing, for a configuration
+    // whose versionChars are not three characters.
+    void setConfig(const Config& config);
+    // Changes the configuration in place, atomically. `change` runs under the
+    // controller's lock and must not call the controller.
+    void updateConfig(const std::function<void(Config&)>& change);
+    Config config() const;
+    void setFaults(const Faults& faults);
+    Faults faults() const;
+    // As updateConfig, for the faults.
+    void updateFaults(const std::function<void(Faults&)>& change);
+
     // The volume-full fault of a directory volume, asked by the simulated file
     // system before it creates a file on the volume: true (and said in the
     // chatter) when the volume is mounted and full. A tmpfs volume is simply
@@ -271,6 +189,7 @@ class VirtualController : public HidMonitor {
     bool refuseFileForSpace(const std::string& name);
 
     // --- observations ---
+    // Where the bootloader volume is mounted, or will be at its next mount.
     std::string volumePath() const;
     std::vector<Violation> violations() const;
     std::size_t violationCount() const;
@@ -280,12 +199,10 @@ class VirtualController : public HidMonitor {
     std::size_t frameCount(Command command) const;
     bool imageComplete() const;
     std::optional<Bytes> receivedFirmware() const;
-    std::string versionChars() const;
     bool isOnHid() const;  // attached and its connected notification delivered
     bool isBootloaderMounted() const;
     std::size_t connectedNotifications() const;
     std::size_t disconnectedNotifications() const;
-    std::size_t repliesSent() const;
     // How often the bootloader volume was mounted.
     std::size_t mountCount() const;
 
@@ -295,8 +212,6 @@ class VirtualController : public HidMonitor {
     bool waitUntilConnected(Timeout timeout = Timeout(5000));
     bool waitUntilDisconnected(Timeout timeout = Timeout(5000));
     bool waitUntilBootloaderMounted(Timeout timeout = Timeout(5000));
-    bool waitUntilUnmounted(Timeout timeout = Timeout(5000));
-    bool waitUntilFirmwareReceived(Timeout timeout = Timeout(5000));
     // Back on HID after a valid firmware file was taken.
     bool waitUntilBackOnHid(Timeout timeout = Timeout(5000));
     bool waitUntilViolations(std::size_t count, Timeout timeout = Timeout(5000));
@@ -321,13 +236,11 @@ class VirtualController : public HidMonitor {
     void finishFlash(unsigned epoch);
     // Leaves the bus at once, with a disconnected notification; `why` is chattered.
     void leaveBusLocked(const std::string& why);
-    void clearFaultsLocked();
+    BootloaderVolume::Setup volumeSetupLocked() const;
     std::shared_ptr<VirtualDevice> detachLocked();
     void unmountLocked();
     void changedLocked();
     void chatter(const std::string& line) const;
-    Bytes modelReplyLocked() const;
-    Bytes versionReplyLocked() const;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
@@ -351,25 +264,9 @@ class VirtualController : public HidMonitor {
     bool backAfterFirmware_ = false;
     std::optional<Bytes> receivedFirmware_;
 
-    char model_ = 'T';
-    std::string versionChars_ = "110";
-    bool pacing_ = false;
-    bool verbose_ = false;
-    VirtualControllerTimings timings_;
-    SimVolumeWatcher* watcher_ = nullptr;
-    bool oldFirmware_ = false;
-    bool mountAfterFinalStep_ = true;
-    bool unmountBeforeWrite_ = false;
-    std::optional<std::size_t> failAfterData_;
-    bool writesFailing_ = false;
-    std::optional<std::size_t> unplugAtData_;
-    bool unplugAfterErase_ = false;
-    bool neverReply_ = false;
-    DeviceFault deviceFault_ = DeviceFault::none;
-    bool replugAfterErase_ = false;
-    bool loseFinalStep_ = false;
-    bool volumeFull_ = false;
-    bool keepOldVersion_ = false;
+    Config config_;
+    Faults faults_;
+    bool writesFailing_ = false;  // the fail-writes fault has struck
 
     std::mutex paceMutex_;
     std::chrono::steady_clock::time_point nextSlot_{};

@@ -3,23 +3,20 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPainter>
-#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <iterator>
 #include <system_error>
 
+#include "sim/demo/note.h"
 #include "sim/firmware_format.h"
 #include "sim/simulated_platform.h"
+#include "tcontroller/base/log.h"
 #include "tcontroller/dialogs/alert_view_controller.h"
 #include "tcontroller/image_button.h"
-#include "tcontroller/base/log.h"
 #include "tcontroller/view_controller.h"
 
 namespace tarvo::demo {
@@ -34,12 +31,6 @@ constexpr char kUnsupportedModel[] = "unsupported controller model: ";
 constexpr char kNoIdentification[] = "controller did not answer identification";
 constexpr char kVerified[] = "update verified: ";
 constexpr char kNotVerified[] = "update not verified: ";
-
-void note(const std::string& line) {
-    const std::string text = "demo: " + line + "\n";
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fflush(stderr);
-}
 
 bool startsWith(const QString& text, const char* prefix) {
     return text.startsWith(QLatin1String(prefix));
@@ -61,76 +52,6 @@ std::string targetOf(const std::string& message, const std::string& builtIn) {
 }
 
 }  // namespace
-
-Screenshots::Screenshots(std::string dir) : dir_(std::move(dir)) {
-    if (dir_.empty()) {
-        return;
-    }
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::create_directories(dir_, ec);
-    if (ec) {
-        note("cannot create " + dir_ + ": " + ec.message() + "; no screenshots");
-        dir_.clear();
-        return;
-    }
-    // Pictures of an earlier run ("NN-name.png") go; others stay.
-    const auto numbered = [](const std::string& name) {
-        return name.size() > 7 && std::isdigit(static_cast<unsigned char>(name[0])) &&
-               std::isdigit(static_cast<unsigned char>(name[1])) && name[2] == '-' &&
-               name.ends_with(".png");
-    };
-    for (const auto& entry : fs::directory_iterator(dir_, ec)) {
-        if (entry.is_regular_file() && numbered(entry.path().filename().string())) {
-            fs::remove(entry.path(), ec);
-        }
-    }
-}
-
-void Screenshots::take(const std::string& name, QWidget* widget) {
-    if (!enabled() || widget == nullptr || !names_.insert(name).second) {
-        return;
-    }
-    save(name, widget->grab());
-}
-
-void Screenshots::takeOver(const std::string& name, QWidget* window, QWidget* dialog) {
-    if (!enabled() || window == nullptr || dialog == nullptr || !names_.insert(name).second) {
-        return;
-    }
-    QPixmap picture = window->grab();
-    const QPixmap front = dialog->grab();
-    QPainter painter(&picture);
-    painter.fillRect(picture.rect(), QColor(0, 0, 0, 90));  // the window behind a modal dialog
-    const QPoint at((picture.width() - front.width()) / 2, (picture.height() - front.height()) / 2);
-    painter.drawPixmap(at, front);
-    painter.setPen(QColor(0, 0, 0, 120));
-    painter.drawRect(QRect(at, front.size()).adjusted(-1, -1, 0, 0));
-    painter.end();
-    save(name, picture);
-}
-
-int Screenshots::stepNumber(const std::string& name) {
-    static const char* const kSteps[] = {"idle",  "confirm",         "erasing", "sending-image",
-                                         "alert", "update-complete", "done",    "failed"};
-    for (int i = 0; i < static_cast<int>(std::size(kSteps)); ++i) {
-        if (name == kSteps[i]) {
-            return i + 1;
-        }
-    }
-    return 99;
-}
-
-void Screenshots::save(const std::string& name, const QPixmap& picture) {
-    char prefix[8];
-    std::snprintf(prefix, sizeof prefix, "%02d-", stepNumber(name));
-    const std::string path = dir_ + "/" + prefix + name + ".png";
-    if (picture.save(QString::fromStdString(path), "PNG")) {
-        note("screenshot " + path);
-    } else {
-        note("could not save " + path);
-    }
-}
 
 DemoDriver::DemoDriver(sim::SimulatedPlatform& sim, ViewController& window,
                        const DemoOptions& options)
@@ -232,7 +153,7 @@ bool DemoDriver::backOnHid() const {
 }
 
 bool DemoDriver::backWithTarget() const {
-    return backOnHid() && sim_.controller().versionChars() == sim::versionCharsFor(target_);
+    return backOnHid() && sim_.controller().config().versionChars == sim::versionCharsFor(target_);
 }
 
 // During an update: the window is back to its offer, with the controller shown,
@@ -414,7 +335,7 @@ void DemoDriver::judgeResult() {
     if (!back_.holds(backOnHid())) {
         return;
     }
-    const std::string reported = sim_.controller().versionChars();
+    const std::string reported = sim_.controller().config().versionChars;
     if (!verdict.empty()) {
         const std::string version = verdict.substr(std::strlen(kVerified));
         shots_.take("done", &window_);

@@ -4,14 +4,12 @@
 #include <QTimer>
 #include <atomic>
 #include <mutex>
-#include <set>
 #include <string>
 
 #include "sim/demo/demo_options.h"
+#include "sim/demo/screenshots.h"
 
 class QMessageBox;
-class QPixmap;
-class QWidget;
 
 namespace tarvo {
 class ViewController;
@@ -21,32 +19,6 @@ class SimulatedPlatform;
 }  // namespace tarvo
 
 namespace tarvo::demo {
-
-// Saves numbered pictures of the window: 01-idle.png, 02-confirm.png, ... Each
-// step has a fixed number, so a picture keeps its name from run to run (a step
-// that did not happen leaves a gap). Each step is taken once per run.
-class Screenshots {
-  public:
-    // An empty folder turns screenshots off. Earlier numbered pictures in the
-    // folder are removed, so a run never mixes with the one before it.
-    explicit Screenshots(std::string dir);
-    bool enabled() const { return !dir_.empty(); }
-    // Grabs `widget` as `NN-name.png` unless `name` was taken already; NN is
-    // the step's place in an update (see stepNumber).
-    void take(const std::string& name, QWidget* widget);
-    // Grabs `dialog` drawn over the middle of `window`, as the user sees it.
-    void takeOver(const std::string& name, QWidget* window, QWidget* dialog);
-    bool taken(const std::string& name) const { return names_.count(name) != 0; }
-    // idle 1, confirm 2, erasing 3, sending-image 4, alert 5,
-    // update-complete 6, done 7, failed 8; anything else 99.
-    static int stepNumber(const std::string& name);
-
-  private:
-    void save(const std::string& name, const QPixmap& picture);
-
-    std::string dir_;
-    std::set<std::string> names_;
-};
 
 // Watches the window from a timer on the main thread, like a person looking at
 // it: takes a screenshot at each step a user would notice and, with --auto,

@@ -1,50 +1,102 @@
 #include "sim/demo/demo_options.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QStringList>
+#include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <utility>
 
 #include "sim/firmware_format.h"
 
 namespace tarvo::demo {
+namespace {
+
+// The demo's options, in the order --help lists them. A help text's later
+// lines continue the first, under it.
+struct OptionSpec {
+    const char* name;
+    const char* valueName;  // empty: the option takes no value
+    const char* help;
+};
+
+constexpr OptionSpec kOptions[] = {
+    {"auto", "",
+     "press through one update and exit: 0 installed and\n"
+     "verified, 1 failed or not verified, 2 timed out,\n"
+     "3 nothing to install (no update offered, or the\n"
+     "controller refused: another model, no answer)"},
+    {"fast", "",
+     "the tool's waits (35 s erase, pauses, 10 s watchdog)\n"
+     "run a hundred times faster"},
+    {"controller-fw", "V", "firmware the controller runs (default 1.1)"},
+    {"controller-model", "C", "model code the controller reports (default T)"},
+    {"bootloader", "", "the controller starts as its mounted bootloader volume"},
+    {"publish", "V:DATE,...",
+     "releases on the server (default\n"
+     "1.3:2020-01-15,1.2:2019-10-22)"},
+    {"history-file", "FILE",
+     "serve FILE verbatim as the version history; files of\n"
+     "any version asked for are generated"},
+    {"offline", "", "no network: the built-in release is offered"},
+    {"server-fault", "F",
+     "none|refuse|404|500|truncate|stall, switched on once\n"
+     "the version history has arrived, so the release\n"
+     "download is what fails"},
+    {"history-delay", "SECONDS",
+     "the server answers the version history this late\n"
+     "(a decimal; not scaled by --fast); --auto presses\n"
+     "UPDATE TO NEWEST without waiting for it"},
+    {"device-fault", "F",
+     "what the controller does wrong:\n"
+     "none, unplug-in-erase, replug-in-erase,\n"
+     "unplug-in-data, lose-final-step, volume-full,\n"
+     "unmount-before-write, keep-old-version, no-answer"},
+    {"screenshots", "DIR",
+     "a PNG of the window at each step: 01-idle, 02-confirm,\n"
+     "03-erasing, 04-sending-image, 05-alert (if shown),\n"
+     "06-update-complete, 07-done, 08-failed (if failed);\n"
+     "earlier NN-*.png files in DIR are removed first"},
+    {"timeout", "SECONDS", "give up after this long with --auto (default 600)"},
+    {"help", "", "this text"},
+};
+
+// Where the help texts start in --help.
+constexpr std::size_t kHelpColumn = 28;
+
+std::string usageText() {
+    std::string text =
+        "usage: tarvo-remote-demo [options]\n"
+        "\n"
+        "Runs the Tarvo Remote firmware update tool against a simulated controller,\n"
+        "a firmware server on 127.0.0.1 and a bootloader volume in a private folder.\n"
+        "Standard output carries the tool's own log; the simulator writes to\n"
+        "standard error.\n"
+        "\n";
+    const std::string indent(kHelpColumn, ' ');
+    for (const OptionSpec& option : kOptions) {
+        std::string line = std::string("  --") + option.name;
+        if (*option.valueName != '\0') {
+            line += std::string(" ") + option.valueName;
+        }
+        line.resize(std::max(line.size() + 1, kHelpColumn), ' ');
+        for (const char* at = option.help; *at != '\0'; ++at) {
+            line += *at;
+            if (*at == '\n') {
+                line += indent;
+            }
+        }
+        text += line + "\n";
+    }
+    return text;
+}
+
+}  // namespace
 
 const char* demoUsage() {
-    return "usage: tarvo-remote-demo [options]\n"
-           "\n"
-           "Runs the Tarvo Remote firmware update tool against a simulated controller,\n"
-           "a firmware server on 127.0.0.1 and a bootloader volume in a private folder.\n"
-           "Standard output carries the tool's own log; the simulator writes to\n"
-           "standard error.\n"
-           "\n"
-           "  --auto                    press through one update and exit: 0 installed and\n"
-           "                            verified, 1 failed or not verified, 2 timed out,\n"
-           "                            3 nothing to install (no update offered, or the\n"
-           "                            controller refused: another model, no answer)\n"
-           "  --fast                    the tool's waits (35 s erase, pauses, 10 s watchdog)\n"
-           "                            run a hundred times faster\n"
-           "  --controller-fw V         firmware the controller runs (default 1.1)\n"
-           "  --controller-model C      model code the controller reports (default T)\n"
-           "  --bootloader              the controller starts as its mounted bootloader volume\n"
-           "  --publish V:DATE,...      releases on the server (default\n"
-           "                            1.3:2020-01-15,1.2:2019-10-22)\n"
-           "  --history-file FILE       serve FILE verbatim as the version history; files of\n"
-           "                            any version asked for are generated\n"
-           "  --offline                 no network: the built-in release is offered\n"
-           "  --server-fault F          none|refuse|404|500|truncate|stall, switched on once\n"
-           "                            the version history has arrived, so the release\n"
-           "                            download is what fails\n"
-           "  --history-delay SECONDS   the server answers the version history this late\n"
-           "                            (a decimal; not scaled by --fast); --auto presses\n"
-           "                            UPDATE TO NEWEST without waiting for it\n"
-           "  --device-fault F          what the controller does wrong:\n"
-           "                            none, unplug-in-erase, replug-in-erase,\n"
-           "                            unplug-in-data, lose-final-step, volume-full,\n"
-           "                            unmount-before-write, keep-old-version, no-answer\n"
-           "  --screenshots DIR         a PNG of the window at each step: 01-idle, 02-confirm,\n"
-           "                            03-erasing, 04-sending-image, 05-alert (if shown),\n"
-           "                            06-update-complete, 07-done, 08-failed (if failed);\n"
-           "                            earlier NN-*.png files in DIR are removed first\n"
-           "  --timeout SECONDS         give up after this long with --auto (default 600)\n"
-           "  --help                    this text\n";
+    static const std::string usage = usageText();
+    return usage.c_str();
 }
 
 std::optional<sim::ServerFault> parseServerFault(const std::string& name) {
@@ -184,115 +236,104 @@ ParseOutcome parseDemoOptions(const std::vector<std::string>& args, DemoOptions*
         *error = std::move(message);
         return ParseOutcome::error;
     };
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::optional<std::string> inlineValue;
-        if (const std::size_t eq = name.find('=');
-            name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            inlineValue = name.substr(eq + 1);
-            name.resize(eq);
+    QCommandLineParser parser;
+    for (const OptionSpec& option : kOptions) {
+        QStringList names{QString::fromLatin1(option.name)};
+        if (names.front() == QLatin1String("help")) {
+            names.prepend(QStringLiteral("h"));
         }
-        // The value of an option that takes one.
-        const auto value = [&](std::string* out) {
-            if (inlineValue) {
-                *out = *inlineValue;
-                return true;
-            }
-            if (i + 1 >= args.size()) {
-                return false;
-            }
-            *out = args[++i];
-            return true;
-        };
-        const auto flag = [&](bool* out) {
-            if (inlineValue) {
-                return false;
-            }
-            *out = true;
-            return true;
-        };
+        parser.addOption(
+            QCommandLineOption(names, QString::fromLatin1(option.help), option.valueName));
+    }
+    QStringList arguments{QStringLiteral("tarvo-remote-demo")};
+    for (const std::string& arg : args) {
+        arguments.append(QString::fromLocal8Bit(arg));
+    }
+    // parse() knows the options' syntax: unknown options, missing values, a
+    // value given to an option that takes none. The values are checked below.
+    if (!parser.parse(arguments)) {
+        return fail(parser.errorText().toStdString());
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return fail("unexpected argument \"" + parser.positionalArguments().front().toStdString() +
+                    "\"; every option starts with --");
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        return ParseOutcome::help;
+    }
+    const auto given = [&parser](const char* name, std::string* value) {
+        if (!parser.isSet(QString::fromLatin1(name))) {
+            return false;
+        }
+        *value = parser.value(QString::fromLatin1(name)).toLocal8Bit().toStdString();
+        return true;
+    };
 
-        std::string text;
-        if (name == "--help" || name == "-h") {
-            return ParseOutcome::help;
-        } else if (name == "--auto") {
-            if (!flag(&options->autoRun)) {
-                return fail("--auto takes no value");
-            }
-        } else if (name == "--fast") {
-            if (!flag(&options->fast)) {
-                return fail("--fast takes no value");
-            }
-        } else if (name == "--bootloader") {
-            if (!flag(&options->bootloader)) {
-                return fail("--bootloader takes no value");
-            }
-        } else if (name == "--offline") {
-            if (!flag(&options->offline)) {
-                return fail("--offline takes no value");
-            }
-        } else if (name == "--controller-fw") {
-            if (!value(&text) || sim::versionCharsFor(text).size() != 3) {
-                return fail("--controller-fw needs a version such as 1.1");
-            }
-            options->controllerFirmware = text;
-        } else if (name == "--controller-model") {
-            if (!value(&text) || text.size() != 1 ||
-                std::isgraph(static_cast<unsigned char>(text[0])) == 0) {
-                return fail("--controller-model needs one character, such as T");
-            }
-            options->controllerModel = text[0];
-        } else if (name == "--publish") {
-            if (!value(&text)) {
-                return fail("--publish needs a list such as 1.3:2020-01-15,1.2:2019-10-22");
-            }
-            auto releases = parseReleases(text);
-            if (!releases) {
-                return fail("--publish: cannot read \"" + text +
-                            "\"; expected V:DATE items separated by commas");
-            }
-            options->releases = std::move(*releases);
-        } else if (name == "--history-file") {
-            if (!value(&text) || text.empty()) {
-                return fail("--history-file needs a file name");
-            }
-            options->historyFile = text;
-        } else if (name == "--server-fault") {
-            if (!value(&text)) {
-                return fail("--server-fault needs one of none|refuse|404|500|truncate|stall");
-            }
-            const auto fault = parseServerFault(text);
-            if (!fault) {
-                return fail("--server-fault: unknown fault \"" + text +
-                            "\" (none|refuse|404|500|truncate|stall)");
-            }
-            options->serverFault = *fault;
-        } else if (name == "--device-fault") {
-            const auto fault = value(&text) ? parseDeviceFault(text) : std::nullopt;
-            if (!fault) {
-                return fail(
-                    "--device-fault needs one of none, unplug-in-erase, replug-in-erase, "
-                    "unplug-in-data, lose-final-step, volume-full, unmount-before-write, "
-                    "keep-old-version, no-answer");
-            }
-            options->deviceFault = *fault;
-        } else if (name == "--history-delay") {
-            if (!value(&text) || !parseSeconds(text, &options->historyDelaySeconds)) {
-                return fail(
-                    "--history-delay needs a number of seconds from 0 to 3600, such as 2.5");
-            }
-        } else if (name == "--screenshots") {
-            if (!value(&text) || text.empty()) {
-                return fail("--screenshots needs a folder");
-            }
-            options->screenshotsDir = text;
-        } else if (name == "--timeout") {
-            if (!value(&text) || !parsePositive(text, &options->timeoutSeconds)) {
-                return fail("--timeout needs a whole number of seconds above 0");
-            }
-        } else {
-            return fail("unknown option \"" + args[i] + "\"");
+    const std::pair<const char*, bool*> flags[] = {{"auto", &options->autoRun},
+                                                   {"fast", &options->fast},
+                                                   {"bootloader", &options->bootloader},
+                                                   {"offline", &options->offline}};
+    for (const auto& [name, flag] : flags) {
+        if (parser.isSet(QString::fromLatin1(name))) {
+            *flag = true;
         }
+    }
+    std::string text;
+    if (given("controller-fw", &text)) {
+        if (sim::versionCharsFor(text).size() != 3) {
+            return fail("--controller-fw needs a version such as 1.1");
+        }
+        options->controllerFirmware = text;
+    }
+    if (given("controller-model", &text)) {
+        if (text.size() != 1 || std::isgraph(static_cast<unsigned char>(text[0])) == 0) {
+            return fail("--controller-model needs one character, such as T");
+        }
+        options->controllerModel = text[0];
+    }
+    if (given("publish", &text)) {
+        auto releases = parseReleases(text);
+        if (!releases) {
+            return fail("--publish: cannot read \"" + text +
+                        "\"; expected V:DATE items separated by commas");
+        }
+        options->releases = std::move(*releases);
+    }
+    if (given("history-file", &text)) {
+        if (text.empty()) {
+            return fail("--history-file needs a file name");
+        }
+        options->historyFile = text;
+    }
+    if (given("server-fault", &text)) {
+        const auto fault = parseServerFault(text);
+        if (!fault) {
+            return fail("--server-fault: unknown fault \"" + text +
+                        "\" (none|refuse|404|500|truncate|stall)");
+        }
+        options->serverFault = *fault;
+    }
+    if (given("device-fault", &text)) {
+        const auto fault = parseDeviceFault(text);
+        if (!fault) {
+            return fail(
+                "--device-fault needs one of none, unplug-in-erase, replug-in-erase, "
+                "unplug-in-data, lose-final-step, volume-full, unmount-before-write, "
+                "keep-old-version, no-answer");
+        }
+        options->deviceFault = *fault;
+    }
+    if (given("history-delay", &text) && !parseSeconds(text, &options->historyDelaySeconds)) {
+        return fail("--history-delay needs a number of seconds from 0 to 3600, such as 2.5");
+    }
+    if (given("screenshots", &text)) {
+        if (text.empty()) {
+            return fail("--screenshots needs a folder");
+        }
+        options->screenshotsDir = text;
+    }
+    if (given("timeout", &text) && !parsePositive(text, &options->timeoutSeconds)) {
+        return fail("--timeout needs a whole number of seconds above 0");
     }
     if (options->historyDelaySeconds > 0 && options->serverFault != sim::ServerFault::none) {
         // The fault is switched on once the history has arrived, and with the

@@ -11,7 +11,9 @@ namespace tarvo::demo {
 
 // Exit statuses of the demo program with --auto.
 inline constexpr int kExitUpdated = 0;  // the release was installed and the tool verified it
-inline constexpr int kExitFailed = 1;   // the update or a download failed, or was not verified
+// The update or a download failed, or was not verified; or the simulated world
+// could not be set up (said on standard error).
+inline constexpr int kExitFailed = 1;
 inline constexpr int kExitTimeout = 2;  // --auto did not finish within --timeout seconds
 // Nothing to install: no update offered, or the tool refused the controller
 // (another model, or no answer to the identification).

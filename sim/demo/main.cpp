@@ -6,12 +6,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <fstream>
 #include <memory>
 #include <sstream>
 
 #include "sim/demo/demo_driver.h"
 #include "sim/demo/demo_options.h"
+#include "sim/demo/note.h"
 #include "sim/firmware_format.h"
 #include "sim/simulated_platform.h"
 #include "tcontroller/app_delegate.h"
@@ -20,11 +22,8 @@
 namespace {
 
 using namespace tarvo;
+using demo::note;
 using namespace std::chrono_literals;
-
-void note(const std::string& line) {
-    std::fprintf(stderr, "demo: %s\n", line.c_str());
-}
 
 bool readWholeFile(const std::string& path, std::string* out) {
     std::ifstream in(path, std::ios::binary);
@@ -78,13 +77,16 @@ int main(int argc, char** argv) {
     simOptions.network =
         options.offline ? Reachability::Connection::unavailable : Reachability::Connection::wifi;
     simOptions.server.generateAnyVersion = options.historyFile.has_value();
-    sim::SimulatedPlatform sim(simOptions);
-
-    sim::FirmwareServer& server = sim.server();
-    if (!server.isRunning()) {
-        note("the firmware server could not bind a port on 127.0.0.1");
+    std::unique_ptr<sim::SimulatedPlatform> platform;
+    try {
+        platform = std::make_unique<sim::SimulatedPlatform>(simOptions);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tarvo-remote-demo: %s\n", e.what());
         return demo::kExitFailed;
     }
+    sim::SimulatedPlatform& sim = *platform;
+
+    sim::FirmwareServer& server = sim.server();
     server.setRequestLog(sim::FirmwareServer::stderrRequestLog());
     server.publish(options.releases);
     if (options.historyFile) {
@@ -99,16 +101,16 @@ int main(int argc, char** argv) {
     }
 
     sim::VirtualController& controller = sim.controller();
-    controller.setModel(options.controllerModel);
-    controller.setVersionChars(sim::versionCharsFor(options.controllerFirmware));
-    controller.setVerbose(true);
-    // Reports go out at the pace of a full-speed USB endpoint, as on a real cable.
-    controller.setPacing(true);
-    sim::VirtualControllerTimings timings;
-    timings.flash = 600ms;  // the bootloader takes its time to flash, as a real one does
-    controller.setTimings(timings);
+    controller.updateConfig([&options](sim::VirtualController::Config& config) {
+        config.model = options.controllerModel;
+        config.versionChars = sim::versionCharsFor(options.controllerFirmware);
+        config.verbose = true;
+        // Reports go out at the pace of a full-speed USB endpoint, as on a real cable.
+        config.pacing = true;
+        config.timings.flash = 600ms;  // the bootloader takes its time to flash, as a real one does
+    });
     if (options.deviceFault != sim::DeviceFault::none) {
-        controller.setDeviceFault(options.deviceFault);
+        controller.setFaults(sim::VirtualController::Faults::of(options.deviceFault));
         note(std::string("device fault ") + demo::deviceFaultName(options.deviceFault) + ": " +
              demo::deviceFaultEffect(options.deviceFault));
     }

@@ -145,7 +145,7 @@ TEST(DeviceLink, IdentifiesTheControllerAndOffersTheUpdate) {
 
 TEST(DeviceLink, AnotherModelStopsAfterTheModelStep) {
     Rig rig;
-    rig.sim.controller().setModel('X');
+    rig.sim.controller().updateConfig([](auto& config) { config.model = 'X'; });
     rig.sim.controller().plug();
     rig.start();
     ASSERT_TRUE(test::waitUntil([&] { return rig.vc->hid_model.get() == "X"; }));
@@ -159,7 +159,7 @@ TEST(DeviceLink, AnotherModelStopsAfterTheModelStep) {
 TEST(DeviceLink, DetachAtEachStepStartsTheExchangeOver) {
     Rig rig;
     auto& controller = rig.sim.controller();
-    controller.setNeverReply(true);
+    controller.updateFaults([](auto& faults) { faults.neverReply = true; });
     controller.plug();
     rig.start();
     ASSERT_TRUE(test::waitUntil([&] { return rig.vc->flag.load(); }));
@@ -169,10 +169,8 @@ TEST(DeviceLink, DetachAtEachStepStartsTheExchangeOver) {
     EXPECT_FALSE(rig.vc->hidDeviceInfo.get());
 
     // Identified, then detached: back to the model step, window without controller.
-    controller.setNeverReply(false);
-    controller.setVersionChars(
-        "2\xff"
-        "3");
+    controller.updateFaults([](auto& faults) { faults.neverReply = false; });
+    controller.updateConfig([](auto& config) { config.versionChars = {'2', '\xff', '3'}; });
     controller.plug();
     ASSERT_TRUE(rig.waitIdle("2.0"));
     controller.unplug();

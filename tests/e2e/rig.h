@@ -54,11 +54,9 @@ class CompletionClicker : public QObject {
 
 struct Rig {
     explicit Rig(sim::SimulatedPlatform::Options options = {}) : sim(options) {
-        sim::VirtualControllerTimings timings;
         // Long enough for the window to take the result before the
         // controller leaves its bootloader, also under the sanitizers.
-        timings.flash = 600ms;
-        sim.controller().setTimings(timings);
+        sim.controller().updateConfig([](auto& config) { config.timings.flash = 600ms; });
     }
     ~Rig() {
         if (sim.instantClock() != nullptr) {

@@ -105,7 +105,7 @@ TEST(Update, OnlineOnARealTmpfsVolume) {
     options.tmpfsVolume = true;
     Rig rig(options);
     rig.publishDefault();
-    rig.sim.controller().setOldFirmwareOnVolume(true);
+    rig.sim.controller().updateConfig([](auto& config) { config.oldFirmwareOnVolume = true; });
     rig.sim.controller().plug();
     rig.start();
     ASSERT_TRUE(rig.waitIdle());
@@ -165,7 +165,7 @@ TEST(Update, AnOlderVersionPickedInTheChooser) {
     Rig rig;
     rig.sim.server().publish({{"1.3", "2020-01-15", std::nullopt, std::nullopt},
                               {"1.1", "2019-06-30", std::nullopt, std::nullopt}});
-    rig.sim.controller().setVersionChars("100");
+    rig.sim.controller().updateConfig([](auto& config) { config.versionChars = "100"; });
     rig.sim.controller().plug();
     rig.start();
     ASSERT_TRUE(rig.waitIdle("1.0"));
@@ -264,7 +264,7 @@ INSTANTIATE_TEST_SUITE_P(UpdateFaults, EraseWaitDetach, ::testing::Bool(),
 
 TEST(UpdateFaults, UnplugDuringTheDataFrames) {
     Prepared p;
-    p.rig.sim.controller().unplugAtDataFrame(1000);
+    p.rig.sim.controller().updateFaults([](auto& faults) { faults.unplugAtDataFrame = 1000; });
     ASSERT_NO_FATAL_FAILURE(p.prepare());
     p.rig.vc->leftClick();
     ASSERT_NO_FATAL_FAILURE(expectFailedNotWritten(p.rig));
@@ -274,7 +274,8 @@ TEST(UpdateFaults, UnplugDuringTheDataFrames) {
 
 TEST(UpdateFaults, AFailingDataWrite) {
     Prepared p;
-    p.rig.sim.controller().failWritesAfterDataFrames(10);
+    p.rig.sim.controller().updateFaults(
+        [](auto& faults) { faults.failWritesAfterDataFrames = 10; });
     ASSERT_NO_FATAL_FAILURE(p.prepare());
     p.rig.vc->leftClick();
     ASSERT_NO_FATAL_FAILURE(expectFailedNotWritten(p.rig));
@@ -314,7 +315,7 @@ TEST(UpdateFaults, FinalStepNotSentThenOkSendsItAgain) {
 TEST(UpdateFaults, NoVolumeThenReplugAndTheAlertKeepsTheRelease) {
     Prepared p;
     auto& controller = p.rig.sim.controller();
-    controller.setMountAfterFinalStep(false);
+    controller.updateFaults([](auto& faults) { faults.mountAfterFinalStep = false; });
     ASSERT_NO_FATAL_FAILURE(p.prepare());
     auto* vc = p.rig.vc.get();
     auto& server = p.rig.sim.server();
@@ -331,7 +332,7 @@ TEST(UpdateFaults, NoVolumeThenReplugAndTheAlertKeepsTheRelease) {
     EXPECT_EQ(vc->alert->label->text().toStdString(), AlertViewController::message());
 
     controller.unplug();
-    controller.setMountAfterFinalStep(true);
+    controller.updateFaults([](auto& faults) { faults.mountAfterFinalStep = true; });
     controller.plug();
     ASSERT_TRUE(test::waitUntil([&] { return vc->controllerIdentified(); }));
     EXPECT_EQ(vc->updateSta.load(), UpSta::updating);  // the update goes on
@@ -348,7 +349,7 @@ TEST(UpdateFaults, NoVolumeThenReplugAndTheAlertKeepsTheRelease) {
 
 TEST(UpdateFaults, VolumeUnmountedBeforeTheWrite) {
     Prepared p;
-    p.rig.sim.controller().setUnmountBeforeWrite(true);
+    p.rig.sim.controller().updateFaults([](auto& faults) { faults.unmountBeforeWrite = true; });
     ASSERT_NO_FATAL_FAILURE(p.prepare());
     p.rig.vc->leftClick();
     ASSERT_TRUE(p.rig.waitLog("Unmount: " + p.rig.sim.bootloaderPath(), 30000));

@@ -16,6 +16,7 @@ using tarvo::sim::DeviceFault;
 using tarvo::sim::FileKind;
 using tarvo::sim::makeReleaseFile;
 using tarvo::sim::ViolationKind;
+using Faults = tarvo::sim::VirtualController::Faults;
 namespace fs = std::filesystem;
 using ms = std::chrono::milliseconds;
 
@@ -63,14 +64,14 @@ TEST(Bootloader, RejectsBadFirmwareFilesAndStaysMounted) {
     // A later good copy (the alert's retry) still completes the update.
     writeFile(fw, good);
     ASSERT_TRUE(run.vc.waitUntilBackOnHid());
-    EXPECT_EQ(run.vc.versionChars(), "140");
+    EXPECT_EQ(run.vc.config().versionChars, "140");
     EXPECT_EQ(run.vc.violationCount(), bad.size());
 }
 
 TEST(Bootloader, FaultsNoMountLostFinalStepAndEarlyUnmount) {
     {
         ControllerRun run;
-        run.vc.setMountAfterFinalStep(false);
+        run.vc.updateFaults([](auto& faults) { faults.mountAfterFinalStep = false; });
         run.run();
         imageStageAndFinalStep(run);
         ASSERT_TRUE(run.vc.waitUntilDisconnected());
@@ -80,7 +81,7 @@ TEST(Bootloader, FaultsNoMountLostFinalStepAndEarlyUnmount) {
     }
     {
         ControllerRun run;
-        run.vc.setDeviceFault(DeviceFault::loseFinalStep);
+        run.vc.setFaults(Faults::of(DeviceFault::loseFinalStep));
         run.run();
         imageStageAndFinalStep(run);
         ASSERT_TRUE(run.vc.waitUntilDisconnected());
@@ -89,7 +90,7 @@ TEST(Bootloader, FaultsNoMountLostFinalStepAndEarlyUnmount) {
         run.vc.unplug();
         auto device = run.plugAndWait();
         ASSERT_TRUE(device);
-        EXPECT_EQ(run.vc.versionChars(), "110");
+        EXPECT_EQ(run.vc.config().versionChars, "110");
         EXPECT_TRUE(run.vc.imageComplete());
         // ...and the fault is spent: the next final step mounts the volume.
         ASSERT_EQ(send(device, frames::finalStep()), kHIDReturnSuccess);
@@ -97,12 +98,12 @@ TEST(Bootloader, FaultsNoMountLostFinalStepAndEarlyUnmount) {
         writeFile(run.vc.volumePath() + "/FW.bin",
                   makeReleaseFile(FileKind::firmware, "1.4", 2048));
         ASSERT_TRUE(run.vc.waitUntilBackOnHid());
-        EXPECT_EQ(run.vc.versionChars(), "140");
+        EXPECT_EQ(run.vc.config().versionChars, "140");
         EXPECT_EQ(run.vc.violationCount(), 0u);
     }
     {
         ControllerRun run;
-        run.vc.setUnmountBeforeWrite(true);
+        run.vc.updateFaults([](auto& faults) { faults.unmountBeforeWrite = true; });
         run.run();
         imageStageAndFinalStep(run);
         ASSERT_TRUE(run.vc.waitUntil([&] { return run.vc.mountCount() == 1; }, ms(5000)));
@@ -118,7 +119,7 @@ TEST(Bootloader, FaultsNoMountLostFinalStepAndEarlyUnmount) {
 
 TEST(Bootloader, AFullDirectoryVolumeRefusesFilesAndKeepsNone) {
     ControllerRun run;
-    run.vc.setDeviceFault(DeviceFault::volumeFull);
+    run.vc.setFaults(Faults::of(DeviceFault::volumeFull));
     run.vc.startInBootloader();
     run.run();
     ASSERT_TRUE(run.vc.waitUntilBootloaderMounted());
@@ -130,7 +131,7 @@ TEST(Bootloader, AFullDirectoryVolumeRefusesFilesAndKeepsNone) {
     EXPECT_EQ(error, "No space left on device");
     EXPECT_FALSE(fs::exists(fw));
     // With room again the same write goes through and is flashed.
-    run.vc.setDeviceFault(DeviceFault::none);
+    run.vc.setFaults(Faults::of(DeviceFault::none));
     EXPECT_TRUE(files.createFile(fw, good, &error)) << error;
     ASSERT_TRUE(run.vc.waitUntilBackOnHid());
     EXPECT_EQ(run.vc.violationCount(), 0u);

@@ -131,7 +131,7 @@ class ControllerRun {
                 add({Event::unmount, nullptr, {}, path(o), {}});
             },
             Qt::DirectConnection);
-        vc.setVolumeWatcher(&watcher);
+        vc.updateConfig([this](auto& config) { config.volumeWatcher = &watcher; });
     }
     ~ControllerRun() {
         vc.stop();

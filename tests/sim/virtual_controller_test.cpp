@@ -11,6 +11,7 @@ using tarvo::kHIDReturnSuccess;
 using tarvo::sim::Command;
 using tarvo::sim::DeviceFault;
 using tarvo::sim::ViolationKind;
+using Faults = tarvo::sim::VirtualController::Faults;
 
 namespace {
 
@@ -55,7 +56,7 @@ TEST(VirtualController, AnswersIdentificationByteExactFromItsOwnThreadAfterTheWr
 
     ASSERT_EQ(send(device, frames::version()), kHIDReturnSuccess);
     ASSERT_TRUE(run.vc.waitUntilReplies(2));
-    run.vc.setModel('X');
+    run.vc.updateConfig([](auto& config) { config.model = 'X'; });
     ASSERT_EQ(send(device, frames::model()), kHIDReturnSuccess);
     ASSERT_TRUE(run.vc.waitUntilReplies(3));
 
@@ -77,9 +78,9 @@ TEST(VirtualController, NeverReplyTakesRequestsSilently) {
     run.run();
     auto device = run.plugAndWait();
     ASSERT_TRUE(device);
-    run.vc.setNeverReply(true);
+    run.vc.updateFaults([](auto& faults) { faults.neverReply = true; });
     EXPECT_EQ(send(device, frames::model()), kHIDReturnSuccess);
-    run.vc.setNeverReply(false);
+    run.vc.updateFaults([](auto& faults) { faults.neverReply = false; });
     EXPECT_EQ(send(device, frames::version()), kHIDReturnSuccess);
     ASSERT_TRUE(run.vc.waitUntilReplies(1));
     // Replies go out in order, so the first request would have been answered first.
@@ -235,7 +236,7 @@ TEST(VirtualController, InjectsWriteFailuresAndUnplugs) {
     {
         auto device = run.plugAndWait();
         ASSERT_TRUE(device);
-        run.vc.failWritesAfterDataFrames(2);
+        run.vc.updateFaults([](auto& faults) { faults.failWritesAfterDataFrames = 2; });
         const auto all = frames::transfer(image);
         for (std::size_t i = 0; i < 4; ++i) {  // erase, begin, data 0, data 1
             EXPECT_EQ(send(device, all[i]), kHIDReturnSuccess);
@@ -243,11 +244,11 @@ TEST(VirtualController, InjectsWriteFailuresAndUnplugs) {
         EXPECT_EQ(send(device, all[4]), kHIDReturnError);
         EXPECT_EQ(send(device, frames::end()), kHIDReturnError);  // and from then on
         EXPECT_EQ(run.vc.receivedImage(), Bytes(image.begin(), image.begin() + 108));
-        run.vc.clearFaults();
+        run.vc.setFaults({});
     }
     {
         auto device = run.lastConnected();
-        run.vc.unplugAtDataFrame(1);
+        run.vc.updateFaults([](auto& faults) { faults.unplugAtDataFrame = 1; });
         const auto all = frames::transfer(image);
         EXPECT_EQ(send(device, all[0]), kHIDReturnSuccess);
         EXPECT_EQ(send(device, all[1]), kHIDReturnSuccess);
@@ -260,7 +261,7 @@ TEST(VirtualController, InjectsWriteFailuresAndUnplugs) {
     {
         auto device = run.plugAndWait();
         ASSERT_TRUE(device);
-        run.vc.unplugAfterErase();
+        run.vc.updateFaults([](auto& faults) { faults.unplugAfterErase = true; });
         EXPECT_EQ(send(device, frames::erase()), kHIDReturnSuccess);
         ASSERT_TRUE(run.vc.waitUntil([&] { return run.vc.disconnectedNotifications() == 2; },
                                      std::chrono::milliseconds(5000)));
@@ -270,7 +271,7 @@ TEST(VirtualController, InjectsWriteFailuresAndUnplugs) {
     {
         auto device = run.plugAndWait();
         ASSERT_TRUE(device);
-        run.vc.setDeviceFault(DeviceFault::replugInErase);
+        run.vc.setFaults(Faults::of(DeviceFault::replugInErase));
         const std::size_t attaches = run.vc.connectedNotifications();
         EXPECT_EQ(send(device, frames::erase()), kHIDReturnSuccess);
         // Back as a fresh attach, after the old record's disconnect.
@@ -289,7 +290,7 @@ TEST(VirtualController, InjectsWriteFailuresAndUnplugs) {
 
 TEST(VirtualController, PacedWritesFromSeveralThreadsAreAllTaken) {
     ControllerRun run;
-    run.vc.setPacing(true);
+    run.vc.updateConfig([](auto& config) { config.pacing = true; });
     run.run();
     auto device = run.plugAndWait();
     ASSERT_TRUE(device);

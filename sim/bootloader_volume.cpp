@@ -1,0 +1,187 @@
+#include "sim/bootloader_volume.h"
+
+#include <sys/inotify.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "sim/firmware_format.h"
+
+namespace tarvo::sim {
+namespace {
+
+constexpr std::size_t kMaxFirmwareFile = 64u * 1024u * 1024u;
+const char* const kFirmwareName = "FW.bin";
+const char* const kOldFirmwareName = "firmware.bin";
+// A full tmpfs volume: one page, room for the old firmware file at most.
+constexpr std::size_t kFullVolumeBytes = 4096;
+
+}  // namespace
+
+BootloaderVolume::BootloaderVolume() {
+    const std::filesystem::path temp = std::filesystem::temp_directory_path();
+    std::string pattern = (temp / "tarvo-volume-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("bootloader volume: cannot create its base directory in " +
+                                 temp.string() + ": " + std::strerror(errno));
+    }
+    baseDir_ = pattern;
+    defaultPath_ = baseDir_ + "/CRP DISABLE";
+    path_ = defaultPath_;
+    notifyFd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (notifyFd_ < 0) {
+        const int error = errno;
+        ::rmdir(baseDir_.c_str());
+        throw std::runtime_error("bootloader volume: inotify_init1: " +
+                                 std::string(std::strerror(error)));
+    }
+}
+
+BootloaderVolume::~BootloaderVolume() {
+    unmount();
+    for (const std::string& point : createdMountPoints_) {
+        ::rmdir(point.c_str());
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(baseDir_, ignored);
+    ::close(notifyFd_);
+}
+
+bool BootloaderVolume::mount(const Setup& setup, std::string* error) {
+    if (mounted_) {
+        return true;
+    }
+    path_ = setup.path;
+    tmpfs_ = setup.tmpfs;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!tmpfs_) {
+        // The directory must be new or empty: unmounting removes everything in it.
+        if (fs::exists(path_, ec) && !(fs::is_directory(path_, ec) && fs::is_empty(path_, ec))) {
+            *error = "volume directory " + path_ + " exists and is not an empty directory";
+            return false;
+        }
+        if (!fs::exists(path_, ec) && ::mkdir(path_.c_str(), 0755) != 0) {
+            *error = "mkdir " + path_ + ": " + std::strerror(errno);
+            return false;
+        }
+    } else {
+        if (!fs::exists(path_, ec)) {
+            if (!fs::create_directories(path_, ec)) {
+                *error = "cannot create mount point " + path_ + ": " + ec.message();
+                return false;
+            }
+            createdMountPoints_.push_back(path_);
+        }
+        const std::size_t size = setup.full ? kFullVolumeBytes : setup.tmpfsBytes;
+        const std::string options = "size=" + std::to_string(size) + ",mode=0755";
+        if (::mount("tmpfs", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC,
+                    options.c_str()) != 0) {
+            *error = "mount tmpfs on " + path_ + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    mounted_ = true;
+    if (setup.oldFirmware) {
+        const Bytes old = makeReleaseFile(FileKind::firmware, "1.0", 4096);
+        const std::string oldPath = path_ + "/" + kOldFirmwareName;
+        std::ofstream out(oldPath, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(old.data()), static_cast<long>(old.size()));
+        out.close();
+        if (!out) {
+            *error = "cannot write " + oldPath;
+            unmount();
+            return false;
+        }
+    }
+    // The watch goes on after the old file was written, so that write is not
+    // mistaken for the tool's.
+    watch_ = ::inotify_add_watch(notifyFd_, path_.c_str(), IN_CLOSE_WRITE);
+    if (watch_ < 0) {
+        *error = "inotify_add_watch " + path_ + ": " + std::strerror(errno);
+        unmount();
+        return false;
+    }
+    return true;
+}
+
+void BootloaderVolume::unmount() {
+    if (!mounted_) {
+        return;
+    }
+    if (watch_ >= 0) {
+        ::inotify_rm_watch(notifyFd_, watch_);
+        watch_ = -1;
+    }
+    if (tmpfs_) {
+        // Lazy: a file the tool still holds open must not keep the volume.
+        ::umount2(path_.c_str(), MNT_DETACH);
+    } else {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    mounted_ = false;
+}
+
+bool BootloaderVolume::firmwareWritten() {
+    bool written = false;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(notifyFd_, buffer, sizeof buffer);
+        if (got <= 0) {
+            break;
+        }
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (event->wd == watch_ && watch_ >= 0 && (event->mask & IN_CLOSE_WRITE) &&
+                event->len > 0 && std::strcmp(event->name, kFirmwareName) == 0) {
+                written = true;
+            }
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    return written;
+}
+
+std::optional<Bytes> BootloaderVolume::readFirmware() const {
+    std::ifstream in(path_ + "/" + kFirmwareName, std::ios::binary | std::ios::ate);
+    if (!in) {
+        return std::nullopt;
+    }
+    const std::streamoff size = in.tellg();
+    if (size < 0 || static_cast<std::uint64_t>(size) > kMaxFirmwareFile) {
+        return std::nullopt;
+    }
+    Bytes data(static_cast<std::size_t>(size));
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(data.data()), size)) {
+        return std::nullopt;
+    }
+    return data;
+}
+
+bool BootloaderVolume::canMountTmpfs(std::string* reason) {
+    std::string dir = (std::filesystem::temp_directory_path() / "tarvo-probe-XXXXXX").string();
+    if (::mkdtemp(dir.data()) == nullptr) {
+        *reason = std::string("cannot create a probe directory: ") + std::strerror(errno);
+        return false;
+    }
+    const bool ok = ::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k") == 0;
+    if (ok) {
+        ::umount2(dir.c_str(), MNT_DETACH);
+    } else {
+        *reason = std::string("mounting a tmpfs is not permitted here (needs CAP_SYS_ADMIN): ") +
+                  std::strerror(errno);
+    }
+    ::rmdir(dir.c_str());
+    return ok;
+}
+
+}  // namespace tarvo::sim
