@@ -17,7 +17,7 @@
 namespace tarvo::sim {
 namespace {
 
-constexpr std::size_t kMaxFirmwareFile = 64u * 1024u * 1024u;
+constexpr std::size_t kMaxFirmwareFile = std::size_t{64} << 20;
 const char* const kFirmwareName = "FW.bin";
 const char* const kOldFirmwareName = "firmware.bin";
 // A full tmpfs volume: one page, room for the old firmware file at most.

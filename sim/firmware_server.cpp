@@ -56,7 +56,7 @@ std::string historyReplyFor(const std::vector<PublishedRelease>& releases) {
 }
 
 struct FirmwareServer::Impl {
-    explicit Impl(Options o) : options(std::move(o)), streams(options) {}
+    explicit Impl(Options o) : options(o), streams(options) {}
 
     struct Stored {
         std::string ver;
@@ -275,8 +275,7 @@ struct FirmwareServer::Impl {
 
 FirmwareServer::FirmwareServer() : FirmwareServer(Options{}) {}
 
-FirmwareServer::FirmwareServer(Options options)
-    : impl_(std::make_unique<Impl>(std::move(options))) {}
+FirmwareServer::FirmwareServer(Options options) : impl_(std::make_unique<Impl>(options)) {}
 
 FirmwareServer::~FirmwareServer() {
     stop();

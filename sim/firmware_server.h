@@ -44,8 +44,8 @@ std::string historyReplyFor(const std::vector<PublishedRelease>& releases);
 class FirmwareServer {
   public:
     struct Options {
-        std::size_t imageSize = 300 * 1024;
-        std::size_t firmwareSize = 64 * 1024;
+        std::size_t imageSize = std::size_t{300} * 1024;
+        std::size_t firmwareSize = std::size_t{64} * 1024;
         // Serve generated files for any version asked for, published or not.
         bool generateAnyVersion = false;
         // The oversized fault's body length, and whether Content-Length announces it

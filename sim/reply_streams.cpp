@@ -8,7 +8,7 @@
 namespace tarvo::sim {
 namespace {
 
-constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kChunk = std::size_t{64} * 1024;
 
 const std::array<char, kChunk>& zeros() {
     static const std::array<char, kChunk> block{};

@@ -154,7 +154,7 @@ void VirtualController::attach(unsigned epoch) {
     changedLocked();
 }
 
-void VirtualController::emitDisconnected(HIDDevicePtr device) {
+void VirtualController::emitDisconnected(const HIDDevicePtr& device) {
     QVariantMap object;
     object.insert(QStringLiteral("device"), QVariant::fromValue(device));
     emit HIDDeviceDisconnected(object);

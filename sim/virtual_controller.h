@@ -228,7 +228,7 @@ class VirtualController : public HidMonitor {
     // Loop-thread steps. `epoch` is the bus epoch the step was scheduled in;
     // a plug or unplug since then cancels it.
     void attach(unsigned epoch);
-    void emitDisconnected(HIDDevicePtr device);
+    void emitDisconnected(const HIDDevicePtr& device);
     void sendReply(const std::weak_ptr<VirtualDevice>& to, Bytes reply);
     void leaveForBootloader(unsigned epoch);
     void mountVolume(unsigned epoch);

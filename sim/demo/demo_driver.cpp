@@ -365,6 +365,61 @@ void DemoDriver::judgeResult() {
     finish(kExitUpdated, "updated to " + target_);
 }
 
+// The idle window: a picture, then the first press (or the verdict that
+// there is nothing to install).
+void DemoDriver::driveIdle(bool autoRun) {
+    // With a delayed history, UPDATE TO NEWEST is pressed as soon as it
+    // can be, while the history query is still on its way.
+    const bool early = autoRun && options_.historyDelaySeconds > 0;
+    if (!idle_.holds(idleWindow() || (early && offerShown()))) {
+        return;
+    }
+    shots_.take("idle", &window_);
+    say("controller " + window_.hid_model.get() + " on firmware " + window_.hid_FW.get() +
+        "; window says: " + window_.msgLabel->text().toStdString());
+    stage_ = Stage::confirm;
+    if (!autoRun) {
+        return;
+    }
+    if (options_.serverFault != sim::ServerFault::none) {
+        if (window_.hasNetwork.load()) {
+            // Only now, so the history query got through and the release
+            // download is what meets the fault.
+            sim_.server().setFault(options_.serverFault);
+            say("server fault switched on");
+        } else {
+            say("the tool has no network; the server fault changes nothing");
+        }
+    }
+    if (!window_.leftBut->isEnabled()) {
+        say("nothing offered: UPDATE TO NEWEST is disabled");
+        finish(kExitNothing, "nothing to install");
+        return;
+    }
+    say(networkSettled() ? "pressing UPDATE TO NEWEST"
+                         : "pressing UPDATE TO NEWEST before the version history arrived");
+    window_.leftBut->click();
+}
+
+// The confirmation: a picture, then the second press.
+void DemoDriver::driveConfirm(bool autoRun) {
+    if (autoRun && downloadFailed_.load()) {
+        finish(kExitFailed, "the download failed");
+        return;
+    }
+    if (!confirm_.holds(confirmationShown())) {
+        return;
+    }
+    confirm_.reset();
+    shots_.take("confirm", &window_);
+    target_ = targetOf(window_.msgLabel->text().toStdString(), window_.FW_VER);
+    stage_ = Stage::updating;
+    if (autoRun) {
+        say("pressing OK to install " + target_);
+        window_.leftBut->click();
+    }
+}
+
 void DemoDriver::drive() {
     const bool autoRun = options_.autoRun;
     if (stage_ == Stage::waitIdle && actOnRefusal()) {
@@ -379,58 +434,12 @@ void DemoDriver::drive() {
         }
     }
     switch (stage_) {
-        case Stage::waitIdle: {
-            // With a delayed history, UPDATE TO NEWEST is pressed as soon as it
-            // can be, while the history query is still on its way.
-            const bool early = autoRun && options_.historyDelaySeconds > 0;
-            if (!idle_.holds(idleWindow() || (early && offerShown()))) {
-                return;
-            }
-            shots_.take("idle", &window_);
-            say("controller " + window_.hid_model.get() + " on firmware " + window_.hid_FW.get() +
-                "; window says: " + window_.msgLabel->text().toStdString());
-            stage_ = Stage::confirm;
-            if (!autoRun) {
-                return;
-            }
-            if (options_.serverFault != sim::ServerFault::none) {
-                if (window_.hasNetwork.load()) {
-                    // Only now, so the history query got through and the release
-                    // download is what meets the fault.
-                    sim_.server().setFault(options_.serverFault);
-                    say("server fault switched on");
-                } else {
-                    say("the tool has no network; the server fault changes nothing");
-                }
-            }
-            if (!window_.leftBut->isEnabled()) {
-                say("nothing offered: UPDATE TO NEWEST is disabled");
-                finish(kExitNothing, "nothing to install");
-                return;
-            }
-            say(networkSettled() ? "pressing UPDATE TO NEWEST"
-                                 : "pressing UPDATE TO NEWEST before the version history arrived");
-            window_.leftBut->click();
+        case Stage::waitIdle:
+            driveIdle(autoRun);
             return;
-        }
-        case Stage::confirm: {
-            if (autoRun && downloadFailed_.load()) {
-                finish(kExitFailed, "the download failed");
-                return;
-            }
-            if (!confirm_.holds(confirmationShown())) {
-                return;
-            }
-            confirm_.reset();
-            shots_.take("confirm", &window_);
-            target_ = targetOf(window_.msgLabel->text().toStdString(), window_.FW_VER);
-            stage_ = Stage::updating;
-            if (autoRun) {
-                say("pressing OK to install " + target_);
-                window_.leftBut->click();
-            }
+        case Stage::confirm:
+            driveConfirm(autoRun);
             return;
-        }
         case Stage::updating: {
             if (autoRun && stalled_.holds(backToOffer(), kVerdictTicks)) {
                 say("the window is back to its offer; the update went no further");

@@ -64,6 +64,8 @@ class DemoDriver : public QObject {
     void tick();
     void observe();
     void drive();
+    void driveIdle(bool autoRun);
+    void driveConfirm(bool autoRun);
     // Each returns true when it acted on what it watches (the run may have ended).
     bool actOnRefusal();
     bool actOnFailure();

@@ -54,8 +54,8 @@ bool writeFile(const std::filesystem::path& path, const tarvo::Bytes& bytes) {
 int main(int argc, char** argv) {
     std::string version;
     std::string outDir;
-    std::size_t imageSize = 300 * 1024;
-    std::size_t firmwareSize = 64 * 1024;
+    std::size_t imageSize = std::size_t{300} * 1024;
+    std::size_t firmwareSize = std::size_t{64} * 1024;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (i + 1 >= argc) {
