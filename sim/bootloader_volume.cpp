@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "sim/firmware_format.h"
+#include "tcontroller/base/result.h"
 
 namespace tarvo::sim {
 namespace {
@@ -30,7 +31,7 @@ BootloaderVolume::BootloaderVolume() {
     std::string pattern = (temp / "tarvo-volume-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("bootloader volume: cannot create its base directory in " +
-                                 temp.string() + ": " + std::strerror(errno));
+                                 temp.string() + ": " + tarvo::errnoText(errno));
     }
     baseDir_ = pattern;
     defaultPath_ = baseDir_ + "/CRP DISABLE";
@@ -39,8 +40,7 @@ BootloaderVolume::BootloaderVolume() {
     if (notifyFd_ < 0) {
         const int error = errno;
         ::rmdir(baseDir_.c_str());
-        throw std::runtime_error("bootloader volume: inotify_init1: " +
-                                 std::string(std::strerror(error)));
+        throw std::runtime_error("bootloader volume: inotify_init1: " + tarvo::errnoText(error));
     }
 }
 
@@ -54,9 +54,9 @@ BootloaderVolume::~BootloaderVolume() {
     ::close(notifyFd_);
 }
 
-bool BootloaderVolume::mount(const Setup& setup, std::string* error) {
+tarvo::Result<void> BootloaderVolume::mount(const Setup& setup) {
     if (mounted_) {
-        return true;
+        return tarvo::Result<void>::success();
     }
     path_ = setup.path;
     tmpfs_ = setup.tmpfs;
@@ -65,18 +65,17 @@ bool BootloaderVolume::mount(const Setup& setup, std::string* error) {
     if (!tmpfs_) {
         // The directory must be new or empty: unmounting removes everything in it.
         if (fs::exists(path_, ec) && !(fs::is_directory(path_, ec) && fs::is_empty(path_, ec))) {
-            *error = "volume directory " + path_ + " exists and is not an empty directory";
-            return false;
+            return tarvo::Result<void>::failure("volume directory " + path_ +
+                                                " exists and is not an empty directory");
         }
         if (!fs::exists(path_, ec) && ::mkdir(path_.c_str(), 0755) != 0) {
-            *error = "mkdir " + path_ + ": " + std::strerror(errno);
-            return false;
+            return tarvo::Result<void>::failure("mkdir " + path_ + ": " + tarvo::errnoText(errno));
         }
     } else {
         if (!fs::exists(path_, ec)) {
             if (!fs::create_directories(path_, ec)) {
-                *error = "cannot create mount point " + path_ + ": " + ec.message();
-                return false;
+                return tarvo::Result<void>::failure("cannot create mount point " + path_ + ": " +
+                                                    ec.message());
             }
             createdMountPoints_.push_back(path_);
         }
@@ -84,8 +83,8 @@ bool BootloaderVolume::mount(const Setup& setup, std::string* error) {
         const std::string options = "size=" + std::to_string(size) + ",mode=0755";
         if (::mount("tmpfs", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC,
                     options.c_str()) != 0) {
-            *error = "mount tmpfs on " + path_ + ": " + std::strerror(errno);
-            return false;
+            return tarvo::Result<void>::failure("mount tmpfs on " + path_ + ": " +
+                                                tarvo::errnoText(errno));
         }
     }
     mounted_ = true;
@@ -96,20 +95,20 @@ bool BootloaderVolume::mount(const Setup& setup, std::string* error) {
         out.write(reinterpret_cast<const char*>(old.data()), static_cast<long>(old.size()));
         out.close();
         if (!out) {
-            *error = "cannot write " + oldPath;
             unmount();
-            return false;
+            return tarvo::Result<void>::failure("cannot write " + oldPath);
         }
     }
     // The watch goes on after the old file was written, so that write is not
     // mistaken for the tool's.
     watch_ = ::inotify_add_watch(notifyFd_, path_.c_str(), IN_CLOSE_WRITE);
     if (watch_ < 0) {
-        *error = "inotify_add_watch " + path_ + ": " + std::strerror(errno);
+        const int err = errno;
         unmount();
-        return false;
+        return tarvo::Result<void>::failure("inotify_add_watch " + path_ + ": " +
+                                            tarvo::errnoText(err));
     }
-    return true;
+    return tarvo::Result<void>::success();
 }
 
 void BootloaderVolume::unmount() {
@@ -170,7 +169,7 @@ std::optional<Bytes> BootloaderVolume::readFirmware() const {
 bool BootloaderVolume::canMountTmpfs(std::string* reason) {
     std::string dir = (std::filesystem::temp_directory_path() / "tarvo-probe-XXXXXX").string();
     if (::mkdtemp(dir.data()) == nullptr) {
-        *reason = std::string("cannot create a probe directory: ") + std::strerror(errno);
+        *reason = std::string("cannot create a probe directory: ") + tarvo::errnoText(errno);
         return false;
     }
     const bool ok = ::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64k") == 0;
@@ -178,7 +177,7 @@ bool BootloaderVolume::canMountTmpfs(std::string* reason) {
         ::umount2(dir.c_str(), MNT_DETACH);
     } else {
         *reason = std::string("mounting a tmpfs is not permitted here (needs CAP_SYS_ADMIN): ") +
-                  std::strerror(errno);
+                  tarvo::errnoText(errno);
     }
     ::rmdir(dir.c_str());
     return ok;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tcontroller/base/bytes.h"
+#include "tcontroller/base/result.h"
 
 namespace tarvo::sim {
 
@@ -44,9 +45,9 @@ class BootloaderVolume {
     bool isTmpfs() const { return tmpfs_; }
     bool isMounted() const { return mounted_; }
 
-    // Mounts the volume as `setup` says; false, with `error` saying why, when
-    // it cannot. Does nothing while it is mounted.
-    bool mount(const Setup& setup, std::string* error);
+    // Mounts the volume as `setup` says, or fails saying why. Does nothing
+    // while it is mounted.
+    tarvo::Result<void> mount(const Setup& setup);
     void unmount();
 
     int notifyFd() const { return notifyFd_; }

@@ -19,6 +19,7 @@
 
 #include "sim/firmware_format.h"
 #include "sim/reply_streams.h"
+#include "tcontroller/base/result.h"
 
 namespace tarvo::sim {
 namespace {
@@ -368,7 +369,8 @@ void FirmwareServer::setFault(ServerFault fault) {
     if (refusing) {
         impl_->endServing();
         if (!impl_->holdPort(port)) {
-            std::fprintf(stderr, "server: cannot hold port %d: %s\n", port, std::strerror(errno));
+            std::fprintf(stderr, "server: cannot hold port %d: %s\n", port,
+                         tarvo::errnoText(errno).c_str());
         }
     } else {
         impl_->releasePort();

@@ -1,4 +1,5 @@
 #include "sim/sim_loop.h"
+#include "tcontroller/base/result.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -21,7 +22,7 @@ SimLoop::SimLoop(int watchFd, std::function<void()> onWatchReadable)
       onWatchReadable_(std::move(onWatchReadable)) {
     if (wakeFd_ < 0) {
         throw std::runtime_error(std::string("virtual controller loop: eventfd: ") +
-                                 std::strerror(errno));
+                                 tarvo::errnoText(errno));
     }
 }
 

@@ -9,15 +9,14 @@ SimVolumeWatcher::~SimVolumeWatcher() {
     stop();
 }
 
-bool SimVolumeWatcher::start() {
+Result<void> SimVolumeWatcher::start() {
     std::lock_guard<std::mutex> hold(mutex_);
-    if (running_) {
-        return true;
+    if (!running_) {
+        running_ = true;
+        atStart_.assign(mounted_.begin(), mounted_.end());
+        thread_ = std::thread([this] { run(); });
     }
-    running_ = true;
-    atStart_.assign(mounted_.begin(), mounted_.end());
-    thread_ = std::thread([this] { run(); });
-    return true;
+    return Result<void>::success();
 }
 
 std::vector<std::string> SimVolumeWatcher::mountedAtStart() const {

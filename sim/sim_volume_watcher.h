@@ -25,7 +25,7 @@ class SimVolumeWatcher : public VolumeWatcher {
     SimVolumeWatcher() = default;
     ~SimVolumeWatcher() override;  // stops the thread
 
-    bool start() override;
+    Result<void> start() override;
     std::vector<std::string> mountedAtStart() const override;
     // Stops the thread; announcements not yet delivered are dropped.
     void stop() override;

@@ -1,4 +1,5 @@
 #include "sim/simulated_platform.h"
+#include "tcontroller/base/result.h"
 
 #include <QMetaObject>
 #include <cerrno>
@@ -10,9 +11,9 @@
 
 namespace tarvo::sim {
 
-bool SimReachability::startNotifier() {
+Result<void> SimReachability::startNotifier() {
     if (!canStart_) {
-        return false;
+        return Result<void>::failure("the simulated notifier was told not to start");
     }
     QMetaObject::invokeMethod(
         this,
@@ -22,19 +23,16 @@ bool SimReachability::startNotifier() {
             }
         },
         Qt::QueuedConnection);
-    return true;
+    return Result<void>::success();
 }
 
-bool SimFileSystem::createFile(const std::string& path, const Bytes& contents, std::string* error) {
+Result<void> SimFileSystem::createFile(const std::string& path, const Bytes& contents) {
     const std::string folder = volumePath_ + "/";
     if (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
         controller_->refuseFileForSpace(path.substr(folder.size()))) {
-        if (error != nullptr) {
-            *error = std::generic_category().message(ENOSPC);
-        }
-        return false;
+        return Result<void>::failure(errnoText(ENOSPC));
     }
-    return PosixFileSystem::createFile(path, contents, error);
+    return PosixFileSystem::createFile(path, contents);
 }
 
 bool SimFileSystem::isMountPoint(const std::string& path) {
@@ -75,7 +73,7 @@ SimulatedPlatform::SimulatedPlatform(Options options)
     std::string pattern = (temp / "tarvo-sim-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("simulated platform: cannot create a private folder in " +
-                                 temp.string() + ": " + std::strerror(errno));
+                                 temp.string() + ": " + tarvo::errnoText(errno));
     }
     workDir_ = pattern;
     bootloaderPath_ = workDir_ + "/CRP DISABLE";

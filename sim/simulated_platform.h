@@ -23,7 +23,7 @@ class SimReachability : public Reachability {
     // `canStart` false: the notifier cannot start, as when the system refuses.
     explicit SimReachability(Connection connection, bool canStart = true)
         : connection_(connection), canStart_(canStart) {}
-    bool startNotifier() override;
+    Result<void> startNotifier() override;
     void stopNotifier() override { stopped_ = true; }
     Connection connection() const override { return connection_; }
     bool stopped() const { return stopped_; }
@@ -42,7 +42,7 @@ class SimFileSystem : public PosixFileSystem {
   public:
     SimFileSystem(std::string volumePath, VirtualController* controller)
         : volumePath_(std::move(volumePath)), controller_(controller) {}
-    bool createFile(const std::string& path, const Bytes& contents, std::string* error) override;
+    Result<void> createFile(const std::string& path, const Bytes& contents) override;
     bool isMountPoint(const std::string& path) override;
 
   private:

@@ -43,11 +43,10 @@ void VirtualController::mountVolume(unsigned epoch) {
     if (epoch != epoch_ || mode_ != Mode::bootloader) {
         return;
     }
-    std::string error;
-    if (!volume_.mount(volumeSetupLocked(), &error)) {
+    if (const tarvo::Result<void> mounted = volume_.mount(volumeSetupLocked()); !mounted.ok()) {
         // A broken test setup, not a fault of the tool: always said.
         std::fprintf(stderr, "virtual controller: cannot mount the bootloader volume: %s\n",
-                     error.c_str());
+                     mounted.error.c_str());
         return;
     }
     ++mountCount_;

@@ -122,23 +122,23 @@ void ViewController::copyFirmware(const std::string& volume,
     // Deleting the old files is an attempt only: a missing file or any other
     // error is logged and the write goes on.
     const auto removeOld = [&](int step, const char* name) {
-        std::string error;
-        if (fs.remove(volume + "/" + name, &error)) {
+        if (const Result<void> removed = fs.remove(volume + "/" + name); removed.ok()) {
             logLine("Remove successfully " + std::to_string(step));
         } else {
-            logLine("An error took place " + std::to_string(step) + ": " + escapeForLog(error));
+            logLine("An error took place " + std::to_string(step) + ": " +
+                    escapeForLog(removed.error));
         }
     };
     removeOld(1, "firmware.bin");
     setProgressLater(96);
     removeOld(2, "FW.bin");
     setProgressLater(98);
-    std::string error;
     // The file is created only where nothing stands (a link that reappeared
     // after the delete makes the write fail), and the volume must still be the
     // one this job was started for once the bytes are on it.
-    if (!fs.createFile(volume + "/FW.bin", release->firmware, &error)) {
-        logLine("could not write FW.bin: " + escapeForLog(error));
+    if (const Result<void> written = fs.createFile(volume + "/FW.bin", release->firmware);
+        !written.ok()) {
+        logLine("could not write FW.bin: " + escapeForLog(written.error));
         failed();
         return;
     }
@@ -146,8 +146,7 @@ void ViewController::copyFirmware(const std::string& volume,
         // Whatever the bytes landed on is not the volume this job was for: the
         // file must not stay there to be taken later as this release's.
         logLine("volume went away while writing");
-        std::string ignored;
-        fs.remove(volume + "/FW.bin", &ignored);
+        fs.remove(volume + "/FW.bin");
         failed();
         return;
     }

@@ -45,7 +45,7 @@ void ViewController::queryHistory() {
     const std::string builtIn = FW_VER;
     awaitingHistory_.store(true);
     downloads_->async([self, reads, address, builtIn] {
-        ReadResult<std::string> reply = reads->readText(address, kHistoryMaxBytes);
+        Result<std::string> reply = reads->readText(address, kHistoryMaxBytes);
         if (!reply.ok()) {
             logLine("get online ver from amz fail: " + escapeForLog(reply.error));
             postToMain([self] {

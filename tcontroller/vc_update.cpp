@@ -133,8 +133,8 @@ void ViewController::downloadSelectedVersion(const Histoty& release) {
     });
     const std::string imageUrl = imageAddress(platform_.serverBase, release.ver);
     const std::string firmwareUrl = firmwareAddress(platform_.serverBase, release.ver);
-    ReadResult<Bytes> firmware = platform_.reads->readBytes(firmwareUrl);
-    ReadResult<Bytes> image;
+    Result<Bytes> firmware = platform_.reads->readBytes(firmwareUrl);
+    Result<Bytes> image;
     if (firmware.ok()) {
         image = platform_.reads->readBytes(imageUrl);
     }

@@ -64,13 +64,10 @@ ViewController::ViewController(const Platform& platform, QWidget* parent)
         reachability = platform_.reachabilityFactory();
     }
     if (platform_.hidMonitorFactory) {
-        // Without a monitor no controller can be found; the window says so
-        // instead of the tool ending before it ever showed.
-        try {
-            rfDeviceMonitor = platform_.hidMonitorFactory({HIDMonitorData{kVendorId, kProductId}},
-                                                          static_cast<int>(frame::kReportSize));
-        } catch (const std::exception& e) {
-            logLine(std::string("cannot start HID monitoring: ") + escapeForLog(e.what()));
+        rfDeviceMonitor = platform_.hidMonitorFactory({HIDMonitorData{kVendorId, kProductId}},
+                                                      static_cast<int>(frame::kReportSize));
+        // Without a monitor no controller can be found; the window says so.
+        if (!rfDeviceMonitor) {
             monitorError_.set(kMonitorFailed);
         }
     }
@@ -150,9 +147,10 @@ void ViewController::viewDidLoad() {
         // Until the first report (and the release list it brings) is in, a
         // press of the left button waits for it.
         awaitingHistory_.store(true);
-        if (!reachability->startNotifier()) {
+        if (const Result<void> started = reachability->startNotifier(); !started.ok()) {
             awaitingHistory_.store(false);
             logLine("could not start reachability notifier");
+            logLine("reachability: " + escapeForLog(started.error));
         }
     } else {
         logLine("could not create reachability notifier");
@@ -190,8 +188,8 @@ void ViewController::watchVolumes() {
             Qt::DirectConnection);
     connect(platform_.volumeWatcher, &VolumeWatcher::didUnmount, this, &ViewController::didUnMount,
             Qt::DirectConnection);
-    if (!platform_.volumeWatcher->start()) {
-        logLine("could not start volume watcher");
+    if (const Result<void> started = platform_.volumeWatcher->start(); !started.ok()) {
+        logLine("could not start volume watcher: " + escapeForLog(started.error));
     }
     // A controller left in bootloader mode before the tool started has its
     // volume mounted already: it is handled as if it had just appeared.

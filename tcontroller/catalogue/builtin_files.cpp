@@ -51,7 +51,7 @@ std::optional<Bytes> loadBuiltin(const BuiltinFile& file, Util::UpMode mode,
     const std::string encoded = fileAddressOfPath(path);
     ResourceReads* const reads = resources.reads;
     if (reads != nullptr && reads->isValidAddress(encoded)) {
-        ReadResult<Bytes> result = reads->readBytes(encoded, /*mapped=*/true);
+        Result<Bytes> result = reads->readBytes(encoded, /*mapped=*/true);
         if (result.ok()) {
             logLine(std::string(file.successLine) + std::to_string(result.value->size()));
             return std::move(result.value);

@@ -54,8 +54,8 @@ void SelViewController::selectLocalFiles() {
     const QString& imagePath = paths.at(static_cast<qsizetype>(pair->imageIndex));
     if (delegate != nullptr) {
         ResourceReads* reads = delegate->platform().reads;
-        ReadResult<Bytes> firmware;
-        ReadResult<Bytes> image;
+        Result<Bytes> firmware;
+        Result<Bytes> image;
         if (reads != nullptr) {
             firmware = reads->readBytes(localFileAddress(firmwarePath));
             if (firmware.ok()) {

@@ -211,11 +211,11 @@ bool SelViewController::download(ViewController& owner, const Util::Histoty& h) 
         !reads->isValidAddress(imageUrl)) {
         return false;
     }
-    ReadResult<Bytes> firmware = reads->readBytes(firmwareUrl);
+    Result<Bytes> firmware = reads->readBytes(firmwareUrl);
     if (!firmware.ok()) {
         return false;
     }
-    ReadResult<Bytes> image = reads->readBytes(imageUrl);
+    Result<Bytes> image = reads->readBytes(imageUrl);
     if (!image.ok()) {
         return false;
     }

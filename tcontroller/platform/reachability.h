@@ -2,6 +2,8 @@
 
 #include <QObject>
 
+#include "tcontroller/base/result.h"
+
 namespace tarvo {
 
 // General internet reachability. After startNotifier() succeeds, the monitor
@@ -16,7 +18,7 @@ class Reachability : public QObject {
 
     ~Reachability() override = default;
     // Returns false when the notifier cannot start.
-    virtual bool startNotifier() = 0;
+    virtual Result<void> startNotifier() = 0;
     virtual void stopNotifier() = 0;
     virtual Connection connection() const = 0;
 

@@ -5,19 +5,12 @@
 #include <string>
 
 #include "tcontroller/base/bytes.h"
+#include "tcontroller/base/result.h"
 
 namespace tarvo {
 
-// Outcome of a whole-resource read: the complete body, or an error text; never
-// part of a body.
-template <typename T>
-struct ReadResult {
-    std::optional<T> value;
-    std::string error;  // the platform's description when value is absent
-    bool ok() const { return value.has_value(); }
-};
-
-// Blocking reads of a whole resource at an address (http, https or file).
+// Blocking reads of a whole resource at an address (http, https or file). A
+// result holds the complete body or an error text, never part of a body.
 // Safe to call from any thread; each call blocks only its caller.
 class ResourceReads {
   public:
@@ -25,21 +18,21 @@ class ResourceReads {
     // True when the text is an address these reads accept (scheme http, https
     // or file, and a well-formed rest). A text that is not fails every read.
     virtual bool isValidAddress(const std::string& address) const = 0;
-    virtual ReadResult<std::string> readText(const std::string& address) = 0;
+    virtual Result<std::string> readText(const std::string& address) = 0;
     // The same read with a tighter size cap for this one call: a body larger
     // than `maxBytes` fails with "body larger than N bytes". The reads' own cap
     // still applies when it is the smaller one.
-    ReadResult<std::string> readText(const std::string& address, std::size_t maxBytes) {
+    Result<std::string> readText(const std::string& address, std::size_t maxBytes) {
         return readTextUpTo(address, maxBytes);
     }
     // `mapped`: read a local file through a memory map (the built-in files).
-    virtual ReadResult<Bytes> readBytes(const std::string& address, bool mapped = false) = 0;
+    virtual Result<Bytes> readBytes(const std::string& address, bool mapped = false) = 0;
 
   protected:
     // Reads that can stop a transfer at the cap override this. By default the
     // body is read whole (under the reads' own cap) and refused afterwards.
-    virtual ReadResult<std::string> readTextUpTo(const std::string& address, std::size_t maxBytes) {
-        ReadResult<std::string> result = readText(address);
+    virtual Result<std::string> readTextUpTo(const std::string& address, std::size_t maxBytes) {
+        Result<std::string> result = readText(address);
         if (result.ok() && result.value->size() > maxBytes) {
             return {std::nullopt, "body larger than " + std::to_string(maxBytes) + " bytes"};
         }

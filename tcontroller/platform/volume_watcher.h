@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tcontroller/base/result.h"
+
 namespace tarvo {
 
 // Reports volumes that are mounted and unmounted. Signals are emitted on the
@@ -16,7 +18,7 @@ class VolumeWatcher : public QObject {
     ~VolumeWatcher() override = default;
     // Begins watching on a thread of the watcher's own; returns at once.
     // Returns false when the watch cannot be set up.
-    virtual bool start() = 0;
+    virtual Result<void> start() = 0;
     virtual void stop() = 0;
     // The volumes that were already mounted when start() began watching; they
     // are never reported as mounted by a signal.

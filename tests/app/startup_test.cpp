@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <QLabel>
 #include <QPushButton>
-#include <stdexcept>
 
 #include "sim/clocks.h"
 #include "sim/simulated_platform.h"
@@ -128,26 +127,23 @@ TEST(Startup, ABootloaderVolumeMountedBeforeStartIsWritten) {
 // A HID monitor that cannot be made, or whose loop ends by itself, leaves the
 // tool running with a message in the window instead of ending it.
 TEST(Startup, AHidMonitorThatCannotWatchTheBusIsToldInTheWindow) {
-    for (const bool throws : {true, false}) {
-        test::LogCapture log;
+    for (const bool unmade : {true, false}) {
         StartupFixture f(Reachability::Connection::none);
-        if (throws) {
+        if (unmade) {
             f.platform.hidMonitorFactory = [](const std::vector<HIDMonitorData>&,
                                               int) -> std::unique_ptr<HidMonitor> {
-                throw std::runtime_error("eventfd: Too many open files");
+                return nullptr;
             };
         }
         ViewController vc(f.platform);
         vc.viewDidLoad();
-        if (!throws) {
+        if (!unmade) {
             ASSERT_TRUE(f.monitor->waitStarted());
             f.monitor->stop();  // the loop returns without being asked to
         }
         ASSERT_TRUE(test::waitUntil([&] {
             return vc.msgLabel->text().startsWith("The tool cannot watch the USB bus");
         })) << vc.msgLabel->text().toStdString();
-        EXPECT_EQ(log.contains("cannot start HID monitoring: eventfd: Too many open files"),
-                  throws);
     }
 }
 

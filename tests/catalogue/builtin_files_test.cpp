@@ -26,8 +26,10 @@ class DiskFileSystem : public FileSystem {
         std::error_code ec;
         return fs::exists(path, ec);
     }
-    bool remove(const std::string&, std::string*) override { return false; }
-    bool createFile(const std::string&, const Bytes&, std::string*) override { return false; }
+    Result<void> remove(const std::string&) override { return Result<void>::failure("unused"); }
+    Result<void> createFile(const std::string&, const Bytes&) override {
+        return Result<void>::failure("unused");
+    }
     bool isMountPoint(const std::string&) override { return false; }
 };
 
@@ -40,8 +42,8 @@ class DiskFileReads : public ResourceReads {
     bool isValidAddress(const std::string& address) const override {
         return address.starts_with("file://") && decode(address).has_value();
     }
-    ReadResult<std::string> readText(const std::string&) override { return {{}, "unused"}; }
-    ReadResult<Bytes> readBytes(const std::string& address, bool mapped) override {
+    Result<std::string> readText(const std::string&) override { return {{}, "unused"}; }
+    Result<Bytes> readBytes(const std::string& address, bool mapped) override {
         requests.push_back({address, mapped});
         const std::string rest = address.substr(7, address.find_first_of("?#") - 7);
         const std::optional<std::string> path =

@@ -31,7 +31,7 @@ class MountVolumeWatcherTest : public ::testing::Test {
                          Qt::DirectConnection);
         QObject::connect(&watcher_, &VolumeWatcher::didUnmount, &watcher_, record("unmount "),
                          Qt::DirectConnection);
-        ASSERT_TRUE(watcher_.start());
+        ASSERT_TRUE(watcher_.start().ok());
     }
     // Bounded wait for a notification of exactly this text.
     bool waitFor(const std::string& event) {
@@ -54,7 +54,7 @@ TEST_F(MountVolumeWatcherTest, StartsStopsAndRestarts) {
     EXPECT_TRUE(contains(watcher_.currentMounts(), "/"));
     watcher_.stop();
     watcher_.stop();
-    EXPECT_TRUE(watcher_.start());
+    EXPECT_TRUE(watcher_.start().ok());
 }
 
 TEST_F(MountVolumeWatcherTest, ReportsMountAndUnmountWithTheDecodedPath) {

@@ -29,24 +29,22 @@ class PosixFileSystemTest : public ::testing::Test {
     test::ScratchDir dir_;
     std::string file_ = dir_.path() / "FW.bin";
     PosixFileSystem fs_;
-    std::string error_;
 };
 
 TEST_F(PosixFileSystemTest, CreateFileWritesExactlyTheBytes) {
     const Bytes firmware = pattern(300 * 1024 + 7);
-    ASSERT_TRUE(fs_.createFile(file_, firmware, &error_)) << error_;
+    ASSERT_TRUE(fs_.createFile(file_, firmware).ok());
     EXPECT_EQ(readFile(file_), firmware);
     const std::string empty = dir_.path() / "empty.bin";
-    ASSERT_TRUE(fs_.createFile(empty, {}, &error_)) << error_;
+    ASSERT_TRUE(fs_.createFile(empty, {}).ok());
     EXPECT_TRUE(fs_.exists(empty));
     EXPECT_TRUE(readFile(empty).empty());
 }
 
 TEST_F(PosixFileSystemTest, FailuresCarryTheSystemText) {
-    EXPECT_FALSE(fs_.remove(file_, &error_));
-    EXPECT_EQ(error_, "No such file or directory");
-    EXPECT_FALSE(fs_.createFile(dir_.path() / "missing" / "FW.bin", pattern(16), &error_));
-    EXPECT_EQ(error_, "No such file or directory");
+    EXPECT_EQ(fs_.remove(file_).error, "No such file or directory");
+    EXPECT_EQ(fs_.createFile(dir_.path() / "missing" / "FW.bin", pattern(16)).error,
+              "No such file or directory");
 }
 
 // Whatever appeared at the path after the caller's delete is left exactly as it
@@ -73,8 +71,9 @@ TEST_F(PosixFileSystemTest, CreateFileNeverReplacesOrFollowsAnEntryInTheWay) {
         SCOPED_TRACE(c.name);
         c.make();
         const auto before = fs::symlink_status(file_).type();
-        EXPECT_FALSE(fs_.createFile(file_, pattern(16), &error_));
-        EXPECT_EQ(error_, "File exists");
+        const Result<void> created = fs_.createFile(file_, pattern(16));
+        EXPECT_FALSE(created.ok());
+        EXPECT_EQ(created.error, "File exists");
         EXPECT_EQ(fs::symlink_status(file_).type(), before);
         if (before == fs::file_type::regular) {
             EXPECT_EQ(readFile(file_), bytesFromString("older firmware"));
@@ -104,13 +103,14 @@ TEST_F(PosixFileSystemTest, FullVolumeFailsAndLeavesNoPartialFile) {
     }
     const std::string file = volume / "FW.bin";
     EXPECT_TRUE(fs_.isMountPoint(volume));
-    EXPECT_FALSE(fs_.createFile(file, pattern(256 * 1024), &error_));
-    EXPECT_EQ(error_, "No space left on device");
+    const Result<void> tooLarge = fs_.createFile(file, pattern(256 * 1024));
+    EXPECT_FALSE(tooLarge.ok());
+    EXPECT_EQ(tooLarge.error, "No space left on device");
     EXPECT_FALSE(fs_.exists(file)) << "a truncated firmware file was left on the volume";
     // The space is free again: a file that fits is written whole, then removed.
-    ASSERT_TRUE(fs_.createFile(file, pattern(32 * 1024), &error_)) << error_;
+    ASSERT_TRUE(fs_.createFile(file, pattern(32 * 1024)).ok());
     EXPECT_EQ(readFile(file), pattern(32 * 1024));
-    EXPECT_TRUE(fs_.remove(file, &error_));
+    EXPECT_TRUE(fs_.remove(file).ok());
     EXPECT_FALSE(fs_.exists(file));
 }
 

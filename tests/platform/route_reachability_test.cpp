@@ -79,14 +79,14 @@ TEST_F(RouteReachabilityTest, ReportsTheRouteTableOnceAfterStart) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.v4 + c.v6);
         setRoutes(c.v4, c.v6);
-        ASSERT_TRUE(monitor_.startNotifier());
+        ASSERT_TRUE(monitor_.startNotifier().ok());
         EXPECT_TRUE(waitForReports(++expectedReports));
         EXPECT_EQ(monitor_.connection(), c.expected);
         monitor_.stopNotifier();
     }
     setRoutes(kV4Default, "");
     std::filesystem::remove(v6File_);  // a host without IPv6
-    EXPECT_TRUE(monitor_.startNotifier());
+    EXPECT_TRUE(monitor_.startNotifier().ok());
     EXPECT_TRUE(waitForReports(++expectedReports));
     EXPECT_EQ(monitor_.connection(), Connection::wifi);
 }
@@ -94,14 +94,14 @@ TEST_F(RouteReachabilityTest, ReportsTheRouteTableOnceAfterStart) {
 TEST_F(RouteReachabilityTest, UnreadableIpv4TableCannotStart) {
     std::filesystem::remove(v4File_);
     watch();
-    EXPECT_FALSE(monitor_.startNotifier());
+    EXPECT_FALSE(monitor_.startNotifier().ok());
     EXPECT_TRUE(waitForReports(0));
     EXPECT_EQ(monitor_.connection(), Connection::none);
 }
 
 TEST_F(RouteReachabilityTest, ReportsChangesOnly) {
     watch();
-    ASSERT_TRUE(monitor_.startNotifier());
+    ASSERT_TRUE(monitor_.startNotifier().ok());
     ASSERT_TRUE(waitForReports(1));
     monitor_.recheck();
     EXPECT_TRUE(waitForReports(1));
@@ -120,11 +120,11 @@ TEST_F(RouteReachabilityTest, ReportsChangesOnly) {
 TEST_F(RouteReachabilityTest, NothingArrivesAfterStop) {
     // Stopped from the handler, as the updater does.
     watch([](Reachability* from) { from->stopNotifier(); });
-    ASSERT_TRUE(monitor_.startNotifier());
+    ASSERT_TRUE(monitor_.startNotifier().ok());
     monitor_.stopNotifier();  // before the queued first report ran: it is dropped
     EXPECT_TRUE(waitForReports(0));
 
-    ASSERT_TRUE(monitor_.startNotifier());  // only this run's report arrives
+    ASSERT_TRUE(monitor_.startNotifier().ok());  // only this run's report arrives
     EXPECT_TRUE(waitForReports(1));
     setRoutes(kV4Link, kV6Base);
     monitor_.recheck();

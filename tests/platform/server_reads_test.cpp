@@ -257,7 +257,7 @@ TEST(ServerStop, StopEndsAStalledReply) {
     server.setFault(ServerFault::stall);
     ASSERT_TRUE(server.start());
     CurlResourceReads reads;  // default 60 s idle limit: only stop() can end this read
-    ReadResult<std::string> result;
+    Result<std::string> result;
     std::thread reader([&] { result = reads.readText(server.baseAddress() + "/stalled"); });
     while (server.requestCount() == 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

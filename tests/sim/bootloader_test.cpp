@@ -126,13 +126,13 @@ TEST(Bootloader, AFullDirectoryVolumeRefusesFilesAndKeepsNone) {
     tarvo::sim::SimFileSystem files(run.vc.volumePath(), &run.vc);
     const std::string fw = run.vc.volumePath() + "/FW.bin";
     const Bytes good = makeReleaseFile(FileKind::firmware, "1.4", 2048);
-    std::string error;
-    EXPECT_FALSE(files.createFile(fw, good, &error));
-    EXPECT_EQ(error, "No space left on device");
+    const tarvo::Result<void> refused = files.createFile(fw, good);
+    EXPECT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error, "No space left on device");
     EXPECT_FALSE(fs::exists(fw));
     // With room again the same write goes through and is flashed.
     run.vc.setFaults(Faults::of(DeviceFault::none));
-    EXPECT_TRUE(files.createFile(fw, good, &error)) << error;
+    EXPECT_TRUE(files.createFile(fw, good).ok());
     ASSERT_TRUE(run.vc.waitUntilBackOnHid());
     EXPECT_EQ(run.vc.violationCount(), 0u);
 }
@@ -153,7 +153,7 @@ TEST(SimVolumeWatcher, DeliversInOrderOnItsOwnThreadOnlyWhileStarted) {
     QObject::connect(&watcher, &tarvo::VolumeWatcher::didUnmount, &watcher, record("-"),
                      Qt::DirectConnection);
     watcher.announceMount("/before");
-    ASSERT_TRUE(watcher.start());
+    ASSERT_TRUE(watcher.start().ok());
     watcher.announceMount("/media/CRP DISABLE");
     watcher.announceUnmount("/media/CRP DISABLE");
     watcher.announceMount("/x");

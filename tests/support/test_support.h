@@ -95,7 +95,7 @@ inline void pump(int ms = 50) {
 // A volume watcher driven by the test.
 class FakeVolumeWatcher : public VolumeWatcher {
   public:
-    bool start() override { return true; }
+    Result<void> start() override { return Result<void>::success(); }
     void stop() override {}
     std::vector<std::string> mountedAtStart() const override { return alreadyMounted; }
     std::vector<std::string> alreadyMounted;

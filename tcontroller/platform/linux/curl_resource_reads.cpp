@@ -25,12 +25,6 @@ void initCurlOnce() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-std::string errnoText(int error) {
-    char buffer[256];
-    // GNU strerror_r: returns a pointer to the text (in buffer or static storage).
-    return strerror_r(error, buffer, sizeof buffer);
-}
-
 bool isHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
@@ -200,9 +194,9 @@ std::string overCapText(std::size_t maxBytes) {
 
 // `maxBytes` is the cap of this read; the other limits come from `limits`.
 template <typename Container>
-ReadResult<Container> curlRead(const std::string& text, const Address& address,
-                               const ReadLimits& limits, std::size_t maxBytes) {
-    ReadResult<Container> result;
+Result<Container> curlRead(const std::string& text, const Address& address,
+                           const ReadLimits& limits, std::size_t maxBytes) {
+    Result<Container> result;
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
     if (!easy) {
         result.error = "cannot create a transfer handle";
@@ -295,8 +289,8 @@ std::optional<std::string> notARegularFile(const std::string& path) {
     return std::nullopt;
 }
 
-ReadResult<Bytes> readMappedFile(const std::string& path, const ReadLimits& limits) {
-    ReadResult<Bytes> result;
+Result<Bytes> readMappedFile(const std::string& path, const ReadLimits& limits) {
+    Result<Bytes> result;
     // O_NONBLOCK keeps a FIFO from blocking the open; it is rejected below.
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (fd.get() < 0) {
@@ -347,12 +341,12 @@ bool CurlResourceReads::isValidAddress(const std::string& address) const {
     return parseAddress(address, &why).has_value();
 }
 
-ReadResult<std::string> CurlResourceReads::readText(const std::string& address) {
+Result<std::string> CurlResourceReads::readText(const std::string& address) {
     return readTextUpTo(address, limits_.maxBytes);
 }
 
-ReadResult<std::string> CurlResourceReads::readTextUpTo(const std::string& address,
-                                                        std::size_t maxBytes) {
+Result<std::string> CurlResourceReads::readTextUpTo(const std::string& address,
+                                                    std::size_t maxBytes) {
     std::string why;
     const auto parsed = parseAddress(address, &why);
     if (!parsed) {
@@ -366,7 +360,7 @@ ReadResult<std::string> CurlResourceReads::readTextUpTo(const std::string& addre
     return curlRead<std::string>(address, *parsed, limits_, std::min(maxBytes, limits_.maxBytes));
 }
 
-ReadResult<Bytes> CurlResourceReads::readBytes(const std::string& address, bool mapped) {
+Result<Bytes> CurlResourceReads::readBytes(const std::string& address, bool mapped) {
     std::string why;
     const auto parsed = parseAddress(address, &why);
     if (!parsed) {

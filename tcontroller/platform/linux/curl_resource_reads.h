@@ -19,14 +19,14 @@ class CurlResourceReads : public ResourceReads {
 
     bool isValidAddress(const std::string& address) const override;
     using ResourceReads::readText;
-    ReadResult<std::string> readText(const std::string& address) override;
+    Result<std::string> readText(const std::string& address) override;
     // With `mapped` and a file address the file is mapped read-only and copied;
     // for other addresses `mapped` changes nothing.
-    ReadResult<Bytes> readBytes(const std::string& address, bool mapped = false) override;
+    Result<Bytes> readBytes(const std::string& address, bool mapped = false) override;
 
   protected:
     // The cap is enforced while the body arrives: nothing over it is kept.
-    ReadResult<std::string> readTextUpTo(const std::string& address, std::size_t maxBytes) override;
+    Result<std::string> readTextUpTo(const std::string& address, std::size_t maxBytes) override;
 
   private:
     ReadLimits limits_;

@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "tcontroller/base/log.h"
+#include "tcontroller/base/result.h"
 
 namespace tarvo {
 
@@ -26,7 +27,7 @@ constexpr int kOpenRetryMs = 50;
 int makeEventFd() {
     const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (fd < 0) {
-        throw std::runtime_error(std::string("eventfd: ") + std::strerror(errno));
+        throw std::runtime_error("eventfd: " + errnoText(errno));
     }
     return fd;
 }
@@ -279,7 +280,7 @@ void HidapiMonitor::open(const std::string& path) {
                     ": permission denied (is the udev rule installed?)");
         } else {
             logLine("cannot open HID device " + path + ": " +
-                    (error ? std::strerror(error) : "hidapi refused it"));
+                    (error ? errnoText(error) : std::string("hidapi refused it")));
         }
         unopenable_.insert(path);
         return;
@@ -365,9 +366,16 @@ void HidapiMonitor::deliverInput() {
 }
 
 HidMonitorFactory hidapiMonitorFactory() {
+    // No exception leaves the factory: a monitor that cannot be made is
+    // logged and reported as none, and the window says the bus is not watched.
     return [](const std::vector<HIDMonitorData>& filters,
               int reportSize) -> std::unique_ptr<HidMonitor> {
-        return std::make_unique<HidapiMonitor>(filters, reportSize);
+        try {
+            return std::make_unique<HidapiMonitor>(filters, reportSize);
+        } catch (const std::exception& e) {
+            logLine(std::string("cannot start HID monitoring: ") + escapeForLog(e.what()));
+            return nullptr;
+        }
     };
 }
 

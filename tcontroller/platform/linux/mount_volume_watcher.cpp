@@ -52,24 +52,28 @@ MountVolumeWatcher::~MountVolumeWatcher() {
     stop();
 }
 
-bool MountVolumeWatcher::start() {
+Result<void> MountVolumeWatcher::start() {
     if (thread_.joinable()) {
-        return true;
+        return Result<void>::success();
     }
     std::optional<std::set<std::string>> baseline = readMountTargets();
     if (!baseline) {
-        return false;
+        return Result<void>::failure("cannot read the mount table");
     }
     libmnt_monitor* monitor = mnt_new_monitor();
     if (monitor == nullptr) {
-        return false;
+        return Result<void>::failure("cannot create a mount monitor");
     }
     const int monitorFd =
         mnt_monitor_enable_kernel(monitor, 1) == 0 ? mnt_monitor_get_fd(monitor) : -1;
     const int wakeFd = monitorFd >= 0 ? ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK) : -1;
     if (wakeFd < 0) {
+        const int err = errno;
         mnt_unref_monitor(monitor);
-        return false;
+        return Result<void>::failure(std::string(monitorFd < 0
+                                                     ? "cannot watch the kernel's mount table: "
+                                                     : "cannot make a wake-up descriptor: ") +
+                                     errnoText(err));
     }
     {
         std::lock_guard<std::mutex> hold(mountsMutex_);
@@ -80,7 +84,7 @@ bool MountVolumeWatcher::start() {
     monitorFd_ = monitorFd;
     wakeFd_ = wakeFd;
     thread_ = std::thread([this] { run(); });
-    return true;
+    return Result<void>::success();
 }
 
 void MountVolumeWatcher::stop() {

@@ -27,7 +27,7 @@ class MountVolumeWatcher final : public VolumeWatcher {
 
     // Returns false when libmount cannot watch the mount table. Calling it
     // while already watching does nothing and returns true.
-    bool start() override;
+    Result<void> start() override;
     // Wakes the watch thread and joins it. Safe to call when not started.
     void stop() override;
 

@@ -5,22 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <system_error>
 
 namespace tarvo {
 
 namespace {
-
-// The system's description of an errno value, without strerror's shared buffer.
-std::string errnoText(int err) {
-    return std::generic_category().message(err);
-}
-
-void setError(std::string* error, int err) {
-    if (error != nullptr) {
-        *error = errnoText(err);
-    }
-}
 
 // Writes all of `size` bytes at the current offset, resuming after partial
 // writes and interrupted calls. Returns 0 or the errno of the failure.
@@ -49,16 +37,14 @@ bool PosixFileSystem::exists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
-bool PosixFileSystem::remove(const std::string& path, std::string* error) {
+Result<void> PosixFileSystem::remove(const std::string& path) {
     if (::unlink(path.c_str()) == 0) {
-        return true;
+        return Result<void>::success();
     }
-    setError(error, errno);
-    return false;
+    return Result<void>::failure(errnoText(errno));
 }
 
-bool PosixFileSystem::createFile(const std::string& path, const Bytes& contents,
-                                 std::string* error) {
+Result<void> PosixFileSystem::createFile(const std::string& path, const Bytes& contents) {
     // Only a new file: the caller has deleted any old one, so whatever is at
     // the path now (a file, or a symlink that could point off the volume) was
     // put there by someone else and is neither replaced nor followed.
@@ -69,8 +55,7 @@ bool PosixFileSystem::createFile(const std::string& path, const Bytes& contents,
     if (fd < 0) {
         // Nothing was created by us, so nothing is removed: after EEXIST the
         // entry belongs to someone else.
-        setError(error, errno);
-        return false;
+        return Result<void>::failure(errnoText(errno));
     }
     int err = writeAll(fd, contents.data(), contents.size());
     // Success is reported only once the bytes are on the device: the volume may
@@ -86,10 +71,9 @@ bool PosixFileSystem::createFile(const std::string& path, const Bytes& contents,
         // Deliberately leave no partial file: a bootloader that found a
         // truncated FW.bin would flash it as if it were whole.
         ::unlink(path.c_str());
-        setError(error, err);
-        return false;
+        return Result<void>::failure(errnoText(err));
     }
-    return true;
+    return Result<void>::success();
 }
 
 bool PosixFileSystem::isMountPoint(const std::string& path) {

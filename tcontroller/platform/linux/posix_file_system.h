@@ -9,14 +9,14 @@ namespace tarvo {
 class PosixFileSystem : public FileSystem {
   public:
     bool exists(const std::string& path) override;
-    bool remove(const std::string& path, std::string* error) override;
+    Result<void> remove(const std::string& path) override;
     // One open that creates the file (O_CREAT | O_EXCL | O_NOFOLLOW: an entry
     // already at the path, a symlink included, fails with "File exists"), the
     // bytes written front to back in one pass, fsync, close. A bootloader's
     // minimal FAT reader wants the file in contiguous clusters, so nothing is
     // preallocated, rewritten or truncated afterwards. On failure the partial
     // file this call created is deleted; nothing else is.
-    bool createFile(const std::string& path, const Bytes& contents, std::string* error) override;
+    Result<void> createFile(const std::string& path, const Bytes& contents) override;
     bool isMountPoint(const std::string& path) override;
 };
 

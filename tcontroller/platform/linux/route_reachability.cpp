@@ -98,13 +98,13 @@ std::optional<Reachability::Connection> RouteReachability::readRoutes() const {
     return Connection::unavailable;
 }
 
-bool RouteReachability::startNotifier() {
+Result<void> RouteReachability::startNotifier() {
     if (running_.load()) {
-        return true;
+        return Result<void>::success();
     }
     const std::optional<Connection> state = readRoutes();
     if (!state) {
-        return false;
+        return Result<void>::failure("cannot read the routing table");
     }
     // A desktop has no notion of a cellular link: any default route, wired,
     // wireless or a tunnel, counts as reachable and is reported as wifi.
@@ -115,7 +115,7 @@ bool RouteReachability::startNotifier() {
     // changes go unnoticed, and the updater samples the network once anyway.
     openRouteSocket();
     post();
-    return true;
+    return Result<void>::success();
 }
 
 void RouteReachability::stopNotifier() {

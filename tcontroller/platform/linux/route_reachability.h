@@ -29,7 +29,7 @@ class RouteReachability final : public Reachability {
 
     // Returns false when the IPv4 route table cannot be read. Otherwise posts
     // reachabilityChanged once with the current state and keeps watching.
-    bool startNotifier() override;
+    Result<void> startNotifier() override;
     // After this returns no notification arrives, not even one already queued.
     void stopNotifier() override;
     // The state of the last reading of the table; `none` before the first one.
