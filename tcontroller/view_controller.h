@@ -213,7 +213,6 @@ class ViewController : public QWidget {
     // Asks whether to close while an update runs; true when the user insists.
     bool confirmCloseDuringUpdate();
     void setProgressLater(double value);
-    void resetAfterDownload(bool ok);
     void takeBuiltInRelease();
     // Sends the final-step command: on success finalStep is set, else the
     // update has failed. Returns whether it was sent.
