@@ -19,9 +19,13 @@ Result<void> SimVolumeWatcher::start() {
     return Result<void>::success();
 }
 
-std::vector<std::string> SimVolumeWatcher::mountedAtStart() const {
+std::vector<QVariantMap> SimVolumeWatcher::mountedAtStart() const {
     std::lock_guard<std::mutex> hold(mutex_);
-    return atStart_;
+    std::vector<QVariantMap> out;
+    for (const std::string& path : atStart_) {
+        out.push_back({{kVolumePathKey, QString::fromStdString(path)}});
+    }
+    return out;
 }
 
 void SimVolumeWatcher::stop() {
@@ -86,7 +90,7 @@ void SimVolumeWatcher::run() {
         hold.unlock();
 
         QVariantMap info;
-        info.insert(QStringLiteral("NSDevicePath"), QString::fromStdString(event.path));
+        info.insert(QString::fromLatin1(kVolumePathKey), QString::fromStdString(event.path));
         if (event.mounted) {
             emit didMount(info);
         } else {

@@ -26,7 +26,7 @@ class SimVolumeWatcher : public VolumeWatcher {
     ~SimVolumeWatcher() override;  // stops the thread
 
     Result<void> start() override;
-    std::vector<std::string> mountedAtStart() const override;
+    std::vector<QVariantMap> mountedAtStart() const override;
     // Stops the thread; announcements not yet delivered are dropped.
     void stop() override;
 

@@ -108,9 +108,20 @@ SimulatedPlatform::SimulatedPlatform(Options options)
     }
     platform_.fileSystem = fileSystem_.get();
     platform_.clock = clock_;
+    platform_.sleepInhibitor = &sleepInhibitor_;
+    platform_.notifier = &notifier_;
     platform_.serverBase = server_.baseAddress();
     platform_.bootloaderMountPoints = {bootloaderPath_};
     platform_.resourcesDir = TARVO_SOURCE_RESOURCES_DIR;
+}
+
+void SimulatedPlatform::useDesktopServices(SleepInhibitor* inhibitor, DesktopNotifier* notifier) {
+    if (inhibitor != nullptr) {
+        platform_.sleepInhibitor = inhibitor;
+    }
+    if (notifier != nullptr) {
+        platform_.notifier = notifier;
+    }
 }
 
 SimulatedPlatform::~SimulatedPlatform() {

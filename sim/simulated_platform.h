@@ -6,6 +6,7 @@
 
 #include "sim/clocks.h"
 #include "sim/firmware_server.h"
+#include "sim/sim_desktop_services.h"
 #include "sim/sim_volume_watcher.h"
 #include "sim/virtual_controller.h"
 #include "tcontroller/platform/linux/curl_resource_reads.h"
@@ -81,6 +82,11 @@ class SimulatedPlatform {
     Clock& clock() { return *clock_; }
     InstantClock* instantClock() { return instant_.get(); }
     SimReachability* reachability() const { return reachability_; }
+    SimSleepInhibitor& sleepInhibitor() { return sleepInhibitor_; }
+    SimNotifier& notifier() { return notifier_; }
+    // Puts real desktop services in place of the simulated ones (null keeps
+    // the simulated one); they must outlive every window built on platform().
+    void useDesktopServices(SleepInhibitor* inhibitor, DesktopNotifier* notifier);
     const std::string& bootloaderPath() const { return bootloaderPath_; }
 
   private:
@@ -92,6 +98,8 @@ class SimulatedPlatform {
     CurlResourceReads reads_;
     std::unique_ptr<FileSystem> fileSystem_;
     SimVolumeWatcher simVolumes_;
+    SimSleepInhibitor sleepInhibitor_;
+    SimNotifier notifier_;
     std::unique_ptr<MountVolumeWatcher> mountVolumes_;
     std::unique_ptr<VirtualController> owned_;
     VirtualController* controller_ = nullptr;

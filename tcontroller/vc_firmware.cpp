@@ -10,24 +10,34 @@
 namespace tarvo {
 namespace {
 
-// The mount path of a volume notification, or empty when it carries none.
-std::string devicePath(const QVariant& userInfo) {
+// A text entry of a volume notification, or empty when it carries none.
+std::string volumeText(const QVariant& userInfo, const char* key) {
     if (userInfo.metaType() != QMetaType::fromType<QVariantMap>()) {
         return {};
     }
-    const QVariant path = userInfo.toMap().value(QStringLiteral("NSDevicePath"));
-    if (path.metaType() != QMetaType::fromType<QString>()) {
+    const QVariant text = userInfo.toMap().value(QString::fromLatin1(key));
+    if (text.metaType() != QMetaType::fromType<QString>()) {
         return {};
     }
-    return path.toString().toStdString();
+    return text.toString().toStdString();
 }
 
 }  // namespace
 
-std::string ViewController::firstMatchingMountPoint(const std::string& path) const {
-    // Exact, case-sensitive: a path that only begins with a mount point is another volume.
+std::string ViewController::bootloaderPath(const QVariant& userInfo) const {
+    const std::string path = volumeText(userInfo, kVolumePathKey);
+    if (path.empty()) {
+        return {};
+    }
+    // A watcher that read the filesystem's label knows the volume wherever it
+    // is mounted ("CRP DISABLE1" when the usual folder was taken).
+    if (volumeText(userInfo, kVolumeLabelKey) == kBootloaderLabel) {
+        return path;
+    }
+    // Otherwise only the known mount points count, exactly and case-sensitively:
+    // a path that only begins with one is another volume.
     for (const std::string& point : platform_.bootloaderMountPoints) {
-        if (!path.empty() && path == point) {
+        if (path == point) {
             return point;
         }
     }
@@ -36,7 +46,7 @@ std::string ViewController::firstMatchingMountPoint(const std::string& path) con
 
 void ViewController::didMount(const QVariant& userInfo) {
     std::lock_guard<std::mutex> hold(lock2);
-    const std::string path = firstMatchingMountPoint(devicePath(userInfo));
+    const std::string path = bootloaderPath(userInfo);
     if (path.empty()) {
         return;
     }
@@ -167,7 +177,7 @@ void ViewController::reportFirmwareResult(int code) {
 
 void ViewController::didUnMount(const QVariant& userInfo) {
     std::lock_guard<std::mutex> hold(lock2);
-    const std::string path = firstMatchingMountPoint(devicePath(userInfo));
+    const std::string path = bootloaderPath(userInfo);
     if (path.empty()) {
         return;
     }

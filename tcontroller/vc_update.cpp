@@ -120,6 +120,7 @@ void ViewController::runTransfer() {
     // From the erase on, the controller holds this release's image, so this
     // release's firmware is the one its bootloader must receive.
     sentRelease_.set(std::move(release));
+    beginUpdateSession();
     sendImage(*image);
 }
 
@@ -234,6 +235,8 @@ void ViewController::imageUpdateDone(int code, const std::string& message) {
 }
 
 bool ViewController::sendFinalStep() {
+    // A final step sent again after a failure resumes the update.
+    beginUpdateSession();
     // The controller restarts as its bootloader volume once it takes this command.
     if (sendReport(Commands::finalStepCommand(), false)) {
         finalStep.store(true);
@@ -273,6 +276,7 @@ void ViewController::alerted() {
     }
     if (usbMount.load() && updateSta.load() == UpSta::failed) {
         updateSta.store(UpSta::updating);
+        beginUpdateSession();
         startFirmwareCopy();
     }
 }
@@ -292,8 +296,10 @@ void ViewController::firmwareUpdateFinished(int code) {
     updateSta.store(UpSta::suc);
     finalStep.store(false);
     imageUpdated.store(false);
+    volumeNote_.set({});
     prodLabel->setText(QString());
     FWLabel->setText(QString());
+    endUpdateSession(true, expectedVersion_.get());
 
     QMessageBox done(this);
     done.setIcon(QMessageBox::Warning);
@@ -309,6 +315,54 @@ void ViewController::firmwareUpdateFinished(int code) {
     const bool verifyFailed = !failureNote_.get().empty();
     updateSta.store(verifyFailed ? UpSta::failed : UpSta::none);
     updateMode.store(UpMode::none);
+    refreshUI();
+}
+
+void ViewController::beginUpdateSession() {
+    if (sessionOpen_.exchange(true) || platform_.sleepInhibitor == nullptr) {
+        return;
+    }
+    if (const Result<void> taken = platform_.sleepInhibitor->inhibit(); taken.ok()) {
+        logLine("sleep inhibited until the update ends");
+    } else if (!inhibitorComplained_.exchange(true)) {
+        logLine("cannot inhibit sleep: " + escapeForLog(taken.error));
+    }
+}
+
+void ViewController::endUpdateSession(bool success, const std::string& detail) {
+    if (!sessionOpen_.exchange(false)) {
+        return;
+    }
+    if (platform_.sleepInhibitor != nullptr && platform_.sleepInhibitor->held()) {
+        platform_.sleepInhibitor->release();
+        logLine("sleep allowed again");
+    }
+    // The window says the same; the desktop is told only when the user may
+    // not be looking at it.
+    if (platform_.notifier == nullptr || window()->isActiveWindow()) {
+        return;
+    }
+    DesktopNotification note;
+    note.failure = !success;
+    if (success) {
+        note.summary = tr("Update complete!").toStdString();
+        note.body = detail.empty() ? std::string()
+                                   : tr("The controller now runs firmware %1.")
+                                         .arg(QString::fromStdString(detail))
+                                         .toStdString();
+    } else {
+        note.summary = tr("Update failed").toStdString();
+        note.body = detail;
+    }
+    platform_.notifier->notify(note);
+}
+
+void ViewController::volumeMountFailed(const QString& label, const QString& reason) {
+    volumeNote_.set(tr("The controller's drive \"%1\" could not be mounted (%2). Open it in "
+                       "your file manager, or mount it by hand as the README describes; the "
+                       "update then goes on.")
+                        .arg(label, reason)
+                        .toStdString());
     refreshUI();
 }
 

@@ -119,6 +119,9 @@ ViewController::~ViewController() {
     queue2.reset();
     queue3.reset();
     downloads_.reset();
+    if (platform_.sleepInhibitor != nullptr) {
+        platform_.sleepInhibitor->release();
+    }
 }
 
 BuiltinResources ViewController::resources() const {
@@ -188,14 +191,16 @@ void ViewController::watchVolumes() {
             Qt::DirectConnection);
     connect(platform_.volumeWatcher, &VolumeWatcher::didUnmount, this, &ViewController::didUnMount,
             Qt::DirectConnection);
+    connect(platform_.volumeWatcher, &VolumeWatcher::mountFailed, this,
+            &ViewController::volumeMountFailed, Qt::QueuedConnection);
     if (const Result<void> started = platform_.volumeWatcher->start(); !started.ok()) {
         logLine("could not start volume watcher: " + escapeForLog(started.error));
     }
     // A controller left in bootloader mode before the tool started has its
     // volume mounted already: it is handled as if it had just appeared.
-    for (const std::string& path : platform_.volumeWatcher->mountedAtStart()) {
-        if (!firstMatchingMountPoint(path).empty()) {
-            didMount(QVariantMap{{QStringLiteral("NSDevicePath"), QString::fromStdString(path)}});
+    for (const QVariantMap& volume : platform_.volumeWatcher->mountedAtStart()) {
+        if (!bootloaderPath(volume).empty()) {
+            didMount(volume);
         }
     }
 }
@@ -240,7 +245,13 @@ void ViewController::refreshBody() {
     state.checkingReleases = pressedWhileChecking_.load();
     state.monitorError = monitorError_.get();
     state.failureNote = failureNote_.get();
-    showWindow(windowFor(state));
+    state.volumeNote = volumeNote_.get();
+    const WindowView view = windowFor(state);
+    showWindow(view);
+    if (view.failure) {
+        volumeNote_.set({});
+        endUpdateSession(false, view.message);
+    }
     // The confirmation has shown the chosen version; without an update status
     // the choice is forgotten, so a later refresh cannot offer it again.
     if (state.sta == UpSta::none) {
@@ -300,7 +311,11 @@ void ViewController::setProgressLater(double value) {
 void ViewController::closeClick() {
     // Nothing is saved and nothing needs stopping: end the process at once,
     // once the log lines queued so far are out (a stuck reader of standard
-    // output delays this by a second at most).
+    // output delays this by a second at most). Ending the process would also
+    // drop the sleep inhibitor; it is given back first all the same.
+    if (platform_.sleepInhibitor != nullptr) {
+        platform_.sleepInhibitor->release();
+    }
     flushLog(1.0);
     std::fflush(stdout);
     std::_Exit(0);

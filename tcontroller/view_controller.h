@@ -210,6 +210,16 @@ class ViewController : public QWidget {
     // One frame to one device record (the transfer keeps writing to the
     // device it erased, never to one attached later).
     bool sendReportTo(const HIDDevicePtr& device, const Bytes& frame, bool expectReply);
+    // From the erase until the update ends the computer must not sleep; the
+    // first call takes the system's inhibitor, later ones while it is held do
+    // nothing. Any thread.
+    void beginUpdateSession();
+    // The update ended (main thread): sleep is allowed again, and the desktop
+    // is told the outcome when the window is not the active one. Only the
+    // first call after beginUpdateSession() does anything.
+    void endUpdateSession(bool success, const std::string& detail);
+    // UDisks could not mount the bootloader volume (main thread).
+    void volumeMountFailed(const QString& label, const QString& reason);
     // Asks whether to close while an update runs; true when the user insists.
     bool confirmCloseDuringUpdate();
     void setProgressLater(double value);
@@ -219,7 +229,9 @@ class ViewController : public QWidget {
     bool sendFinalStep();
     // Applies one parsed reply of the identification exchange.
     void applyReply(const QByteArray& report);
-    std::string firstMatchingMountPoint(const std::string& path) const;
+    // The mount point of a volume notification when the volume is the
+    // controller's bootloader volume, else empty.
+    std::string bootloaderPath(const QVariant& userInfo) const;
     void startFirmwareCopyOn(const std::string& volume, unsigned unmountsAtStart);
     // Writes FW.bin onto `volume`; fails when a bootloader volume was
     // unmounted since the job was started (`unmountsAtStart`).
@@ -262,6 +274,12 @@ class ViewController : public QWidget {
     // Set when the HID monitor could not be created or stopped on its own.
     Guarded<std::string> monitorError_;
     std::atomic<bool> stoppingMonitor_{false};
+
+    // Set from beginUpdateSession() until endUpdateSession().
+    std::atomic<bool> sessionOpen_{false};
+    std::atomic<bool> inhibitorComplained_{false};
+    // Why the bootloader volume could not be mounted, while it matters.
+    Guarded<std::string> volumeNote_;
 };
 
 }  // namespace tarvo

@@ -67,7 +67,7 @@ void showController(const WindowState& s, WindowView& v) {
 void showStatus(const WindowState& s, WindowView& v) {
     switch (s.sta) {
         case UpSta::updating:
-            v.message = kRunning;
+            v.message = s.volumeNote.empty() ? kRunning : s.volumeNote;
             v.leftEnabled = false;
             v.rightEnabled = false;
             v.closeShown = false;

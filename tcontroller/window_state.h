@@ -29,6 +29,7 @@ struct WindowState {
     bool checkingReleases = false;  // a press waits for the release list
     std::string monitorError{};     // the HID monitor cannot watch the bus
     std::string failureNote{};      // a failure with a cause of its own to tell
+    std::string volumeNote{};       // the bootloader volume could not be mounted
 };
 
 // What each view of the main window shows.

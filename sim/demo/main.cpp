@@ -2,6 +2,7 @@
 // platform — a virtual controller, a firmware server on 127.0.0.1 and a
 // bootloader volume in a private folder. See demoUsage() for the options.
 #include <QApplication>
+#include <QDBusConnection>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -17,6 +18,8 @@
 #include "sim/firmware_format.h"
 #include "sim/simulated_platform.h"
 #include "tcontroller/app_delegate.h"
+#include "tcontroller/platform/linux/freedesktop_notifier.h"
+#include "tcontroller/platform/linux/logind_sleep_inhibitor.h"
 #include "tcontroller/view_controller.h"
 
 namespace {
@@ -126,6 +129,22 @@ int main(int argc, char** argv) {
     if (!options.autoRun && !haveDisplay()) {
         note("no display and no --auto: the window is offscreen; stop with Ctrl-C");
     }
+
+    // The desktop's own services where there is a bus: the computer really is
+    // kept awake during the update, and the desktop is told when it ends.
+    std::unique_ptr<LogindSleepInhibitor> inhibitor;
+    std::unique_ptr<FreedesktopNotifier> notifier;
+    if (QDBusConnection::systemBus().isConnected()) {
+        inhibitor = std::make_unique<LogindSleepInhibitor>(QDBusConnection::systemBus());
+        note("sleep inhibitor: the login manager on the system bus");
+    }
+    if (QDBusConnection::sessionBus().isConnected()) {
+        notifier = std::make_unique<FreedesktopNotifier>(QDBusConnection::sessionBus(),
+                                                         QApplication::applicationName(),
+                                                         QApplication::desktopFileName());
+        note("notifications: the desktop's notification server");
+    }
+    sim.useDesktopServices(inhibitor.get(), notifier.get());
 
     int status = 0;
     {

@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "tcontroller/base/clock.h"
+#include "tcontroller/platform/desktop_notifier.h"
 #include "tcontroller/platform/file_system.h"
 #include "tcontroller/platform/hid_monitor.h"
 #include "tcontroller/platform/reachability.h"
 #include "tcontroller/platform/resource_reads.h"
+#include "tcontroller/platform/sleep_inhibitor.h"
 #include "tcontroller/platform/volume_watcher.h"
 
 namespace tarvo {
@@ -26,6 +28,10 @@ struct Platform {
     ResourceReads* reads = nullptr;
     FileSystem* fileSystem = nullptr;
     Clock* clock = nullptr;
+    // Optional: without them the computer may sleep during an update, and its
+    // end is told only in the window.
+    SleepInhibitor* sleepInhibitor = nullptr;
+    DesktopNotifier* notifier = nullptr;
 
     // Scheme and host of the firmware server, e.g. "http://127.0.0.1:8080".
     std::string serverBase;
@@ -34,6 +40,9 @@ struct Platform {
     // Folder holding TFW/IMG.bin, TFW/FW.bin and images/.
     std::string resourcesDir;
 };
+
+// The filesystem label of the controller's bootloader volume.
+inline constexpr const char* kBootloaderLabel = "CRP DISABLE";
 
 // The bootloader mount points for a login name: the documented one and where
 // Linux desktops mount a volume labelled "CRP DISABLE".

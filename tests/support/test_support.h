@@ -97,7 +97,13 @@ class FakeVolumeWatcher : public VolumeWatcher {
   public:
     Result<void> start() override { return Result<void>::success(); }
     void stop() override {}
-    std::vector<std::string> mountedAtStart() const override { return alreadyMounted; }
+    std::vector<QVariantMap> mountedAtStart() const override {
+        std::vector<QVariantMap> out;
+        for (const std::string& path : alreadyMounted) {
+            out.push_back({{kVolumePathKey, QString::fromStdString(path)}});
+        }
+        return out;
+    }
     std::vector<std::string> alreadyMounted;
     void mount(const QString& path) { emit didMount(QVariantMap{{"NSDevicePath", path}}); }
     void unmount(const QString& path) { emit didUnmount(QVariantMap{{"NSDevicePath", path}}); }

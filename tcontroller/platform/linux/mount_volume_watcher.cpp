@@ -43,7 +43,7 @@ std::optional<std::set<std::string>> readMountTargets() {
 }
 
 QVariant pathInfo(const std::string& target) {
-    return QVariantMap{{QStringLiteral("NSDevicePath"), QString::fromStdString(target)}};
+    return QVariantMap{{QString::fromLatin1(kVolumePathKey), QString::fromStdString(target)}};
 }
 
 }  // namespace
@@ -108,9 +108,13 @@ std::vector<std::string> MountVolumeWatcher::currentMounts() const {
     return {mounts_.begin(), mounts_.end()};
 }
 
-std::vector<std::string> MountVolumeWatcher::mountedAtStart() const {
+std::vector<QVariantMap> MountVolumeWatcher::mountedAtStart() const {
     std::lock_guard<std::mutex> hold(mountsMutex_);
-    return initialMounts_;
+    std::vector<QVariantMap> out;
+    for (const std::string& target : initialMounts_) {
+        out.push_back(pathInfo(target).toMap());
+    }
+    return out;
 }
 
 void MountVolumeWatcher::run() {

@@ -34,7 +34,7 @@ class MountVolumeWatcher final : public VolumeWatcher {
     // The mount points of the last reading of the table (at start() or at the
     // latest change), sorted.
     std::vector<std::string> currentMounts() const;
-    std::vector<std::string> mountedAtStart() const override;
+    std::vector<QVariantMap> mountedAtStart() const override;
 
   private:
     void run();

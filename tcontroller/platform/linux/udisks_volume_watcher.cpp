@@ -1,0 +1,298 @@
+#include "tcontroller/platform/linux/udisks_volume_watcher.h"
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QTimer>
+#include <algorithm>
+#include <iterator>
+
+#include "tcontroller/base/log.h"
+
+namespace tarvo {
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.UDisks2");
+const QString kRoot = QStringLiteral("/org/freedesktop/UDisks2");
+const QString kObjectManager = QStringLiteral("org.freedesktop.DBus.ObjectManager");
+const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString kBlock = QStringLiteral("org.freedesktop.UDisks2.Block");
+const QString kFilesystem = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
+const QString kDrive = QStringLiteral("org.freedesktop.UDisks2.Drive");
+constexpr int kReadTimeoutMs = 5000;
+
+using Interfaces = QMap<QString, QVariantMap>;
+using Objects = QMap<QString, Interfaces>;
+
+// GetManagedObjects' a{oa{sa{sv}}}, by object path.
+Objects demarshalObjects(const QDBusArgument& arg) {
+    Objects objects;
+    arg.beginMap();
+    while (!arg.atEnd()) {
+        QDBusObjectPath path;
+        Interfaces interfaces;
+        arg.beginMapEntry();
+        arg >> path;
+        arg.beginMap();
+        while (!arg.atEnd()) {
+            QString name;
+            QVariantMap properties;
+            arg.beginMapEntry();
+            arg >> name >> properties;
+            arg.endMapEntry();
+            interfaces.insert(name, properties);
+        }
+        arg.endMap();
+        arg.endMapEntry();
+        objects.insert(path.path(), interfaces);
+    }
+    arg.endMap();
+    return objects;
+}
+
+// A filesystem's MountPoints (aay): NUL-terminated byte strings.
+std::vector<std::string> mountPointsOf(const QVariant& value) {
+    std::vector<std::string> points;
+    if (value.metaType() != QMetaType::fromType<QDBusArgument>()) {
+        return points;
+    }
+    QList<QByteArray> raw;
+    value.value<QDBusArgument>() >> raw;
+    for (QByteArray point : raw) {
+        while (point.endsWith('\0')) {
+            point.chop(1);
+        }
+        if (!point.isEmpty()) {
+            points.emplace_back(point.constData(), static_cast<std::size_t>(point.size()));
+        }
+    }
+    return points;
+}
+
+QString objectPathOf(const QVariant& value) {
+    if (value.metaType() == QMetaType::fromType<QDBusObjectPath>()) {
+        return value.value<QDBusObjectPath>().path();
+    }
+    return {};
+}
+
+}  // namespace
+
+// Lives on the watcher's thread and receives the bus's signals there.
+class UDisksAgent : public QObject {
+    Q_OBJECT
+  public:
+    explicit UDisksAgent(UDisksVolumeWatcher* watcher) : watcher_(watcher) {}
+
+  public slots:
+    void changed(const QDBusMessage& /*message*/) { watcher_->tableChanged(); }
+
+  private:
+    UDisksVolumeWatcher* watcher_;
+};
+
+UDisksVolumeWatcher::UDisksVolumeWatcher(QDBusConnection bus, Options options)
+    : bus_(std::move(bus)), options_(std::move(options)) {}
+
+UDisksVolumeWatcher::~UDisksVolumeWatcher() {
+    stop();
+}
+
+Result<UDisksVolumeWatcher::Table> UDisksVolumeWatcher::readTable() const {
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kService, kRoot, kObjectManager, "GetManagedObjects");
+    const QDBusMessage reply = bus_.call(call, QDBus::Block, kReadTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1 ||
+        reply.arguments().front().metaType() != QMetaType::fromType<QDBusArgument>()) {
+        return Result<Table>::failure("UDisks does not answer: " +
+                                      reply.errorMessage().toStdString());
+    }
+    const Objects objects = demarshalObjects(reply.arguments().front().value<QDBusArgument>());
+    Table table;
+    for (auto it = objects.cbegin(); it != objects.cend(); ++it) {
+        const Interfaces& interfaces = it.value();
+        if (!interfaces.contains(kBlock) || !interfaces.contains(kFilesystem)) {
+            continue;
+        }
+        const QVariantMap& block = interfaces[kBlock];
+        if (block.value(QStringLiteral("IdLabel")).toString().toStdString() != options_.label) {
+            continue;
+        }
+        // Only a drive on USB: a partition of an internal disk that happens to
+        // carry the label is never written.
+        const Interfaces drive = objects.value(objectPathOf(block.value(QStringLiteral("Drive"))));
+        if (drive.value(kDrive).value(QStringLiteral("ConnectionBus")).toString() != "usb") {
+            continue;
+        }
+        table[it.key().toStdString()].mountPoints =
+            mountPointsOf(interfaces[kFilesystem].value(QStringLiteral("MountPoints")));
+    }
+    return Result<Table>::success(std::move(table));
+}
+
+QVariantMap UDisksVolumeWatcher::info(const std::string& mountPoint) const {
+    return {{QString::fromLatin1(kVolumePathKey), QString::fromStdString(mountPoint)},
+            {QString::fromLatin1(kVolumeLabelKey), QString::fromStdString(options_.label)}};
+}
+
+Result<void> UDisksVolumeWatcher::start() {
+    if (thread_.isRunning()) {
+        return Result<void>::success();
+    }
+    if (!bus_.isConnected()) {
+        return Result<void>::failure("no system bus: " + bus_.lastError().message().toStdString());
+    }
+    agent_ = std::make_unique<UDisksAgent>(this);
+    agent_->moveToThread(&thread_);
+    // Connected before the first reading, so no change between the two is missed.
+    connected_ = bus_.connect(kService, kRoot, kObjectManager, QStringLiteral("InterfacesAdded"),
+                              agent_.get(), SLOT(changed(QDBusMessage))) &&
+                 bus_.connect(kService, kRoot, kObjectManager, QStringLiteral("InterfacesRemoved"),
+                              agent_.get(), SLOT(changed(QDBusMessage))) &&
+                 bus_.connect(kService, QString(), kProperties, QStringLiteral("PropertiesChanged"),
+                              agent_.get(), SLOT(changed(QDBusMessage)));
+    Result<Table> table = readTable();
+    if (!connected_ || !table.ok()) {
+        stop();
+        return Result<void>::failure(table.ok() ? "cannot subscribe to UDisks' signals"
+                                                : table.error);
+    }
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        table_ = *table.value;
+        atStart_.clear();
+        for (const auto& [object, volume] : table_) {
+            atStart_.insert(atStart_.end(), volume.mountPoints.begin(), volume.mountPoints.end());
+        }
+    }
+    thread_.start();
+    QMetaObject::invokeMethod(agent_.get(),
+                              [this, table = *table.value] { scheduleMounts(table); });
+    return Result<void>::success();
+}
+
+void UDisksVolumeWatcher::stop() {
+    if (connected_ || agent_) {
+        bus_.disconnect(kService, kRoot, kObjectManager, QStringLiteral("InterfacesAdded"),
+                        agent_.get(), SLOT(changed(QDBusMessage)));
+        bus_.disconnect(kService, kRoot, kObjectManager, QStringLiteral("InterfacesRemoved"),
+                        agent_.get(), SLOT(changed(QDBusMessage)));
+        bus_.disconnect(kService, QString(), kProperties, QStringLiteral("PropertiesChanged"),
+                        agent_.get(), SLOT(changed(QDBusMessage)));
+        connected_ = false;
+    }
+    // Once the thread has ended, the agent, its timers and its pending mount
+    // answers can be deleted from here.
+    thread_.quit();
+    thread_.wait();
+    agent_.reset();
+}
+
+std::vector<QVariantMap> UDisksVolumeWatcher::mountedAtStart() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    std::vector<QVariantMap> out;
+    for (const std::string& point : atStart_) {
+        out.push_back(info(point));
+    }
+    return out;
+}
+
+void UDisksVolumeWatcher::tableChanged() {
+    Result<Table> read = readTable();
+    if (!read.ok()) {
+        logLine("volume watch: " + escapeForLog(read.error));
+        return;
+    }
+    std::vector<std::string> mounted;
+    std::vector<std::string> unmounted;
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        const auto pointsOf = [](const Table& table) {
+            std::set<std::string> points;
+            for (const auto& [object, volume] : table) {
+                points.insert(volume.mountPoints.begin(), volume.mountPoints.end());
+            }
+            return points;
+        };
+        const std::set<std::string> before = pointsOf(table_);
+        const std::set<std::string> after = pointsOf(*read.value);
+        std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
+                            std::back_inserter(mounted));
+        std::set_difference(before.begin(), before.end(), after.begin(), after.end(),
+                            std::back_inserter(unmounted));
+        // A drive that left may be mounted again when it comes back.
+        for (auto it = mountAsked_.begin(); it != mountAsked_.end();) {
+            it = read.value->count(*it) != 0 ? std::next(it) : mountAsked_.erase(it);
+        }
+        table_ = *read.value;
+    }
+    for (const std::string& point : unmounted) {
+        emit didUnmount(info(point));
+    }
+    for (const std::string& point : mounted) {
+        emit didMount(info(point));
+    }
+    scheduleMounts(*read.value);
+}
+
+void UDisksVolumeWatcher::scheduleMounts(const Table& table) {
+    for (const auto& [object, volume] : table) {
+        if (!volume.mountPoints.empty()) {
+            continue;
+        }
+        {
+            std::lock_guard<std::mutex> hold(mutex_);
+            if (!mountAsked_.insert(object).second) {
+                continue;
+            }
+        }
+        // The desktop's automounter usually takes the drive within a second;
+        // only when nothing does is it mounted from here.
+        QTimer::singleShot(options_.mountAfter, agent_.get(),
+                           [this, object = object] { mountIfStillUnmounted(object); });
+    }
+}
+
+void UDisksVolumeWatcher::mountIfStillUnmounted(const std::string& object) {
+    const Result<Table> read = readTable();
+    if (!read.ok()) {
+        return;
+    }
+    const auto it = read.value->find(object);
+    if (it == read.value->end() || !it->second.mountPoints.empty()) {
+        return;
+    }
+    logLine("mounting " + options_.label + " through UDisks");
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, QString::fromStdString(object),
+                                                       kFilesystem, QStringLiteral("Mount"));
+    call << QVariantMap{};
+    // The active local session may mount removable media; elsewhere the
+    // system asks for a password, which may take the user a while.
+    call.setInteractiveAuthorizationAllowed(true);
+    auto* pending = new QDBusPendingCallWatcher(
+        bus_.asyncCall(call, static_cast<int>(options_.mountTimeout.count())), agent_.get());
+    QObject::connect(pending, &QDBusPendingCallWatcher::finished, agent_.get(),
+                     [this](QDBusPendingCallWatcher* done) {
+                         const QDBusPendingReply<QString> reply = *done;
+                         done->deleteLater();
+                         mountAnswered(reply.isError() ? reply.error().message() : QString(),
+                                       reply.isError() ? QString() : reply.value());
+                     });
+}
+
+void UDisksVolumeWatcher::mountAnswered(const QString& error, const QString& path) {
+    if (!error.isEmpty()) {
+        logLine("could not mount " + options_.label + ": " + escapeForLog(error.toStdString()));
+        emit mountFailed(QString::fromStdString(options_.label), error);
+        return;
+    }
+    logLine("mounted " + options_.label + " at " + escapeForLog(path.toStdString()));
+    // The new mount point is reported by the reading, like any other mount.
+    tableChanged();
+}
+
+}  // namespace tarvo
+
+#include "udisks_volume_watcher.moc"

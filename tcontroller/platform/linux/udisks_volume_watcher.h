@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QThread>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tcontroller/platform/volume_watcher.h"
+
+namespace tarvo {
+
+class UDisksAgent;
+
+// Finds volumes by filesystem label through the UDisks2 service: a USB drive
+// whose filesystem carries the label is reported at every mount point UDisks
+// lists for it, wherever the desktop (or a user by hand) mounted it. When such
+// a drive appears and nothing mounts it within `mountAfter`, the watcher asks
+// UDisks to mount it (interactive authorisation allowed) and reports the
+// result; a refusal is reported by mountFailed().
+//
+// Notifications carry {"NSDevicePath": mount point, "VolumeLabel": label}.
+// Signals are emitted on the watcher's own thread, which runs the D-Bus
+// handlers.
+class UDisksVolumeWatcher final : public VolumeWatcher {
+    Q_OBJECT
+  public:
+    struct Options {
+        std::string label;
+        std::chrono::milliseconds mountAfter{3000};
+        // How long a mount request may wait, a password prompt included.
+        std::chrono::milliseconds mountTimeout{std::chrono::minutes(5)};
+    };
+
+    UDisksVolumeWatcher(QDBusConnection bus, Options options);
+    ~UDisksVolumeWatcher() override;  // stops
+
+    // Fails when the bus is not connected or UDisks does not answer.
+    Result<void> start() override;
+    void stop() override;
+    std::vector<QVariantMap> mountedAtStart() const override;
+
+  private:
+    friend class UDisksAgent;
+    // One labelled filesystem: its object path and where it is mounted.
+    struct Volume {
+        std::vector<std::string> mountPoints;
+    };
+    using Table = std::map<std::string, Volume>;
+
+    // Reads the drives again and reports the mount points that came and went.
+    void tableChanged();
+    // Mounts `object` when it is still there and still not mounted.
+    void mountIfStillUnmounted(const std::string& object);
+    void mountAnswered(const QString& error, const QString& path);
+    // Schedules the mount of every drive that is new and unmounted.
+    void scheduleMounts(const Table& table);
+    Result<Table> readTable() const;
+    QVariantMap info(const std::string& mountPoint) const;
+
+    QDBusConnection bus_;
+    Options options_;
+    QThread thread_;
+    std::unique_ptr<UDisksAgent> agent_;
+    bool connected_ = false;
+
+    mutable std::mutex mutex_;
+    Table table_;
+    std::vector<std::string> atStart_;
+    // Drives seen unmounted whose mount is scheduled or was asked for: each is
+    // mounted at most once while it stays attached.
+    std::set<std::string> mountAsked_;
+};
+
+}  // namespace tarvo
