@@ -14,6 +14,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Library dependencies are worked out from the binary (dpkg-shlibdeps).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# UDisks finds and mounts the controller's bootloader drive wherever the
+# desktop puts it; without it only the usual mount points are watched.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS udisks2)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "firmware update tool for the Tarvo Remote controller
 Finds a Tarvo Remote on USB, reads its model and firmware version and

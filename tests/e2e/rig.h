@@ -95,7 +95,7 @@ struct Rig {
     std::string message() const { return vc->msgLabel->text().toStdString(); }
     // The built-in release's firmware file, as the tool's own reads see it.
     Bytes builtInFirmware() const {
-        return *vc->platform()
+        return *sim.platform()
                     .reads
                     ->readBytes("file://" + std::string(TARVO_SOURCE_RESOURCES_DIR) + "/TFW/FW.bin")
                     .value;

@@ -3,6 +3,7 @@
 // on the instant clock.
 #include <QKeyEvent>
 #include <QProcess>
+#include <QTest>
 #include <filesystem>
 
 #include "e2e/rig.h"
@@ -31,6 +32,17 @@ void expectInOrder(const test::LogCapture& log, const std::vector<std::string>& 
 bool canMount() {
     std::string reason;
     return sim::BootloaderVolume::canMountTmpfs(&reason);
+}
+
+// The update held off sleep once and gave it back when it ended, and the
+// desktop was told how it ended (the window is not the active one).
+void expectSessionEnded(Rig& rig, bool success) {
+    EXPECT_EQ(rig.sim.sleepInhibitor().timesTaken(), 1);
+    EXPECT_FALSE(rig.sim.sleepInhibitor().held());
+    const auto shown = rig.sim.notifier().shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].failure, !success);
+    EXPECT_EQ(shown[0].summary, success ? "Update complete!" : "Update failed");
 }
 
 // Prepares the update to the newest release and starts it; returns when the
@@ -80,6 +92,8 @@ TEST(Update, OnlineToTheNewestRelease) {
     EXPECT_EQ(rig.clicker.icon(), QMessageBox::Warning);
     EXPECT_EQ(rig.clicker.buttons(), 1);
     expectOnlineUpdateLog(rig, rig.sim.bootloaderPath());
+    expectSessionEnded(rig, true);
+    EXPECT_EQ(rig.sim.notifier().shown().at(0).body, "The controller now runs firmware 1.3.");
     // An empty volume: both deletions fail and are logged, the write goes on.
     EXPECT_EQ(rig.log.withPrefix("An error took place 1: ").size(), 1u);
     EXPECT_EQ(rig.log.withPrefix("An error took place 2: ").size(), 1u);
@@ -95,6 +109,24 @@ TEST(Update, OnlineToTheNewestRelease) {
     EXPECT_TRUE(test::waitUntil([&] { return rig.progressValues.back() == 0; }));
     EXPECT_NE(std::find(rig.progressValues.begin(), rig.progressValues.end(), 100),
               rig.progressValues.end());
+}
+
+// The user watches the window: the desktop is not told what it already shows.
+TEST(Update, NoNotificationWhileTheWindowIsActive) {
+    Rig rig;
+    rig.publishDefault();
+    rig.sim.controller().plug();
+    rig.start();
+    rig.vc->show();
+    rig.vc->activateWindow();
+    if (!QTest::qWaitForWindowActive(rig.vc.get())) {
+        GTEST_SKIP() << "this window system does not activate windows";
+    }
+    ASSERT_TRUE(rig.waitIdle());
+    ASSERT_NO_FATAL_FAILURE(runOnlineUpdate(rig, "1.3"));
+    EXPECT_EQ(rig.sim.sleepInhibitor().timesTaken(), 1);
+    EXPECT_FALSE(rig.sim.sleepInhibitor().held());
+    EXPECT_TRUE(rig.sim.notifier().shown().empty());
 }
 
 TEST(Update, OnlineOnARealTmpfsVolume) {
@@ -203,6 +235,7 @@ void expectFailedNotWritten(Rig& rig) {
     EXPECT_FALSE(rig.log.contains("fw update successed"));
     EXPECT_FALSE(rig.sim.controller().receivedFirmware().has_value());
     ASSERT_TRUE(test::waitUntil([&] { return !rig.vc->FailedOKBut->isHidden(); }));
+    expectSessionEnded(rig, false);
 }
 
 struct Prepared {
@@ -238,6 +271,7 @@ TEST_P(EraseWaitDetach, FailsTheAttempt) {
     clock->holdSleepsOfAtLeast(1.0);
     p.rig.vc->leftClick();
     ASSERT_TRUE(test::waitUntil([&] { return clock->heldSleepers() == 1; }));
+    EXPECT_TRUE(p.rig.sim.sleepInhibitor().held());  // from the erase on
     controller.unplug();
     ASSERT_TRUE(p.rig.waitLog("hid disconnect"));
     if (replug) {

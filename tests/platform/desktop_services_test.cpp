@@ -1,0 +1,195 @@
+// The desktop's D-Bus services, each against its service served by dbusmock on
+// a private bus: the login manager's inhibitor, the notification server, and
+// UDisks2 finding (and mounting) the bootloader drive by its label.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QSignalSpy>
+#include <filesystem>
+
+#include "sim/bootloader_volume.h"
+#include "support/private_bus.h"
+#include "tcontroller/platform/fallback_volume_watcher.h"
+#include "tcontroller/platform/linux/freedesktop_notifier.h"
+#include "tcontroller/platform/linux/logind_sleep_inhibitor.h"
+#include "tcontroller/platform/linux/mount_volume_watcher.h"
+#include "tcontroller/platform/linux/udisks_volume_watcher.h"
+#include "temp_files.h"
+
+namespace tarvo {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PrivateBus;
+using test::waitUntil;
+
+#define REQUIRE_BUS(bus)                    \
+    if (!(bus).ready()) {                   \
+        GTEST_SKIP() << (bus).skipReason(); \
+    }
+
+// The inhibitors the login manager holds now, as (what, mode).
+std::vector<std::pair<QString, QString>> inhibitors(QDBusConnection& bus) {
+    const QDBusMessage reply = bus.call(
+        QDBusMessage::createMethodCall("org.freedesktop.login1", "/org/freedesktop/login1",
+                                       "org.freedesktop.login1.Manager", "ListInhibitors"));
+    std::vector<std::pair<QString, QString>> out;
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        return out;
+    }
+    const QDBusArgument arg = reply.arguments().front().value<QDBusArgument>();
+    arg.beginArray();
+    while (!arg.atEnd()) {
+        QString what, who, why, mode;
+        uint uid = 0, pid = 0;
+        arg.beginStructure();
+        arg >> what >> who >> why >> mode >> uid >> pid;
+        arg.endStructure();
+        out.emplace_back(what, mode);
+    }
+    arg.endArray();
+    return out;
+}
+
+TEST(SleepInhibitor, HoldsOneBlockLockUntilReleased) {
+    PrivateBus bus;
+    REQUIRE_BUS(bus);
+    ASSERT_TRUE(bus.serve("logind", "org.freedesktop.login1")) << bus.skipReason();
+    LogindSleepInhibitor inhibitor(bus.bus());
+    ASSERT_TRUE(inhibitor.inhibit().ok());
+    ASSERT_TRUE(inhibitor.inhibit().ok());  // held already: no second lock
+    EXPECT_TRUE(inhibitor.held());
+    const auto held = inhibitors(bus.bus());
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_EQ(held[0].first, "sleep:shutdown:idle");
+    EXPECT_EQ(held[0].second, "block");
+    EXPECT_EQ(bus.calls("org.freedesktop.login1", "Inhibit").size(), 1);
+    inhibitor.release();
+    EXPECT_FALSE(inhibitor.held());
+    // The login manager sees the descriptor closed and drops the lock.
+    EXPECT_TRUE(waitUntil([&] { return inhibitors(bus.bus()).empty(); }));
+}
+
+TEST(SleepInhibitor, NoLoginManagerIsAnErrorNotAHang) {
+    PrivateBus bus;
+    REQUIRE_BUS(bus);
+    LogindSleepInhibitor inhibitor(bus.bus());
+    const Result<void> taken = inhibitor.inhibit();
+    EXPECT_FALSE(taken.ok());
+    EXPECT_NE(taken.error.find("login manager"), std::string::npos) << taken.error;
+    EXPECT_FALSE(inhibitor.held());
+}
+
+TEST(Notifier, SendsSummaryBodyIconAndDesktopEntry) {
+    PrivateBus bus;
+    REQUIRE_BUS(bus);
+    ASSERT_TRUE(bus.serve("notification_daemon", "org.freedesktop.Notifications"))
+        << bus.skipReason();
+    FreedesktopNotifier notifier(bus.bus(), "Tarvo Remote Firmware Update",
+                                 "com.tarvo.RemoteFirmwareUpdate");
+    notifier.notify({"Update failed", "The controller was unplugged.", true});
+    ASSERT_TRUE(
+        waitUntil([&] { return !bus.calls("org.freedesktop.Notifications", "Notify").isEmpty(); }));
+    const QString call = bus.calls("org.freedesktop.Notifications", "Notify").front();
+    EXPECT_TRUE(
+        call.contains(R"("Tarvo Remote Firmware Update" 0 "com.tarvo.RemoteFirmwareUpdate")"))
+        << call.toStdString();
+    EXPECT_TRUE(call.contains(R"("Update failed" "The controller was unplugged.")"))
+        << call.toStdString();
+    EXPECT_TRUE(call.contains(R"("desktop-entry": "com.tarvo.RemoteFirmwareUpdate")"))
+        << call.toStdString();
+    EXPECT_TRUE(call.contains(R"("urgency": 2)")) << call.toStdString();
+}
+
+// UDisks2 with drives added and removed by the test; Mount() mounts a real
+// tmpfs in the test's folder, or is refused.
+class UDisks : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        for (const char* name : {"CRP DISABLE", "CRP DISABLE1"}) {
+            ::umount2((dir_.path() / name).c_str(), MNT_DETACH);
+        }
+    }
+    bool serve(const char* mountMode) {
+        return bus_.ready() &&
+               bus_.serve(TARVO_TEST_DBUS_DIR "/udisks2.py", "org.freedesktop.UDisks2",
+                          QString(R"({"mount_root": "%1", "mount": "%2"})")
+                              .arg(QString::fromStdString(dir_.path().string()), mountMode));
+    }
+    QDBusMessage mock(const char* method, const QVariantList& args) {
+        QDBusMessage call =
+            QDBusMessage::createMethodCall("org.freedesktop.UDisks2", "/org/freedesktop/UDisks2",
+                                           "org.freedesktop.DBus.Mock", method);
+        call.setArguments(args);
+        return bus_.bus().call(call);
+    }
+    UDisksVolumeWatcher::Options options(std::chrono::milliseconds mountAfter = 100ms) {
+        return {"CRP DISABLE", mountAfter, 10s};
+    }
+    int mountCalls() { return bus_.calls("org.freedesktop.UDisks2", "Mount").size(); }
+
+    PrivateBus bus_;
+    test::TempDir dir_;
+};
+
+// Drives the bootloader volume is not: another label, or the right label on
+// an internal disk. Neither is reported nor mounted; the bootloader drive
+// that appears and leaves again before the mount delay is not mounted either.
+TEST_F(UDisks, OnlyTheLabelledUsbDriveIsTakenAndOnlyWhileItStays) {
+    if (!serve("tmpfs")) {
+        GTEST_SKIP() << bus_.skipReason();
+    }
+    UDisksVolumeWatcher watcher(bus_.bus(), options(400ms));
+    QSignalSpy mounted(&watcher, &VolumeWatcher::didMount);
+    ASSERT_TRUE(watcher.start().ok());
+    mock("AddDrive", {"sdb", "BACKUP", "usb"});
+    mock("AddDrive", {"sda", "CRP DISABLE", "ata"});
+    mock("SetMountPoint", {"sdb", "/media/u/BACKUP"});
+    mock("SetMountPoint", {"sda", "/media/u/CRP DISABLE"});
+    mock("AddDrive", {"sdc", "CRP DISABLE", "usb"});
+    mock("RemoveDrive", {"sdc"});
+    test::pump(1200);  // three times the mount delay
+    EXPECT_EQ(mounted.count(), 0);
+    EXPECT_EQ(mountCalls(), 0);
+}
+
+TEST_F(UDisks, ARefusedMountIsReportedWithTheReason) {
+    if (!serve("refuse")) {
+        GTEST_SKIP() << bus_.skipReason();
+    }
+    UDisksVolumeWatcher watcher(bus_.bus(), options());
+    QSignalSpy failed(&watcher, &VolumeWatcher::mountFailed);
+    QSignalSpy mounted(&watcher, &VolumeWatcher::didMount);
+    ASSERT_TRUE(watcher.start().ok());
+    mock("AddDrive", {"sdc", "CRP DISABLE", "usb"});
+    ASSERT_TRUE(waitUntil([&] { return failed.count() > 0; }));
+    EXPECT_EQ(failed.front().at(0).toString(), "CRP DISABLE");
+    EXPECT_TRUE(failed.front().at(1).toString().contains("Not authorized"));
+    EXPECT_EQ(mountCalls(), 1);
+    EXPECT_EQ(mounted.count(), 0);
+}
+
+// Without UDisks on the bus, the mount table at the known paths is watched.
+TEST_F(UDisks, AbsentUDisksFallsBackToTheMountTable) {
+    std::string why;
+    if (!bus_.ready() || !sim::BootloaderVolume::canMountTmpfs(&why)) {
+        GTEST_SKIP() << (bus_.ready() ? why : bus_.skipReason());
+    }
+    UDisksVolumeWatcher udisks(bus_.bus(), options());
+    MountVolumeWatcher table;
+    FallbackVolumeWatcher watcher(udisks, table);
+    QSignalSpy mounted(&watcher, &VolumeWatcher::didMount);
+    ASSERT_TRUE(watcher.start().ok());
+    const std::filesystem::path point = dir_.path() / "CRP DISABLE";
+    std::filesystem::create_directories(point);
+    ASSERT_EQ(::mount("tarvo-test", point.c_str(), "tmpfs", 0, "size=64k"), 0);
+    ASSERT_TRUE(waitUntil([&] { return mounted.count() > 0; }));
+    EXPECT_EQ(mounted.count(), 1);
+    EXPECT_EQ(mounted.front().at(0).toMap().value(kVolumePathKey).toString().toStdString(),
+              point.string());
+}
+
+}  // namespace
+}  // namespace tarvo
