@@ -59,6 +59,14 @@ constexpr OptionSpec kOptions[] = {
      "06-update-complete, 07-done, 08-failed (if failed);\n"
      "earlier NN-*.png files in DIR are removed first"},
     {"timeout", "SECONDS", "give up after this long with --auto (default 600)"},
+    {"image-size", "BYTES",
+     "the size of every release's image file on the server\n"
+     "(default 307200); below 20 bytes, a run of 0xA5 bytes"},
+    {"unpaced", "", "the controller takes reports as fast as they come"},
+    {"report", "FILE",
+     "at the end write what the controller holds to FILE, one\n"
+     "key=value per line (exit, controller_reports, firmware,\n"
+     "image, image_complete, violations)"},
     {"help", "", "this text"},
 };
 
@@ -272,7 +280,8 @@ ParseOutcome parseDemoOptions(const std::vector<std::string>& args, DemoOptions*
     const std::pair<const char*, bool*> flags[] = {{"auto", &options->autoRun},
                                                    {"fast", &options->fast},
                                                    {"bootloader", &options->bootloader},
-                                                   {"offline", &options->offline}};
+                                                   {"offline", &options->offline},
+                                                   {"unpaced", &options->unpaced}};
     for (const auto& [name, flag] : flags) {
         if (parser.isSet(QString::fromLatin1(name))) {
             *flag = true;
@@ -334,6 +343,21 @@ ParseOutcome parseDemoOptions(const std::vector<std::string>& args, DemoOptions*
     }
     if (given("timeout", &text) && !parsePositive(text, &options->timeoutSeconds)) {
         return fail("--timeout needs a whole number of seconds above 0");
+    }
+    if (given("image-size", &text)) {
+        std::size_t size = 0;
+        const char* last = text.data() + text.size();
+        const auto [ptr, ec] = std::from_chars(text.data(), last, size);
+        if (text.empty() || ec != std::errc() || ptr != last || size > kMaxImageSize) {
+            return fail("--image-size needs a number of bytes from 0 to 67108864");
+        }
+        options->imageSize = size;
+    }
+    if (given("report", &text)) {
+        if (text.empty()) {
+            return fail("--report needs a file name");
+        }
+        options->reportFile = text;
     }
     if (options->historyDelaySeconds > 0 && options->serverFault != sim::ServerFault::none) {
         // The fault is switched on once the history has arrived, and with the
