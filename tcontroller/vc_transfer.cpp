@@ -45,8 +45,9 @@ void ViewController::sendImage(const Bytes& image) {
 }
 
 bool ViewController::stillAttached(const TransferTarget& target) const {
+    // Compared under the lock, without taking a reference: this runs once per frame.
     return target.device && attachEpoch_.load() == target.epoch &&
-           hidDeviceInfo.get() == target.device;
+           hidDeviceInfo.with([&target](const HIDDevicePtr& d) { return d == target.device; });
 }
 
 ViewController::TransferEnd ViewController::eraseStage(const TransferTarget& target) {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -22,8 +23,10 @@ namespace {
 // (standard output may be a pipe nobody reads).
 constexpr double kExitFlushSeconds = 2.0;
 // A batch buffer larger than this is released after use, so one burst does not
-// keep its memory for the rest of the run.
-constexpr std::size_t kKeptBufferBytes = 1u << 20;
+// keep its memory for the rest of the run. Smaller ones are kept and reused: an
+// unpaced burst of a line per frame fills well under this in one gather
+// interval, so a steady stream of lines allocates nothing.
+constexpr std::size_t kKeptBufferBytes = 4u << 20;
 // After each write the writer lets lines gather this long before the next one,
 // unless a flush waits: a burst (a line per USB frame) then costs one write per
 // interval instead of one per line, and the threads that log never wake the
@@ -179,9 +182,16 @@ LogTap& tap() {
     static auto* const t = new LogTap;
     return *t;
 }
+// Whether a tap is set: without one (the tool itself) a line skips the tap's
+// lock, and the writer's own lock keeps the lines in order.
+std::atomic<bool> tapSet{false};
 }  // namespace
 
 void logLine(std::string_view line) {
+    if (!tapSet.load(std::memory_order_acquire)) {
+        LogWriter::instance().append(line);
+        return;
+    }
     std::lock_guard<std::mutex> hold(tapMutex());
     LogWriter::instance().append(line);
     if (tap()) {
@@ -213,6 +223,7 @@ std::string escapeForLog(std::string_view text) {
 void setLogTap(LogTap t) {
     std::lock_guard<std::mutex> hold(tapMutex());
     tap() = std::move(t);
+    tapSet.store(static_cast<bool>(tap()), std::memory_order_release);
 }
 
 }  // namespace tarvo
