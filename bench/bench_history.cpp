@@ -61,8 +61,13 @@ void BM_TakeHistoryItems(benchmark::State& state) {
                             static_cast<std::int64_t>(reply.size()));
 }
 
-#define HISTORY_SIZES \
-    Arg(1 * kMiB)->Arg(10 * kMiB)->Arg(100 * kMiB)->Unit(benchmark::kMicrosecond)->MinTime(0.3)
+#define HISTORY_SIZES                   \
+    Arg(1 * kMiB)                       \
+        ->Arg(4 * kMiB)                 \
+        ->Arg(16 * kMiB)                \
+        ->Arg(64 * kMiB)                \
+        ->Unit(benchmark::kMicrosecond) \
+        ->MinTime(0.3)
 
 BENCHMARK_TEMPLATE(BM_TakeHistoryItems, manySmallItems)->HISTORY_SIZES;
 BENCHMARK_TEMPLATE(BM_TakeHistoryItems, malformedThenTwo)->HISTORY_SIZES;

@@ -39,3 +39,27 @@ install(FILES ${TARVO_RESOURCES}/icons/tarvo-remote-update.svg
         RENAME ${TARVO_APP_ID}.svg)
 
 install(FILES ${TARVO_RESOURCES}/70-tarvo-remote.rules DESTINATION ${TARVO_UDEV_RULES_DIR})
+
+# The manual page and the Debian-style documentation: the copyright file as it
+# stands, the changelog and the manual page compressed the way Debian expects
+# (gzip -9, no name or time stamp in the header, so the package is reproducible).
+#
+#   share/man/man1/tarvo-remote-update.1.gz
+#   share/doc/tarvo-remote-update/{copyright,changelog.gz}
+set(TARVO_DOC_DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarvo-remote-update)
+set(TARVO_GZIPPED)
+foreach(source IN ITEMS ${TARVO_RESOURCES}/man/tarvo-remote-update.1
+                        ${PROJECT_SOURCE_DIR}/cmake/debian/changelog)
+  get_filename_component(name ${source} NAME)
+  set(gzipped ${CMAKE_BINARY_DIR}/gz/${name}.gz)
+  add_custom_command(OUTPUT ${gzipped}
+                     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/gz
+                     COMMAND sh -c "gzip -9nc \"$0\" > \"$1\"" ${source} ${gzipped}
+                     DEPENDS ${source} VERBATIM)
+  list(APPEND TARVO_GZIPPED ${gzipped})
+endforeach()
+add_custom_target(tarvo_gzipped_docs ALL DEPENDS ${TARVO_GZIPPED})
+install(FILES ${CMAKE_BINARY_DIR}/gz/tarvo-remote-update.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/copyright ${CMAKE_BINARY_DIR}/gz/changelog.gz
+        DESTINATION ${TARVO_DOC_DESTINATION})

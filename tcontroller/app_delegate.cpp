@@ -28,7 +28,11 @@ std::string findResourcesDir(const std::string& executableDir) {
     if (fs::is_directory(installed / "TFW", ec)) {
         return fs::weakly_canonical(installed, ec).string();
     }
+#ifdef TARVO_SOURCE_RESOURCES_DIR
     return TARVO_SOURCE_RESOURCES_DIR;
+#else
+    return installed.lexically_normal().string();
+#endif
 }
 
 }  // namespace tarvo

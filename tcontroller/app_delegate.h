@@ -21,7 +21,8 @@ class AppDelegate {
 };
 
 // Where the tool's resources are: beside an installed binary
-// (<prefix>/share/tarvo-remote-update), else the source tree's resources/.
+// (<prefix>/share/tarvo-remote-update), else the source tree's resources/
+// (a packaged build, which knows no source tree, keeps the installed place).
 std::string findResourcesDir(const std::string& executableDir);
 
 }  // namespace tarvo

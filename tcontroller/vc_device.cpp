@@ -2,6 +2,9 @@
 // detach handlers and the identification exchange.
 #include <QPointer>
 #include <QTimer>
+#include <algorithm>
+#include <charconv>
+#include <string_view>
 
 #include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/version.h"
@@ -41,8 +44,17 @@ bool ViewController::sendReportTo(const HIDDevicePtr& device, const Bytes& frame
     // code is logged so support can see it.
     flag.store(expectReply);
     const double elapsed = platform_.clock->now() - start;
-    logLine("write spend: " + shortestDecimal(elapsed) +
-            " - return code: " + lowerHex(static_cast<unsigned int>(result)));
+    // Formatted on the stack: this runs once per data frame of the image, and
+    // the transfer loop allocates nothing per frame.
+    static constexpr std::string_view kSpend = "write spend: ";
+    static constexpr std::string_view kCode = " - return code: ";
+    char line[kSpend.size() + kCode.size() + 64];
+    char* const end = line + sizeof line;
+    char* at = std::copy(kSpend.begin(), kSpend.end(), line);
+    at = std::to_chars(at, end, elapsed).ptr;
+    at = std::copy(kCode.begin(), kCode.end(), at);
+    at = std::to_chars(at, end, static_cast<unsigned int>(result), 16).ptr;
+    logLine(std::string_view(line, static_cast<std::size_t>(at - line)));
     return true;
 }
 
@@ -76,7 +88,7 @@ void ViewController::hidConnectedWithNotification(const QVariant& object) {
     hid_model.set("");
     if (!updateGoesOn) {
         std::lock_guard<std::mutex> release(releaseLock_);
-        imageData.set(std::nullopt);
+        imageData.set(nullptr);
         FWData.set(std::nullopt);
         finalStep.store(false);
     }

@@ -45,8 +45,9 @@ void ViewController::sendImage(const Bytes& image) {
 }
 
 bool ViewController::stillAttached(const TransferTarget& target) const {
+    // Compared under the lock, without taking a reference: this runs once per frame.
     return target.device && attachEpoch_.load() == target.epoch &&
-           hidDeviceInfo.get() == target.device;
+           hidDeviceInfo.with([&target](const HIDDevicePtr& d) { return d == target.device; });
 }
 
 ViewController::TransferEnd ViewController::eraseStage(const TransferTarget& target) {
@@ -83,6 +84,8 @@ ViewController::TransferEnd ViewController::dataStage(const Bytes& image,
     const std::size_t rest = length % kChunk;
     logLine("data size: " + std::to_string(length) + " = N_chunks(" + std::to_string(frames) +
             ") * " + std::to_string(kChunk) + " + final(" + std::to_string(rest) + "), ");
+    // One frame buffer for the whole image: the loop allocates nothing per frame.
+    Bytes frame;
     for (std::size_t i = 0; i < frames; ++i) {
         if (!stillAttached(target)) {
             return TransferEnd::gone;
@@ -90,9 +93,8 @@ ViewController::TransferEnd ViewController::dataStage(const Bytes& image,
         if (i % kFramesPerPause == 0) {
             platform_.clock->sleep(1.0);
         }
-        const std::optional<Bytes> frame =
-            Commands::imageDataFrame(image.data() + i * kChunk, kChunk);
-        if (!frame || !send(*frame)) {
+        if (!Commands::buildImageDataFrame(image.data() + i * kChunk, kChunk, frame) ||
+            !send(frame)) {
             return TransferEnd::writeFailed;
         }
         setProgressLater(static_cast<double>(i) * (60.0 / static_cast<double>(frames + 1)) + 35.0);

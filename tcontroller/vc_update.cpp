@@ -23,7 +23,7 @@ void ViewController::takeRelease(UpMode source, const Histoty& record, std::opti
     {
         std::lock_guard<std::mutex> hold(releaseLock_);
         FWData.set(std::move(firmware));
-        imageData.set(std::move(image));
+        imageData.set(image ? std::make_shared<const Bytes>(std::move(*image)) : nullptr);
         releaseVersion_ = record.ver;
     }
     updateMode.store(source);
@@ -87,7 +87,7 @@ void ViewController::startPreparedUpdate() {
         return;
     }
     const bool ready = FWData.with([](const auto& d) { return d.has_value(); }) &&
-                       imageData.with([](const auto& d) { return d.has_value(); });
+                       imageData.with([](const auto& d) { return d != nullptr; });
     if (!ready) {
         updateSta.store(UpSta::failed);
         refreshUI();
@@ -103,7 +103,7 @@ void ViewController::runTransfer() {
     // The image and its firmware are read together when the transfer starts;
     // a controller that re-attached meanwhile has emptied them, and the
     // attempt fails.
-    std::optional<Bytes> image;
+    std::shared_ptr<const Bytes> image;
     std::optional<SentRelease> release;
     {
         std::lock_guard<std::mutex> hold(releaseLock_);

@@ -239,7 +239,7 @@ void ViewController::refreshBody() {
     state.hasNetwork = hasNetwork.load();
     state.mountWithFiles = usbMount.load() &&
                            FWData.with([](const auto& d) { return d.has_value(); }) &&
-                           imageData.with([](const auto& d) { return d.has_value(); });
+                           imageData.with([](const auto& d) { return d != nullptr; });
     state.finalStep = finalStep.load();
     state.selected = selectedFW.get();
     state.checkingReleases = pressedWhileChecking_.load();

@@ -98,7 +98,8 @@ class ViewController : public QWidget {
     std::atomic<bool> usbMount{false};
     std::atomic<bool> imageUpdated{false};
     std::atomic<bool> finalStep{false};
-    Guarded<std::optional<Bytes>> imageData;
+    // The image is held once: a transfer shares it instead of copying it.
+    Guarded<std::shared_ptr<const Bytes>> imageData;
     Guarded<std::optional<Bytes>> FWData;
     std::atomic<bool> flag{false};
     std::unique_ptr<HidMonitor> rfDeviceMonitor;

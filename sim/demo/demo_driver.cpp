@@ -138,7 +138,7 @@ bool DemoDriver::confirmationShown() const {
     const QString message = window_.msgLabel->text();
     return window_.updateMode.load() != UpMode::none && window_.updateSta.load() == UpSta::none &&
            window_.FWData.with([](const auto& d) { return d.has_value(); }) &&
-           window_.imageData.with([](const auto& d) { return d.has_value(); }) &&
+           window_.imageData.with([](const auto& d) { return d != nullptr; }) &&
            window_.leftBut->isEnabled() &&
            (startsWith(message, "Do you want to update") ||
             startsWith(message, "No internet connection"));

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <functional>
 #include <utility>
 
 #include "sim/firmware_format.h"
@@ -59,6 +60,14 @@ constexpr OptionSpec kOptions[] = {
      "06-update-complete, 07-done, 08-failed (if failed);\n"
      "earlier NN-*.png files in DIR are removed first"},
     {"timeout", "SECONDS", "give up after this long with --auto (default 600)"},
+    {"image-size", "BYTES",
+     "the size of every release's image file on the server\n"
+     "(default 307200); below 20 bytes, a run of 0xA5 bytes"},
+    {"unpaced", "", "the controller takes reports as fast as they come"},
+    {"report", "FILE",
+     "at the end write what the controller holds to FILE, one\n"
+     "key=value per line (exit, controller_reports, firmware,\n"
+     "image, image_complete, violations)"},
     {"help", "", "this text"},
 };
 
@@ -228,6 +237,32 @@ bool parseSeconds(const std::string& text, double* out) {
     return true;
 }
 
+// --timeout, --image-size and --report: how long a run may take, how large its
+// image is and where it reports; a message when one is wrong.
+std::string takeRunOptions(const std::function<bool(const char*, std::string*)>& given,
+                           DemoOptions* options) {
+    std::string text;
+    if (given("timeout", &text) && !parsePositive(text, &options->timeoutSeconds)) {
+        return "--timeout needs a whole number of seconds above 0";
+    }
+    if (given("image-size", &text)) {
+        std::size_t size = 0;
+        const char* last = text.data() + text.size();
+        const auto [ptr, ec] = std::from_chars(text.data(), last, size);
+        if (text.empty() || ec != std::errc() || ptr != last || size > kMaxImageSize) {
+            return "--image-size needs a number of bytes from 0 to 67108864";
+        }
+        options->imageSize = size;
+    }
+    if (given("report", &text)) {
+        if (text.empty()) {
+            return "--report needs a file name";
+        }
+        options->reportFile = text;
+    }
+    return {};
+}
+
 }  // namespace
 
 ParseOutcome parseDemoOptions(const std::vector<std::string>& args, DemoOptions* options,
@@ -272,7 +307,8 @@ ParseOutcome parseDemoOptions(const std::vector<std::string>& args, DemoOptions*
     const std::pair<const char*, bool*> flags[] = {{"auto", &options->autoRun},
                                                    {"fast", &options->fast},
                                                    {"bootloader", &options->bootloader},
-                                                   {"offline", &options->offline}};
+                                                   {"offline", &options->offline},
+                                                   {"unpaced", &options->unpaced}};
     for (const auto& [name, flag] : flags) {
         if (parser.isSet(QString::fromLatin1(name))) {
             *flag = true;
@@ -332,8 +368,8 @@ ParseOutcome parseDemoOptions(const std::vector<std::string>& args, DemoOptions*
         }
         options->screenshotsDir = text;
     }
-    if (given("timeout", &text) && !parsePositive(text, &options->timeoutSeconds)) {
-        return fail("--timeout needs a whole number of seconds above 0");
+    if (std::string message = takeRunOptions(given, options); !message.empty()) {
+        return fail(message);
     }
     if (options->historyDelaySeconds > 0 && options->serverFault != sim::ServerFault::none) {
         // The fault is switched on once the history has arrived, and with the

@@ -40,7 +40,13 @@ struct DemoOptions {
     double historyDelaySeconds = 0;
     std::string screenshotsDir;  // empty: no screenshots
     int timeoutSeconds = 600;
+    std::optional<std::size_t> imageSize;   // --image-size: of every release's image file
+    bool unpaced = false;                   // --unpaced: no 1 ms pacing of the controller's reports
+    std::optional<std::string> reportFile;  // --report: what the controller holds at the end
 };
+
+// The largest --image-size.
+inline constexpr std::size_t kMaxImageSize = std::size_t{64} * 1024 * 1024;
 
 enum class ParseOutcome { run, help, error };
 

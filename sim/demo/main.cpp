@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <exception>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 
@@ -43,6 +44,65 @@ bool haveDisplay() {
     const char* x11 = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+// Which releases `bytes` are, separated by commas: each version whose file the
+// server serves with exactly these bytes and "builtin" for the tool's built-in
+// file (a tiny image can be all of them); "none" when nothing was received,
+// "other" for bytes of no release.
+std::string releaseLabel(const std::optional<Bytes>& bytes,
+                         const std::vector<sim::PublishedRelease>& releases,
+                         const std::function<std::optional<Bytes>(const std::string&)>& served,
+                         const std::string& builtinPath) {
+    if (!bytes) {
+        return "none";
+    }
+    std::string labels;
+    const auto add = [&labels](const std::string& label) {
+        labels += (labels.empty() ? "" : ",") + label;
+    };
+    for (const sim::PublishedRelease& release : releases) {
+        if (served(release.ver) == bytes) {
+            add(release.ver);
+        }
+    }
+    std::string builtin;
+    if (readWholeFile(builtinPath, &builtin) && Bytes(builtin.begin(), builtin.end()) == *bytes) {
+        add("builtin");
+    }
+    return labels.empty() ? "other" : labels;
+}
+
+// What the controller holds at the end, taken from the simulator and never
+// from the tool, so a run can be judged apart from what the tool claims.
+bool writeReport(const std::string& path, int status, sim::SimulatedPlatform& sim,
+                 const std::vector<sim::PublishedRelease>& releases) {
+    sim::VirtualController& controller = sim.controller();
+    sim::FirmwareServer& server = sim.server();
+    const std::string tfw = sim.platform().resourcesDir + "/TFW/";
+    Bytes image = controller.receivedImage();
+    std::optional<Bytes> received;
+    if (controller.dataFrameCount() > 0 || controller.imageComplete()) {
+        received = std::move(image);
+    }
+    std::ofstream out(path, std::ios::trunc);
+    out << "exit=" << status << "\n"
+        << "controller_reports=" << controller.config().versionChars << "\n"
+        << "controller_on_hid=" << (controller.isOnHid() ? 1 : 0) << "\n"
+        << "firmware="
+        << releaseLabel(
+               controller.receivedFirmware(), releases,
+               [&server](const std::string& ver) { return server.firmwareFile(ver); },
+               tfw + "FW.bin")
+        << "\n"
+        << "image="
+        << releaseLabel(
+               received, releases,
+               [&server](const std::string& ver) { return server.imageFile(ver); }, tfw + "IMG.bin")
+        << "\n"
+        << "image_complete=" << (controller.imageComplete() ? 1 : 0) << "\n"
+        << "violations=" << controller.violationCount() << "\n";
+    return static_cast<bool>(out.flush());
 }
 
 }  // namespace
@@ -80,6 +140,16 @@ int main(int argc, char** argv) {
     simOptions.network =
         options.offline ? Reachability::Connection::unavailable : Reachability::Connection::wifi;
     simOptions.server.generateAnyVersion = options.historyFile.has_value();
+    if (options.imageSize) {
+        if (*options.imageSize >= sim::kReleaseHeaderSize + sim::kReleaseTrailerSize) {
+            simOptions.server.imageSize = *options.imageSize;
+        } else {
+            // Too short for a release file's header: a few bytes of no format.
+            for (sim::PublishedRelease& release : options.releases) {
+                release.image = Bytes(*options.imageSize, 0xA5);
+            }
+        }
+    }
     std::unique_ptr<sim::SimulatedPlatform> platform;
     try {
         platform = std::make_unique<sim::SimulatedPlatform>(simOptions);
@@ -109,7 +179,7 @@ int main(int argc, char** argv) {
         config.versionChars = sim::versionCharsFor(options.controllerFirmware);
         config.verbose = true;
         // Reports go out at the pace of a full-speed USB endpoint, as on a real cable.
-        config.pacing = true;
+        config.pacing = !options.unpaced;
         config.timings.flash = 600ms;  // the bootloader takes its time to flash, as a real one does
     });
     if (options.deviceFault != sim::DeviceFault::none) {
@@ -177,6 +247,12 @@ int main(int argc, char** argv) {
         }
         if (violations.size() > kShown) {
             note("and " + std::to_string(violations.size() - kShown) + " more violations");
+        }
+        if (options.reportFile &&
+            !writeReport(*options.reportFile, status, sim, options.releases)) {
+            std::fprintf(stderr, "tarvo-remote-demo: cannot write %s\n",
+                         options.reportFile->c_str());
+            status = demo::kExitFailed;
         }
         // The window's threads are joined when it goes, and a history query
         // still held back by the server would keep one of them waiting.

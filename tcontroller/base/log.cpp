@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -22,8 +23,15 @@ namespace {
 // (standard output may be a pipe nobody reads).
 constexpr double kExitFlushSeconds = 2.0;
 // A batch buffer larger than this is released after use, so one burst does not
-// keep its memory for the rest of the run.
-constexpr std::size_t kKeptBufferBytes = 1u << 20;
+// keep its memory for the rest of the run. Smaller ones are kept and reused: an
+// unpaced burst of a line per frame fills well under this in one gather
+// interval, so a steady stream of lines allocates nothing.
+constexpr std::size_t kKeptBufferBytes = 4u << 20;
+// After each write the writer lets lines gather this long before the next one,
+// unless a flush waits: a burst (a line per USB frame) then costs one write per
+// interval instead of one per line, and the threads that log never wake the
+// writer while it gathers.
+constexpr auto kGatherInterval = std::chrono::milliseconds(10);
 
 // Writes all of `data` to standard output's descriptor. Straight to the
 // descriptor, not through stdio: a write blocked on a reader that never reads
@@ -53,8 +61,9 @@ bool writeAll(const std::string& data) {
 }
 
 // The lines on their way to standard output and the thread that writes them.
-// Callers only append to a buffer; the writer takes everything queued at once,
-// writes it in one go, and repeats. A slow or blocked
+// Callers only append to a buffer (which keeps its capacity, so a steady stream
+// of lines allocates nothing); the writer takes everything queued at once,
+// writes it in one go, lets the next lines gather for a moment, and repeats. A slow or blocked
 // reader of standard output thus delays only the writer, never the thread that
 // logs (the USB transfer among them).
 //
@@ -69,16 +78,17 @@ class LogWriter {
     }
 
     void append(std::string_view line) {
-        bool wasEmpty;
+        bool wake;
         {
             std::lock_guard<std::mutex> hold(mutex_);
-            wasEmpty = pending_.empty();
             pending_.append(line);
             pending_.push_back('\n');
             ++queued_;
+            // Only a writer asleep for want of lines is woken, and only once.
+            wake = idle_;
+            idle_ = false;
         }
-        // The writer sleeps only while nothing is pending.
-        if (wasEmpty) {
+        if (wake) {
             wake_.notify_one();
         }
     }
@@ -92,8 +102,12 @@ class LogWriter {
                                   std::chrono::duration<double>(seconds));
         std::unique_lock<std::mutex> hold(mutex_);
         const std::uint64_t target = queued_;
+        // A writer gathering lines writes them at once while a flush waits.
+        ++flushing_;
+        wake_.notify_one();
         const bool handled =
             written_.wait_until(hold, deadline, [&] { return handled_ >= target; });
+        --flushing_;
         return handled && !failed_;
     }
 
@@ -118,7 +132,9 @@ class LogWriter {
             std::uint64_t upTo;
             {
                 std::unique_lock<std::mutex> hold(mutex_);
+                idle_ = pending_.empty();
                 wake_.wait(hold, [this] { return !pending_.empty(); });
+                idle_ = false;
                 batch.swap(pending_);
                 upTo = queued_;
             }
@@ -139,6 +155,8 @@ class LogWriter {
                 failed_ = failed;
             }
             written_.notify_all();
+            std::unique_lock<std::mutex> hold(mutex_);
+            wake_.wait_for(hold, kGatherInterval, [this] { return flushing_ > 0; });
         }
     }
 
@@ -149,6 +167,8 @@ class LogWriter {
     std::uint64_t queued_ = 0;         // lines appended so far
     std::uint64_t handled_ = 0;        // of those, written or dropped
     bool failed_ = false;              // a write to standard output failed
+    bool idle_ = false;                // the writer waits for lines (append wakes it)
+    int flushing_ = 0;                 // flush calls waiting for the writer
 };
 
 // Held across queueing a line and showing it to the tap, so the tap sees the
@@ -162,9 +182,16 @@ LogTap& tap() {
     static auto* const t = new LogTap;
     return *t;
 }
+// Whether a tap is set: without one (the tool itself) a line skips the tap's
+// lock, and the writer's own lock keeps the lines in order.
+std::atomic<bool> tapSet{false};
 }  // namespace
 
 void logLine(std::string_view line) {
+    if (!tapSet.load(std::memory_order_acquire)) {
+        LogWriter::instance().append(line);
+        return;
+    }
     std::lock_guard<std::mutex> hold(tapMutex());
     LogWriter::instance().append(line);
     if (tap()) {
@@ -196,6 +223,7 @@ std::string escapeForLog(std::string_view text) {
 void setLogTap(LogTap t) {
     std::lock_guard<std::mutex> hold(tapMutex());
     tap() = std::move(t);
+    tapSet.store(static_cast<bool>(tap()), std::memory_order_release);
 }
 
 }  // namespace tarvo

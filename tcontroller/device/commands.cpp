@@ -1,5 +1,7 @@
 #include "tcontroller/device/commands.h"
 
+#include <cstring>
+
 #include "tcontroller/device/frame.h"
 
 namespace tarvo {
@@ -44,23 +46,34 @@ Bytes Commands::imageTransferCommand(bool begin) {
     return commandFrame(frame::kCmdImageTransfer, trueAsZero(begin));
 }
 
-std::optional<Bytes> Commands::imageDataFrame(const std::uint8_t* chunk, std::size_t n) {
+bool Commands::buildImageDataFrame(const std::uint8_t* chunk, std::size_t n, Bytes& out) {
     if (n > frame::kMaxChunk || (chunk == nullptr && n != 0)) {
+        return false;
+    }
+    constexpr std::size_t kHeader = 7;  // start, LEN, 01, 00, CMD, n >> 8, n & FF
+    out.resize(n + frame::kFrameOverhead + frame::kChunkLengthBytes + 1);
+    std::uint8_t* at = out.data();
+    at[0] = frame::kStartByte;
+    at[1] = static_cast<std::uint8_t>(n + frame::kChunkLengthBytes + frame::kLenOverhead);
+    at[2] = frame::kReportId;
+    at[3] = frame::kFixedByte;
+    at[4] = frame::kCmdImageData;
+    at[5] = static_cast<std::uint8_t>(n >> 8);
+    at[6] = static_cast<std::uint8_t>(n & 0xFF);
+    if (n != 0) {
+        std::memcpy(at + kHeader, chunk, n);
+    }
+    at[kHeader + n] = frame::checksum(at + frame::kLenOffset, kHeader + n - 1);
+    at[kHeader + n + 1] = frame::kEndByte;
+    at[kHeader + n + 2] = frame::kTrailer;
+    return true;
+}
+
+std::optional<Bytes> Commands::imageDataFrame(const std::uint8_t* chunk, std::size_t n) {
+    Bytes out;
+    if (!buildImageDataFrame(chunk, n, out)) {
         return std::nullopt;
     }
-    Bytes out;
-    out.reserve(n + frame::kFrameOverhead + frame::kChunkLengthBytes + 1);
-    out.insert(out.end(),
-               {frame::kStartByte,
-                static_cast<std::uint8_t>(n + frame::kChunkLengthBytes + frame::kLenOverhead),
-                frame::kReportId, frame::kFixedByte, frame::kCmdImageData,
-                static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n & 0xFF)});
-    if (n != 0) {
-        out.insert(out.end(), chunk, chunk + n);
-    }
-    out.push_back(frame::checksum(out.data() + frame::kLenOffset, out.size() - 1));
-    out.push_back(frame::kEndByte);
-    out.push_back(frame::kTrailer);
     return out;
 }
 

@@ -30,6 +30,10 @@ class Commands {
     // would not fit in one byte) or when `chunk` is null with a non-zero length.
     static std::optional<Bytes> imageDataFrame(const std::uint8_t* chunk, std::size_t n);
     static std::optional<Bytes> imageDataFrame(const Bytes& chunk);
+    // The same frame built into `out`, which is resized to it and keeps its
+    // capacity, so a transfer that reuses one buffer allocates nothing per
+    // frame. False, `out` unchanged, where imageDataFrame is absent.
+    static bool buildImageDataFrame(const std::uint8_t* chunk, std::size_t n, Bytes& out);
 };
 
 }  // namespace tarvo

@@ -87,6 +87,25 @@ TEST(Commands, DataFrameRefusesChunksWhoseLenCannotFit) {
     EXPECT_FALSE(Commands::imageDataFrame(nullptr, 3));
 }
 
+// The transfer builds every frame into one buffer: whatever the buffer held
+// before (a longer frame, a shorter one), it ends up as exactly the fresh frame,
+// and a refused chunk leaves it as it was.
+TEST(Commands, DataFrameIntoAReusedBuffer) {
+    Bytes reused;
+    for (const std::size_t n :
+         {frame::kChunkSize, std::size_t{3}, frame::kMaxChunk, std::size_t{0}, frame::kChunkSize}) {
+        Bytes chunk(n);
+        std::iota(chunk.begin(), chunk.end(), static_cast<std::uint8_t>(n));
+        ASSERT_TRUE(Commands::buildImageDataFrame(chunk.data(), n, reused)) << n;
+        EXPECT_EQ(reused, *Commands::imageDataFrame(chunk)) << n;
+    }
+    const Bytes before = reused;
+    const Bytes tooLong(frame::kMaxChunk + 1, 0x11);
+    EXPECT_FALSE(Commands::buildImageDataFrame(tooLong.data(), tooLong.size(), reused));
+    EXPECT_FALSE(Commands::buildImageDataFrame(nullptr, 3, reused));
+    EXPECT_EQ(reused, before);
+}
+
 TEST(Frame, ChecksumWrapsToZero) {
     const std::uint8_t sums256[] = {0x80, 0x80};
     const std::uint8_t sums1FF[] = {0xFF, 0x00, 0x00, 0x00, 0xFF, 0x01};

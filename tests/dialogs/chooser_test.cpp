@@ -98,7 +98,7 @@ TEST_F(ChooserTest, PickedVersionIsDownloadedFirmwareFirstIntoTheController) {
     ASSERT_TRUE(closed());
     ASSERT_TRUE(waitUntil([this] { return !refreshes.empty(); }));
     EXPECT_EQ(vc->FWData.get(), server.firmwareFile("1.1"));
-    EXPECT_EQ(vc->imageData.get(), server.imageFile("1.1"));
+    EXPECT_EQ(bytesOf(vc->imageData.get()), server.imageFile("1.1"));
     EXPECT_EQ(refreshes.front(), std::make_pair(UpMode::online, std::optional(k11)));
     EXPECT_EQ(targets.get(), (std::vector<std::string>{sim::FirmwareServer::firmwarePath("1.1"),
                                                        sim::FirmwareServer::imagePath("1.1")}));
@@ -109,7 +109,7 @@ TEST_F(ChooserTest, PickedVersionIsDownloadedFirmwareFirstIntoTheController) {
 TEST_F(ChooserTest, FailedDownloadsCloseAndLeaveThePreparedReleaseAlone) {
     server.publish({{k13.ver, k13.date, {}, {}}});
     server.setRedirect(sim::FirmwareServer::imagePath("1.3"), "/missing.bin");
-    vc->imageData.set(Bytes{1, 2, 3});
+    vc->imageData.set(std::make_shared<const Bytes>(Bytes{1, 2, 3}));
     vc->selectedFW.set(k11);
     LogCapture log;
     open({k13});
@@ -117,7 +117,7 @@ TEST_F(ChooserTest, FailedDownloadsCloseAndLeaveThePreparedReleaseAlone) {
     chooser->okBut->click();
     ASSERT_TRUE(closed());
     EXPECT_FALSE(vc->FWData.get().has_value());
-    EXPECT_EQ(vc->imageData.get(), Bytes({1, 2, 3}));
+    EXPECT_EQ(bytesOf(vc->imageData.get()), Bytes({1, 2, 3}));
     EXPECT_EQ(vc->updateMode.load(), UpMode::none);
     EXPECT_EQ(vc->selectedFW.get(), k11);
     // A version that makes no address fails the same way, without a request.

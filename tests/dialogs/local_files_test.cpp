@@ -52,7 +52,7 @@ TEST_F(LocalFilesTest, ImageThenFirmwareBecomeAnOfflineRelease) {
     ASSERT_TRUE(closed());
     EXPECT_EQ(log.lines(), (Lines{"vvvvvvvvvv", "success", "^^^^^^^^^^"}));
     EXPECT_EQ(vc->FWData.get(), firmware);
-    EXPECT_EQ(vc->imageData.get(), image);
+    EXPECT_EQ(bytesOf(vc->imageData.get()), image);
     EXPECT_EQ(refreshes, (decltype(refreshes){{UpMode::offline, Histoty{"1.4", ""}}}));
 }
 
@@ -90,7 +90,7 @@ TEST_F(LocalFilesTest, FirmwareNameWithoutVersionGivesAnEmptyVersion) {
     choose({write("Tarvo Remote_FW_.bin", firmware), write("Tarvo Remote_IMG_V1.4.bin", image)});
     ASSERT_TRUE(closed());
     EXPECT_EQ(vc->FWData.get(), firmware);
-    EXPECT_EQ(vc->imageData.get(), image);
+    EXPECT_EQ(bytesOf(vc->imageData.get()), image);
     EXPECT_EQ(refreshes, (decltype(refreshes){{UpMode::offline, Histoty{"", ""}}}));
 }
 

@@ -53,7 +53,7 @@ void runOnlineUpdate(Rig& rig, const std::string& version) {
     rig.vc->leftClick();
     ASSERT_EQ(rig.vc->updateMode.load(), UpMode::online);
     ASSERT_TRUE(test::waitUntil([&] {
-        return rig.vc->FWData.get().has_value() && rig.vc->imageData.get().has_value() &&
+        return rig.vc->FWData.get().has_value() && rig.vc->imageData.get() != nullptr &&
                rig.vc->leftBut->isEnabled() && rig.message().rfind("Do you want to update", 0) == 0;
     }));
     EXPECT_EQ(rig.message(),
@@ -215,7 +215,7 @@ TEST(Update, AnOlderVersionPickedInTheChooser) {
     ASSERT_TRUE(test::waitUntil([&] { return rig.vc->updateMode.load() == UpMode::online; }));
     ASSERT_TRUE(test::waitUntil([&] { return rig.vc->openChooser.isNull(); }));
     EXPECT_EQ(rig.vc->FWData.get(), rig.sim.server().firmwareFile("1.1"));
-    EXPECT_EQ(rig.vc->imageData.get(), rig.sim.server().imageFile("1.1"));
+    EXPECT_EQ(test::bytesOf(rig.vc->imageData.get()), rig.sim.server().imageFile("1.1"));
 
     // The chooser's refresh has shown and forgotten the choice; the next press
     // starts the update to it.

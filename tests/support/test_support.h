@@ -9,10 +9,13 @@
 #include <algorithm>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "tcontroller/base/bytes.h"
 #include "tcontroller/base/log.h"
 #include "tcontroller/platform/hid_monitor.h"
 #include "tcontroller/platform/volume_watcher.h"
@@ -69,6 +72,11 @@ class LogCapture {
 };
 
 // Runs the Qt event loop until `done` holds or `timeoutMs` passes; returns done().
+// The bytes a shared buffer holds (the window's image), absent for none.
+inline std::optional<Bytes> bytesOf(const std::shared_ptr<const Bytes>& shared) {
+    return shared ? std::optional<Bytes>(*shared) : std::nullopt;
+}
+
 inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
     QElapsedTimer timer;
     timer.start();

@@ -164,10 +164,14 @@ std::optional<Address> parseAddress(const std::string& text, std::string* why) {
 
 // Collects the body and enforces the size cap for bodies whose length was not
 // announced (an announced length over the cap is refused by libcurl itself).
+// An announced length within the cap is reserved at the first bytes, so a
+// release file is held once while it arrives instead of being regrown.
 template <typename Container>
 struct BodySink {
     Container body;
     std::size_t maxBytes = 0;
+    CURL* easy = nullptr;
+    bool reserved = false;
     bool overCap = false;
     bool outOfMemory = false;
 
@@ -179,6 +183,15 @@ struct BodySink {
             return 0;  // aborts the transfer
         }
         try {
+            if (!sink->reserved) {
+                sink->reserved = true;
+                curl_off_t announced = -1;
+                if (curl_easy_getinfo(sink->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) ==
+                        CURLE_OK &&
+                    announced > 0 && static_cast<std::uint64_t>(announced) <= sink->maxBytes) {
+                    sink->body.reserve(static_cast<std::size_t>(announced));
+                }
+            }
             sink->body.insert(sink->body.end(), data, data + length);
         } catch (const std::bad_alloc&) {
             sink->outOfMemory = true;
@@ -207,6 +220,7 @@ Result<Container> curlRead(const std::string& text, const Address& address,
     sink.maxBytes = maxBytes;
 
     CURL* e = easy.get();
+    sink.easy = e;
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(e, CURLOPT_URL, text.c_str());
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);

@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QVariantMap>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -76,13 +77,21 @@ int HidapiDevice::setReport(int reportType, std::uint8_t /*reportId*/, const std
     if (!handle) {
         return kHIDReturnError;
     }
-    Bytes report;
-    report.reserve(length + 1);
-    report.push_back(0x00);  // report number 0: the device uses no numbered reports
-    report.insert(report.end(), bytes, bytes + length);
+    // Report number 0 first: the device uses no numbered reports. Every frame
+    // the tool writes fits the buffer on the stack, so a write allocates nothing.
+    constexpr std::size_t kStackReport = 512;
+    std::array<std::uint8_t, kStackReport> onStack;
+    Bytes onHeap;
+    std::uint8_t* report = onStack.data();
+    if (length + 1 > onStack.size()) {
+        onHeap.resize(length + 1);
+        report = onHeap.data();
+    }
+    report[0] = 0x00;
+    std::memcpy(report + 1, bytes, length);
     std::lock_guard<std::mutex> hold(writeMutex_);
-    const int written = hid_write(handle.get(), report.data(), report.size());
-    return written == static_cast<int>(report.size()) ? kHIDReturnSuccess : kHIDReturnError;
+    const int written = hid_write(handle.get(), report, length + 1);
+    return written == static_cast<int>(length + 1) ? kHIDReturnSuccess : kHIDReturnError;
 }
 
 void HidapiDevice::detach() {
