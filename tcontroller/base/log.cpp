@@ -15,6 +15,8 @@
 #include <mutex>
 #include <thread>
 
+#include "tcontroller/base/log_file.h"
+
 namespace tarvo {
 namespace {
 
@@ -128,6 +130,8 @@ class LogWriter {
             if (!failed) {
                 failed = !writeAll(batch);
             }
+            // The support log file, when one is open, gets the same lines.
+            detail::copyToLogFile(batch);
             if (batch.capacity() > kKeptBufferBytes) {
                 std::string().swap(batch);
             } else {
