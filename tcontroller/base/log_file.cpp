@@ -151,7 +151,8 @@ Result<std::string> startLogFile(const std::string& directory, LogFile::Limits l
     std::error_code ec;
     std::filesystem::create_directories(directory, ec);
     if (ec) {
-        return Result<std::string>::failure("cannot create " + directory + ": " + ec.message());
+        return Result<std::string>::failure("cannot create " + directory + ": " +
+                                            errnoText(ec.value()));
     }
     auto file = std::make_unique<LogFile>(directory + "/" + kLogFileName, limits);
     if (!file->ok()) {

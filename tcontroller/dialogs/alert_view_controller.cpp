@@ -11,8 +11,10 @@
 namespace tarvo {
 
 const char* AlertViewController::message() {
-    return "If waiting time is more than 10s,\nplease keep the program running(Warning: Don't "
-           "close the program)\nand replug USB cable to finish update.";
+    return QT_TRANSLATE_NOOP("tarvo::AlertViewController",
+                             "If waiting time is more than 10s,\nplease keep the program "
+                             "running(Warning: Don't close the program)\nand replug USB cable to "
+                             "finish update.");
 }
 
 AlertViewController::AlertViewController(QWidget* parent)
@@ -25,7 +27,7 @@ AlertViewController::AlertViewController(QWidget* parent)
     setWindowModality(Qt::ApplicationModal);
     setFixedSize(size());
     label->setTextFormat(Qt::PlainText);
-    label->setText(QString::fromUtf8(message()));
+    label->setText(tr(message()));
     connect(ui_->button, &QPushButton::clicked, this, &AlertViewController::click);
 }
 
