@@ -36,6 +36,8 @@ std::optional<int> handleCommandLine(int argc, char** argv) {
                  QString::fromLatin1(tarvo::kBuiltinDate),
                  QString::fromStdString(tarvo::defaultLogDirectory()),
                  QString::fromLatin1(tarvo::kLogFileName)));
+    // Qt's options are written with one dash ("-platform offscreen").
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     // The options every Qt GUI program takes (QGuiApplication reads them).
@@ -56,7 +58,7 @@ std::optional<int> handleCommandLine(int argc, char** argv) {
                      qPrintable(parser.helpText()));
         return kExitUsage;
     }
-    if (parser.isSet(help)) {
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         std::fputs(qPrintable(parser.helpText()), stdout);
         return 0;
     }
