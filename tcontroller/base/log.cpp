@@ -124,14 +124,15 @@ class LogWriter {
                 batch.swap(pending_);
                 upTo = queued_;
             }
+            // The support log file, when one is open, gets the same lines
+            // first: a standard output that blocks must not hold them back.
+            detail::copyToLogFile(batch);
             // After one failed write standard output is gone for good (a closed
             // pipe, a full disk): later lines are dropped rather than retried,
             // so the writer never spins on an error.
             if (!failed) {
                 failed = !writeAll(batch);
             }
-            // The support log file, when one is open, gets the same lines.
-            detail::copyToLogFile(batch);
             if (batch.capacity() > kKeptBufferBytes) {
                 std::string().swap(batch);
             } else {

@@ -3,13 +3,16 @@
 // tool's log that the writer thread makes.
 #include "tcontroller/base/log_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tcontroller/base/log.h"
@@ -140,6 +143,47 @@ TEST(LogFile, TheToolsLogIsCopiedToTheFileUntilStopped) {
     const Result<std::string> refused = startLogFile(*started.value + "/sub");
     EXPECT_FALSE(refused.ok());
     EXPECT_NE(refused.error.find("cannot create"), std::string::npos) << refused.error;
+}
+
+// A standard output nobody reads fills up and blocks the writer thread; the
+// file still gets every line meanwhile.
+TEST(LogFile, ABlockedStandardOutputDoesNotHoldBackTheFile) {
+    TempDir dir;
+    const Result<std::string> started = startLogFile(dir.path());
+    ASSERT_TRUE(started.ok()) << started.error;
+    flushLog(10);
+    std::fflush(stdout);
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    ::fcntl(fds[1], F_SETPIPE_SZ, 4096);
+    const int saved = ::dup(STDOUT_FILENO);
+    ::dup2(fds[1], STDOUT_FILENO);
+    ::close(fds[1]);
+    for (int i = 0; i < 1000; ++i) {  // about 70 KB, far more than the pipe holds
+        logLine("line " + std::to_string(i) + std::string(60, '-'));
+    }
+    bool inFile = false;
+    for (int wait = 0; wait < 1000 && !inFile; ++wait) {
+        const auto lines = readLines(*started.value);
+        inFile = !lines.empty() && lines.back().ends_with("line 999" + std::string(60, '-'));
+        if (!inFile) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    // Drain the pipe, then give standard output back.
+    std::thread drainer([fd = fds[0]] {
+        char buffer[4096];
+        while (::read(fd, buffer, sizeof buffer) > 0) {
+        }
+    });
+    flushLog(10);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    drainer.join();
+    ::close(fds[0]);
+    stopLogFile();
+    EXPECT_TRUE(inFile);
+    EXPECT_EQ(readLines(*started.value).size(), 1000u);
 }
 
 TEST(LogFile, FolderFollowsXdgStateHome) {
