@@ -103,6 +103,10 @@ and replug USB cable to finish update.</source>
 lassen Sie das Programm weiterlaufen (Achtung: Programm nicht schließen)
 und stecken Sie das USB-Kabel neu ein, um die Aktualisierung abzuschließen.</translation>
     </message>
+    <message>
+        <source>Closes this message; after a replug the tool sends the final step again</source>
+        <translation>Schließt diese Meldung; nach dem Neueinstecken sendet das Programm den letzten Schritt erneut</translation>
+    </message>
 </context>
 <context>
     <name>tarvo::SelViewController</name>

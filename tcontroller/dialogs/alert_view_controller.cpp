@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "tcontroller/base/log.h"
+#include "tcontroller/focus_ring.h"
 #include "tcontroller/view_controller.h"
 #include "ui_alert_view_controller.h"
 
@@ -25,9 +26,14 @@ AlertViewController::AlertViewController(QWidget* parent)
     // out is the button (or the update finishing).
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setWindowModality(Qt::ApplicationModal);
-    setFixedSize(size());
     label->setTextFormat(Qt::PlainText);
     label->setText(tr(message()));
+    // Its size from the form, larger when the text (the system font size, a
+    // longer translation) needs it.
+    setFixedSize(size().expandedTo(sizeHint()));
+    ui_->button->setAccessibleDescription(
+        tr("Closes this message; after a replug the tool sends the final step again"));
+    showFocusRingForKeyboard(ui_->button);
     connect(ui_->button, &QPushButton::clicked, this, &AlertViewController::click);
 }
 

@@ -78,6 +78,17 @@ TEST_F(ChooserTest, EveryControlOfTheWindowAndTheChooserHasAnAccessibleName) {
     }
     EXPECT_TRUE(
         window.contains(QString::number(QAccessible::ProgressBar, 16) + ":Update progress"));
+    // Tab goes through the controls in their order on screen.
+    QStringList tabOrder;
+    QWidget* at = vc->aboutBut;
+    do {
+        if (at->focusPolicy() & Qt::TabFocus) {
+            tabOrder << at->objectName();
+        }
+        at = at->nextInFocusChain();
+    } while (at != vc->aboutBut && tabOrder.size() < 10);
+    EXPECT_EQ(tabOrder,
+              QStringList({"aboutBut", "closeBut", "FailedOKBut", "leftBut", "rightBut"}));
 
     open({k13, k11});
     const QStringList rows = walk(chooser);
