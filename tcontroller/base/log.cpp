@@ -124,9 +124,6 @@ class LogWriter {
                 batch.swap(pending_);
                 upTo = queued_;
             }
-            // The support log file, when one is open, gets the same lines
-            // first: a standard output that blocks must not hold them back.
-            detail::copyToLogFile(batch);
             // After one failed write standard output is gone for good (a closed
             // pipe, a full disk): later lines are dropped rather than retried,
             // so the writer never spins on an error.
@@ -172,13 +169,20 @@ LogTap& tap() {
 void logLine(std::string_view line) {
     std::lock_guard<std::mutex> hold(tapMutex());
     LogWriter::instance().append(line);
+    // The support log file has a writer of its own (log_file.cpp), so a
+    // blocked standard output never holds it back.
+    detail::queueForLogFile(line);
     if (tap()) {
         tap()(std::string(line));
     }
 }
 
 bool flushLog(double timeoutSeconds) {
-    return LogWriter::instance().flush(timeoutSeconds);
+    const auto start = std::chrono::steady_clock::now();
+    detail::flushLogFile(timeoutSeconds);
+    const double spent =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return LogWriter::instance().flush(timeoutSeconds - spent);
 }
 
 std::string escapeForLog(std::string_view text) {

@@ -5,22 +5,24 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tcontroller/base/result.h"
 
 namespace tarvo {
 
 // The support log: a copy of the tool's log in a file a user can send, every
-// line with its local time ("2026-12-06 13:05:42.117 hid connect"). The file
-// grows to `maxBytes`, then it is renamed to NAME.1 (NAME.1 to NAME.2 and so
-// on, the oldest beyond `keptFiles` dropped) and a new one is begun.
+// line with the local time it was logged ("2026-12-06 13:05:42.117 hid
+// connect"). The file grows to `maxBytes`, then it is renamed to NAME.1 (NAME.1
+// to NAME.2 and so on, the oldest beyond `keptFiles` dropped) and a new one is
+// begun.
 //
 // The per-frame lines of an image transfer ("write spend: ...") would fill the
 // file with thousands of equal lines, so the file keeps one in every
-// `framesPerSummary` of them, counted, plus a count of the rest when another
+// `framesPerSummary` of them, counted, plus the count of the rest when another
 // line follows. Standard output is not touched: it keeps every line.
 //
-// Not thread-safe by itself; the log's writer thread is its one user.
+// Not thread-safe by itself; the support log's writer thread is its one user.
 class LogFile {
   public:
     struct Limits {
@@ -39,12 +41,13 @@ class LogFile {
     const std::string& error() const { return error_; }
     const std::string& path() const { return path_; }
 
-    // Writes whole lines, each ending in '\n', stamped with `when`.
-    void write(std::string_view lines, std::chrono::system_clock::time_point when);
+    // Writes one line (without its '\n') logged at `when`.
+    void write(std::string_view line, std::chrono::system_clock::time_point when);
+    // Hands what was written to the system.
+    void flush();
 
   private:
-    void writeLine(std::string_view line, const std::string& stamp);
-    void writeFrameSummary(const std::string& stamp);
+    void writeFrameSummary();
     void append(const std::string& stamp, std::string_view text);
     void rotate();
 
@@ -55,6 +58,7 @@ class LogFile {
     std::string error_;
     std::uint64_t framesUnwritten_ = 0;  // frame lines counted, not yet in the file
     std::string lastFrameLine_;
+    std::string lastFrameStamp_;
 };
 
 // Where the support log lives: $XDG_STATE_HOME/tarvo-remote-update, or
@@ -65,17 +69,22 @@ std::string defaultLogDirectory();
 // The file name of the support log inside its folder.
 inline constexpr const char* kLogFileName = "tarvo-remote-update.log";
 
-// From now on every line given to logLine is also written, on the log's writer
-// thread, to `directory`/tarvo-remote-update.log (the folder is created).
-// Returns the file's path. Calling it again switches to the new file.
+// From now on every line given to logLine is also written, by a writer thread
+// of the support log's own, to `directory`/tarvo-remote-update.log (the folder
+// is created). Returns the file's path. Calling it again switches to the new
+// file. flushLog waits for this writer too; at a normal exit its queue is
+// flushed for up to 2 s.
 Result<std::string> startLogFile(const std::string& directory, LogFile::Limits limits = {});
 
-// Stops the copy to the file and closes it (after lines queued so far).
+// Stops the copy to the file and closes it, after the lines queued so far.
 void stopLogFile();
 
 namespace detail {
-// Called by the log's writer thread with each batch it wrote to standard output.
-void copyToLogFile(std::string_view batch);
+// Called by logLine on the caller's thread: queues the line with its time when
+// a file is open (a lock and an append; nothing when none is).
+void queueForLogFile(std::string_view line);
+// Waits until the lines queued so far are in the file; false on timeout.
+bool flushLogFile(double timeoutSeconds);
 }  // namespace detail
 
 }  // namespace tarvo

@@ -88,7 +88,7 @@ TEST(LogFile, StampsLinesSummarisesFramesAndRotates) {
         const auto now = std::chrono::system_clock::now();
         // Enough plain lines to fill the file several times over.
         for (int i = 0; i < 600; ++i) {
-            file.write("line " + std::to_string(i) + "\n", now);
+            file.write("line " + std::to_string(i), now);
         }
     }
     // The current file and two older ones; nothing beyond, none over the limit.
@@ -115,12 +115,12 @@ TEST(LogFile, StampsLinesSummarisesFramesAndRotates) {
     const std::string framesPath = other.path() + "/" + kLogFileName;
     {
         LogFile file(framesPath, {});
-        std::string batch = "begin image update\n";
+        const auto now = std::chrono::system_clock::now();
+        file.write("begin image update", now);
         for (int i = 1; i <= 2500; ++i) {
-            batch += "write spend: 0.001 - return code: " + std::to_string(i) + "\n";
+            file.write("write spend: 0.001 - return code: " + std::to_string(i), now);
         }
-        batch += "end image update\n";
-        file.write(batch, std::chrono::system_clock::now());
+        file.write("end image update", now);
     }
     EXPECT_EQ(texts(readLines(framesPath)),
               (std::vector<std::string>{
