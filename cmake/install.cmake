@@ -4,6 +4,7 @@
 #   bin/tarvo-remote-update                          (tcontroller/CMakeLists.txt)
 #   share/tarvo-remote-update/{TFW,images,icons}/     the tool's resources; found by
 #                                                     findResourcesDir() beside the binary
+#   share/tarvo-remote-update/translations/*.qm       compiled translations (tcontroller/CMakeLists.txt)
 #   share/applications/com.tarvo.RemoteFirmwareUpdate.desktop
 #   share/metainfo/com.tarvo.RemoteFirmwareUpdate.metainfo.xml
 #   share/icons/hicolor/{128x128,256x256,scalable}/apps/com.tarvo.RemoteFirmwareUpdate.*

@@ -6,9 +6,12 @@
 
 namespace tarvo {
 
-// A button drawn entirely from two images: one at rest and one while pressed.
-// Images are looked up by resource name in the image directory
-// ("<dir>/<name>.png"). Disabled, the button is drawn faded.
+// A button drawn from two images, one at rest and one while pressed, with its
+// words (text()) drawn over the artwork at run time, so they can be translated
+// and follow the user's font size. Images are looked up by resource name in
+// the image directory ("<dir>/<name>.png"); they hold the face and a glyph at
+// the left. Disabled, the button is drawn faded; with the focus from the
+// keyboard it has a ring. Space and Enter press it.
 class ImageButton : public QAbstractButton {
     Q_OBJECT
   public:
@@ -20,13 +23,16 @@ class ImageButton : public QAbstractButton {
     QString imageName() const { return name_; }
     QString pressedImageName() const { return pressedName_; }
 
-    QSize sizeHint() const override { return {220, 56}; }
+    QSize sizeHint() const override;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     QPixmap load(const QString& name) const;
+    // The label's font: the widget's, bold, shrunk when the words would not fit.
+    QFont labelFont(int width) const;
 
     QString directory_;
     QString name_;

@@ -1,17 +1,101 @@
-// The tool's entry: the real Linux services, one window, the Qt event loop.
+// The tool's entry: the command line, the support log, the real Linux
+// services, one window, the Qt event loop.
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <cstdio>
+#include <optional>
 
 #include "tcontroller/app_delegate.h"
+#include "tcontroller/base/log.h"
+#include "tcontroller/base/log_file.h"
+#include "tcontroller/catalogue/builtin_files.h"
 #include "tcontroller/platform/linux/linux_platform.h"
+#include "tcontroller/translations.h"
 #include "tcontroller/view_controller.h"
 
+namespace {
+
+// sysexits.h's EX_USAGE: the command line was wrong.
+constexpr int kExitUsage = 64;
+
+// Reads the command line before any window system is touched, so --help and
+// --version work without a display. Returns the exit status when the tool
+// should end here.
+std::optional<int> handleCommandLine(int argc, char** argv) {
+    // A core application only: it needs no display.
+    QCoreApplication core(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tarvo-remote-update"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TARVO_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Updates the firmware of the Tarvo Remote controller over USB.\n"
+                       "Built-in release: %1 (%2).\n"
+                       "Support log: %3/%4")
+            .arg(QString::fromLatin1(tarvo::kBuiltinVersion),
+                 QString::fromLatin1(tarvo::kBuiltinDate),
+                 QString::fromStdString(tarvo::defaultLogDirectory()),
+                 QString::fromLatin1(tarvo::kLogFileName)));
+    // Qt's options are written with one dash ("-platform offscreen").
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    // The options every Qt GUI program takes (QGuiApplication reads them).
+    for (const char* name :
+         {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+          "qwindowicon", "qwindowtitle", "display", "geometry", "style", "stylesheet"}) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    for (const char* name : {"reverse", "widgetcount", "nograb", "dograb", "sync"}) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "tarvo-remote-update: %s\n\n%s", qPrintable(parser.errorText()),
+                     qPrintable(parser.helpText()));
+        return kExitUsage;
+    }
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::printf("tarvo-remote-update %s (built-in firmware release %s, %s)\n", TARVO_VERSION,
+                    tarvo::kBuiltinVersion, tarvo::kBuiltinDate);
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "tarvo-remote-update: unexpected argument \"%s\"\n\n%s",
+                     qPrintable(parser.positionalArguments().constFirst()),
+                     qPrintable(parser.helpText()));
+        return kExitUsage;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    if (const std::optional<int> status = handleCommandLine(argc, argv)) {
+        std::fflush(stdout);
+        return *status;
+    }
+    // Without a log file the tool still works; standard output keeps the log.
+    const auto logFile = tarvo::startLogFile(tarvo::defaultLogDirectory());
+    if (!logFile.ok()) {
+        std::fprintf(stderr, "tarvo-remote-update: no support log: %s\n", logFile.error.c_str());
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvo Remote Firmware Update"));
+    QApplication::setApplicationVersion(QStringLiteral(TARVO_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("com.tarvo.RemoteFirmwareUpdate"));
-    tarvo::LinuxPlatform linux(
-        TARVO_SERVER_BASE,
-        tarvo::findResourcesDir(QCoreApplication::applicationDirPath().toStdString()));
+    const std::string resources =
+        tarvo::findResourcesDir(QCoreApplication::applicationDirPath().toStdString());
+    tarvo::installTranslations(app, resources);
+    tarvo::LinuxPlatform linux(TARVO_SERVER_BASE, resources);
     tarvo::AppDelegate delegate;
     auto window = tarvo::AppDelegate::makeMainWindow(linux.platform());
     delegate.applicationDidFinishLaunching();

@@ -211,10 +211,11 @@ void ViewController::verifyUpdate(const std::string& reported) {
     }
     logLine("update not verified: controller reports " + escapeForLog(reported) + ", expected " +
             escapeForLog(expected));
-    failureNote_.set("The controller came back with firmware " + reported + " instead of " +
-                     expected +
-                     ": it did not take the new firmware. Keep it plugged in and run the update "
-                     "again. If this happens again, contact support.");
+    failureNote_.set(tr("The controller came back with firmware %1 instead of %2: it did not "
+                        "take the new firmware. Keep it plugged in and run the update again. If "
+                        "this happens again, contact support.")
+                         .arg(QString::fromStdString(reported), QString::fromStdString(expected))
+                         .toStdString());
     updateSta.store(UpSta::failed);
 }
 

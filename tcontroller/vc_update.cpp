@@ -1,6 +1,7 @@
 // The update flow behind the window's buttons: preparing a release, starting
 // the transfer, the final step and its watchdog, and the result of the firmware
 // write.
+#include <QCoreApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
@@ -180,8 +181,7 @@ void ViewController::rightClick() {
         postToMain([self] {
             if (self) {
                 self->msgLabel->setTextFormat(Qt::PlainText);
-                self->msgLabel->setText(
-                    QStringLiteral("Internet connection required to update to previous"));
+                self->msgLabel->setText(tr("Internet connection required to update to previous"));
                 self->FailedOKBut->setHidden(false);
             }
         });
@@ -202,8 +202,9 @@ void ViewController::click() {
         postToMain([self] {
             if (self) {
                 self->msgLabel->setTextFormat(Qt::PlainText);
-                self->msgLabel->setText(
-                    QStringLiteral("*Update Recommanded Click \"UPDATE TO NEWEST\""));
+                // The window's own offer text, in the same translation.
+                self->msgLabel->setText(QCoreApplication::translate(
+                    "WindowState", "*Update Recommanded Click \"UPDATE TO NEWEST\""));
                 self->FailedOKBut->setHidden(true);
                 self->presentChooser();
             }
@@ -304,9 +305,9 @@ void ViewController::firmwareUpdateFinished(int code) {
     QMessageBox done(this);
     done.setIcon(QMessageBox::Warning);
     done.setText(QString());
-    done.setInformativeText(QStringLiteral("Update complete!"));
+    done.setInformativeText(tr("Update complete!"));
     done.setStandardButtons(QMessageBox::NoButton);
-    done.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    done.addButton(tr("OK"), QMessageBox::AcceptRole);
     done.setTextFormat(Qt::PlainText);
     done.exec();
 

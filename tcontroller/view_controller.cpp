@@ -1,6 +1,7 @@
 // Start-up, the window refresh and shutdown of the main window controller.
 #include "tcontroller/view_controller.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -10,11 +11,13 @@
 #include <cstdlib>
 
 #include "tcontroller/base/log.h"
+#include "tcontroller/base/log_file.h"
 #include "tcontroller/catalogue/firmware_names.h"
 #include "tcontroller/catalogue/version.h"
 #include "tcontroller/device/frame.h"
 #include "tcontroller/dialogs/alert_view_controller.h"
 #include "tcontroller/dialogs/sel_view_controller.h"
+#include "tcontroller/focus_ring.h"
 #include "tcontroller/image_button.h"
 #include "tcontroller/window_state.h"
 #include "ui_view_controller.h"
@@ -25,17 +28,18 @@ namespace {
 constexpr std::uint16_t kVendorId = 0xC251;
 constexpr std::uint16_t kProductId = 0x2201;
 
-const char* const kFailFirstLine = "Update Fail!\n";
-const char* const kMonitorFailed =
+const char* const kFailFirstLine = QT_TRANSLATE_NOOP("tarvo::ViewController", "Update Fail!\n");
+const char* const kMonitorFailed = QT_TRANSLATE_NOOP(
+    "tarvo::ViewController",
     "The tool cannot watch the USB bus, so it cannot find the controller. Close the tool and "
-    "start it again. If this happens again, contact support.";
+    "start it again. If this happens again, contact support.");
 
 // The styled failure text: the first line in the system font at 16 points, red,
 // centred; the second part centred in the default font and colour. The second
 // part is escaped, so whatever it holds is shown as plain text and only our own
 // constant markup is ever interpreted.
 QString failureText(const std::string& secondPart) {
-    QString first = QString::fromUtf8(kFailFirstLine);
+    QString first = ViewController::tr(kFailFirstLine);
     first.chop(1);  // the trailing line break is the paragraph break below
     return QStringLiteral(
                "<p align=\"center\" style=\"margin:0; font-size:16pt; color:#ff0000;\">%1</p>"
@@ -68,7 +72,7 @@ ViewController::ViewController(const Platform& platform, QWidget* parent)
                                                       static_cast<int>(frame::kReportSize));
         // Without a monitor no controller can be found; the window says so.
         if (!rfDeviceMonitor) {
-            monitorError_.set(kMonitorFailed);
+            monitorError_.set(tr(kMonitorFailed).toStdString());
         }
     }
 
@@ -83,12 +87,48 @@ ViewController::ViewController(const Platform& platform, QWidget* parent)
     progress = ui_->progress;
     FailedOKBut = ui_->FailedOKBut;
     closeBut = ui_->closeBut;
+    aboutBut = ui_->aboutBut;
     leftBut->setImageDirectory(QString::fromStdString(platform_.resourcesDir + "/images"));
     rightBut->setImageDirectory(QString::fromStdString(platform_.resourcesDir + "/images"));
+    applyFontSizes();
+    // Keyboard use: Tab follows the layout, top to bottom and left to right,
+    // and Enter presses the focused button as Space does.
+    setTabOrder(aboutBut, closeBut);
+    setTabOrder(closeBut, FailedOKBut);
+    setTabOrder(FailedOKBut, leftBut);
+    setTabOrder(leftBut, rightBut);
+    for (QPushButton* button : {aboutBut.data(), closeBut.data(), FailedOKBut.data()}) {
+        button->setAutoDefault(true);
+        showFocusRingForKeyboard(button);
+    }
+    progress->setAccessibleName(tr("Update progress"));
+    progress->setAccessibleDescription(tr("How far the firmware update has come"));
+    aboutBut->setAccessibleDescription(tr("Shows the version of this tool"));
+    closeBut->setAccessibleDescription(tr("Closes the update tool"));
+    FailedOKBut->setAccessibleDescription(tr("Acknowledges the failed update"));
     connect(leftBut, &QAbstractButton::clicked, this, &ViewController::leftClick);
     connect(rightBut, &QAbstractButton::clicked, this, &ViewController::rightClick);
     connect(FailedOKBut, &QAbstractButton::clicked, this, &ViewController::click);
     connect(closeBut, &QAbstractButton::clicked, this, &ViewController::closeClick);
+    connect(aboutBut, &QAbstractButton::clicked, this, &ViewController::showAbout);
+}
+
+void ViewController::applyFontSizes() {
+    // Text sizes in points relative to the system font (the design's sizes at
+    // a 9-point system font), so the window follows the user's font size; the
+    // window is sized from its layout and grows with them.
+    const QFont system = QApplication::font();
+    const double base = system.pointSizeF() > 0 ? system.pointSizeF() : 9.0;
+    const auto setSize = [&system, base](QWidget* widget, double atNine, bool bold) {
+        QFont font = system;
+        font.setPointSizeF(base * atNine / 9.0);
+        font.setBold(bold);
+        widget->setFont(font);
+    };
+    setSize(titleLabel, 9.75, false);
+    setSize(msgLabel, 11.25, false);
+    setSize(FWLabel, 13.5, true);
+    setSize(prodLabel, 19.5, true);
 }
 
 ViewController::~ViewController() {
@@ -138,7 +178,8 @@ void ViewController::viewDidLoad() {
     FailedOKBut->setStyleSheet(
         "QPushButton { background-color: #2f80ed; color: white; border: none;"
         " border-radius: 6px; padding: 6px 28px; font-weight: bold; }"
-        "QPushButton:pressed { background-color: #1f5fb8; }");
+        "QPushButton:pressed { background-color: #1f5fb8; }"
+        "QPushButton[keyboardFocus=\"true\"] { border: 2px solid #ffffff; }");
     FailedOKBut->setHidden(updateSta.load() != UpSta::failed);
     refreshUI();
 
@@ -177,7 +218,7 @@ void ViewController::startDeviceMonitor() {
         monitor->start();
         // The loop returns by itself only when it could not watch the bus.
         if (!stoppingMonitor_.load()) {
-            monitorError_.set(kMonitorFailed);
+            monitorError_.set(tr(kMonitorFailed).toStdString());
             refreshUI();
         }
     });
@@ -245,6 +286,9 @@ void ViewController::refreshBody() {
     state.checkingReleases = pressedWhileChecking_.load();
     state.monitorError = monitorError_.get();
     state.failureNote = failureNote_.get();
+    state.translate = [](const char* source) {
+        return QCoreApplication::translate("WindowState", source).toStdString();
+    };
     state.volumeNote = volumeNote_.get();
     const WindowView view = windowFor(state);
     showWindow(view);
@@ -276,10 +320,20 @@ void ViewController::showWindow(const WindowView& view) {
     rightBut->setEnabled(view.rightEnabled);
     if (view.modeChosen) {
         leftBut->setImages("button_ok", "button_ok_press");
+        leftBut->setText(tr("OK"));
+        leftBut->setAccessibleDescription(tr("Starts the update shown above"));
         rightBut->setImages("button_cancel", "button_cancel_press");
+        rightBut->setText(tr("CANCEL"));
+        rightBut->setAccessibleDescription(tr("Goes back without updating"));
     } else {
         leftBut->setImages("button_onlineUpdate", "button_onlineUpdate_press");
+        leftBut->setText(tr("UPDATE TO NEWEST"));
+        leftBut->setAccessibleDescription(
+            tr("Prepares the newest firmware release and asks before installing it"));
         rightBut->setImages("button_offlineUpdate", "button_offlineUpdate_press");
+        rightBut->setText(tr("UPDATE TO PREVIOUS"));
+        rightBut->setAccessibleDescription(
+            tr("Lets you choose an earlier release or firmware files from your disk"));
     }
 }
 
@@ -332,15 +386,28 @@ void ViewController::closeEvent(QCloseEvent* event) {
     closeClick();
 }
 
+void ViewController::showAbout() {
+    auto* about = new QMessageBox(this);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->setWindowTitle(tr("About %1").arg(QApplication::applicationName()));
+    about->setIconPixmap(windowIcon().pixmap(64, 64));
+    about->setTextFormat(Qt::PlainText);
+    about->setText(tr("Tarvo Remote Firmware Update %1").arg(QStringLiteral(TARVO_VERSION)));
+    about->setInformativeText(
+        tr("Built-in firmware release: %1 (%2)\nSupport log: %3")
+            .arg(QString::fromLatin1(kBuiltinVersion), QString::fromLatin1(kBuiltinDate),
+                 QString::fromStdString(defaultLogDirectory() + "/" + kLogFileName)));
+    about->addButton(tr("Close"), QMessageBox::AcceptRole);
+    about->open();
+}
+
 bool ViewController::confirmCloseDuringUpdate() {
     QMessageBox ask(this);
     ask.setIcon(QMessageBox::Warning);
     ask.setTextFormat(Qt::PlainText);
-    ask.setText(
-        QStringLiteral("An update is running. Closing now can leave the controller unusable."));
-    QPushButton* keep = ask.addButton(QStringLiteral("Keep updating"), QMessageBox::RejectRole);
-    QPushButton* close =
-        ask.addButton(QStringLiteral("Close anyway"), QMessageBox::DestructiveRole);
+    ask.setText(tr("An update is running. Closing now can leave the controller unusable."));
+    QPushButton* keep = ask.addButton(tr("Keep updating"), QMessageBox::RejectRole);
+    QPushButton* close = ask.addButton(tr("Close anyway"), QMessageBox::DestructiveRole);
     ask.setDefaultButton(keep);
     ask.setEscapeButton(keep);
     ask.exec();

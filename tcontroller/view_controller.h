@@ -67,6 +67,7 @@ class ViewController : public QWidget {
     QPointer<QProgressBar> progress;
     QPointer<QPushButton> FailedOKBut;
     QPointer<QPushButton> closeBut;
+    QPointer<QPushButton> aboutBut;
 
     // ---- Work queues.
     std::unique_ptr<WorkQueue> queue1;  // image transfer
@@ -78,8 +79,8 @@ class ViewController : public QWidget {
     std::mutex lock2;                      // serialises device and volume events
 
     // ---- Constants.
-    const std::string FW_VER = "1.2";
-    const std::string FW_DATE = "2019-10-22";
+    const std::string FW_VER = kBuiltinVersion;
+    const std::string FW_DATE = kBuiltinDate;
     const std::string MODEL_NAME = "T";
     const std::string APP_NAME = "Tarvo Remote Firmware Update - ";
     const std::string historyURL;
@@ -124,6 +125,9 @@ class ViewController : public QWidget {
     void leftClick();
     void rightClick();
     void closeClick();
+    // Opens the About box: the tool's version, the built-in release and where
+    // the support log is. Not modal to the update; returns at once.
+    void showAbout();
 
     // ---- Update engine.
     // Downloads both files of `release`; the version is bound to the job, so a
@@ -186,6 +190,8 @@ class ViewController : public QWidget {
     // the controller gone (detached, or re-attached as another device record).
     enum class TransferEnd { done, writeFailed, gone };
 
+    // Sets the text sizes from the system font.
+    void applyFontSizes();
     // Connects the HID notifications and runs the monitor on its own thread.
     void startDeviceMonitor();
     // Connects the volume notifications; a bootloader volume mounted already

@@ -2,6 +2,12 @@
 
 #include "tcontroller/catalogue/version.h"
 
+// Marks a source text for Qt's translation tools (lupdate reads the macro's
+// name); this file stays free of Qt, so the macro is defined here.
+#ifndef QT_TRANSLATE_NOOP
+#define QT_TRANSLATE_NOOP(scope, text) text
+#endif
+
 namespace tarvo {
 namespace {
 
@@ -9,33 +15,64 @@ using UpSta = Util::UpSta;
 using UpMode = Util::UpMode;
 
 const char* const kProductName = "Tarvo Remote";
-const char* const kUpdateOffer = "*Update Recommanded Click \"UPDATE TO NEWEST\"";
-const char* const kUpToDate = "Already the latest version";
-const char* const kRunning = "DO NOT remove power of USB cable";
-const char* const kFailSecondPart =
+const char* const kUpdateOffer =
+    QT_TRANSLATE_NOOP("WindowState", "*Update Recommanded Click \"UPDATE TO NEWEST\"");
+const char* const kUpToDate = QT_TRANSLATE_NOOP("WindowState", "Already the latest version");
+const char* const kRunning = QT_TRANSLATE_NOOP("WindowState", "DO NOT remove power of USB cable");
+const char* const kFailSecondPart = QT_TRANSLATE_NOOP(
+    "WindowState",
     "If this message appears for more than 10 seconds, please keep the Update Tool "
-    "running(WARNING: Don't close the Update Tool) and replug USB cable to finish update.";
-const char* const kSilent =
+    "running(WARNING: Don't close the Update Tool) and replug USB cable to finish update.");
+const char* const kSilent = QT_TRANSLATE_NOOP(
+    "WindowState",
     "The controller does not answer. Unplug it, plug it in again and wait a few seconds. "
-    "If this happens again, contact support.";
-const char* const kChecking = "Checking for firmware releases\u2026";
+    "If this happens again, contact support.");
+const char* const kChecking =
+    QT_TRANSLATE_NOOP("WindowState", "Checking for firmware releases\u2026");
+const char* const kUnsupported = QT_TRANSLATE_NOOP(
+    "WindowState",
+    "This controller reports model \"%1\". This tool updates only the Tarvo Remote (model T), "
+    "so no update is offered. Nothing was changed on the controller.");
+const char* const kConfirm = QT_TRANSLATE_NOOP(
+    "WindowState", "Do you want to update \nFrom: Firmware V%1\nTo: Firmware V%2");
+const char* const kOfflineConfirm = QT_TRANSLATE_NOOP(
+    "WindowState",
+    "No internet connection, newest version as of: Version %1 [%2] will be installed");
 
-std::string unsupported(const std::string& model) {
-    return "This controller reports model \"" + model +
-           "\". This tool updates only the Tarvo Remote (model T), so no update is offered. "
-           "Nothing was changed on the controller.";
+// The source text in the user's language.
+std::string text(const WindowState& s, const char* source) {
+    return s.translate ? s.translate(source) : std::string(source);
+}
+
+// `pattern` with %1, %2 replaced by the values, each once, in one pass (a value
+// that holds "%2" itself stays as it is).
+std::string filled(const std::string& pattern, const std::string& first,
+                   const std::string& second = {}) {
+    std::string out;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '%' && i + 1 < pattern.size() &&
+            (pattern[i + 1] == '1' || pattern[i + 1] == '2')) {
+            out += pattern[i + 1] == '1' ? first : second;
+            ++i;
+        } else {
+            out.push_back(pattern[i]);
+        }
+    }
+    return out;
+}
+
+std::string unsupported(const WindowState& s) {
+    return filled(text(s, kUnsupported), s.otherModel);
 }
 
 // The prepared update asks for confirmation; without a network the built-in
 // release says it is the newest known as of its date.
 std::string confirmation(const WindowState& s) {
     if (s.hasNetwork || s.mode != UpMode::bIn) {
-        return "Do you want to update \nFrom: Firmware V" + s.fw + "\nTo: Firmware V" +
-               (s.selected ? s.selected->ver : "");
+        return filled(text(s, kConfirm), s.fw, s.selected ? s.selected->ver : "");
     }
-    return "No internet connection, newest version as of: Version " +
-           (s.selected ? s.selected->ver : "9.9.9") + " [" +
-           (s.selected ? s.selected->date : "1970-01-01") + "] will be installed";
+    return filled(text(s, kOfflineConfirm), s.selected ? s.selected->ver : "9.9.9",
+                  s.selected ? s.selected->date : "1970-01-01");
 }
 
 // The controller, the offer, the volume being written and the prepared update.
@@ -44,10 +81,10 @@ void showController(const WindowState& s, WindowView& v) {
     if (s.attached) {
         v.product = kProductName;
         v.firmware = firmwareLine;
-        v.message = kUpdateOffer;
+        v.message = text(s, kUpdateOffer);
         if (!isNewer(s.newest, s.fw) && s.mode == UpMode::none) {
             v.leftEnabled = false;
-            v.message = kUpToDate;
+            v.message = text(s, kUpToDate);
         }
     } else if (s.sta == UpSta::none) {
         v.leftEnabled = false;
@@ -67,7 +104,7 @@ void showController(const WindowState& s, WindowView& v) {
 void showStatus(const WindowState& s, WindowView& v) {
     switch (s.sta) {
         case UpSta::updating:
-            v.message = s.volumeNote.empty() ? kRunning : s.volumeNote;
+            v.message = s.volumeNote.empty() ? text(s, kRunning) : s.volumeNote;
             v.leftEnabled = false;
             v.rightEnabled = false;
             v.closeShown = false;
@@ -85,7 +122,7 @@ void showStatus(const WindowState& s, WindowView& v) {
                 v.firmware.clear();
                 v.product.clear();
                 v.failure = true;
-                v.message = s.failureNote.empty() ? kFailSecondPart : s.failureNote;
+                v.message = s.failureNote.empty() ? text(s, kFailSecondPart) : s.failureNote;
                 v.okShown = true;
             }
             break;
@@ -111,15 +148,15 @@ void showNotices(const WindowState& s, WindowView& v) {
         v.rightEnabled = false;
         if (!s.otherModel.empty()) {
             v.firmware.clear();
-            v.message = unsupported(s.otherModel);
+            v.message = unsupported(s);
         } else if (s.identifyTimedOut) {
             v.firmware.clear();
-            v.message = kSilent;
+            v.message = text(s, kSilent);
         }
         return;
     }
     if (s.mode == UpMode::none && s.checkingReleases) {
-        v.message = kChecking;
+        v.message = text(s, kChecking);
         v.leftEnabled = false;
         v.rightEnabled = false;
     }

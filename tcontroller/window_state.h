@@ -1,11 +1,15 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
 #include "tcontroller/base/util.h"
 
 namespace tarvo {
+
+// Maps an English source text of the window to the user's language.
+using TranslateText = std::function<std::string(const char* source)>;
 
 // Everything the main window depends on, read from the updater state at one
 // moment. Plain values, no Qt: what the window shows is a function of this.
@@ -30,6 +34,10 @@ struct WindowState {
     std::string monitorError{};     // the HID monitor cannot watch the bus
     std::string failureNote{};      // a failure with a cause of its own to tell
     std::string volumeNote{};       // the bootloader volume could not be mounted
+    // The window's texts are English source texts (marked for Qt's translation
+    // tools in context "WindowState"); this maps each to the user's language
+    // before values fill its %1 and %2. Unset, the window is English.
+    TranslateText translate{};
 };
 
 // What each view of the main window shows.

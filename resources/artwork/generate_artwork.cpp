@@ -1,7 +1,7 @@
 // Generates the tool's own button artwork and application icon.
 //
-// Every image is drawn here with QPainter; nothing is loaded except the DejaVu Sans Bold
-// font file, which is registered explicitly so the output does not depend on fontconfig.
+// Every image is drawn here with QPainter; nothing is loaded. The buttons carry no words:
+// the tool draws them over the artwork at run time, translated and in the user's font.
 // Run with QT_QPA_PLATFORM=offscreen. Output (relative to the resources folder):
 //   images/button_<name>.png and images/button_<name>_press.png (440 x 112 each,
 //   shown at 220 x 56 logical pixels), icons/tarvo-remote-update.png (256 x 256) and
@@ -10,9 +10,6 @@
 
 #include <QColor>
 #include <QDir>
-#include <QFont>
-#include <QFontDatabase>
-#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
@@ -20,9 +17,7 @@
 #include <QPainterPath>
 #include <QPen>
 #include <QString>
-#include <QStringList>
 #include <QTransform>
-#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -36,7 +31,6 @@ constexpr double kScale = 2.0;
 constexpr double kCornerRadius = 10.0;
 constexpr double kSidePadding = 18.0;
 constexpr double kGlyphSize = 15.0;
-constexpr double kGlyphGap = 9.0;
 constexpr double kGlyphStroke = 2.2;
 
 enum class Style { Primary, Secondary };
@@ -45,7 +39,6 @@ using GlyphPainter = std::function<void(QPainter&, const QRectF&, const QColor&)
 
 struct ButtonDesign {
     QString name;
-    QString label;
     Style style;
     GlyphPainter glyph;
 };
@@ -153,40 +146,12 @@ void drawCrossGlyph(QPainter& p, const QRectF& r, const QColor& color) {
     p.drawLine(s.topRight(), s.bottomLeft());
 }
 
-// The label font is sized in image pixels (pixel sizes are integral), so one step is half a
-// logical pixel; paths and metrics are scaled back to logical units.
-QFont labelFont(const QString& family, int devicePixels) {
-    QFont font(family);
-    font.setBold(true);
-    font.setPixelSize(devicePixels);
-    font.setHintingPreference(QFont::PreferNoHinting);
-    font.setStyleStrategy(QFont::PreferAntialias);
-    font.setLetterSpacing(QFont::AbsoluteSpacing, 0.8);
-    return font;
-}
-
-QPainterPath textPath(const QFont& font, const QString& text) {
-    QPainterPath path;
-    path.addText(QPointF(0, 0), font, text);
-    return QTransform::fromScale(1.0 / kScale, 1.0 / kScale).map(path);
-}
-
-double capHeight(const QFont& font) {
-    return QFontMetricsF(font).capHeight() / kScale;
-}
-
-// Width of glyph plus gap plus label ink.
-double contentWidth(const QFont& font, const QString& label) {
-    return kGlyphSize + kGlyphGap + textPath(font, label).boundingRect().width();
-}
-
-QImage drawButton(const ButtonDesign& design, bool pressed, const QFont& font) {
+QImage drawButton(const ButtonDesign& design, bool pressed) {
     QImage image(int(kButtonWidth * kScale), int(kButtonHeight * kScale),
                  QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing, true);
-    p.setRenderHint(QPainter::TextAntialiasing, true);
     p.scale(kScale, kScale);
 
     const Palette pal = paletteFor(design.style, pressed);
@@ -239,30 +204,19 @@ QImage drawButton(const ButtonDesign& design, bool pressed, const QFont& font) {
     p.setBrush(Qt::NoBrush);
     p.drawPath(body);
 
-    // Glyph and label, centred as one group; the pressed face shifts down by one pixel.
-    const QPainterPath text = textPath(font, design.label);
-    const QRectF ink = text.boundingRect();
-    const double groupWidth = kGlyphSize + kGlyphGap + ink.width();
+    // The glyph at the left; the label is drawn over the artwork at run time
+    // (ImageButton), in the user's language and font size, right of it. The
+    // pressed face shifts down by one pixel.
     const double shift = pressed ? 1.0 : 0.0;
-    const double left = (kButtonWidth - groupWidth) / 2.0;
     const double midY = kButtonHeight / 2.0 + shift;
-    const double baseline = midY + capHeight(font) / 2.0;
-    const QRectF glyphRect(left, midY - kGlyphSize / 2.0, kGlyphSize, kGlyphSize);
-    const QPointF textOrigin(left + kGlyphSize + kGlyphGap - ink.left(), baseline);
+    const QRectF glyphRect(kSidePadding, midY - kGlyphSize / 2.0, kGlyphSize, kGlyphSize);
 
-    // Shadow under glyph and label, one pixel down.
+    // Shadow under the glyph, one pixel down.
     p.save();
     p.translate(0, 1.0);
     design.glyph(p, glyphRect, pal.textShadow);
-    p.setPen(Qt::NoPen);
-    p.setBrush(pal.textShadow);
-    p.drawPath(text.translated(textOrigin));
     p.restore();
-
     design.glyph(p, glyphRect, pal.text);
-    p.setPen(Qt::NoPen);
-    p.setBrush(pal.text);
-    p.drawPath(text.translated(textOrigin));
     p.end();
     return image;
 }
@@ -361,38 +315,12 @@ int main(int argc, char** argv) {
 
     const QString resources = QDir::cleanPath(argc > 1 ? QString::fromLocal8Bit(argv[1])
                                                        : QStringLiteral(ARTWORK_RESOURCES_DIR));
-    const QString fontFile = QStringLiteral(ARTWORK_FONT_DIR "/DejaVuSans-Bold.ttf");
-    const int fontId = QFontDatabase::addApplicationFont(fontFile);
-    if (fontId < 0) {
-        std::fprintf(stderr, "cannot load %s\n", qPrintable(fontFile));
-        return 1;
-    }
-    const QStringList families = QFontDatabase::applicationFontFamilies(fontId);
-    if (families.isEmpty()) {
-        std::fprintf(stderr, "no font family in %s\n", qPrintable(fontFile));
-        return 1;
-    }
-
     const std::vector<ButtonDesign> buttons = {
-        {"onlineUpdate", "UPDATE TO NEWEST", Style::Primary, drawDownloadGlyph},
-        {"offlineUpdate", "UPDATE TO PREVIOUS", Style::Secondary, drawHistoryGlyph},
-        {"ok", "OK", Style::Primary, drawCheckGlyph},
-        {"cancel", "CANCEL", Style::Secondary, drawCrossGlyph},
+        {"onlineUpdate", Style::Primary, drawDownloadGlyph},
+        {"offlineUpdate", Style::Secondary, drawHistoryGlyph},
+        {"ok", Style::Primary, drawCheckGlyph},
+        {"cancel", Style::Secondary, drawCrossGlyph},
     };
-
-    // One label size for all buttons: the largest that lets the longest label fit.
-    int size = 30;
-    for (; size > 18; --size) {
-        const QFont font = labelFont(families.front(), size);
-        const bool fits = std::all_of(buttons.begin(), buttons.end(), [&](const ButtonDesign& b) {
-            return contentWidth(font, b.label) <= kButtonWidth - 2 * kSidePadding;
-        });
-        if (fits) {
-            break;
-        }
-    }
-    const QFont font = labelFont(families.front(), size);
-    std::printf("label font %s, %d image pixels\n", qPrintable(families.front()), size);
 
     const QDir images(resources + "/images");
     const QDir icons(resources + "/icons");
@@ -403,8 +331,8 @@ int main(int argc, char** argv) {
 
     bool ok = true;
     for (const ButtonDesign& b : buttons) {
-        ok &= save(drawButton(b, false, font), images.filePath("button_" + b.name + ".png"));
-        ok &= save(drawButton(b, true, font), images.filePath("button_" + b.name + "_press.png"));
+        ok &= save(drawButton(b, false), images.filePath("button_" + b.name + ".png"));
+        ok &= save(drawButton(b, true), images.filePath("button_" + b.name + "_press.png"));
     }
     ok &= save(drawIcon(256), icons.filePath("tarvo-remote-update.png"));
     ok &= save(drawIcon(128), icons.filePath("tarvo-remote-update-128.png"));

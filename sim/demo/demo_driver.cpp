@@ -5,10 +5,12 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "sim/demo/note.h"
@@ -32,21 +34,49 @@ constexpr char kNoIdentification[] = "controller did not answer identification";
 constexpr char kVerified[] = "update verified: ";
 constexpr char kNotVerified[] = "update not verified: ";
 
-bool startsWith(const QString& text, const char* prefix) {
-    return text.startsWith(QLatin1String(prefix));
+// The window's texts in the language it shows (the demo may run translated).
+QString windowText(const char* source) {
+    return QCoreApplication::translate("WindowState", source);
+}
+const char* const kConfirm = "Do you want to update \nFrom: Firmware V%1\nTo: Firmware V%2";
+const char* const kOfflineConfirm =
+    "No internet connection, newest version as of: Version %1 [%2] will be installed";
+
+// The values at the %1 and %2 places of `pattern` when `text` is that pattern
+// filled in; nothing when it is not.
+std::optional<QStringList> filledIn(const QString& pattern, const QString& text) {
+    static const QRegularExpression place(QStringLiteral("%[12]"));
+    QString expression = QStringLiteral("^");
+    QList<int> order;
+    qsizetype from = 0;
+    for (auto it = place.globalMatch(pattern); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        expression += QRegularExpression::escape(pattern.mid(from, m.capturedStart() - from));
+        expression += QStringLiteral("(.*?)");
+        order.append(m.captured().at(1).digitValue());
+        from = m.capturedEnd();
+    }
+    expression += QRegularExpression::escape(pattern.mid(from)) + QStringLiteral("$");
+    const QRegularExpressionMatch m =
+        QRegularExpression(expression, QRegularExpression::DotMatchesEverythingOption).match(text);
+    if (!m.hasMatch()) {
+        return std::nullopt;
+    }
+    QStringList values(2);
+    for (int i = 0; i < order.size(); ++i) {
+        values[order[i] - 1] = m.captured(i + 1);
+    }
+    return values;
 }
 
 // The version a confirmation message offers to install. (The window keeps its
 // choice only until the next redraw, so the message is what tells.)
-std::string targetOf(const std::string& message, const std::string& builtIn) {
-    const std::string online = "\nTo: Firmware V";
-    if (const std::size_t at = message.rfind(online); at != std::string::npos) {
-        return message.substr(at + online.size());
+std::string targetOf(const QString& message, const std::string& builtIn) {
+    if (const auto online = filledIn(windowText(kConfirm), message)) {
+        return online->at(1).toStdString();
     }
-    const std::string offline = "newest version as of: Version ";
-    if (const std::size_t at = message.find(offline); at != std::string::npos) {
-        const std::size_t from = at + offline.size();
-        return message.substr(from, message.find(' ', from) - from);
+    if (const auto offline = filledIn(windowText(kOfflineConfirm), message)) {
+        return offline->at(0).toStdString();
     }
     return builtIn;
 }
@@ -140,8 +170,8 @@ bool DemoDriver::confirmationShown() const {
            window_.FWData.with([](const auto& d) { return d.has_value(); }) &&
            window_.imageData.with([](const auto& d) { return d != nullptr; }) &&
            window_.leftBut->isEnabled() &&
-           (startsWith(message, "Do you want to update") ||
-            startsWith(message, "No internet connection"));
+           (filledIn(windowText(kConfirm), message) ||
+            filledIn(windowText(kOfflineConfirm), message));
 }
 
 // After "Update complete!": the controller is back on HID and the window shows
@@ -167,7 +197,9 @@ bool DemoDriver::backToOffer() const {
 
 QMessageBox* DemoDriver::completionDialog() const {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box != nullptr && box->isVisible() && box->informativeText() == "Update complete!") {
+    if (box != nullptr && box->isVisible() &&
+        box->informativeText() ==
+            QCoreApplication::translate("tarvo::ViewController", "Update complete!")) {
         return box;
     }
     return nullptr;
@@ -412,7 +444,7 @@ void DemoDriver::driveConfirm(bool autoRun) {
     }
     confirm_.reset();
     shots_.take("confirm", &window_);
-    target_ = targetOf(window_.msgLabel->text().toStdString(), window_.FW_VER);
+    target_ = targetOf(window_.msgLabel->text(), window_.FW_VER);
     stage_ = Stage::updating;
     if (autoRun) {
         say("pressing OK to install " + target_);

@@ -19,8 +19,10 @@
 #include "sim/firmware_format.h"
 #include "sim/simulated_platform.h"
 #include "tcontroller/app_delegate.h"
+#include "tcontroller/base/log_file.h"
 #include "tcontroller/platform/linux/freedesktop_notifier.h"
 #include "tcontroller/platform/linux/logind_sleep_inhibitor.h"
+#include "tcontroller/translations.h"
 #include "tcontroller/view_controller.h"
 
 namespace {
@@ -114,6 +116,11 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);  // takes Qt's own options out of argv
     QApplication::setApplicationName(QStringLiteral("Tarvo Remote Firmware Update"));
     QApplication::setDesktopFileName(QStringLiteral("com.tarvo.RemoteFirmwareUpdate"));
+    // The window in the user's language, as the tool shows it; the log stays English.
+    if (const QString translation = installTranslations(app, TARVO_SOURCE_RESOURCES_DIR);
+        !translation.isEmpty()) {
+        note("translation " + translation.toStdString());
+    }
 
     demo::DemoOptions options;
     std::string error;
@@ -128,6 +135,10 @@ int main(int argc, char** argv) {
         case demo::ParseOutcome::run:
             break;
     }
+    // The support log, as the tool keeps it; standard output is unchanged.
+    const auto logFile = startLogFile(defaultLogDirectory());
+    note(logFile.ok() ? "support log " + *logFile.value : "no support log: " + logFile.error);
+
     std::string history;
     if (options.historyFile && !readWholeFile(*options.historyFile, &history)) {
         std::fprintf(stderr, "tarvo-remote-demo: cannot read %s\n", options.historyFile->c_str());

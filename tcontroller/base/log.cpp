@@ -16,6 +16,8 @@
 #include <mutex>
 #include <thread>
 
+#include "tcontroller/base/log_file.h"
+
 namespace tarvo {
 namespace {
 
@@ -194,13 +196,20 @@ void logLine(std::string_view line) {
     }
     std::lock_guard<std::mutex> hold(tapMutex());
     LogWriter::instance().append(line);
+    // The support log file has a writer of its own (log_file.cpp), so a
+    // blocked standard output never holds it back.
+    detail::queueForLogFile(line);
     if (tap()) {
         tap()(std::string(line));
     }
 }
 
 bool flushLog(double timeoutSeconds) {
-    return LogWriter::instance().flush(timeoutSeconds);
+    const auto start = std::chrono::steady_clock::now();
+    detail::flushLogFile(timeoutSeconds);
+    const double spent =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return LogWriter::instance().flush(timeoutSeconds - spent);
 }
 
 std::string escapeForLog(std::string_view text) {

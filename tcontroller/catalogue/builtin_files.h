@@ -11,6 +11,10 @@ namespace tarvo {
 class FileSystem;
 class ResourceReads;
 
+// The release built into the tool (resources/TFW), offered without a network.
+inline constexpr const char* kBuiltinVersion = "1.2";
+inline constexpr const char* kBuiltinDate = "2019-10-22";
+
 // Where the built-in loaders find the tool's resources.
 struct BuiltinResources {
     std::string dir;  // holds TFW/IMG.bin and TFW/FW.bin

@@ -5,14 +5,17 @@
 #include <QPushButton>
 
 #include "tcontroller/base/log.h"
+#include "tcontroller/focus_ring.h"
 #include "tcontroller/view_controller.h"
 #include "ui_alert_view_controller.h"
 
 namespace tarvo {
 
 const char* AlertViewController::message() {
-    return "If waiting time is more than 10s,\nplease keep the program running(Warning: Don't "
-           "close the program)\nand replug USB cable to finish update.";
+    return QT_TRANSLATE_NOOP("tarvo::AlertViewController",
+                             "If waiting time is more than 10s,\nplease keep the program "
+                             "running(Warning: Don't close the program)\nand replug USB cable to "
+                             "finish update.");
 }
 
 AlertViewController::AlertViewController(QWidget* parent)
@@ -23,9 +26,14 @@ AlertViewController::AlertViewController(QWidget* parent)
     // out is the button (or the update finishing).
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setWindowModality(Qt::ApplicationModal);
-    setFixedSize(size());
     label->setTextFormat(Qt::PlainText);
-    label->setText(QString::fromUtf8(message()));
+    label->setText(tr(message()));
+    // Its size from the form, larger when the text (the system font size, a
+    // longer translation) needs it.
+    setFixedSize(size().expandedTo(sizeHint()));
+    ui_->button->setAccessibleDescription(
+        tr("Closes this message; after a replug the tool sends the final step again"));
+    showFocusRingForKeyboard(ui_->button);
     connect(ui_->button, &QPushButton::clicked, this, &AlertViewController::click);
 }
 

@@ -1,5 +1,6 @@
 #include "tcontroller/dialogs/sel_view_controller.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -9,6 +10,7 @@
 #include "tcontroller/catalogue/firmware_names.h"
 #include "tcontroller/dialogs/notification_center.h"
 #include "tcontroller/dialogs/ver_view.h"
+#include "tcontroller/focus_ring.h"
 #include "tcontroller/view_controller.h"
 #include "ui_sel_view_controller.h"
 
@@ -61,9 +63,20 @@ SelViewController::SelViewController(QWidget* parent)
     // never uses.
     static SystemClock queueClock;
     queue = std::make_unique<WorkQueue>("com.online.fw", queueClock);
+    installChooserAccessibility();
     ui_->setupUi(this);
     okBut = ui_->okBut;
     cancelBut = ui_->cancelBut;
+    ui_->listView->setFocusPolicy(Qt::StrongFocus);
+    ui_->listView->setAccessibleName(tr("Firmware versions"));
+    ui_->listView->setAccessibleDescription(
+        tr("Choose with the arrow keys; Enter installs the chosen one, Escape cancels"));
+    okBut->setAccessibleDescription(tr("Uses the chosen version"));
+    cancelBut->setAccessibleDescription(tr("Closes the chooser without a change"));
+    showFocusRingForKeyboard(okBut);
+    showFocusRingForKeyboard(cancelBut);
+    setTabOrder(ui_->listView, cancelBut);
+    setTabOrder(cancelBut, okBut);
     connect(okBut, &QPushButton::clicked, this, &SelViewController::okClick);
     connect(cancelBut, &QPushButton::clicked, this, &SelViewController::cancelClick);
     viewDidLoad();
@@ -139,9 +152,11 @@ void SelViewController::viewDidAppear() {
     const int n = static_cast<int>(tmpArr.size());
     for (int i = 0; i < n; ++i) {
         const Util::Histoty& h = tmpArr[i];
-        addRow(i, QString::fromStdString("Version V" + h.ver + " [" + h.date + "]"));
+        addRow(i, tr("Version V%1 [%2]")
+                      .arg(QString::fromStdString(h.ver), QString::fromStdString(h.date)));
     }
-    addRow(n, QStringLiteral("Select from FW file"));
+    addRow(n, tr("Select from FW file"));
+    ui_->listView->setFocus(Qt::OtherFocusReason);
 }
 
 void SelViewController::viewClickedWithNoti(const QVariant& object) {
@@ -156,6 +171,7 @@ void SelViewController::recolour() {
         const bool on = selected >= 0 && static_cast<std::size_t>(selected) == k;
         viewArr[k]->setBackgroundColor(on ? kSelectedBackground : QColor(Qt::transparent));
         viewArr[k]->setTextColor(on ? kSelectedText : kRowText);
+        viewArr[k]->setSelected(on);
     }
 }
 
@@ -231,6 +247,46 @@ void SelViewController::cancelClick() {
 void SelViewController::reject() {
     if (cancelBut && cancelBut->isEnabled()) {
         cancelClick();
+    }
+}
+
+void SelViewController::keyPressEvent(QKeyEvent* event) {
+    const auto rows = static_cast<std::int64_t>(viewArr.size());
+    const std::int64_t at = idx.load();
+    std::int64_t next = -1;
+    switch (event->key()) {
+        case Qt::Key_Up:
+            next = at < 0 ? rows - 1 : std::max<std::int64_t>(at - 1, 0);
+            break;
+        case Qt::Key_Down:
+            next = at < 0 ? 0 : std::min(at + 1, rows - 1);
+            break;
+        case Qt::Key_Home:
+            next = 0;
+            break;
+        case Qt::Key_End:
+            next = rows - 1;
+            break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            // On a focused button Enter presses that button; on the list it is OK.
+            if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+                if (button->isEnabled()) {
+                    button->click();
+                }
+                return;
+            }
+            if (okBut && okBut->isEnabled()) {
+                okClick();
+            }
+            return;
+        default:
+            QDialog::keyPressEvent(event);
+            return;
+    }
+    if (next >= 0 && next != at) {
+        // The same path as a press on the row.
+        viewClickedWithNoti(QVariant(static_cast<int>(next)));
     }
 }
 

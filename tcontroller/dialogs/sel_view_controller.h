@@ -28,7 +28,8 @@ class ViewController;
 // The version chooser: a small frameless modal window listing at most two
 // published versions (never the built-in one) and a last row "Select from FW
 // file". OK downloads the chosen version into the main window controller, or
-// hands over to the local file selection. A new chooser is made for each
+// hands over to the local file selection. The list takes the keyboard focus
+// when the chooser opens, so it works without a mouse. A new chooser is made for each
 // opening; it deletes itself when it closes.
 class SelViewController : public QDialog {
     Q_OBJECT
@@ -73,6 +74,9 @@ class SelViewController : public QDialog {
     void paintEvent(QPaintEvent* event) override;
     // Escape: the same as Cancel while Cancel is available.
     void reject() override;
+    // The list by keyboard: Up and Down (Home, End) move the selection, Enter
+    // and Return are OK (or press the focused button).
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void viewDidLoad();

@@ -1,5 +1,7 @@
 #include "tcontroller/dialogs/ver_view.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QMouseEvent>
@@ -36,7 +38,57 @@ class MarkerDot : public QWidget {
     QColor colour_;
 };
 
+// A row: a radio button named by its label, checked when selected; a press
+// selects it, as a click does.
+class RowAccessible : public QAccessibleWidget {
+  public:
+    explicit RowAccessible(VerView* row) : QAccessibleWidget(row, QAccessible::RadioButton) {
+        addControllingSignal(QStringLiteral("destroyed()"));
+    }
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name && row()->accessibleName().isEmpty()) {
+            return row()->label->text();
+        }
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.checkable = true;
+        s.checked = row()->isSelected();
+        return s;
+    }
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString& action) override {
+        if (action == pressAction()) {
+            NotificationCenter::defaultCenter().post(QStringLiteral("myViewClick"),
+                                                     QVariant(row()->index()));
+        }
+    }
+
+  private:
+    VerView* row() const { return static_cast<VerView*>(widget()); }
+};
+
+QAccessibleInterface* chooserAccessible(const QString& key, QObject* object) {
+    if (key == QLatin1String("tarvo::VerView")) {
+        return new RowAccessible(static_cast<VerView*>(object));
+    }
+    if (object != nullptr && object->isWidgetType() &&
+        object->objectName() == QLatin1String("listView")) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::List);
+    }
+    return nullptr;
+}
+
 }  // namespace
+
+void installChooserAccessibility() {
+    static const bool installed = [] {
+        QAccessible::installFactory(chooserAccessible);
+        return true;
+    }();
+    (void)installed;
+}
 
 VerView::VerView(const QRect& frame, QWidget* parent)
     : QWidget(parent),
@@ -71,6 +123,17 @@ void VerView::setTextColor(const QColor& colour) {
     // A style sheet of the label's own, so that no rule inherited from the
     // windows above it can override the colour.
     label->setStyleSheet(QStringLiteral("color: %1;").arg(colour.name()));
+}
+
+void VerView::setSelected(bool selected) {
+    if (selected == selected_) {
+        return;
+    }
+    selected_ = selected;
+    QAccessible::State changed;
+    changed.checked = true;
+    QAccessibleStateChangeEvent event(this, changed);
+    QAccessible::updateAccessibility(&event);
 }
 
 int VerView::index() const {

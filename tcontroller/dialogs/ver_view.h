@@ -12,7 +12,8 @@ namespace tarvo {
 // lower 43 points and a round marker dot at the left that shows up only on
 // the white background of a selected row. Rows are created in code only.
 // A press on the row posts "myViewClick" with the row's index, its position
-// among its parent's children.
+// among its parent's children. To assistive technology a row is a radio
+// button named by its text, checked while it is the selected row.
 class VerView : public QWidget {
     Q_OBJECT
   public:
@@ -30,6 +31,10 @@ class VerView : public QWidget {
     // Position among the parent's children; -1 without a parent.
     int index() const;
 
+    // The row is the chooser's selection (told to assistive technology).
+    void setSelected(bool selected);
+    bool isSelected() const { return selected_; }
+
     static constexpr int kHeight = 60;
     static constexpr int kLabelHeight = 43;
 
@@ -40,6 +45,11 @@ class VerView : public QWidget {
   private:
     QWidget* dot_;
     QColor background_ = Qt::transparent;
+    bool selected_ = false;
 };
+
+// Makes the rows and the list that holds them (a widget named "listView")
+// known to assistive technology as radio buttons in a list. Idempotent.
+void installChooserAccessibility();
 
 }  // namespace tarvo

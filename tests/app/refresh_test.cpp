@@ -216,6 +216,28 @@ TEST_P(WindowTable, ShowsTheState) {
 INSTANTIATE_TEST_SUITE_P(Window, WindowTable, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A translation may put the values in another order; values are filled in
+// once, so a model or version that holds "%1" is shown as it is.
+TEST(WindowTranslation, ValuesFillTheTranslatedTextInItsOrder) {
+    WindowState s;
+    s.attached = true;
+    s.identified = true;
+    s.fw = "1.1";
+    s.hasNetwork = true;
+    s.mode = UpMode::online;
+    s.selected = Util::Histoty{"%1.3", "2020-01-15"};
+    s.translate = [](const char* source) {
+        return std::string(source).rfind("Do you want", 0) == 0 ? "nach V%2 von V%1" : "?";
+    };
+    EXPECT_EQ(windowFor(s).message, "nach V%1.3 von V1.1");
+    s.mode = UpMode::none;
+    s.identified = false;
+    s.otherModel = "X%2";
+    EXPECT_EQ(windowFor(s).message, "?");
+    s.translate = {};
+    EXPECT_EQ(windowFor(s).message.rfind("This controller reports model \"X%2\". ", 0), 0u);
+}
+
 TEST_F(WindowTest, ConfirmationShowsTheChoiceOnceThenAnEmptyVersion) {
     vc->hidDeviceInfo.set(std::make_shared<test::RecordingDevice>());
     vc->hid_FW.set("1.1");

@@ -1,0 +1,245 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>AlertViewController</name>
+    <message>
+        <source>Update in progress</source>
+        <translation>Aktualisierung läuft</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>SelViewController</name>
+    <message>
+        <source>Choose firmware</source>
+        <translation>Firmware wählen</translation>
+    </message>
+    <message>
+        <source>Pick a version, then OK.</source>
+        <translation>Wählen Sie eine Version, dann OK.</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>ViewController</name>
+    <message>
+        <source>Tarvo Remote Firmware Update</source>
+        <translation>Tarvo Remote Firmware-Aktualisierung</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>Info</translation>
+    </message>
+</context>
+<context>
+    <name>WindowState</name>
+    <message>
+        <source>*Update Recommanded Click &quot;UPDATE TO NEWEST&quot;</source>
+        <translation>*Aktualisierung empfohlen: Klicken Sie auf „NEUESTE INSTALLIEREN“</translation>
+    </message>
+    <message>
+        <source>Already the latest version</source>
+        <translation>Bereits die neueste Version</translation>
+    </message>
+    <message>
+        <source>DO NOT remove power of USB cable</source>
+        <translation>USB-Kabel NICHT abziehen</translation>
+    </message>
+    <message>
+        <source>If this message appears for more than 10 seconds, please keep the Update Tool running(WARNING: Don&apos;t close the Update Tool) and replug USB cable to finish update.</source>
+        <translation>Wenn diese Meldung länger als 10 Sekunden zu sehen ist, lassen Sie das Programm weiterlaufen (ACHTUNG: Programm nicht schließen) und stecken Sie das USB-Kabel neu ein, um die Aktualisierung abzuschließen.</translation>
+    </message>
+    <message>
+        <source>The controller does not answer. Unplug it, plug it in again and wait a few seconds. If this happens again, contact support.</source>
+        <translation>Der Controller antwortet nicht. Ziehen Sie ihn ab, stecken Sie ihn wieder ein und warten Sie einige Sekunden. Wenn das wieder passiert, wenden Sie sich an den Support.</translation>
+    </message>
+    <message>
+        <source>Checking for firmware releases…</source>
+        <translation>Suche nach Firmware-Versionen…</translation>
+    </message>
+    <message>
+        <source>This controller reports model &quot;%1&quot;. This tool updates only the Tarvo Remote (model T), so no update is offered. Nothing was changed on the controller.</source>
+        <translation>Dieser Controller meldet das Modell „%1“. Dieses Programm aktualisiert nur die Tarvo Remote (Modell T), daher wird keine Aktualisierung angeboten. Am Controller wurde nichts verändert.</translation>
+    </message>
+    <message>
+        <source>Do you want to update 
+From: Firmware V%1
+To: Firmware V%2</source>
+        <translation>Möchten Sie aktualisieren?
+Von: Firmware V%1
+Auf: Firmware V%2</translation>
+    </message>
+    <message>
+        <source>No internet connection, newest version as of: Version %1 [%2] will be installed</source>
+        <translation>Keine Internetverbindung. Die neueste bekannte Version %1 [%2] wird installiert</translation>
+    </message>
+</context>
+<context>
+    <name>tarvo::AlertViewController</name>
+    <message>
+        <source>If waiting time is more than 10s,
+please keep the program running(Warning: Don&apos;t close the program)
+and replug USB cable to finish update.</source>
+        <translation>Wenn die Wartezeit länger als 10 s dauert,
+lassen Sie das Programm weiterlaufen (Achtung: Programm nicht schließen)
+und stecken Sie das USB-Kabel neu ein, um die Aktualisierung abzuschließen.</translation>
+    </message>
+    <message>
+        <source>Closes this message; after a replug the tool sends the final step again</source>
+        <translation>Schließt diese Meldung; nach dem Neueinstecken sendet das Programm den letzten Schritt erneut</translation>
+    </message>
+</context>
+<context>
+    <name>tarvo::SelViewController</name>
+    <message>
+        <source>Version V%1 [%2]</source>
+        <translation>Version V%1 [%2]</translation>
+    </message>
+    <message>
+        <source>Select from FW file</source>
+        <translation>Aus Firmware-Datei wählen</translation>
+    </message>
+    <message>
+        <source>Firmware versions</source>
+        <translation>Firmware-Versionen</translation>
+    </message>
+    <message>
+        <source>Choose with the arrow keys; Enter installs the chosen one, Escape cancels</source>
+        <translation>Mit den Pfeiltasten wählen; Eingabe installiert die gewählte, Escape bricht ab</translation>
+    </message>
+    <message>
+        <source>Uses the chosen version</source>
+        <translation>Verwendet die gewählte Version</translation>
+    </message>
+    <message>
+        <source>Closes the chooser without a change</source>
+        <translation>Schließt die Auswahl ohne Änderung</translation>
+    </message>
+</context>
+<context>
+    <name>tarvo::ViewController</name>
+    <message>
+        <source>The controller came back with firmware %1 instead of %2: it did not take the new firmware. Keep it plugged in and run the update again. If this happens again, contact support.</source>
+        <translation>Der Controller meldet sich mit Firmware %1 statt %2 zurück: Er hat die neue Firmware nicht übernommen. Lassen Sie ihn eingesteckt und starten Sie die Aktualisierung erneut. Wenn das wieder passiert, wenden Sie sich an den Support.</translation>
+    </message>
+    <message>
+        <source>Internet connection required to update to previous</source>
+        <translation>Für eine ältere Version ist eine Internetverbindung nötig</translation>
+    </message>
+    <message>
+        <source>Update complete!</source>
+        <translation>Aktualisierung abgeschlossen!</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Update Fail!
+</source>
+        <translation>Aktualisierung fehlgeschlagen!
+</translation>
+    </message>
+    <message>
+        <source>The tool cannot watch the USB bus, so it cannot find the controller. Close the tool and start it again. If this happens again, contact support.</source>
+        <translation>Das Programm kann den USB-Bus nicht überwachen und findet den Controller deshalb nicht. Schließen Sie das Programm und starten Sie es neu. Wenn das wieder passiert, wenden Sie sich an den Support.</translation>
+    </message>
+    <message>
+        <source>Closes the update tool</source>
+        <translation>Schließt das Aktualisierungsprogramm</translation>
+    </message>
+    <message>
+        <source>Acknowledges the failed update</source>
+        <translation>Bestätigt die fehlgeschlagene Aktualisierung</translation>
+    </message>
+    <message>
+        <source>Starts the update shown above</source>
+        <translation>Startet die oben gezeigte Aktualisierung</translation>
+    </message>
+    <message>
+        <source>CANCEL</source>
+        <translation>ABBRECHEN</translation>
+    </message>
+    <message>
+        <source>Goes back without updating</source>
+        <translation>Kehrt ohne Aktualisierung zurück</translation>
+    </message>
+    <message>
+        <source>UPDATE TO NEWEST</source>
+        <translation>NEUESTE INSTALLIEREN</translation>
+    </message>
+    <message>
+        <source>Prepares the newest firmware release and asks before installing it</source>
+        <translation>Bereitet die neueste Firmware vor und fragt vor der Installation nach</translation>
+    </message>
+    <message>
+        <source>UPDATE TO PREVIOUS</source>
+        <translation>ÄLTERE WÄHLEN</translation>
+    </message>
+    <message>
+        <source>Lets you choose an earlier release or firmware files from your disk</source>
+        <translation>Lässt Sie eine ältere Version oder Firmware-Dateien von Ihrem Datenträger wählen</translation>
+    </message>
+    <message>
+        <source>An update is running. Closing now can leave the controller unusable.</source>
+        <translation>Eine Aktualisierung läuft. Wenn Sie jetzt schließen, kann der Controller unbrauchbar werden.</translation>
+    </message>
+    <message>
+        <source>Keep updating</source>
+        <translation>Weiter aktualisieren</translation>
+    </message>
+    <message>
+        <source>Close anyway</source>
+        <translation>Trotzdem schließen</translation>
+    </message>
+    <message>
+        <source>Update progress</source>
+        <translation>Fortschritt der Aktualisierung</translation>
+    </message>
+    <message>
+        <source>How far the firmware update has come</source>
+        <translation>Wie weit die Firmware-Aktualisierung ist</translation>
+    </message>
+    <message>
+        <source>Shows the version of this tool</source>
+        <translation>Zeigt die Version dieses Programms</translation>
+    </message>
+    <message>
+        <source>About %1</source>
+        <translation>Über %1</translation>
+    </message>
+    <message>
+        <source>Tarvo Remote Firmware Update %1</source>
+        <translation>Tarvo Remote Firmware-Aktualisierung %1</translation>
+    </message>
+    <message>
+        <source>Built-in firmware release: %1 (%2)
+Support log: %3</source>
+        <translation>Eingebaute Firmware-Version: %1 (%2)
+Support-Protokoll: %3</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+</context>
+</TS>
