@@ -15,6 +15,8 @@
 #include <mutex>
 #include <thread>
 
+#include "tcontroller/base/recent_lines.h"
+
 namespace tarvo {
 namespace {
 
@@ -167,6 +169,7 @@ LogTap& tap() {
 void logLine(std::string_view line) {
     std::lock_guard<std::mutex> hold(tapMutex());
     LogWriter::instance().append(line);
+    recentLogLines().add(line);
     if (tap()) {
         tap()(std::string(line));
     }
