@@ -197,6 +197,7 @@ void ViewController::verifyUpdate(const std::string& reported) {
         logLine("update verified: " + escapeForLog(expected));
         return;
     }
+    stage_.store(UpdateStage::verification);
     logLine("update not verified: controller reports " + escapeForLog(reported) + ", expected " +
             escapeForLog(expected));
     failureNote_.set("The controller came back with firmware " + reported + " instead of " +

@@ -40,7 +40,9 @@ QString failureText(const std::string& secondPart) {
     return QStringLiteral(
                "<p align=\"center\" style=\"margin:0; font-size:16pt; color:#ff0000;\">%1</p>"
                "<p align=\"center\" style=\"margin:0;\">%2</p>")
-        .arg(first.toHtmlEscaped(), QString::fromStdString(secondPart).toHtmlEscaped());
+        .arg(first.toHtmlEscaped(), QString::fromStdString(secondPart)
+                                        .toHtmlEscaped()
+                                        .replace(QLatin1Char('\n'), QLatin1String("<br>")));
 }
 
 void setPlain(QLabel* label, const std::string& text) {
@@ -83,12 +85,22 @@ ViewController::ViewController(const Platform& platform, QWidget* parent)
     progress = ui_->progress;
     FailedOKBut = ui_->FailedOKBut;
     closeBut = ui_->closeBut;
+    stageLabel = ui_->stageLabel;
+    cancelBut = ui_->cancelBut;
+    copyDetailsBut = ui_->copyDetailsBut;
+    stageLabel->setHidden(true);
+    cancelBut->setHidden(true);
+    copyDetailsBut->setHidden(true);
+    cancelBut->setText(tr("Cancel"));
+    copyDetailsBut->setText(tr("Copy details"));
     leftBut->setImageDirectory(QString::fromStdString(platform_.resourcesDir + "/images"));
     rightBut->setImageDirectory(QString::fromStdString(platform_.resourcesDir + "/images"));
     connect(leftBut, &QAbstractButton::clicked, this, &ViewController::leftClick);
     connect(rightBut, &QAbstractButton::clicked, this, &ViewController::rightClick);
     connect(FailedOKBut, &QAbstractButton::clicked, this, &ViewController::click);
     connect(closeBut, &QAbstractButton::clicked, this, &ViewController::closeClick);
+    connect(cancelBut, &QAbstractButton::clicked, this, &ViewController::cancelDownload);
+    connect(copyDetailsBut, &QAbstractButton::clicked, this, &ViewController::copyDetails);
 }
 
 ViewController::~ViewController() {
@@ -239,7 +251,10 @@ void ViewController::refreshBody() {
     state.selected = selectedFW.get();
     state.checkingReleases = pressedWhileChecking_.load();
     state.monitorError = monitorError_.get();
-    state.failureNote = failureNote_.get();
+    state.failureNote =
+        state.sta == UpSta::failed ? stageFailureText(stage_.load()) : failureNote_.get();
+    state.downloading = downloading_.load();
+    state.downloadNote = downloadNote_.get();
     showWindow(windowFor(state));
     // The confirmation has shown the chosen version; without an update status
     // the choice is forgotten, so a later refresh cannot offer it again.
@@ -259,6 +274,9 @@ void ViewController::showWindow(const WindowView& view) {
         setPlain(msgLabel, view.message);
     }
     progress->setHidden(!view.progressShown);
+    stageLabel->setHidden(!view.progressShown);
+    cancelBut->setHidden(!view.cancelShown);
+    copyDetailsBut->setHidden(!view.detailsShown);
     closeBut->setHidden(!view.closeShown);
     FailedOKBut->setHidden(!view.okShown);
     leftBut->setEnabled(view.leftEnabled);
