@@ -73,7 +73,7 @@ void ViewController::leftClick() {
     // An empty history (a reply with no items) has no newest version: the
     // built-in release is offered instead.
     if (hasNetwork.load() && !versions.empty() && isNewer(versions.front().ver, FW_VER)) {
-        const Histoty release = versions.front();
+        const Histoty& release = versions.front();
         updateMode.store(UpMode::online);
         selectedFW.set(release);
         attemptedRelease_.set(release.ver);

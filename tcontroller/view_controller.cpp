@@ -91,8 +91,6 @@ ViewController::ViewController(const Platform& platform, QWidget* parent)
     stageLabel->setHidden(true);
     cancelBut->setHidden(true);
     copyDetailsBut->setHidden(true);
-    cancelBut->setText(tr("Cancel"));
-    copyDetailsBut->setText(tr("Copy details"));
     leftBut->setImageDirectory(QString::fromStdString(platform_.resourcesDir + "/images"));
     rightBut->setImageDirectory(QString::fromStdString(platform_.resourcesDir + "/images"));
     connect(leftBut, &QAbstractButton::clicked, this, &ViewController::leftClick);
