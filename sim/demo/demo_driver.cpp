@@ -404,6 +404,12 @@ void DemoDriver::driveIdle(bool autoRun) {
 // The confirmation: a picture, then the second press.
 void DemoDriver::driveConfirm(bool autoRun) {
     if (autoRun && downloadFailed_.load()) {
+        // Once the window says why, that is the picture of the failed download.
+        if (!downloadFailure_.holds(startsWith(window_.msgLabel->text(), "Could not download"))) {
+            return;
+        }
+        shots_.take("download-failed", &window_);
+        say("the window says: " + window_.msgLabel->text().toStdString());
         finish(kExitFailed, "the download failed");
         return;
     }
