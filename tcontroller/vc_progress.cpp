@@ -83,9 +83,9 @@ std::string ViewController::stageFailureText(UpdateStage stage) const {
         case UpdateStage::waitingForDrive:
             name = tr("final step");
             what =
-                tr("The controller did not take the command to restart as its drive CRP "
-                   "DISABLE. Unplug it, plug it in again, wait until the window shows its "
-                   "firmware version, then press UPDATE TO NEWEST to start over.");
+                tr("The controller was gone when the command to restart as its drive CRP "
+                   "DISABLE was due. Plug it in again, wait until the window shows its "
+                   "firmware version, then press OK: the command is sent again.");
             break;
         case UpdateStage::firmwareWrite:
             name = tr("firmware write");

@@ -301,6 +301,9 @@ TEST(UpdateFaults, FinalStepNotSentThenOkSendsItAgain) {
     EXPECT_EQ(vc->updateSta.load(), UpSta::failed);
     EXPECT_TRUE(vc->imageUpdated.load());
     EXPECT_FALSE(vc->finalStep.load());
+    // The failure screen names the step and says OK sends it again.
+    EXPECT_TRUE(vc->msgLabel->text().contains("Step that failed: final step."));
+    EXPECT_TRUE(vc->msgLabel->text().contains("press OK: the command is sent again."));
     // Plugged back in: OK sends the final step again, without a refresh.
     controller.plug();
     ASSERT_TRUE(p.rig.waitIdle());
