@@ -34,7 +34,7 @@ struct ProgressLine {
     bool operator==(const ProgressLine&) const = default;
 };
 
-// The erase wait `elapsed` seconds after it began.
+// The erase wait `elapsed` seconds (of the tool's clock) after it began.
 ProgressLine eraseProgress(double elapsed);
 // The image transfer before data frame `next` of `frames` is sent: what is
 // left is the rest of the data frames, the final frame and the end command at

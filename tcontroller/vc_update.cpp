@@ -195,8 +195,8 @@ void ViewController::finishDownload(const Histoty& release, unsigned id, Downloa
     downloading_.store(false);
     setProgressLineLater({});
     const bool ok = firmware.bytes.ok() && image.bytes.ok();
-    // A press of the right button cancels the prepared update while the files
-    // are on their way: then they are not taken.
+    // A controller attached while the files were on their way has reset the
+    // mode: then they are not taken.
     if (ok && updateMode.load() == UpMode::online) {
         downloadNote_.set({});
         takeRelease(UpMode::online, release, std::move(image.bytes.value),
