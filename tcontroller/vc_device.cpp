@@ -72,6 +72,10 @@ void ViewController::hidConnectedWithNotification(const QVariant& object) {
         updateMode.store(UpMode::none);
         updateSta.store(UpSta::none);
     }
+    // What a failed download said was about the controller attached then.
+    if (!downloading_.load()) {
+        downloadNote_.set({});
+    }
     hid_FW.set("");
     hid_model.set("");
     if (!updateGoesOn) {
