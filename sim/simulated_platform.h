@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,10 +28,14 @@ class SimReachability : public Reachability {
     Result<void> startNotifier() override;
     void stopNotifier() override { stopped_ = true; }
     Connection connection() const override { return connection_; }
+    // What the network is now: the network can be lost after the first report.
+    Connection connectionNow() const override { return now_.load(); }
+    void setConnectionNow(Connection connection) { now_.store(connection); }
     bool stopped() const { return stopped_; }
 
   private:
     Connection connection_;
+    std::atomic<Connection> now_{connection_};
     bool canStart_;
     bool stopped_ = false;
 };

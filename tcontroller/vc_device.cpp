@@ -84,6 +84,10 @@ void ViewController::hidConnectedWithNotification(const QVariant& object) {
         updateMode.store(UpMode::none);
         updateSta.store(UpSta::none);
     }
+    // What a failed download said was about the controller attached then.
+    if (!downloading_.load()) {
+        downloadNote_.set({});
+    }
     hid_FW.set("");
     hid_model.set("");
     if (!updateGoesOn) {
@@ -209,6 +213,7 @@ void ViewController::verifyUpdate(const std::string& reported) {
         logLine("update verified: " + escapeForLog(expected));
         return;
     }
+    stage_.store(UpdateStage::verification);
     logLine("update not verified: controller reports " + escapeForLog(reported) + ", expected " +
             escapeForLog(expected));
     failureNote_.set(tr("The controller came back with firmware %1 instead of %2: it did not "

@@ -106,6 +106,8 @@ void ViewController::startFirmwareCopyOn(const std::string& volume, unsigned unm
 void ViewController::copyFirmware(const std::string& volume,
                                   const std::optional<SentRelease>& release,
                                   unsigned unmountsAtStart) {
+    stage_.store(UpdateStage::firmwareWrite);
+    setProgressLineLater({UpdateStage::firmwareWrite});
     const auto failed = [this] {
         if (updateSta.load() == UpSta::updating) {
             logLine("copy file failed");

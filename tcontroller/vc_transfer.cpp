@@ -9,8 +9,6 @@
 namespace tarvo {
 namespace {
 constexpr std::size_t kChunk = frame::kChunkSize;
-constexpr int kEraseSeconds = 35;
-constexpr std::size_t kFramesPerPause = 10000;
 const char* const kDeviceGone = "hid device is not existed";
 }  // namespace
 
@@ -51,6 +49,7 @@ bool ViewController::stillAttached(const TransferTarget& target) const {
 }
 
 ViewController::TransferEnd ViewController::eraseStage(const TransferTarget& target) {
+    stage_.store(UpdateStage::erase);
     if (!stillAttached(target) ||
         !sendReportTo(target.device, Commands::imageEraseCommand(false), false)) {
         return TransferEnd::writeFailed;
@@ -59,9 +58,12 @@ ViewController::TransferEnd ViewController::eraseStage(const TransferTarget& tar
     if (!stillAttached(target)) {
         return TransferEnd::gone;
     }
-    // A fixed wait: the controller does not say when the erase is over.
+    // A fixed wait: the controller does not say when the erase is over. The
+    // time left is counted in the clock's one-second sleeps, so it stays true
+    // on a clock that shortens them (the demo's) as on the real one.
     for (int k = 1; k <= kEraseSeconds; ++k) {
         setProgressLater(k);
+        setProgressLineLater(eraseProgress(k - 1));
         platform_.clock->sleep(1.0);
         if (!stillAttached(target)) {
             return TransferEnd::gone;
@@ -75,6 +77,7 @@ ViewController::TransferEnd ViewController::dataStage(const Bytes& image,
     const auto send = [this, &target](const Bytes& frame) {
         return sendReportTo(target.device, frame, false);
     };
+    stage_.store(UpdateStage::transfer);
     if (!send(Commands::imageTransferCommand(true))) {
         return TransferEnd::writeFailed;
     }
@@ -90,6 +93,7 @@ ViewController::TransferEnd ViewController::dataStage(const Bytes& image,
         if (!stillAttached(target)) {
             return TransferEnd::gone;
         }
+        setProgressLineLater(transferProgress(i, frames));
         if (i % kFramesPerPause == 0) {
             platform_.clock->sleep(1.0);
         }
@@ -100,6 +104,7 @@ ViewController::TransferEnd ViewController::dataStage(const Bytes& image,
         setProgressLater(static_cast<double>(i) * (60.0 / static_cast<double>(frames + 1)) + 35.0);
     }
     setProgressLater(95);
+    setProgressLineLater(transferProgress(frames, frames));
     const std::optional<Bytes> last =
         Commands::imageDataFrame(image.data() + frames * kChunk, rest);
     // The short final frame and the end command count as sent whatever the

@@ -2,6 +2,7 @@
 // the transfer, the final step and its watchdog, and the result of the firmware
 // write.
 #include <QCoreApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
@@ -46,9 +47,10 @@ bool ViewController::updateRunning() const {
 }
 
 void ViewController::leftClick() {
-    if (updateSta.load() == UpSta::updating) {
+    if (updateSta.load() == UpSta::updating || downloading_.load()) {
         return;
     }
+    downloadNote_.set({});
     const std::string fw = hid_FW.get();
     const UpMode mode = updateMode.load();
     if (mode == UpMode::bIn && !isNewer(FW_VER, fw)) {
@@ -72,9 +74,19 @@ void ViewController::leftClick() {
     // An empty history (a reply with no items) has no newest version: the
     // built-in release is offered instead.
     if (hasNetwork.load() && !versions.empty() && isNewer(versions.front().ver, FW_VER)) {
+        const Histoty& release = versions.front();
         updateMode.store(UpMode::online);
-        selectedFW.set(versions.front());
-        downloads_->async([this, release = versions.front()] { downloadSelectedVersion(release); });
+        selectedFW.set(release);
+        attemptedRelease_.set(release.ver);
+        downloadNote_.set(tr("Downloading firmware %1\u2026")
+                              .arg(QString::fromStdString(release.ver))
+                              .toStdString());
+        const unsigned id = ++downloadSerial_;
+        downloading_.store(true);
+        setProgressLater(0);
+        setProgressLineLater(downloadProgress(0, 0));
+        refreshUI();
+        downloads_->async([this, release, id] { runDownload(release, id); });
         return;
     }
     takeBuiltInRelease();
@@ -95,6 +107,8 @@ void ViewController::startPreparedUpdate() {
         return;
     }
     failureNote_.set({});
+    stage_.store(UpdateStage::none);
+    setProgressLineLater({});
     updateSta.store(UpSta::updating);
     refreshUI();
     queue1->async([this] { runTransfer(); });
@@ -120,42 +134,102 @@ void ViewController::runTransfer() {
     }
     // From the erase on, the controller holds this release's image, so this
     // release's firmware is the one its bootloader must receive.
+    attemptedRelease_.set(release->ver);
     sentRelease_.set(std::move(release));
     beginUpdateSession();
     sendImage(*image);
 }
 
 void ViewController::downloadSelectedVersion(const Histoty& release) {
-    QPointer<ViewController> self(this);
-    postToMain([self] {
-        if (self) {
-            self->leftBut->setEnabled(false);
-            self->rightBut->setEnabled(false);
-        }
-    });
+    const unsigned id = ++downloadSerial_;
+    downloading_.store(true);
+    runDownload(release, id);
+}
+
+void ViewController::runDownload(const Histoty& release, unsigned id) {
+    // The bar covers both files: the firmware its first half, the image its second.
+    const auto watch = [this, id](int half) {
+        return [this, id, half](std::uint64_t received, std::uint64_t total) {
+            if (downloadCancelled(id)) {
+                return false;
+            }
+            const ProgressLine file = downloadProgress(received, total);
+            const int percent = file.percent < 0 ? -1 : (half * 100 + file.percent) / 2;
+            if (percent >= 0) {
+                setProgressLater(percent);
+            }
+            setProgressLineLater({UpdateStage::download, percent, -1});
+            return true;
+        };
+    };
     const std::string imageUrl = imageAddress(platform_.serverBase, release.ver);
     const std::string firmwareUrl = firmwareAddress(platform_.serverBase, release.ver);
-    Result<Bytes> firmware = platform_.reads->readBytes(firmwareUrl);
-    Result<Bytes> image;
-    if (firmware.ok()) {
-        image = platform_.reads->readBytes(imageUrl);
+    Download firmware = platform_.reads->download(firmwareUrl, watch(0));
+    Download image;
+    if (firmware.bytes.ok()) {
+        image = platform_.reads->download(imageUrl, watch(1));
     }
-    // A press of the right button cancels the prepared update while the files
-    // are on their way: then they are not taken.
-    if (firmware.ok() && image.ok() && updateMode.load() == UpMode::online) {
-        takeRelease(UpMode::online, release, std::move(image.value), std::move(firmware.value));
-    } else if (!firmware.ok() || !image.ok()) {
-        logLine("download file failed.");
-        updateMode.store(UpMode::none);
-        selectedFW.set(std::nullopt);
+    // The words for a failure are found here, off the main thread: telling
+    // "no network" from "server unreachable" reads the routing table.
+    const Download& failed = firmware.bytes.ok() ? image : firmware;
+    std::string failure;
+    if (!failed.bytes.ok() && failed.failure != ReadFailure::cancelled) {
+        logLine("could not download " + escapeForLog(firmware.bytes.ok() ? imageUrl : firmwareUrl) +
+                ": " + escapeForLog(failed.bytes.error));
+        failure = downloadFailureText(release.ver, failed);
     }
-    postToMain([self] {
+    QPointer<ViewController> self(this);
+    postToMain([self, release, id, firmware = std::move(firmware), image = std::move(image),
+                failure]() mutable {
         if (self) {
-            self->closeBut->setHidden(false);
-            self->leftBut->setEnabled(true);
-            self->rightBut->setEnabled(true);
+            self->finishDownload(release, id, std::move(firmware), std::move(image), failure);
         }
     });
+}
+
+void ViewController::finishDownload(const Histoty& release, unsigned id, Download firmware,
+                                    Download image, const std::string& failure) {
+    // A cancelled download has put the window back already; a later one may
+    // be running by now.
+    if (downloadCancelled(id) || id != downloadSerial_.load()) {
+        return;
+    }
+    downloading_.store(false);
+    setProgressLineLater({});
+    const bool ok = firmware.bytes.ok() && image.bytes.ok();
+    // A controller attached while the files were on their way has reset the
+    // mode: then they are not taken.
+    if (ok && updateMode.load() == UpMode::online) {
+        downloadNote_.set({});
+        takeRelease(UpMode::online, release, std::move(image.bytes.value),
+                    std::move(firmware.bytes.value));
+    } else if (!ok) {
+        logLine("download file failed.");
+        downloadNote_.set(failure);
+        updateMode.store(UpMode::none);
+        selectedFW.set(std::nullopt);
+    } else {
+        downloadNote_.set({});
+    }
+    closeBut->setHidden(false);
+    refreshUI();
+}
+
+void ViewController::cancelDownload() {
+    const unsigned id = downloadSerial_.load();
+    if (!downloading_.load() || downloadCancelled(id)) {
+        return;
+    }
+    // The read stops at its next progress call (at least once a second, also
+    // on a stalled server); the window goes back to where it was at once.
+    cancelledDownload_.store(id);
+    logLine("download cancelled");
+    downloading_.store(false);
+    downloadNote_.set({});
+    updateMode.store(UpMode::none);
+    selectedFW.set(std::nullopt);
+    setProgressLater(0);
+    setProgressLineLater({});
     refreshUI();
 }
 
@@ -168,9 +242,10 @@ void ViewController::presentChooser() {
 }
 
 void ViewController::rightClick() {
-    if (updateSta.load() == UpSta::updating) {
+    if (updateSta.load() == UpSta::updating || downloading_.load()) {
         return;
     }
+    downloadNote_.set({});
     if (updateMode.load() != UpMode::none) {
         updateMode.store(UpMode::none);
         refreshUI();
@@ -230,6 +305,7 @@ void ViewController::imageUpdateDone(int code, const std::string& message) {
         return;
     }
     imageUpdated.store(true);
+    stage_.store(UpdateStage::finalStep);
     if (sendFinalStep()) {
         startWatchdog();
     }
@@ -241,8 +317,11 @@ bool ViewController::sendFinalStep() {
     // The controller restarts as its bootloader volume once it takes this command.
     if (sendReport(Commands::finalStepCommand(), false)) {
         finalStep.store(true);
+        stage_.store(UpdateStage::waitingForDrive);
+        setProgressLineLater({UpdateStage::waitingForDrive});
         return true;
     }
+    stage_.store(UpdateStage::finalStep);
     updateSta.store(UpSta::failed);
     refreshUI();
     return false;
@@ -303,7 +382,13 @@ void ViewController::firmwareUpdateFinished(int code) {
     endUpdateSession(true, expectedVersion_.get());
 
     QMessageBox done(this);
-    done.setIcon(QMessageBox::Warning);
+    // The tool's own icon: a success is no warning.
+    QIcon icon = windowIcon();
+    if (icon.isNull()) {
+        icon = QIcon(
+            QString::fromStdString(platform_.resourcesDir + "/icons/tarvo-remote-update.png"));
+    }
+    done.setIconPixmap(icon.pixmap(64, 64));
     done.setText(QString());
     done.setInformativeText(tr("Update complete!"));
     done.setStandardButtons(QMessageBox::NoButton);

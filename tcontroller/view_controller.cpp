@@ -44,7 +44,9 @@ QString failureText(const std::string& secondPart) {
     return QStringLiteral(
                "<p align=\"center\" style=\"margin:0; font-size:16pt; color:#ff0000;\">%1</p>"
                "<p align=\"center\" style=\"margin:0;\">%2</p>")
-        .arg(first.toHtmlEscaped(), QString::fromStdString(secondPart).toHtmlEscaped());
+        .arg(first.toHtmlEscaped(), QString::fromStdString(secondPart)
+                                        .toHtmlEscaped()
+                                        .replace(QLatin1Char('\n'), QLatin1String("<br>")));
 }
 
 void setPlain(QLabel* label, const std::string& text) {
@@ -88,6 +90,12 @@ ViewController::ViewController(const Platform& platform, QWidget* parent)
     FailedOKBut = ui_->FailedOKBut;
     closeBut = ui_->closeBut;
     aboutBut = ui_->aboutBut;
+    stageLabel = ui_->stageLabel;
+    cancelBut = ui_->cancelBut;
+    copyDetailsBut = ui_->copyDetailsBut;
+    stageLabel->setHidden(true);
+    cancelBut->setHidden(true);
+    copyDetailsBut->setHidden(true);
     leftBut->setImageDirectory(QString::fromStdString(platform_.resourcesDir + "/images"));
     rightBut->setImageDirectory(QString::fromStdString(platform_.resourcesDir + "/images"));
     applyFontSizes();
@@ -106,10 +114,23 @@ ViewController::ViewController(const Platform& platform, QWidget* parent)
     aboutBut->setAccessibleDescription(tr("Shows the version of this tool"));
     closeBut->setAccessibleDescription(tr("Closes the update tool"));
     FailedOKBut->setAccessibleDescription(tr("Acknowledges the failed update"));
+    cancelBut->setAccessibleDescription(tr("Stops the download and puts the window back"));
+    copyDetailsBut->setAccessibleDescription(
+        tr("Puts what support needs about this failure on the clipboard"));
+    // Tab follows the screen from the top: the title row, the row under the
+    // bar, then the two faces.
+    setTabOrder(aboutBut, closeBut);
+    setTabOrder(closeBut, cancelBut);
+    setTabOrder(cancelBut, FailedOKBut);
+    setTabOrder(FailedOKBut, copyDetailsBut);
+    setTabOrder(copyDetailsBut, leftBut);
+    setTabOrder(leftBut, rightBut);
     connect(leftBut, &QAbstractButton::clicked, this, &ViewController::leftClick);
     connect(rightBut, &QAbstractButton::clicked, this, &ViewController::rightClick);
     connect(FailedOKBut, &QAbstractButton::clicked, this, &ViewController::click);
     connect(closeBut, &QAbstractButton::clicked, this, &ViewController::closeClick);
+    connect(cancelBut, &QAbstractButton::clicked, this, &ViewController::cancelDownload);
+    connect(copyDetailsBut, &QAbstractButton::clicked, this, &ViewController::copyDetails);
     connect(aboutBut, &QAbstractButton::clicked, this, &ViewController::showAbout);
 }
 
@@ -129,6 +150,7 @@ void ViewController::applyFontSizes() {
     setSize(msgLabel, 11.25, false);
     setSize(FWLabel, 13.5, true);
     setSize(prodLabel, 19.5, true);
+    setSize(stageLabel, 9.75, false);
 }
 
 ViewController::~ViewController() {
@@ -285,7 +307,10 @@ void ViewController::refreshBody() {
     state.selected = selectedFW.get();
     state.checkingReleases = pressedWhileChecking_.load();
     state.monitorError = monitorError_.get();
-    state.failureNote = failureNote_.get();
+    state.failureNote =
+        state.sta == UpSta::failed ? stageFailureText(stage_.load()) : failureNote_.get();
+    state.downloading = downloading_.load();
+    state.downloadNote = downloadNote_.get();
     state.translate = [](const char* source) {
         return QCoreApplication::translate("WindowState", source).toStdString();
     };
@@ -314,6 +339,9 @@ void ViewController::showWindow(const WindowView& view) {
         setPlain(msgLabel, view.message);
     }
     progress->setHidden(!view.progressShown);
+    stageLabel->setHidden(!view.progressShown);
+    cancelBut->setHidden(!view.cancelShown);
+    copyDetailsBut->setHidden(!view.detailsShown);
     closeBut->setHidden(!view.closeShown);
     FailedOKBut->setHidden(!view.okShown);
     leftBut->setEnabled(view.leftEnabled);

@@ -17,6 +17,7 @@
 #include "tcontroller/catalogue/builtin_files.h"
 #include "tcontroller/platform/platform.h"
 #include "tcontroller/platform/work_queue.h"
+#include "tcontroller/update_progress.h"
 
 class QLabel;
 class QProgressBar;
@@ -68,6 +69,9 @@ class ViewController : public QWidget {
     QPointer<QPushButton> FailedOKBut;
     QPointer<QPushButton> closeBut;
     QPointer<QPushButton> aboutBut;
+    QPointer<QLabel> stageLabel;           // the stage and time left, under the bar
+    QPointer<QPushButton> cancelBut;       // cancels a download
+    QPointer<QPushButton> copyDetailsBut;  // a failure's details for support
 
     // ---- Work queues.
     std::unique_ptr<WorkQueue> queue1;  // image transfer
@@ -128,11 +132,20 @@ class ViewController : public QWidget {
     // Opens the About box: the tool's version, the built-in release and where
     // the support log is. Not modal to the update; returns at once.
     void showAbout();
+    // Stops the download that runs and puts the window back as it was.
+    void cancelDownload();
+    // Puts supportDetails() on the clipboard.
+    void copyDetails();
+    // What support needs about a failure: the versions of the tool, the
+    // controller and the release, what the window says, and the log's latest lines.
+    std::string supportDetails() const;
 
     // ---- Update engine.
     // Downloads both files of `release`; the version is bound to the job, so a
     // refresh that forgets the choice meanwhile cannot empty it.
     void downloadSelectedVersion(const Histoty& release);
+    // True while a release's files are on their way.
+    bool downloading() const { return downloading_.load(); }
     void imageUpdateDone(int code, const std::string& message);
     void startWatchdog();
     void checkFinalStep();
@@ -169,6 +182,10 @@ class ViewController : public QWidget {
     std::function<void()> refreshObserver;
     // The chooser that is open, if any (tests drive it).
     QPointer<SelViewController> openChooser;
+
+  signals:
+    // The line under the bar changed to `text` (main thread).
+    void progressLineShown(const QString& text);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -230,6 +247,18 @@ class ViewController : public QWidget {
     // Asks whether to close while an update runs; true when the user insists.
     bool confirmCloseDuringUpdate();
     void setProgressLater(double value);
+    // Shows `line` under the bar; posted only when its text would change.
+    void setProgressLineLater(const ProgressLine& line);
+    QString progressText(const ProgressLine& line) const;
+    // The failure screen's words for a failure in `stage`: what failed and what to do.
+    std::string stageFailureText(UpdateStage stage) const;
+    // The window's words for a download of `ver` that failed (empty when cancelled).
+    std::string downloadFailureText(const std::string& ver, const Download& failed) const;
+    // The download numbered `id`; only the latest one may change the state.
+    void runDownload(const Histoty& release, unsigned id);
+    void finishDownload(const Histoty& release, unsigned id, Download firmware, Download image,
+                        const std::string& failure);
+    bool downloadCancelled(unsigned id) const { return cancelledDownload_.load() == id; }
     void takeBuiltInRelease();
     // Sends the final-step command: on success finalStep is set, else the
     // update has failed. Returns whether it was sent.
@@ -278,6 +307,18 @@ class ViewController : public QWidget {
     Guarded<std::string> expectedVersion_;
     // Why the update failed, when the window has more to say than "Update Fail!".
     Guarded<std::string> failureNote_;
+    // The stage the update is in, and so the one a failure happened in.
+    std::atomic<UpdateStage> stage_{UpdateStage::none};
+    // The line under the bar as last posted (packed: stage, percent, seconds).
+    std::atomic<std::uint64_t> shownLine_{0};
+    // The download that runs (numbered from 1) and the one cancelled last.
+    std::atomic<bool> downloading_{false};
+    std::atomic<unsigned> downloadSerial_{0};
+    std::atomic<unsigned> cancelledDownload_{0};
+    // What the window says about the download running or the last one failed.
+    Guarded<std::string> downloadNote_;
+    // The release the last download or update was for (support details).
+    Guarded<std::string> attemptedRelease_;
     // Set when the HID monitor could not be created or stopped on its own.
     Guarded<std::string> monitorError_;
     std::atomic<bool> stoppingMonitor_{false};

@@ -124,6 +124,12 @@ void showStatus(const WindowState& s, WindowView& v) {
                 v.failure = true;
                 v.message = s.failureNote.empty() ? text(s, kFailSecondPart) : s.failureNote;
                 v.okShown = true;
+                v.detailsShown = true;
+                // OK is the one way on: the image buttons keep their offer
+                // faces and wait, so no second OK stands beside it.
+                v.modeChosen = false;
+                v.leftEnabled = false;
+                v.rightEnabled = false;
             }
             break;
         case UpSta::none:
@@ -159,6 +165,18 @@ void showNotices(const WindowState& s, WindowView& v) {
         v.message = text(s, kChecking);
         v.leftEnabled = false;
         v.rightEnabled = false;
+    }
+    if (s.downloading) {
+        // Only Cancel acts while the files are on their way.
+        v.message = s.downloadNote;
+        v.modeChosen = false;
+        v.leftEnabled = false;
+        v.rightEnabled = false;
+        v.progressShown = true;
+        v.cancelShown = true;
+    } else if (s.mode == UpMode::none && !s.downloadNote.empty()) {
+        v.message = s.downloadNote;
+        v.detailsShown = true;
     }
 }
 

@@ -38,6 +38,11 @@ struct WindowState {
     // tools in context "WindowState"); this maps each to the user's language
     // before values fill its %1 and %2. Unset, the window is English.
     TranslateText translate{};
+    // A release's files are on their way; downloadNote says which.
+    bool downloading = false;
+    // While downloading: what is downloaded. After a failed download: what
+    // happened and what to do. Empty otherwise.
+    std::string downloadNote{};
 };
 
 // What each view of the main window shows.
@@ -54,7 +59,9 @@ struct WindowView {
     bool rightEnabled = true;
     bool closeShown = true;
     bool okShown = false;
-    bool progressShown = false;
+    bool progressShown = false;  // the bar and the stage line under it
+    bool cancelShown = false;    // the Cancel of a download
+    bool detailsShown = false;   // "Copy details" for support
 };
 
 // The window for a state. The rules stack: the idle baseline, the attached
@@ -62,7 +69,7 @@ struct WindowView {
 // then the update status, each overriding what came before; last come the
 // cases the plain window has no words for (an unsupported or silent
 // controller, a press waiting for the release list, a monitor that cannot
-// start, a failure with its own cause).
+// start, a failure with its own cause, a download running or failed).
 WindowView windowFor(const WindowState& state);
 
 }  // namespace tarvo

@@ -49,6 +49,14 @@
         <source>About</source>
         <translation>Info</translation>
     </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Copy details</source>
+        <translation>Details kopieren</translation>
+    </message>
 </context>
 <context>
     <name>WindowState</name>
@@ -240,6 +248,138 @@ Support-Protokoll: %3</translation>
     <message>
         <source>Close</source>
         <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Erasing – %1 s left</source>
+        <translation>Löschen – noch %1 s</translation>
+    </message>
+    <message>
+        <source>Sending firmware – %1%, about %2 s left</source>
+        <translation>Firmware wird gesendet – %1 %, noch etwa %2 s</translation>
+    </message>
+    <message>
+        <source>Waiting for the controller&apos;s drive CRP DISABLE…</source>
+        <translation>Warten auf das Laufwerk CRP DISABLE des Controllers …</translation>
+    </message>
+    <message>
+        <source>Writing firmware…</source>
+        <translation>Firmware wird geschrieben …</translation>
+    </message>
+    <message>
+        <source>Downloading…</source>
+        <translation>Wird heruntergeladen …</translation>
+    </message>
+    <message>
+        <source>Downloading – %1%</source>
+        <translation>Wird heruntergeladen – %1 %</translation>
+    </message>
+    <message>
+        <source>erase</source>
+        <translation>Löschen</translation>
+    </message>
+    <message>
+        <source>The controller was unplugged or stopped answering while it was being erased. Plug it in again, wait until the window shows its firmware version, then press UPDATE TO NEWEST to start over.</source>
+        <translation>Der Controller wurde beim Löschen getrennt oder hat nicht mehr geantwortet. Schließen Sie ihn wieder an, warten Sie, bis das Fenster seine Firmware-Version zeigt, und drücken Sie dann NEUESTE INSTALLIEREN, um neu zu beginnen.</translation>
+    </message>
+    <message>
+        <source>transfer</source>
+        <translation>Übertragung</translation>
+    </message>
+    <message>
+        <source>The controller was unplugged or stopped answering while the firmware image was sent. Plug it in again, wait until the window shows its firmware version, then press UPDATE TO NEWEST to start over.</source>
+        <translation>Der Controller wurde beim Senden des Firmware-Abbilds getrennt oder hat nicht mehr geantwortet. Schließen Sie ihn wieder an, warten Sie, bis das Fenster seine Firmware-Version zeigt, und drücken Sie dann NEUESTE INSTALLIEREN, um neu zu beginnen.</translation>
+    </message>
+    <message>
+        <source>final step</source>
+        <translation>letzter Schritt</translation>
+    </message>
+    <message>
+        <source>The controller was gone when the command to restart as its drive CRP DISABLE was due. Plug it in again, wait until the window shows its firmware version, then press OK: the command is sent again.</source>
+        <translation>Der Controller war nicht mehr da, als der Befehl zum Neustart als Laufwerk CRP DISABLE fällig war. Schließen Sie ihn wieder an, warten Sie, bis das Fenster seine Firmware-Version zeigt, und drücken Sie dann OK: Der Befehl wird erneut gesendet.</translation>
+    </message>
+    <message>
+        <source>firmware write</source>
+        <translation>Schreiben der Firmware</translation>
+    </message>
+    <message>
+        <source>The firmware could not be written onto the controller&apos;s drive CRP DISABLE. Keep this tool open, unplug the controller and plug it in again: the firmware is written again when its drive appears.</source>
+        <translation>Die Firmware konnte nicht auf das Laufwerk CRP DISABLE des Controllers geschrieben werden. Lassen Sie dieses Programm geöffnet, trennen Sie den Controller und schließen Sie ihn wieder an: Die Firmware wird erneut geschrieben, sobald sein Laufwerk erscheint.</translation>
+    </message>
+    <message>
+        <source>verification</source>
+        <translation>Prüfung</translation>
+    </message>
+    <message>
+        <source>Step that failed: %1.</source>
+        <translation>Fehlgeschlagener Schritt: %1.</translation>
+    </message>
+    <message>
+        <source>If it fails again, press Copy details and send them to support.</source>
+        <translation>Wenn es erneut fehlschlägt, drücken Sie „Details kopieren“ und senden Sie sie an den Support.</translation>
+    </message>
+    <message>
+        <source>this computer has no network connection</source>
+        <translation>dieser Computer hat keine Netzwerkverbindung</translation>
+    </message>
+    <message>
+        <source>Connect it to the internet, then press UPDATE TO NEWEST again.</source>
+        <translation>Verbinden Sie ihn mit dem Internet und drücken Sie dann erneut NEUESTE INSTALLIEREN.</translation>
+    </message>
+    <message>
+        <source>the server answered %1</source>
+        <translation>der Server antwortete %1</translation>
+    </message>
+    <message>
+        <source>The release may have been withdrawn. Press UPDATE TO NEWEST to try again later; if this keeps happening, contact support.</source>
+        <translation>Die Version wurde möglicherweise zurückgezogen. Drücken Sie später erneut NEUESTE INSTALLIEREN; wenn das weiterhin passiert, wenden Sie sich an den Support.</translation>
+    </message>
+    <message>
+        <source>the firmware server cannot be reached</source>
+        <translation>der Firmware-Server ist nicht erreichbar</translation>
+    </message>
+    <message>
+        <source>The network works, but the server does not answer. Press UPDATE TO NEWEST to try again in a few minutes; if this keeps happening, contact support.</source>
+        <translation>Das Netzwerk funktioniert, aber der Server antwortet nicht. Drücken Sie in einigen Minuten erneut NEUESTE INSTALLIEREN; wenn das weiterhin passiert, wenden Sie sich an den Support.</translation>
+    </message>
+    <message>
+        <source>the download broke off (%1)</source>
+        <translation>der Download brach ab (%1)</translation>
+    </message>
+    <message>
+        <source>Press UPDATE TO NEWEST to try again.</source>
+        <translation>Drücken Sie NEUESTE INSTALLIEREN, um es erneut zu versuchen.</translation>
+    </message>
+    <message>
+        <source>Press UPDATE TO NEWEST to try again; if this keeps happening, contact support.</source>
+        <translation>Drücken Sie NEUESTE INSTALLIEREN, um es erneut zu versuchen; wenn das weiterhin passiert, wenden Sie sich an den Support.</translation>
+    </message>
+    <message>
+        <source>Could not download firmware %1: %2.</source>
+        <translation>Firmware %1 konnte nicht heruntergeladen werden: %2.</translation>
+    </message>
+    <message>
+        <source>Downloading firmware %1…</source>
+        <translation>Firmware %1 wird heruntergeladen …</translation>
+    </message>
+    <message>
+        <source>The controller now runs firmware %1.</source>
+        <translation>Der Controller läuft jetzt mit Firmware %1.</translation>
+    </message>
+    <message>
+        <source>Update failed</source>
+        <translation>Aktualisierung fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>The controller&apos;s drive &quot;%1&quot; could not be mounted (%2). Open it in your file manager, or mount it by hand as the README describes; the update then goes on.</source>
+        <translation>Das Laufwerk „%1“ des Controllers konnte nicht eingebunden werden (%2). Öffnen Sie es im Dateimanager oder binden Sie es wie in der README beschrieben von Hand ein; die Aktualisierung geht dann weiter.</translation>
+    </message>
+    <message>
+        <source>Stops the download and puts the window back</source>
+        <translation>Bricht den Download ab und stellt das Fenster wieder her</translation>
+    </message>
+    <message>
+        <source>Puts what support needs about this failure on the clipboard</source>
+        <translation>Legt ab, was der Support zu diesem Fehler braucht, in die Zwischenablage</translation>
     </message>
 </context>
 </TS>

@@ -436,6 +436,15 @@ void DemoDriver::driveIdle(bool autoRun) {
 // The confirmation: a picture, then the second press.
 void DemoDriver::driveConfirm(bool autoRun) {
     if (autoRun && downloadFailed_.load()) {
+        // Once the window says why, that is the picture of the failed download.
+        const QString failed = QCoreApplication::translate("tarvo::ViewController",
+                                                           "Could not download firmware %1: %2.");
+        if (!downloadFailure_.holds(
+                window_.msgLabel->text().startsWith(failed.left(failed.indexOf("%1"))))) {
+            return;
+        }
+        shots_.take("download-failed", &window_);
+        say("the window says: " + window_.msgLabel->text().toStdString());
         finish(kExitFailed, "the download failed");
         return;
     }

@@ -94,6 +94,7 @@ class DemoDriver : public QObject {
     Steady confirm_;
     Steady back_;
     Steady failure_;
+    Steady downloadFailure_;
     Steady refusal_;
     Steady replugged_;
     Steady stalled_;

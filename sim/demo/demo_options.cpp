@@ -57,7 +57,8 @@ constexpr OptionSpec kOptions[] = {
     {"screenshots", "DIR",
      "a PNG of the window at each step: 01-idle, 02-confirm,\n"
      "03-erasing, 04-sending-image, 05-alert (if shown),\n"
-     "06-update-complete, 07-done, 08-failed (if failed);\n"
+     "06-update-complete, 07-done, 08-failed (if failed),\n"
+     "09-download-failed (if the download failed);\n"
      "earlier NN-*.png files in DIR are removed first"},
     {"timeout", "SECONDS", "give up after this long with --auto (default 600)"},
     {"image-size", "BYTES",

@@ -25,7 +25,7 @@ class Screenshots {
 
   private:
     // idle 1, confirm 2, erasing 3, sending-image 4, alert 5,
-    // update-complete 6, done 7, failed 8; anything else 99.
+    // update-complete 6, done 7, failed 8, download-failed 9; anything else 99.
     static int stepNumber(const std::string& name);
     void save(const std::string& name, const QPixmap& picture);
 

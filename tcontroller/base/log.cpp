@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "tcontroller/base/log_file.h"
+#include "tcontroller/base/recent_lines.h"
 
 namespace tarvo {
 namespace {
@@ -189,16 +190,24 @@ LogTap& tap() {
 std::atomic<bool> tapSet{false};
 }  // namespace
 
+namespace {
+// Standard output, the support log file and the lines kept for support. The
+// file has a writer of its own (log_file.cpp), so a blocked standard output
+// never holds it back; none of the three allocates once its buffers have grown.
+void record(std::string_view line) {
+    LogWriter::instance().append(line);
+    detail::queueForLogFile(line);
+    recentLogLines().add(line);
+}
+}  // namespace
+
 void logLine(std::string_view line) {
     if (!tapSet.load(std::memory_order_acquire)) {
-        LogWriter::instance().append(line);
+        record(line);
         return;
     }
     std::lock_guard<std::mutex> hold(tapMutex());
-    LogWriter::instance().append(line);
-    // The support log file has a writer of its own (log_file.cpp), so a
-    // blocked standard output never holds it back.
-    detail::queueForLogFile(line);
+    record(line);
     if (tap()) {
         tap()(std::string(line));
     }

@@ -21,6 +21,10 @@ class Reachability : public QObject {
     virtual Result<void> startNotifier() = 0;
     virtual void stopNotifier() = 0;
     virtual Connection connection() const = 0;
+    // The state as it is at this moment, looked up afresh, also after
+    // stopNotifier(): tells a failed download on a computer that has lost its
+    // network from one whose server does not answer. Safe from any thread.
+    virtual Connection connectionNow() const { return connection(); }
 
   signals:
     void reachabilityChanged(tarvo::Reachability* reachability);

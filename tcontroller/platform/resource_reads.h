@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -8,6 +10,24 @@
 #include "tcontroller/base/result.h"
 
 namespace tarvo {
+
+// What ended a read that failed, in the terms a user is told: nothing answered
+// at the address (no route, no name, no listener), the server answered with an
+// error status, the transfer broke off or crawled, the caller cancelled it, or
+// anything else (an invalid address, a body over the cap, a local file error).
+enum class ReadFailure { none, cannotConnect, httpStatus, interrupted, cancelled, other };
+
+// Called on the reading thread while a body arrives, with the bytes received
+// so far and the length the server announced (0 while unknown); also called
+// about once a second while nothing arrives. Returning false cancels the read.
+using ReadProgress = std::function<bool(std::uint64_t received, std::uint64_t total)>;
+
+// A read with progress: the bytes or the error text, and the kind of failure.
+struct Download {
+    Result<Bytes> bytes;
+    ReadFailure failure = ReadFailure::none;
+    long httpStatus = 0;  // the answer's status when failure is httpStatus
+};
 
 // Blocking reads of a whole resource at an address (http, https or file). A
 // result holds the complete body or an error text, never part of a body.
@@ -27,6 +47,17 @@ class ResourceReads {
     }
     // `mapped`: read a local file through a memory map (the built-in files).
     virtual Result<Bytes> readBytes(const std::string& address, bool mapped = false) = 0;
+    // readBytes for a download a person waits for: reports its progress and
+    // can be cancelled through `progress`, and says what kind of failure ended
+    // it. Reads that cannot report progress read the whole body at once.
+    virtual Download download(const std::string& address, const ReadProgress& progress) {
+        (void)progress;
+        Download result{readBytes(address), ReadFailure::none, 0};
+        if (!result.bytes.ok()) {
+            result.failure = ReadFailure::other;
+        }
+        return result;
+    }
 
   protected:
     // Reads that can stop a transfer at the cap override this. By default the

@@ -176,16 +176,31 @@ const Row kRows[] = {
     {"failed_before_final_step",
      {.sta = UpSta::failed, .mode = UpMode::online, .title = kTitle, .attached = true,
       .identified = true, .fw = "1.1", .newest = "1.3", .hasNetwork = true, .selected = k13},
-     {.message = kFailure, .failure = true, .modeChosen = true, .okShown = true}},
+     {.message = kFailure, .failure = true, .leftEnabled = false, .rightEnabled = false,
+      .okShown = true, .detailsShown = true}},
     {"failed_with_a_cause_of_its_own",
      {.sta = UpSta::failed, .title = kTitle, .attached = true, .identified = true, .fw = "1.1",
       .newest = "1.3", .failureNote = "came back with 1.1"},
-     {.message = "came back with 1.1", .failure = true, .okShown = true}},
+     {.message = "came back with 1.1", .failure = true, .leftEnabled = false,
+      .rightEnabled = false, .okShown = true, .detailsShown = true}},
     {"failed_after_final_step",
      {.sta = UpSta::failed, .mode = UpMode::online, .title = kTitle, .fw = "1.1", .newest = "1.3",
       .hasNetwork = true, .mountWithFiles = true, .finalStep = true, .selected = k13},
      {.title = kTitle, .product = kProduct, .firmware = "V 1.1", .message = kConfirm11,
       .modeChosen = true}},
+    // While the files come, only Cancel acts; a failed download says why.
+    {"downloading",
+     {.mode = UpMode::online, .title = kTitle, .attached = true, .identified = true, .fw = "1.1",
+      .newest = "1.3", .hasNetwork = true, .selected = k13, .downloading = true,
+      .downloadNote = "Downloading firmware 1.3"},
+     {.title = kTitle, .product = kProduct, .firmware = "V 1.1",
+      .message = "Downloading firmware 1.3", .leftEnabled = false, .rightEnabled = false,
+      .progressShown = true, .cancelShown = true}},
+    {"download_failed",
+     {.title = kTitle, .attached = true, .identified = true, .fw = "1.1", .newest = "1.3",
+      .hasNetwork = true, .downloadNote = "Could not download"},
+     {.title = kTitle, .product = kProduct, .firmware = "V 1.1", .message = "Could not download",
+      .detailsShown = true}},
     {"failed_no_mode",
      {.sta = UpSta::failed, .title = kTitle, .attached = true, .identified = true, .fw = "1.2",
       .newest = "1.2", .hasNetwork = true, .finalStep = true},
@@ -211,6 +226,8 @@ TEST_P(WindowTable, ShowsTheState) {
     EXPECT_EQ(v.closeShown, e.closeShown);
     EXPECT_EQ(v.okShown, e.okShown);
     EXPECT_EQ(v.progressShown, e.progressShown);
+    EXPECT_EQ(v.cancelShown, e.cancelShown);
+    EXPECT_EQ(v.detailsShown, e.detailsShown);
 }
 
 INSTANTIATE_TEST_SUITE_P(Window, WindowTable, ::testing::ValuesIn(kRows),

@@ -33,6 +33,7 @@ class CompletionClicker : public QObject {
             if (box != nullptr && box->informativeText() == "Update complete!" && enabled_) {
                 ++clicked_;
                 icon_ = box->icon();
+                iconPixmap_ = !box->iconPixmap().isNull();
                 buttons_ = static_cast<int>(box->buttons().size());
                 box->buttons().front()->click();
             }
@@ -41,6 +42,7 @@ class CompletionClicker : public QObject {
     }
     int clicked() const { return clicked_; }
     QMessageBox::Icon icon() const { return icon_; }
+    bool hasIconPixmap() const { return iconPixmap_; }
     int buttons() const { return buttons_; }
     void setEnabled(bool on) { enabled_ = on; }
 
@@ -49,6 +51,7 @@ class CompletionClicker : public QObject {
     int clicked_ = 0;
     int buttons_ = 0;
     QMessageBox::Icon icon_ = QMessageBox::NoIcon;
+    bool iconPixmap_ = false;
     bool enabled_ = true;
 };
 

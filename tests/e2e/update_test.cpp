@@ -58,6 +58,7 @@ void runOnlineUpdate(Rig& rig, const std::string& version) {
     }));
     EXPECT_EQ(rig.message(),
               "Do you want to update \nFrom: Firmware V1.1\nTo: Firmware V" + version);
+    rig.progressValues.clear();  // the download's share of the bar
     rig.vc->leftClick();
     EXPECT_EQ(rig.vc->updateSta.load(), UpSta::updating);
     ASSERT_TRUE(rig.waitLog("fw update successed", 60000));
@@ -89,7 +90,9 @@ TEST(Update, OnlineToTheNewestRelease) {
     EXPECT_EQ(controller.receivedImage(), rig.sim.server().imageFile("1.3"));
     EXPECT_EQ(controller.receivedFirmware(), rig.sim.server().firmwareFile("1.3"));
     EXPECT_EQ(controller.violationCount(), 0u);
-    EXPECT_EQ(rig.clicker.icon(), QMessageBox::Warning);
+    // The tool's own icon, not a warning sign.
+    EXPECT_EQ(rig.clicker.icon(), QMessageBox::NoIcon);
+    EXPECT_TRUE(rig.clicker.hasIconPixmap());
     EXPECT_EQ(rig.clicker.buttons(), 1);
     expectOnlineUpdateLog(rig, rig.sim.bootloaderPath());
     expectSessionEnded(rig, true);
@@ -332,6 +335,9 @@ TEST(UpdateFaults, FinalStepNotSentThenOkSendsItAgain) {
     EXPECT_EQ(vc->updateSta.load(), UpSta::failed);
     EXPECT_TRUE(vc->imageUpdated.load());
     EXPECT_FALSE(vc->finalStep.load());
+    // The failure screen names the step and says OK sends it again.
+    EXPECT_TRUE(vc->msgLabel->text().contains("Step that failed: final step."));
+    EXPECT_TRUE(vc->msgLabel->text().contains("press OK: the command is sent again."));
     // Plugged back in: OK sends the final step again, without a refresh.
     controller.plug();
     ASSERT_TRUE(p.rig.waitIdle());

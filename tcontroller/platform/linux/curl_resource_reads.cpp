@@ -205,10 +205,56 @@ std::string overCapText(std::size_t maxBytes) {
     return "body larger than " + std::to_string(maxBytes) + " bytes";
 }
 
+// Hands libcurl's transfer-info calls to the caller's progress function; a
+// false answer aborts the transfer (CURLE_ABORTED_BY_CALLBACK).
+int transferInfo(void* user, curl_off_t dltotal, curl_off_t dlnow, curl_off_t /*ultotal*/,
+                 curl_off_t /*ulnow*/) {
+    const auto* progress = static_cast<const ReadProgress*>(user);
+    const auto count = [](curl_off_t n) { return n > 0 ? static_cast<std::uint64_t>(n) : 0u; };
+    return (*progress)(count(dlnow), count(dltotal)) ? 0 : 1;
+}
+
+// What kind of failure a libcurl result code is. A connect that timed out
+// never reached the server; any other time-out broke a transfer off.
+ReadFailure failureOf(CURLcode code, CURL* easy) {
+    switch (code) {
+        case CURLE_ABORTED_BY_CALLBACK:
+            return ReadFailure::cancelled;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+        case CURLE_COULDNT_CONNECT:
+            return ReadFailure::cannotConnect;
+        case CURLE_OPERATION_TIMEDOUT: {
+            curl_off_t connected = 0;
+            curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connected);
+            return connected == 0 ? ReadFailure::cannotConnect : ReadFailure::interrupted;
+        }
+        case CURLE_PARTIAL_FILE:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_GOT_NOTHING:
+            return ReadFailure::interrupted;
+        default:
+            return ReadFailure::other;
+    }
+}
+
+// Why a read failed and the status the server answered, for download().
+struct Outcome {
+    ReadFailure failure = ReadFailure::none;
+    long httpStatus = 0;
+};
+
 // `maxBytes` is the cap of this read; the other limits come from `limits`.
+// With `progress`, libcurl reports the transfer to it; `outcome`, when given,
+// receives the kind of failure.
 template <typename Container>
 Result<Container> curlRead(const std::string& text, const Address& address,
-                           const ReadLimits& limits, std::size_t maxBytes) {
+                           const ReadLimits& limits, std::size_t maxBytes,
+                           const ReadProgress* progress = nullptr, Outcome* outcome = nullptr) {
+    Outcome ignored;
+    Outcome& why = outcome != nullptr ? *outcome : ignored;
+    why.failure = ReadFailure::other;
     Result<Container> result;
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
     if (!easy) {
@@ -237,6 +283,11 @@ Result<Container> curlRead(const std::string& text, const Address& address,
     curl_easy_setopt(e, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &BodySink<Container>::write);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, &sink);
+    if (progress != nullptr && *progress) {
+        curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &transferInfo);
+        curl_easy_setopt(e, CURLOPT_XFERINFODATA, progress);
+        curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+    }
 
     const CURLcode code = curl_easy_perform(e);
     // An announced length over the cap is refused before the body arrives
@@ -255,9 +306,11 @@ Result<Container> curlRead(const std::string& text, const Address& address,
         std::string_view(errorBuffer).starts_with("Operation too slow")) {
         result.error = "transfer slower than " + std::to_string(limits.minBytesPerSecond) +
                        " bytes/s for " + std::to_string(limits.slowSeconds) + " s";
+        why.failure = ReadFailure::interrupted;
         return result;
     }
     if (code != CURLE_OK) {
+        why.failure = failureOf(code, e);
         result.error = errorBuffer[0] != '\0' ? std::string(errorBuffer)
                                               : std::string(curl_easy_strerror(code));
         return result;
@@ -267,9 +320,12 @@ Result<Container> curlRead(const std::string& text, const Address& address,
         curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
         if (status < 200 || status > 299) {
             result.error = "HTTP status " + std::to_string(status);
+            why.failure = ReadFailure::httpStatus;
+            why.httpStatus = status;
             return result;
         }
     }
+    why.failure = ReadFailure::none;
     result.value = std::move(sink.body);
     return result;
 }
@@ -389,6 +445,23 @@ Result<Bytes> CurlResourceReads::readBytes(const std::string& address, bool mapp
         }
     }
     return curlRead<Bytes>(address, *parsed, limits_, limits_.maxBytes);
+}
+
+Download CurlResourceReads::download(const std::string& address, const ReadProgress& progress) {
+    std::string why;
+    const auto parsed = parseAddress(address, &why);
+    if (!parsed || parsed->scheme == Scheme::file) {
+        // Local files are read at once; nothing to wait for or cancel.
+        Download local{parsed ? readBytes(address) : Result<Bytes>::failure(why)};
+        local.failure = local.bytes.ok() ? ReadFailure::none : ReadFailure::other;
+        return local;
+    }
+    Outcome outcome;
+    Download result{
+        curlRead<Bytes>(address, *parsed, limits_, limits_.maxBytes, &progress, &outcome)};
+    result.failure = outcome.failure;
+    result.httpStatus = outcome.httpStatus;
+    return result;
 }
 
 }  // namespace tarvo

@@ -23,6 +23,8 @@ class CurlResourceReads : public ResourceReads {
     // With `mapped` and a file address the file is mapped read-only and copied;
     // for other addresses `mapped` changes nothing.
     Result<Bytes> readBytes(const std::string& address, bool mapped = false) override;
+    // Reports progress through libcurl's transfer-info callback.
+    Download download(const std::string& address, const ReadProgress& progress) override;
 
   protected:
     // The cap is enforced while the body arrives: nothing over it is kept.

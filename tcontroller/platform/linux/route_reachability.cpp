@@ -128,6 +128,10 @@ Reachability::Connection RouteReachability::connection() const {
     return connection_.load();
 }
 
+Reachability::Connection RouteReachability::connectionNow() const {
+    return readRoutes().value_or(Connection::unavailable);
+}
+
 void RouteReachability::recheck() {
     if (!running_.load()) {
         return;

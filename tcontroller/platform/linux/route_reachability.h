@@ -34,6 +34,8 @@ class RouteReachability final : public Reachability {
     void stopNotifier() override;
     // The state of the last reading of the table; `none` before the first one.
     Connection connection() const override;
+    // Reads the route files again; an unreadable table counts as no network.
+    Connection connectionNow() const override;
 
     // Reads the table again and posts reachabilityChanged if the state differs
     // from the last reading. Runs on every routing message; does nothing while
