@@ -25,7 +25,7 @@ std::string volumeText(const QVariant& userInfo, const char* key) {
 }  // namespace
 
 std::string ViewController::bootloaderPath(const QVariant& userInfo) const {
-    const std::string path = volumeText(userInfo, kVolumePathKey);
+    std::string path = volumeText(userInfo, kVolumePathKey);
     if (path.empty()) {
         return {};
     }

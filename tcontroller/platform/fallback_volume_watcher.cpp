@@ -24,13 +24,13 @@ Result<void> FallbackVolumeWatcher::start() {
     if (active_ != nullptr) {
         return Result<void>::success();
     }
-    const Result<void> preferred = preferred_.start();
+    Result<void> preferred = preferred_.start();
     if (preferred.ok()) {
         active_ = &preferred_;
         return preferred;
     }
     logLine("volume watch: " + escapeForLog(preferred.error) + "; watching the mount table");
-    const Result<void> fallback = fallback_.start();
+    Result<void> fallback = fallback_.start();
     if (fallback.ok()) {
         active_ = &fallback_;
     }

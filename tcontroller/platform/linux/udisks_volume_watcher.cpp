@@ -80,18 +80,9 @@ QString objectPathOf(const QVariant& value) {
 
 }  // namespace
 
-// Lives on the watcher's thread and receives the bus's signals there.
-class UDisksAgent : public QObject {
-    Q_OBJECT
-  public:
-    explicit UDisksAgent(UDisksVolumeWatcher* watcher) : watcher_(watcher) {}
-
-  public slots:
-    void changed(const QDBusMessage& /*message*/) { watcher_->tableChanged(); }
-
-  private:
-    UDisksVolumeWatcher* watcher_;
-};
+void UDisksAgent::changed(const QDBusMessage& /*message*/) {
+    watcher_->tableChanged();
+}
 
 UDisksVolumeWatcher::UDisksVolumeWatcher(QDBusConnection bus, Options options)
     : bus_(std::move(bus)), options_(std::move(options)) {}
@@ -294,5 +285,3 @@ void UDisksVolumeWatcher::mountAnswered(const QString& error, const QString& pat
 }
 
 }  // namespace tarvo
-
-#include "udisks_volume_watcher.moc"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QThread>
 #include <chrono>
 #include <map>
@@ -14,7 +15,20 @@
 
 namespace tarvo {
 
-class UDisksAgent;
+class UDisksVolumeWatcher;
+
+// Lives on the watcher's thread and receives the bus's signals there.
+class UDisksAgent : public QObject {
+    Q_OBJECT
+  public:
+    explicit UDisksAgent(UDisksVolumeWatcher* watcher) : watcher_(watcher) {}
+
+  public slots:
+    void changed(const QDBusMessage& message);
+
+  private:
+    UDisksVolumeWatcher* watcher_;
+};
 
 // Finds volumes by filesystem label through the UDisks2 service: a USB drive
 // whose filesystem carries the label is reported at every mount point UDisks
