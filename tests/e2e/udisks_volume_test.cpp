@@ -31,11 +31,7 @@ class UDisksVolume : public ::testing::TestWithParam<bool> {
         }
     }
     QDBusMessage mock(const char* method, const QVariantList& args) {
-        QDBusMessage call =
-            QDBusMessage::createMethodCall("org.freedesktop.UDisks2", "/org/freedesktop/UDisks2",
-                                           "org.freedesktop.DBus.Mock", method);
-        call.setArguments(args);
-        return bus_.bus().call(call);
+        return bus_.mock("org.freedesktop.UDisks2", "/org/freedesktop/UDisks2", method, args);
     }
 
     test::PrivateBus bus_;

@@ -119,11 +119,7 @@ class UDisks : public ::testing::Test {
                               .arg(QString::fromStdString(dir_.path().string()), mountMode));
     }
     QDBusMessage mock(const char* method, const QVariantList& args) {
-        QDBusMessage call =
-            QDBusMessage::createMethodCall("org.freedesktop.UDisks2", "/org/freedesktop/UDisks2",
-                                           "org.freedesktop.DBus.Mock", method);
-        call.setArguments(args);
-        return bus_.bus().call(call);
+        return bus_.mock("org.freedesktop.UDisks2", "/org/freedesktop/UDisks2", method, args);
     }
     UDisksVolumeWatcher::Options options(std::chrono::milliseconds mountAfter = 100ms) {
         return {"CRP DISABLE", mountAfter, 10s};

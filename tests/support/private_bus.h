@@ -6,6 +6,7 @@
 #include <sys/prctl.h>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -98,6 +99,17 @@ class PrivateBus {
             return false;
         }
         return true;
+    }
+
+    // Calls a method of dbusmock's control interface (adding objects, the
+    // templates' own helpers) on the main object of a served service.
+    QDBusMessage mock(const QString& service, const QString& path, const char* method,
+                      const QVariantList& args) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            service, path, QStringLiteral("org.freedesktop.DBus.Mock"),
+            QString::fromLatin1(method));
+        call.setArguments(args);
+        return bus_->call(call);
     }
 
     // The method calls a served service logged, one per line ("<time> Name args").
