@@ -2,14 +2,23 @@
 
 namespace tarvo {
 
-RecentLines::RecentLines(std::size_t capacity) : slots_(capacity) {}
+RecentLines::RecentLines(std::size_t capacity, std::string_view foldPrefix)
+    : foldPrefix_(foldPrefix), slots_(capacity), repeats_(capacity, 0) {}
 
 void RecentLines::add(std::string_view line) {
     std::lock_guard<std::mutex> hold(mutex_);
     if (slots_.empty()) {
         return;
     }
+    const bool folds = !foldPrefix_.empty() && line.starts_with(foldPrefix_);
+    const std::size_t last = (next_ + slots_.size() - 1) % slots_.size();
+    if (folds && count_ > 0 && repeats_[last] > 0) {
+        slots_[last].assign(line);
+        ++repeats_[last];
+        return;
+    }
     slots_[next_].assign(line);
+    repeats_[next_] = folds ? 1 : 0;
     next_ = (next_ + 1) % slots_.size();
     if (count_ < slots_.size()) {
         ++count_;
@@ -23,7 +32,10 @@ std::vector<std::string> RecentLines::lines() const {
     // Until the slots are all used the oldest line is in the first one.
     const std::size_t first = count_ < slots_.size() ? 0 : next_;
     for (std::size_t k = 0; k < count_; ++k) {
-        out.push_back(slots_[(first + k) % slots_.size()]);
+        const std::size_t slot = (first + k) % slots_.size();
+        out.push_back(repeats_[slot] > 1 ? slots_[slot] + " (" + std::to_string(repeats_[slot]) +
+                                               " such lines, the last of them shown)"
+                                         : slots_[slot]);
     }
     return out;
 }
@@ -31,7 +43,7 @@ std::vector<std::string> RecentLines::lines() const {
 RecentLines& recentLogLines() {
     // Never destroyed, like the log's writer: a thread may log while static
     // destructors run.
-    static auto* const lines = new RecentLines(kRecentLogLines);
+    static auto* const lines = new RecentLines(kRecentLogLines, "write spend: ");
     return *lines;
 }
 

@@ -130,16 +130,15 @@ TEST_P(FailureScreen, NamesTheStageHasOneOkAndCopiesTheDetails) {
     EXPECT_NE(details.find("Controller: model T, firmware 1.1"), std::string::npos) << details;
     EXPECT_NE(details.find("Release: 1.3\n"), std::string::npos) << details;
     EXPECT_NE(details.find("\n" + std::string(c.lastLine) + "\n"), std::string::npos) << details;
-    // The log's latest lines, up to 200 (an update logs thousands), the
-    // newest last.
-    const std::size_t count = std::min<std::size_t>(200, logged.size());
+    // The log's latest lines, up to 200, the newest last; the thousands of
+    // per-frame lines of a transfer take one line, so what came before them
+    // is still there.
     ASSERT_FALSE(logged.empty());
     EXPECT_EQ(details.substr(details.size() - logged.back().size() - 1), logged.back() + "\n");
     const std::size_t heading = details.find("\nLast ");
     ASSERT_NE(heading, std::string::npos) << details;
     const std::size_t kept = std::stoul(details.substr(heading + 6));
     EXPECT_LE(kept, 200u);
-    EXPECT_GE(kept, count);
     EXPECT_EQ(std::count(details.begin() + static_cast<long>(heading) + 1, details.end(), '\n'),
               static_cast<long>(kept) + 1);
 
@@ -155,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
         StageCase{"erase", sim::DeviceFault::unplugInErase, "Step that failed: erase.",
                   "erasing data..."},
         StageCase{"transfer", sim::DeviceFault::unplugInData, "Step that failed: transfer.",
-                  "hid disconnect"},
+                  "begin image update"},
         StageCase{"verification", sim::DeviceFault::keepOldVersion,
                   "Step that failed: verification.<br>The controller came back with firmware 1.1",
                   "update not verified: controller reports 1.1, expected 1.3"}),
