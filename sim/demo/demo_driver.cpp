@@ -5,7 +5,6 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +13,7 @@
 #include <system_error>
 
 #include "sim/demo/note.h"
+#include "sim/demo/window_texts.h"
 #include "sim/firmware_format.h"
 #include "sim/simulated_platform.h"
 #include "tcontroller/base/log.h"
@@ -33,53 +33,6 @@ constexpr char kUnsupportedModel[] = "unsupported controller model: ";
 constexpr char kNoIdentification[] = "controller did not answer identification";
 constexpr char kVerified[] = "update verified: ";
 constexpr char kNotVerified[] = "update not verified: ";
-
-// The window's texts in the language it shows (the demo may run translated).
-QString windowText(const char* source) {
-    return QCoreApplication::translate("WindowState", source);
-}
-const char* const kConfirm = "Do you want to update \nFrom: Firmware V%1\nTo: Firmware V%2";
-const char* const kOfflineConfirm =
-    "No internet connection, newest version as of: Version %1 [%2] will be installed";
-
-// The values at the %1 and %2 places of `pattern` when `text` is that pattern
-// filled in; nothing when it is not.
-std::optional<QStringList> filledIn(const QString& pattern, const QString& text) {
-    static const QRegularExpression place(QStringLiteral("%[12]"));
-    QString expression = QStringLiteral("^");
-    QList<int> order;
-    qsizetype from = 0;
-    for (auto it = place.globalMatch(pattern); it.hasNext();) {
-        const QRegularExpressionMatch m = it.next();
-        expression += QRegularExpression::escape(pattern.mid(from, m.capturedStart() - from));
-        expression += QStringLiteral("(.*?)");
-        order.append(m.captured().at(1).digitValue());
-        from = m.capturedEnd();
-    }
-    expression += QRegularExpression::escape(pattern.mid(from)) + QStringLiteral("$");
-    const QRegularExpressionMatch m =
-        QRegularExpression(expression, QRegularExpression::DotMatchesEverythingOption).match(text);
-    if (!m.hasMatch()) {
-        return std::nullopt;
-    }
-    QStringList values(2);
-    for (int i = 0; i < order.size(); ++i) {
-        values[order[i] - 1] = m.captured(i + 1);
-    }
-    return values;
-}
-
-// The version a confirmation message offers to install. (The window keeps its
-// choice only until the next redraw, so the message is what tells.)
-std::string targetOf(const QString& message, const std::string& builtIn) {
-    if (const auto online = filledIn(windowText(kConfirm), message)) {
-        return online->at(1).toStdString();
-    }
-    if (const auto offline = filledIn(windowText(kOfflineConfirm), message)) {
-        return offline->at(0).toStdString();
-    }
-    return builtIn;
-}
 
 }  // namespace
 
@@ -169,9 +122,7 @@ bool DemoDriver::confirmationShown() const {
     return window_.updateMode.load() != UpMode::none && window_.updateSta.load() == UpSta::none &&
            window_.FWData.with([](const auto& d) { return d.has_value(); }) &&
            window_.imageData.with([](const auto& d) { return d != nullptr; }) &&
-           window_.leftBut->isEnabled() &&
-           (filledIn(windowText(kConfirm), message) ||
-            filledIn(windowText(kOfflineConfirm), message));
+           window_.leftBut->isEnabled() && isConfirmation(message);
 }
 
 // After "Update complete!": the controller is back on HID and the window shows
