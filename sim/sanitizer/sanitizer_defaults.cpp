@@ -2,15 +2,22 @@
 // hold however the program is started (ctest, by hand, as a child process).
 // They matter only in sanitizer builds; elsewhere nothing reads them.
 extern "C" {
-// Reports whose frames lie wholly inside Qt's own (uninstrumented) libraries.
-// Never list anything that would hide a report with one of our frames.
+// Reports whose frames lie wholly inside Qt's own (uninstrumented) libraries,
+// and inside the D-Bus library under QtDBus, whose own locking
+// ThreadSanitizer cannot see. Never list anything that would hide a report
+// with one of our frames.
 const char* __tsan_default_suppressions() {
     return "called_from_lib:libQt6Core.so.6\n"
            "called_from_lib:libQt6Gui.so.6\n"
-           "called_from_lib:libQt6Widgets.so.6\n";
+           "called_from_lib:libQt6Widgets.so.6\n"
+           "called_from_lib:libQt6DBus.so.6\n"
+           "called_from_lib:libdbus-1.so.3\n";
 }
+// QProcess starts its children through vfork, which ThreadSanitizer takes for
+// a fork of this multi-threaded process and then forbids the process to start
+// threads; the children only exec, so that rule is off.
 const char* __tsan_default_options() {
-    return "halt_on_error=1 second_deadlock_stack=1";
+    return "halt_on_error=1 second_deadlock_stack=1 die_after_fork=0";
 }
 const char* __asan_default_options() {
     return "detect_leaks=1";

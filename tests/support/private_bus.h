@@ -3,12 +3,16 @@
 // A private D-Bus for one test: a dbus-daemon of its own, with system services
 // served by python3-dbusmock templates on it, so that the tool's D-Bus code
 // talks to a real bus and real (mock) services, never to the machine's own.
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QFile>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <csignal>
@@ -31,17 +35,19 @@ class PrivateBus {
             skipReason_ = "dbus-daemon is not installed";
             return;
         }
-        if (QProcess::execute(QString::fromLatin1(kPython),
-                              {QStringLiteral("-c"), QStringLiteral("import dbusmock")}) != 0) {
+        const Child probe = spawn({kPython, "-c", "import dbusmock"}, {}, false);
+        int status = -1;
+        if (probe.pid < 0 || ::waitpid(probe.pid, &status, 0) != probe.pid || !WIFEXITED(status) ||
+            WEXITSTATUS(status) != 0) {
             skipReason_ = "python3-dbusmock is not installed";
             return;
         }
-        daemon_.setProcessChannelMode(QProcess::SeparateChannels);
-        endWithTheTest(daemon_);
-        daemon_.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                               QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")});
-        if (!daemon_.waitForStarted(5000) || !waitForLine()) {
-            skipReason_ = "dbus-daemon did not start: " + daemon_.errorString().toStdString();
+        daemon_ = spawn(
+            {daemon.toStdString(), "--session", "--nofork", "--nopidfile", "--print-address=1"}, {},
+            true);
+        address_ = QString::fromStdString(readLine(daemon_.out, 10000));
+        if (daemon_.pid < 0 || address_.isEmpty()) {
+            skipReason_ = "dbus-daemon did not start";
             return;
         }
         name_ = QStringLiteral("tarvo-test-%1").arg(++counter());
@@ -52,17 +58,17 @@ class PrivateBus {
     }
 
     ~PrivateBus() {
-        for (auto& mock : mocks_) {
-            mock->terminate();
-            mock->waitForFinished(3000);
+        for (const Child& mock : mocks_) {
+            end(mock);
         }
         bus_.reset();
         if (!name_.isEmpty()) {
             QDBusConnection::disconnectFromBus(name_);
         }
-        daemon_.terminate();
-        daemon_.waitForFinished(3000);
+        end(daemon_);
     }
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
 
     bool ready() const { return skipReason_.empty(); }
     const std::string& skipReason() const { return skipReason_; }
@@ -72,30 +78,27 @@ class PrivateBus {
 
     // Serves a dbusmock template (a name of dbusmock's or a file path) and
     // waits until `service` is on the bus. Its method calls are logged to a
-    // file (log()). Returns false, saying why in skipReason(), when it fails.
+    // file (calls()). Returns false, saying why in skipReason(), when it fails.
     bool serve(const QString& templ, const QString& service, const QString& parametersJson = {}) {
-        auto mock = std::make_unique<QProcess>();
         const QString logPath = logDir_.filePath(service + ".log");
-        QStringList args{QStringLiteral("-m"),         QStringLiteral("dbusmock"),
-                         QStringLiteral("--template"), templ,
-                         QStringLiteral("-l"),         logPath};
+        std::vector<std::string> args{kPython,
+                                      "-m",
+                                      "dbusmock",
+                                      "--template",
+                                      templ.toStdString(),
+                                      "-l",
+                                      logPath.toStdString()};
         if (!parametersJson.isEmpty()) {
-            args << QStringLiteral("-p") << parametersJson;
+            args.insert(args.end(), {"-p", parametersJson.toStdString()});
         }
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), address_);
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address_);
-        mock->setProcessEnvironment(env);
-        mock->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        endWithTheTest(*mock);
-        mock->start(QString::fromLatin1(kPython), args);
+        const std::string address = address_.toStdString();
+        mocks_.push_back(spawn(
+            args, {"DBUS_SYSTEM_BUS_ADDRESS=" + address, "DBUS_SESSION_BUS_ADDRESS=" + address},
+            false));
         logs_.emplace_back(service, logPath);
-        QProcess* started = mock.get();
-        mocks_.push_back(std::move(mock));
         if (!waitUntil([&] { return bus_->interface()->isServiceRegistered(service).value(); },
                        15000)) {
-            skipReason_ = "dbusmock did not serve " + service.toStdString() + " (exit " +
-                          std::to_string(started->exitCode()) + ")";
+            skipReason_ = "dbusmock did not serve " + service.toStdString();
             return false;
         }
         return true;
@@ -131,34 +134,86 @@ class PrivateBus {
     }
 
   private:
-    // A test that crashes or is killed takes its bus and services with it, so
-    // nothing is left holding the test runner's output open.
-    static void endWithTheTest(QProcess& process) {
-        process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    struct Child {
+        pid_t pid = -1;
+        int out = -1;  // its standard output, when piped
+    };
+
+    // Starts a program with plain fork and exec (not QProcess, whose vfork
+    // ThreadSanitizer cannot follow). A test that crashes or is killed takes
+    // its children with it, so nothing is left holding the runner's output open.
+    static Child spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                       bool pipeOut) {
+        std::vector<std::string> environment = env;
+        for (char** e = environ; *e != nullptr; ++e) {
+            environment.emplace_back(*e);
+        }
+        std::vector<char*> args, envp;
+        for (const std::string& a : argv) {
+            args.push_back(const_cast<char*>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        for (const std::string& e : environment) {
+            envp.push_back(const_cast<char*>(e.c_str()));
+        }
+        envp.push_back(nullptr);
+        int pipeFds[2] = {-1, -1};
+        if (pipeOut && ::pipe2(pipeFds, O_CLOEXEC) != 0) {
+            return {};
+        }
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (pipeOut) {
+                ::dup2(pipeFds[1], STDOUT_FILENO);
+            } else {
+                const int null = ::open("/dev/null", O_WRONLY);
+                ::dup2(null, STDOUT_FILENO);
+            }
+            ::execve(args[0], args.data(), envp.data());
+            ::_exit(127);
+        }
+        if (pipeOut) {
+            ::close(pipeFds[1]);
+        }
+        return {pid, pipeOut ? pipeFds[0] : -1};
     }
+
+    static void end(const Child& child) {
+        if (child.pid > 0) {
+            ::kill(child.pid, SIGTERM);
+            ::waitpid(child.pid, nullptr, 0);
+        }
+        if (child.out >= 0) {
+            ::close(child.out);
+        }
+    }
+
+    // One line from `fd`, without its newline; empty after `timeoutMs` or at its end.
+    static std::string readLine(int fd, int timeoutMs) {
+        std::string line;
+        char c = 0;
+        pollfd wait{fd, POLLIN, 0};
+        while (fd >= 0 && ::poll(&wait, 1, timeoutMs) == 1 && ::read(fd, &c, 1) == 1) {
+            if (c == '\n') {
+                return line;
+            }
+            line.push_back(c);
+        }
+        return {};
+    }
+
     static int& counter() {
         static int n = 0;
         return n;
     }
-    bool waitForLine() {
-        if (!waitUntil(
-                [&] {
-                    daemon_.waitForReadyRead(10);
-                    return daemon_.canReadLine();
-                },
-                10000)) {
-            return false;
-        }
-        address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
-        return !address_.isEmpty();
-    }
 
-    QProcess daemon_;
+    Child daemon_;
     QString address_;
     QString name_;
     std::unique_ptr<QDBusConnection> bus_;
     QTemporaryDir logDir_;
-    std::vector<std::unique_ptr<QProcess>> mocks_;
+    std::vector<Child> mocks_;
     std::vector<std::pair<QString, QString>> logs_;
     std::string skipReason_;
 };

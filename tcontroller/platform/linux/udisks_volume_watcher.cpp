@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <iterator>
+#include <tuple>
 
 #include "tcontroller/base/log.h"
 
@@ -129,26 +130,15 @@ QVariantMap UDisksVolumeWatcher::info(const std::string& mountPoint) const {
 }
 
 Result<void> UDisksVolumeWatcher::start() {
-    if (thread_.isRunning()) {
+    if (thread_.joinable()) {
         return Result<void>::success();
     }
     if (!bus_.isConnected()) {
         return Result<void>::failure("no system bus: " + bus_.lastError().message().toStdString());
     }
-    agent_ = std::make_unique<UDisksAgent>(this);
-    agent_->moveToThread(&thread_);
-    // Connected before the first reading, so no change between the two is missed.
-    connected_ = bus_.connect(kService, kRoot, kObjectManager, QStringLiteral("InterfacesAdded"),
-                              agent_.get(), SLOT(changed(QDBusMessage))) &&
-                 bus_.connect(kService, kRoot, kObjectManager, QStringLiteral("InterfacesRemoved"),
-                              agent_.get(), SLOT(changed(QDBusMessage))) &&
-                 bus_.connect(kService, QString(), kProperties, QStringLiteral("PropertiesChanged"),
-                              agent_.get(), SLOT(changed(QDBusMessage)));
     Result<Table> table = readTable();
-    if (!connected_ || !table.ok()) {
-        stop();
-        return Result<void>::failure(table.ok() ? "cannot subscribe to UDisks' signals"
-                                                : table.error);
+    if (!table.ok()) {
+        return Result<void>::failure(table.error);
     }
     {
         std::lock_guard<std::mutex> hold(mutex_);
@@ -158,27 +148,64 @@ Result<void> UDisksVolumeWatcher::start() {
             atStart_.insert(atStart_.end(), volume.mountPoints.begin(), volume.mountPoints.end());
         }
     }
-    thread_.start();
-    QMetaObject::invokeMethod(agent_.get(),
-                              [this, table = *table.value] { scheduleMounts(table); });
+    std::promise<bool> subscribed;
+    std::future<bool> answer = subscribed.get_future();
+    thread_ = std::thread([this, &subscribed] { run(subscribed); });
+    if (!answer.get()) {
+        thread_.join();
+        return Result<void>::failure("cannot subscribe to UDisks' signals");
+    }
     return Result<void>::success();
 }
 
-void UDisksVolumeWatcher::stop() {
-    if (connected_ || agent_) {
-        bus_.disconnect(kService, kRoot, kObjectManager, QStringLiteral("InterfacesAdded"),
-                        agent_.get(), SLOT(changed(QDBusMessage)));
-        bus_.disconnect(kService, kRoot, kObjectManager, QStringLiteral("InterfacesRemoved"),
-                        agent_.get(), SLOT(changed(QDBusMessage)));
-        bus_.disconnect(kService, QString(), kProperties, QStringLiteral("PropertiesChanged"),
-                        agent_.get(), SLOT(changed(QDBusMessage)));
-        connected_ = false;
+void UDisksVolumeWatcher::run(std::promise<bool>& subscribed) {
+    // The agent, the event loop, its timers and pending mount answers all
+    // live and die on this thread.
+    QEventLoop loop;
+    UDisksAgent agent(this);
+    const auto subscribe = [&](bool on) {
+        bool ok = true;
+        for (const auto& [path, interface, name] :
+             {std::tuple{kRoot, kObjectManager, QStringLiteral("InterfacesAdded")},
+              std::tuple{kRoot, kObjectManager, QStringLiteral("InterfacesRemoved")},
+              std::tuple{QString(), kProperties, QStringLiteral("PropertiesChanged")}}) {
+            ok = (on ? bus_.connect(kService, path, interface, name, &agent,
+                                    SLOT(changed(QDBusMessage)))
+                     : bus_.disconnect(kService, path, interface, name, &agent,
+                                       SLOT(changed(QDBusMessage)))) &&
+                 ok;
+        }
+        return ok;
+    };
+    const bool ok = subscribe(true);
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        agent_ = &agent;
+        loop_ = ok ? &loop : nullptr;
     }
-    // Once the thread has ended, the agent, its timers and its pending mount
-    // answers can be deleted from here.
-    thread_.quit();
-    thread_.wait();
-    agent_.reset();
+    subscribed.set_value(ok);
+    if (ok) {
+        // A change between the first reading and the subscription is caught
+        // here; drives already there unmounted get their mount scheduled.
+        tableChanged();
+        loop.exec();
+    }
+    subscribe(false);
+    std::lock_guard<std::mutex> hold(mutex_);
+    agent_ = nullptr;
+    loop_ = nullptr;
+}
+
+void UDisksVolumeWatcher::stop() {
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (loop_ != nullptr) {
+            QMetaObject::invokeMethod(loop_, "quit", Qt::QueuedConnection);
+        }
+    }
+    if (thread_.joinable()) {
+        thread_.join();
+    }
 }
 
 std::vector<QVariantMap> UDisksVolumeWatcher::mountedAtStart() const {
@@ -241,7 +268,7 @@ void UDisksVolumeWatcher::scheduleMounts(const Table& table) {
         }
         // The desktop's automounter usually takes the drive within a second;
         // only when nothing does is it mounted from here.
-        QTimer::singleShot(options_.mountAfter, agent_.get(),
+        QTimer::singleShot(options_.mountAfter, agent_,
                            [this, object = object] { mountIfStillUnmounted(object); });
     }
 }
@@ -263,8 +290,8 @@ void UDisksVolumeWatcher::mountIfStillUnmounted(const std::string& object) {
     // system asks for a password, which may take the user a while.
     call.setInteractiveAuthorizationAllowed(true);
     auto* pending = new QDBusPendingCallWatcher(
-        bus_.asyncCall(call, static_cast<int>(options_.mountTimeout.count())), agent_.get());
-    QObject::connect(pending, &QDBusPendingCallWatcher::finished, agent_.get(),
+        bus_.asyncCall(call, static_cast<int>(options_.mountTimeout.count())), agent_);
+    QObject::connect(pending, &QDBusPendingCallWatcher::finished, agent_,
                      [this](QDBusPendingCallWatcher* done) {
                          const QDBusPendingReply<QString> reply = *done;
                          done->deleteLater();

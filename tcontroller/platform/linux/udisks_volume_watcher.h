@@ -2,13 +2,15 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QThread>
+#include <QEventLoop>
 #include <chrono>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tcontroller/platform/volume_watcher.h"
@@ -66,6 +68,9 @@ class UDisksVolumeWatcher final : public VolumeWatcher {
     };
     using Table = std::map<std::string, Volume>;
 
+    // The watcher's thread: subscribes to UDisks' signals, says whether that
+    // worked, and runs an event loop until stop().
+    void run(std::promise<bool>& subscribed);
     // Reads the drives again and reports the mount points that came and went.
     void tableChanged();
     // Mounts `object` when it is still there and still not mounted.
@@ -78,9 +83,7 @@ class UDisksVolumeWatcher final : public VolumeWatcher {
 
     QDBusConnection bus_;
     Options options_;
-    QThread thread_;
-    std::unique_ptr<UDisksAgent> agent_;
-    bool connected_ = false;
+    std::thread thread_;
 
     mutable std::mutex mutex_;
     Table table_;
@@ -88,6 +91,9 @@ class UDisksVolumeWatcher final : public VolumeWatcher {
     // Drives seen unmounted whose mount is scheduled or was asked for: each is
     // mounted at most once while it stays attached.
     std::set<std::string> mountAsked_;
+    // The watcher thread's agent and event loop while it runs.
+    UDisksAgent* agent_ = nullptr;
+    QEventLoop* loop_ = nullptr;
 };
 
 }  // namespace tarvo
