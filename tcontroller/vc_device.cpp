@@ -46,7 +46,7 @@ bool ViewController::sendReportTo(const HIDDevicePtr& device, const Bytes& frame
     const double elapsed = platform_.clock->now() - start;
     // Formatted on the stack: this runs once per data frame of the image, and
     // the transfer loop allocates nothing per frame.
-    static constexpr std::string_view kSpend = "write spend: ";
+    constexpr std::string_view kSpend = kFrameLinePrefix;
     static constexpr std::string_view kCode = " - return code: ";
     char line[kSpend.size() + kCode.size() + 64];
     char* const end = line + sizeof line;

@@ -15,6 +15,10 @@ namespace tarvo {
 // is dropped, but lines are still accepted and still reach the tap.
 void logLine(std::string_view line);
 
+// How the line logged for every report written to the controller begins; the
+// support log and the lines kept for support fold runs of it into one line.
+inline constexpr std::string_view kFrameLinePrefix = "write spend: ";
+
 // Waits until every line queued before the call has been written and flushed
 // (true), or until `timeoutSeconds` have passed or standard output failed
 // (false). Call it before std::_Exit, which skips the exit-time flush.

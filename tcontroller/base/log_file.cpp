@@ -14,11 +14,13 @@
 #include <system_error>
 #include <thread>
 
+#include "tcontroller/base/log.h"
+
 namespace tarvo {
 namespace {
 
 // The per-frame line of an image transfer, written once for every report.
-constexpr std::string_view kFramePrefix = "write spend: ";
+constexpr std::string_view kFramePrefix = kFrameLinePrefix;
 // How long the exit hook waits for queued lines.
 constexpr double kExitFlushSeconds = 2.0;
 

@@ -1,5 +1,7 @@
 #include "tcontroller/base/recent_lines.h"
 
+#include "tcontroller/base/log.h"
+
 namespace tarvo {
 
 RecentLines::RecentLines(std::size_t capacity, std::string_view foldPrefix)
@@ -43,7 +45,7 @@ std::vector<std::string> RecentLines::lines() const {
 RecentLines& recentLogLines() {
     // Never destroyed, like the log's writer: a thread may log while static
     // destructors run.
-    static auto* const lines = new RecentLines(kRecentLogLines, "write spend: ");
+    static auto* const lines = new RecentLines(kRecentLogLines, kFrameLinePrefix);
     return *lines;
 }
 
