@@ -52,18 +52,27 @@ bool Commands::buildImageDataFrame(const std::uint8_t* chunk, std::size_t n, Byt
     }
     constexpr std::size_t kHeader = 7;  // start, LEN, 01, 00, CMD, n >> 8, n & FF
     out.resize(n + frame::kFrameOverhead + frame::kChunkLengthBytes + 1);
+    const auto len = static_cast<std::uint8_t>(n + frame::kChunkLengthBytes + frame::kLenOverhead);
+    const auto high = static_cast<std::uint8_t>(n >> 8);
+    const auto low = static_cast<std::uint8_t>(n & 0xFF);
     std::uint8_t* at = out.data();
     at[0] = frame::kStartByte;
-    at[1] = static_cast<std::uint8_t>(n + frame::kChunkLengthBytes + frame::kLenOverhead);
+    at[1] = len;
     at[2] = frame::kReportId;
     at[3] = frame::kFixedByte;
     at[4] = frame::kCmdImageData;
-    at[5] = static_cast<std::uint8_t>(n >> 8);
-    at[6] = static_cast<std::uint8_t>(n & 0xFF);
+    at[5] = high;
+    at[6] = low;
     if (n != 0) {
         std::memcpy(at + kHeader, chunk, n);
     }
-    at[kHeader + n] = frame::checksum(at + frame::kLenOffset, kHeader + n - 1);
+    // The checksum covers LEN through the payload. It is summed from the values
+    // and the caller's chunk, never read back from `out`: loading bytes just
+    // stored, in wider loads than they were stored with, stalls the CPU for
+    // longer than the whole sum takes.
+    const unsigned header =
+        len + frame::kReportId + frame::kFixedByte + frame::kCmdImageData + high + low;
+    at[kHeader + n] = frame::checksumForSum(header + frame::byteSum(chunk, n));
     at[kHeader + n + 1] = frame::kEndByte;
     at[kHeader + n + 2] = frame::kTrailer;
     return true;

@@ -61,15 +61,25 @@ inline constexpr std::size_t kVersionOffset = 5;
 inline constexpr std::size_t kVersionBytes = 3;
 inline constexpr std::size_t kFirmwareReplyEndOffset = 9;
 
-// The checksum byte for `summed`, the frame bytes from offset 1 through the last
-// payload byte: the value that brings their sum to a multiple of 256 (so 00, not
-// 100, when the sum already is one).
-constexpr std::uint8_t checksum(const std::uint8_t* summed, std::size_t length) {
+// The sum of `length` bytes (none when `length` is 0, `bytes` may then be null).
+constexpr unsigned byteSum(const std::uint8_t* bytes, std::size_t length) {
     unsigned sum = 0;
     for (std::size_t i = 0; i < length; ++i) {
-        sum += summed[i];
+        sum += bytes[i];
     }
+    return sum;
+}
+
+// The checksum byte for bytes that sum to `sum`: the value that brings the sum
+// to a multiple of 256 (so 00, not 100, when it already is one).
+constexpr std::uint8_t checksumForSum(unsigned sum) {
     return static_cast<std::uint8_t>((256u - sum % 256u) % 256u);
+}
+
+// The checksum byte for `summed`, the frame bytes from offset 1 through the last
+// payload byte.
+constexpr std::uint8_t checksum(const std::uint8_t* summed, std::size_t length) {
+    return checksumForSum(byteSum(summed, length));
 }
 
 }  // namespace tarvo::frame
