@@ -159,6 +159,8 @@ std::string ViewController::supportDetails() const {
     const std::string release = attemptedRelease_.get();
     text += "Release: " + (release.empty() ? std::string("none") : escapeForLog(release)) + "\n";
     text += "Status: " + std::string(Util::name(updateSta.load())) + "\n";
+    // Lines logged a moment ago may still be on their way to the recent lines.
+    dispatchLog(0.5);
     const std::vector<std::string> lines = recentLogLines().lines();
     text += "Last " + std::to_string(lines.size()) + " log lines:\n";
     for (const std::string& line : lines) {

@@ -1,177 +1,276 @@
 #include "tcontroller/base/log.h"
 
-#include <poll.h>
 #include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
+#include <iterator>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "tcontroller/base/log_file.h"
+#include "tcontroller/base/log_stdout.h"
 #include "tcontroller/base/recent_lines.h"
+#include "tcontroller/base/ticks.h"
 
 namespace tarvo {
 namespace {
 
-// How long the exit hook waits for queued lines before the process ends anyway
-// (standard output may be a pipe nobody reads).
-constexpr double kExitFlushSeconds = 2.0;
-// A batch buffer larger than this is released after use, so one burst does not
-// keep its memory for the rest of the run. Smaller ones are kept and reused: an
-// unpaced burst of a line per frame fills well under this in one gather
-// interval, so a steady stream of lines allocates nothing.
-constexpr std::size_t kKeptBufferBytes = 4u << 20;
-// After each write the writer lets lines gather this long before the next one,
-// unless a flush waits: a burst (a line per USB frame) then costs one write per
-// interval instead of one per line, and the threads that log never wake the
-// writer while it gathers.
-constexpr auto kGatherInterval = std::chrono::milliseconds(10);
-
-// Writes all of `data` to standard output's descriptor. Straight to the
-// descriptor, not through stdio: a write blocked on a reader that never reads
-// then holds no stdio lock or buffer, so the process can still end (exit
-// flushes stdio, which would block on the same pipe). False on an error.
-bool writeAll(const std::string& data) {
-    const char* at = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(STDOUT_FILENO, at, left);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                // A non-blocking descriptor that is full: wait until it drains.
-                pollfd out{STDOUT_FILENO, POLLOUT, 0};
-                ::poll(&out, 1, -1);
-                continue;
-            }
-            return false;
-        }
-        at += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
+std::chrono::steady_clock::time_point deadlineAfter(double timeoutSeconds) {
+    // NaN and negative waits are no wait; a huge one is capped well inside the
+    // clock's range.
+    const double seconds = timeoutSeconds > 0 ? std::min(timeoutSeconds, 1e9) : 0.0;
+    return std::chrono::steady_clock::now() +
+           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+               std::chrono::duration<double>(seconds));
 }
 
-// The lines on their way to standard output and the thread that writes them.
-// Callers only append to a buffer (which keeps its capacity, so a steady stream
-// of lines allocates nothing); the writer takes everything queued at once,
-// writes it in one go, lets the next lines gather for a moment, and repeats. A slow or blocked
-// reader of standard output thus delays only the writer, never the thread that
-// logs (the USB transfer among them).
+double secondsUntil(std::chrono::steady_clock::time_point deadline) {
+    return std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+}
+
+// One line on its way from a thread that logs to the dispatcher: a line of
+// text, or the record of one report write, whose line the dispatcher writes
+// (formatting a number costs more than the whole record). A slot of its own
+// cache line, so a thread filling one never slows the dispatcher reading the
+// one before.
+struct alignas(64) Entry {
+    std::atomic<std::uint64_t> published{0};  // its position + 1 once filled
+    std::uint64_t ticks = 0;                  // when logged (a write: when it ended)
+    std::uint64_t spanTicks = 0;              // a write: how long it took
+    unsigned code = 0;                        // a write: the platform's return code
+    bool write = false;
+    std::string text;  // the line; its buffer is kept for the next use of the slot
+};
+
+// "write spend: <seconds> - return code: <code>" for a write of `spanTicks`.
+std::string_view formatWrite(std::uint64_t spanTicks, unsigned code, double secondsPerTick,
+                             char (&line)[96]) {
+    static constexpr std::string_view kCode = " - return code: ";
+    char* const end = line + sizeof line;
+    char* at = std::copy(kFrameLinePrefix.begin(), kFrameLinePrefix.end(), line);
+    // Seconds with nine decimals, from whole nanoseconds.
+    const auto nanos =
+        static_cast<std::uint64_t>(static_cast<double>(spanTicks) * secondsPerTick * 1e9 + 0.5);
+    at = std::to_chars(at, end, nanos / 1000000000u).ptr;
+    *at++ = '.';
+    char digits[9];
+    std::uint64_t rest = nanos % 1000000000u;
+    for (int k = 8; k >= 0; --k) {
+        digits[k] = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+    }
+    at = std::copy(std::begin(digits), std::end(digits), at);
+    at = std::copy(kCode.begin(), kCode.end(), at);
+    at = std::to_chars(at, end, code, 16).ptr;
+    return {line, static_cast<std::size_t>(at - line)};
+}
+
+// Every line logged passes through here: the threads that log claim a slot
+// of a ring, fill it and publish it, which takes no lock; a dispatcher thread
+// takes the lines in the order their slots were claimed, writes each one out,
+// and hands them to standard output's writer, the support log's writer and
+// the recent lines, several at a time. Logging thus costs the thread that logs
+// (the USB transfer among them) a few nanoseconds, and neither a slow reader
+// of standard output nor a slow disk holds it up: only a ring filled faster
+// than the dispatcher empties it makes a thread wait for a free slot, and
+// nothing is dropped.
 //
-// Created on first use and never destroyed, with its thread detached: the
-// process ends through std::_Exit or a return from main while other threads may
-// still log, so the queue must outlive every static destructor.
-class LogWriter {
+// The dispatcher wakes for the first line after a quiet spell, then lets
+// lines gather for a moment between rounds, so a burst (a line per USB frame)
+// neither wakes it per line nor costs the threads that log a system call.
+// Like the writers, created on first use and never destroyed.
+class LogQueue {
   public:
-    static LogWriter& instance() {
-        static LogWriter* const writer = new LogWriter;
-        return *writer;
+    static LogQueue& instance() {
+        static LogQueue* const queue = new LogQueue;
+        return *queue;
     }
 
-    void append(std::string_view line) {
-        bool wake;
-        {
-            std::lock_guard<std::mutex> hold(mutex_);
-            pending_.append(line);
-            pending_.push_back('\n');
-            ++queued_;
-            // Only a writer asleep for want of lines is woken, and only once.
-            wake = idle_;
-            idle_ = false;
-        }
-        if (wake) {
-            wake_.notify_one();
-        }
+    void pushText(std::string_view line) {
+        push([line](Entry& entry) {
+            entry.write = false;
+            entry.ticks = ticks::now();
+            entry.text.assign(line);
+        });
     }
 
-    bool flush(double timeoutSeconds) {
-        // NaN and negative waits are no wait; a huge one is capped well inside
-        // the clock's range.
-        const double seconds = timeoutSeconds > 0 ? std::min(timeoutSeconds, 1e9) : 0.0;
-        const auto deadline = std::chrono::steady_clock::now() +
-                              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                  std::chrono::duration<double>(seconds));
+    void pushWrite(std::uint64_t startTicks, std::uint64_t endTicks, unsigned code) {
+        push([=](Entry& entry) {
+            entry.write = true;
+            entry.ticks = endTicks;
+            entry.spanTicks = endTicks - startTicks;
+            entry.code = code;
+        });
+    }
+
+    // Waits until every line pushed before the call was handed on.
+    bool dispatch(std::chrono::steady_clock::time_point deadline) {
+        const std::uint64_t target = tail_.load();
         std::unique_lock<std::mutex> hold(mutex_);
-        const std::uint64_t target = queued_;
-        // A writer gathering lines writes them at once while a flush waits.
+        if (dispatched_ >= target) {
+            return true;
+        }
         ++flushing_;
         wake_.notify_one();
-        const bool handled =
-            written_.wait_until(hold, deadline, [&] { return handled_ >= target; });
+        const bool done = handed_.wait_until(hold, deadline, [&] { return dispatched_ >= target; });
         --flushing_;
-        return handled && !failed_;
+        return done;
     }
 
   private:
-    LogWriter() {
+    static constexpr std::uint64_t kSlots = 8192;
+    // A line longer than this gives its slot's buffer back once dispatched.
+    static constexpr std::size_t kKeptLineBytes = 4096;
+
+    LogQueue() : slots_(new Entry[kSlots]) {
         std::thread([this] { run(); }).detach();
-        std::atexit([] { flushLog(kExitFlushSeconds); });
     }
 
-    void run() {
-        pthread_setname_np(pthread_self(), "tarvo-log");
-        // A reader that went away makes a write fail with EPIPE; the signal it
-        // would raise must not end the process from this thread.
-        sigset_t pipeSignal;
-        sigemptyset(&pipeSignal);
-        sigaddset(&pipeSignal, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
-
-        std::string batch;
-        bool failed = false;
-        for (;;) {
-            std::uint64_t upTo;
-            {
-                std::unique_lock<std::mutex> hold(mutex_);
-                idle_ = pending_.empty();
-                wake_.wait(hold, [this] { return !pending_.empty(); });
-                idle_ = false;
-                batch.swap(pending_);
-                upTo = queued_;
-            }
-            // After one failed write standard output is gone for good (a closed
-            // pipe, a full disk): later lines are dropped rather than retried,
-            // so the writer never spins on an error.
-            if (!failed) {
-                failed = !writeAll(batch);
-            }
-            if (batch.capacity() > kKeptBufferBytes) {
-                std::string().swap(batch);
-            } else {
-                batch.clear();
-            }
-            {
-                std::lock_guard<std::mutex> hold(mutex_);
-                handled_ = upTo;
-                failed_ = failed;
-            }
-            written_.notify_all();
-            std::unique_lock<std::mutex> hold(mutex_);
-            wake_.wait_for(hold, kGatherInterval, [this] { return flushing_ > 0; });
+    template <typename Fill>
+    void push(const Fill& fill) {
+        const std::uint64_t position = tail_.fetch_add(1);
+        std::uint64_t head = head_.load(std::memory_order_acquire);
+        if (position - head >= kSlots) {
+            head = waitForSlot(position);
+        }
+        Entry& entry = slots_[position % kSlots];
+        fill(entry);
+        entry.published.store(position + 1, std::memory_order_release);
+        // The claim above and this check pair with the dispatcher's going idle
+        // (both sequentially consistent): either it sees the claim, or this
+        // sees it idle and wakes it. A ring half full wakes it early.
+        if (idle_.load() ||
+            (position - head >= kSlots / 2 && !nudged_.load(std::memory_order_relaxed))) {
+            wakeDispatcher();
         }
     }
 
+    std::uint64_t waitForSlot(std::uint64_t position) {
+        wakeDispatcher();
+        std::uint64_t head = head_.load(std::memory_order_acquire);
+        while (position - head >= kSlots) {
+            head_.wait(head, std::memory_order_acquire);
+            head = head_.load(std::memory_order_acquire);
+        }
+        return head;
+    }
+
+    void wakeDispatcher() {
+        {
+            std::lock_guard<std::mutex> hold(mutex_);
+            idle_.store(false);
+            nudged_.store(true, std::memory_order_relaxed);
+        }
+        wake_.notify_one();
+    }
+
+    void run() {
+        pthread_setname_np(pthread_self(), "tarvo-log-queue");
+        std::uint64_t head = 0;
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> hold(mutex_);
+                if (tail_.load() == head) {
+                    // Nothing since the last round: sleep until a line comes.
+                    idle_.store(true);
+                    if (tail_.load() == head) {
+                        wake_.wait(hold, [this] { return !idle_.load() || flushing_ > 0; });
+                    }
+                    idle_.store(false);
+                }
+                nudged_.store(false, std::memory_order_relaxed);
+            }
+            head = drain(head);
+            std::unique_lock<std::mutex> hold(mutex_);
+            dispatched_ = head;
+            handed_.notify_all();
+            wake_.wait_for(hold, detail::kLogGatherInterval, [this] {
+                return flushing_ > 0 || nudged_.load(std::memory_order_relaxed);
+            });
+        }
+    }
+
+    // Hands on every line claimed so far, in order; returns the new head.
+    std::uint64_t drain(std::uint64_t head) {
+        const std::uint64_t end = tail_.load();
+        if (head == end) {
+            return head;
+        }
+        const double secondsPerTick = ticks::secondsPerTick();
+        const bool toFile = detail::logFileOpen();
+        // Counter readings of the last moments to wall-clock time, for the file.
+        const std::uint64_t nowTicks = ticks::now();
+        const auto nowWall = std::chrono::system_clock::now();
+        const auto wallTime = [&](std::uint64_t reading) {
+            const double ago =
+                nowTicks > reading ? static_cast<double>(nowTicks - reading) * secondsPerTick : 0;
+            return nowWall - std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                                 std::chrono::duration<double>(ago));
+        };
+        std::uint64_t lines = 0;
+        for (; head < end; ++head) {
+            Entry& entry = slots_[head % kSlots];
+            // Claimed but still being filled: its thread is a moment away.
+            while (entry.published.load(std::memory_order_acquire) != head + 1) {
+                std::this_thread::yield();
+            }
+            char formatted[96];
+            const std::string_view line =
+                entry.write ? formatWrite(entry.spanTicks, entry.code, secondsPerTick, formatted)
+                            : std::string_view(entry.text);
+            out_.append(line);
+            out_.push_back('\n');
+            ++lines;
+            if (toFile) {
+                detail::queueForLogFile(line, wallTime(entry.ticks));
+            }
+            recentLogLines().add(line);
+            if (entry.text.capacity() > kKeptLineBytes) {
+                std::string().swap(entry.text);
+            }
+            // Free the slots now and then, so a long round never keeps a
+            // thread waiting for one.
+            if ((head + 1) % 1024 == 0) {
+                release(head + 1, lines);
+                lines = 0;
+            }
+        }
+        release(head, lines);
+        return head;
+    }
+
+    // Passes the lines written so far on to standard output's writer and frees
+    // their slots.
+    void release(std::uint64_t head, std::uint64_t lines) {
+        if (lines > 0) {
+            detail::queueForStdout(out_, lines);
+        }
+        if (out_.capacity() > detail::kLogKeptBufferBytes) {
+            std::string().swap(out_);
+        } else {
+            out_.clear();
+        }
+        head_.store(head, std::memory_order_release);
+        head_.notify_all();
+    }
+
+    std::unique_ptr<Entry[]> slots_;
+    alignas(64) std::atomic<std::uint64_t> tail_{0};  // the next position to claim
+    alignas(64) std::atomic<std::uint64_t> head_{0};  // positions below are free again
+    alignas(64) std::atomic<bool> idle_{false};       // the dispatcher sleeps until woken
+    std::atomic<bool> nudged_{false};                 // woken during its pause between rounds
     std::mutex mutex_;
-    std::condition_variable wake_;     // lines are pending (for the writer)
-    std::condition_variable written_;  // a batch was handled (for flush)
-    std::string pending_;              // whole lines, each ending in '\n'
-    std::uint64_t queued_ = 0;         // lines appended so far
-    std::uint64_t handled_ = 0;        // of those, written or dropped
-    bool failed_ = false;              // a write to standard output failed
-    bool idle_ = false;                // the writer waits for lines (append wakes it)
-    int flushing_ = 0;                 // flush calls waiting for the writer
+    std::condition_variable wake_;    // for the dispatcher
+    std::condition_variable handed_;  // a round was handed on (for dispatch)
+    std::uint64_t dispatched_ = 0;    // positions handed on
+    int flushing_ = 0;                // dispatch calls waiting
+    std::string out_;                 // the dispatcher's lines for standard output
 };
 
 // Held across queueing a line and showing it to the tap, so the tap sees the
@@ -186,39 +285,49 @@ LogTap& tap() {
     return *t;
 }
 // Whether a tap is set: without one (the tool itself) a line skips the tap's
-// lock, and the writer's own lock keeps the lines in order.
+// lock, and the queue alone keeps the lines in order.
 std::atomic<bool> tapSet{false};
-}  // namespace
 
-namespace {
-// Standard output, the support log file and the lines kept for support. The
-// file has a writer of its own (log_file.cpp), so a blocked standard output
-// never holds it back; none of the three allocates once its buffers have grown.
-void record(std::string_view line) {
-    LogWriter::instance().append(line);
-    detail::queueForLogFile(line);
-    recentLogLines().add(line);
+void showToTap(std::string_view line) {
+    if (tap()) {
+        tap()(std::string(line));
+    }
 }
 }  // namespace
 
 void logLine(std::string_view line) {
     if (!tapSet.load(std::memory_order_acquire)) {
-        record(line);
+        LogQueue::instance().pushText(line);
         return;
     }
     std::lock_guard<std::mutex> hold(tapMutex());
-    record(line);
-    if (tap()) {
-        tap()(std::string(line));
+    LogQueue::instance().pushText(line);
+    showToTap(line);
+}
+
+void logWrite(std::uint64_t startTicks, std::uint64_t endTicks, unsigned code) {
+    if (!tapSet.load(std::memory_order_acquire)) {
+        LogQueue::instance().pushWrite(startTicks, endTicks, code);
+        return;
     }
+    // The tap and standard output see the same text: it is written here once.
+    char formatted[96];
+    const std::string_view line =
+        formatWrite(endTicks - startTicks, code, ticks::secondsPerTick(), formatted);
+    std::lock_guard<std::mutex> hold(tapMutex());
+    LogQueue::instance().pushText(line);
+    showToTap(line);
+}
+
+bool dispatchLog(double timeoutSeconds) {
+    return LogQueue::instance().dispatch(deadlineAfter(timeoutSeconds));
 }
 
 bool flushLog(double timeoutSeconds) {
-    const auto start = std::chrono::steady_clock::now();
-    detail::flushLogFile(timeoutSeconds);
-    const double spent =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return LogWriter::instance().flush(timeoutSeconds - spent);
+    const auto deadline = deadlineAfter(timeoutSeconds);
+    const bool dispatched = LogQueue::instance().dispatch(deadline);
+    const bool inFile = detail::flushLogFile(secondsUntil(deadline));
+    return detail::flushStdout(deadline) && dispatched && inFile;
 }
 
 std::string escapeForLog(std::string_view text) {

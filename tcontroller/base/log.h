@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -7,17 +8,31 @@
 namespace tarvo {
 
 // The tool's diagnostic log: one plain line per event on standard output, no
-// prefix or time stamp. logLine only queues the line; a writer thread of its
-// own writes the queued lines whole, in order, none dropped, and flushes after
-// each batch, so support can read them live and a slow or blocked reader of
-// standard output never holds up the thread that logs. At a normal exit the
-// queue is flushed for up to 2 s. After a failed write (a closed pipe) output
-// is dropped, but lines are still accepted and still reach the tap.
+// prefix or time stamp. logLine only queues the line, without taking a lock;
+// a thread of the log's own hands the lines on in order, none dropped, to a
+// writer thread for standard output (which writes them whole and flushes after
+// each batch, so support can read them live), to the support log file and to
+// the lines kept for support. A slow or blocked reader of standard output thus
+// never holds up the thread that logs. At a normal exit the queue is flushed
+// for up to 2 s. After a failed write (a closed pipe) output is dropped, but
+// lines are still accepted and still reach the tap.
 void logLine(std::string_view line);
 
 // How the line logged for every report written to the controller begins; the
 // support log and the lines kept for support fold runs of it into one line.
 inline constexpr std::string_view kFrameLinePrefix = "write spend: ";
+
+// Logs the line for one report written to the controller: kFrameLinePrefix,
+// the seconds the write took (between two readings of ticks::now(), nine
+// decimals), " - return code: " and `code` in lower-case hexadecimal. The line
+// is written out on the log's own thread, so the thread that writes the
+// reports spends no time on it.
+void logWrite(std::uint64_t startTicks, std::uint64_t endTicks, unsigned code);
+
+// Waits until every line logged before the call has been handed on (to the
+// writers and the recent lines), but not for the writes themselves: true, or
+// false when `timeoutSeconds` passed first.
+bool dispatchLog(double timeoutSeconds);
 
 // Waits until every line queued before the call has been written and flushed
 // (true), or until `timeoutSeconds` have passed or standard output failed

@@ -57,18 +57,19 @@ class FileSink {
         return *sink;
     }
 
-    void queue(std::string_view line) {
-        if (!open_.load(std::memory_order_acquire)) {
+    bool open() const { return open_.load(std::memory_order_acquire); }
+
+    void queue(std::string_view line, std::chrono::system_clock::time_point when) {
+        if (!open()) {
             return;
         }
-        const auto now = std::chrono::system_clock::now();
         bool wasEmpty;
         {
             std::lock_guard<std::mutex> hold(mutex_);
             wasEmpty = times_.empty();
             pending_.append(line);
             pending_.push_back('\n');
-            times_.push_back(now);
+            times_.push_back(when);
             ++queued_;
         }
         if (wasEmpty) {
@@ -85,6 +86,8 @@ class FileSink {
 
     // Switches to `file` (none: stops), after the lines queued for the old one.
     void replace(std::unique_ptr<LogFile> file) {
+        // The lines logged so far belong to the old file (none: were not kept).
+        dispatchLog(kExitFlushSeconds);
         flush(kExitFlushSeconds);
         std::lock_guard<std::mutex> hold(fileMutex_);
         file_ = std::move(file);
@@ -271,8 +274,12 @@ void stopLogFile() {
 }
 
 namespace detail {
-void queueForLogFile(std::string_view line) {
-    FileSink::instance().queue(line);
+bool logFileOpen() {
+    return FileSink::instance().open();
+}
+
+void queueForLogFile(std::string_view line, std::chrono::system_clock::time_point when) {
+    FileSink::instance().queue(line, when);
 }
 
 bool flushLogFile(double timeoutSeconds) {

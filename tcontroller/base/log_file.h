@@ -80,9 +80,10 @@ Result<std::string> startLogFile(const std::string& directory, LogFile::Limits l
 void stopLogFile();
 
 namespace detail {
-// Called by logLine on the caller's thread: queues the line with its time when
-// a file is open (a lock and an append; nothing when none is).
-void queueForLogFile(std::string_view line);
+// Called by the log's dispatcher: queues the line with the time it was logged
+// when a file is open (a lock and an append; nothing when none is).
+bool logFileOpen();
+void queueForLogFile(std::string_view line, std::chrono::system_clock::time_point when);
 // Waits until the lines queued so far are in the file; false on timeout.
 bool flushLogFile(double timeoutSeconds);
 }  // namespace detail
