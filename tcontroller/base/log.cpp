@@ -126,7 +126,7 @@ class LogQueue {
   private:
     static constexpr std::uint64_t kSlots = 8192;
     // A line longer than this gives its slot's buffer back once dispatched.
-    static constexpr std::size_t kKeptLineBytes = 4096;
+    static constexpr std::size_t kKeptLineBytes = 256;
 
     LogQueue() : slots_(new Entry[kSlots]) {
         std::thread([this] { run(); }).detach();
