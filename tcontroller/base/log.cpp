@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <iterator>
 #include <memory>
 #include <mutex>
@@ -20,6 +21,10 @@
 
 namespace tarvo {
 namespace {
+
+// How long the exit hook waits for queued lines before the process ends anyway
+// (standard output may be a pipe nobody reads).
+constexpr double kExitFlushSeconds = 2.0;
 
 std::chrono::steady_clock::time_point deadlineAfter(double timeoutSeconds) {
     // NaN and negative waits are no wait; a huge one is capped well inside the
@@ -130,6 +135,9 @@ class LogQueue {
 
     LogQueue() : slots_(new Entry[kSlots]) {
         std::thread([this] { run(); }).detach();
+        // Registered with the first line, so no line logged before a normal
+        // exit is lost.
+        std::atexit([] { flushLog(kExitFlushSeconds); });
     }
 
     template <typename Fill>

@@ -7,19 +7,12 @@
 
 #include <cerrno>
 #include <condition_variable>
-#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <thread>
 
-#include "tcontroller/base/log.h"
-
 namespace tarvo::detail {
 namespace {
-
-// How long the exit hook waits for queued lines before the process ends anyway
-// (standard output may be a pipe nobody reads).
-constexpr double kExitFlushSeconds = 2.0;
 
 // Writes all of `data` to standard output's descriptor. Straight to the
 // descriptor, not through stdio: a write blocked on a reader that never reads
@@ -96,7 +89,6 @@ class LogWriter {
   private:
     LogWriter() {
         std::thread([this] { run(); }).detach();
-        std::atexit([] { flushLog(kExitFlushSeconds); });
     }
 
     void run() {
