@@ -6,6 +6,7 @@
 #include <atomic>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
@@ -60,8 +61,8 @@ std::string_view formatWrite(std::uint64_t spanTicks, unsigned code, double seco
     char* const end = line + sizeof line;
     char* at = std::copy(kFrameLinePrefix.begin(), kFrameLinePrefix.end(), line);
     // Seconds with nine decimals, from whole nanoseconds.
-    const auto nanos =
-        static_cast<std::uint64_t>(static_cast<double>(spanTicks) * secondsPerTick * 1e9 + 0.5);
+    const auto nanos = static_cast<std::uint64_t>(
+        std::llround(static_cast<double>(spanTicks) * secondsPerTick * 1e9));
     at = std::to_chars(at, end, nanos / 1000000000u).ptr;
     *at++ = '.';
     char digits[9];
