@@ -106,7 +106,18 @@ TEST_P(FailureScreen, NamesTheStageHasOneOkAndCopiesTheDetails) {
     Rig rig;
     ASSERT_NO_FATAL_FAILURE(confirmNewest(rig));
     rig.sim.controller().setFaults(sim::VirtualController::Faults::of(c.fault));
+    // The controller leaves the bus after taking the erase command. The erase
+    // wait is held until the tool has seen it go, as the real 35 s would be:
+    // on the instant clock the wait could otherwise end first.
+    const bool inErase = c.fault == sim::DeviceFault::unplugInErase;
+    if (inErase) {
+        rig.sim.instantClock()->holdSleepsOfAtLeast(1.0);
+    }
     rig.vc->leftClick();
+    if (inErase) {
+        ASSERT_TRUE(rig.waitLog("hid disconnect"));
+        rig.sim.instantClock()->release();
+    }
     ASSERT_TRUE(rig.waitStatus(UpSta::failed, 60000));
     ASSERT_TRUE(test::waitUntil([&] { return !rig.vc->FailedOKBut->isHidden(); }));
     test::pump(100);
