@@ -5,7 +5,7 @@
 #include <QThread>
 #include <fstream>
 
-#include "scratch.h"
+#include "support/temp_files.h"
 #include "tcontroller/platform/linux/route_reachability.h"
 
 namespace tarvo {
@@ -55,7 +55,7 @@ class RouteReachabilityTest : public ::testing::Test {
         return reports_ == n;
     }
 
-    test::ScratchDir dir_;
+    test::TempDir dir_;
     std::string v4File_ = dir_.path() / "route";
     std::string v6File_ = dir_.path() / "ipv6_route";
     RouteReachability monitor_{v4File_, v6File_};

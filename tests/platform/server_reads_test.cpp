@@ -9,8 +9,8 @@
 
 #include "sim/firmware_format.h"
 #include "sim/firmware_server.h"
+#include "support/temp_files.h"
 #include "tcontroller/platform/linux/curl_resource_reads.h"
-#include "temp_files.h"
 
 namespace tarvo {
 namespace {
