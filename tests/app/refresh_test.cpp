@@ -312,23 +312,14 @@ TEST_F(WindowTest, RefreshFromAnotherThreadIsQueuedToTheMainThreadUnderTheLock) 
     EXPECT_EQ(text(vc->FWLabel), "V 1.1");
 }
 
-TEST_F(WindowTest, ScreenshotOfTheUpdateOffer) {
+TEST_F(WindowTest, ScreenshotOfTheFailureAndTheAlert) {
+    // The failure and the update-in-progress alert, for a look by eye.
     attachIdentified();
-    vc->hasNetwork = true;
+    vc->updateSta = UpSta::failed;
     vc->refreshUI();
     vc->show();
     test::pump(50);
-    const QImage shot = vc->grab().toImage();
-    ASSERT_FALSE(shot.isNull());
-    // The offer's button art is loaded from the resources, not the fallback.
-    EXPECT_EQ(vc->leftBut->imageName(), "button_onlineUpdate");
     QDir().mkpath(TARVO_TEST_SCREENSHOT_DIR);
-    EXPECT_TRUE(shot.save(QString(TARVO_TEST_SCREENSHOT_DIR) + "/main-window-attached.png"));
-
-    // The failure and the update-in-progress alert, for a look by eye.
-    vc->updateSta = UpSta::failed;
-    vc->refreshUI();
-    test::pump(50);
     EXPECT_TRUE(vc->grab().save(QString(TARVO_TEST_SCREENSHOT_DIR) + "/main-window-failed.png"));
     vc->alert->present();
     test::pump(50);

@@ -78,9 +78,6 @@ TEST(Startup, WiresTheServicesAndShowsTheIdleWindow) {
     EXPECT_EQ(f.reportSize, 64);
     EXPECT_EQ(vc.hid_FW.get(), "000");
     EXPECT_EQ(vc.hid_model.get(), "");
-    EXPECT_EQ(vc.queue1->label(), "com.vostrand.myqueue1");
-    EXPECT_EQ(vc.queue2->label(), "com.vostrand.myqueue2");
-    EXPECT_EQ(vc.queue3->label(), "com.vostrand.myqueue3");
 
     vc.viewDidLoad();
     EXPECT_TRUE(f.monitor->waitStarted());
@@ -157,25 +154,6 @@ TEST(Startup, UnavailableNetworkIsRecordedOnce) {
     EXPECT_FALSE(vc.hasNetwork.load());
     EXPECT_TRUE(vc.onlineVers.get().empty());
     EXPECT_TRUE(f.reachability->stopped());
-}
-
-TEST(UtilTypes, RawValuesConvertOnlyForDeclaredCases) {
-    using UpSta = Util::UpSta;
-    using UpMode = Util::UpMode;
-    EXPECT_EQ(Util::upStaFromRaw(999), UpSta::updating);
-    EXPECT_EQ(Util::upStaFromRaw(-1), UpSta::none);
-    EXPECT_EQ(Util::upStaFromRaw(0), UpSta::suc);
-    EXPECT_EQ(Util::upStaFromRaw(1), UpSta::failed);
-    for (int other : {2, 3, -2, 998, 1000}) {
-        EXPECT_FALSE(Util::upStaFromRaw(other).has_value()) << other;
-    }
-    EXPECT_EQ(Util::upModeFromRaw(-1), UpMode::none);
-    EXPECT_EQ(Util::upModeFromRaw(0), UpMode::bIn);
-    EXPECT_EQ(Util::upModeFromRaw(1), UpMode::online);
-    EXPECT_EQ(Util::upModeFromRaw(2), UpMode::offline);
-    EXPECT_FALSE(Util::upModeFromRaw(3).has_value());
-    EXPECT_EQ(Util::readStaFromRaw(2), Util::ReadSta::DONE);
-    EXPECT_FALSE(Util::readStaFromRaw(-1).has_value());
 }
 
 }  // namespace

@@ -16,30 +16,13 @@
 #include <thread>
 #include <vector>
 
+#include "support/temp_files.h"
 #include "tcontroller/base/log.h"
 
 namespace tarvo {
 namespace {
 
 namespace fs = std::filesystem;
-
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = fs::temp_directory_path() / "tarvo-log-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
-        }
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 std::vector<std::string> readLines(const std::string& path) {
     std::ifstream in(path);
@@ -78,9 +61,9 @@ std::vector<std::string> texts(const std::vector<std::string>& lines) {
 }
 
 TEST(LogFile, StampsLinesSummarisesFramesAndRotates) {
-    TempDir dir;
+    test::TempDir dir;
     ASSERT_FALSE(dir.path().empty());
-    const std::string path = dir.path() + "/" + kLogFileName;
+    const std::string path = (dir.path() / kLogFileName).string();
     const LogFile::Limits limits{.maxBytes = 4000, .keptFiles = 2, .framesPerSummary = 1000};
     {
         LogFile file(path, limits);
@@ -111,8 +94,8 @@ TEST(LogFile, StampsLinesSummarisesFramesAndRotates) {
     }
 
     // The frames, before rotation took them: a fresh file with a large limit.
-    TempDir other;
-    const std::string framesPath = other.path() + "/" + kLogFileName;
+    test::TempDir other;
+    const std::string framesPath = (other.path() / kLogFileName).string();
     {
         LogFile file(framesPath, {});
         const auto now = std::chrono::system_clock::now();
@@ -137,8 +120,8 @@ TEST(LogFile, StampsLinesSummarisesFramesAndRotates) {
 // logLine's lines reach the file through the writer thread, after the lines
 // that were in it already (the file is appended to, never emptied on start).
 TEST(LogFile, TheToolsLogIsCopiedToTheFileUntilStopped) {
-    TempDir dir;
-    const std::string folder = dir.path() + "/state/tarvo-remote-update";
+    test::TempDir dir;
+    const std::string folder = (dir.path() / "state/tarvo-remote-update").string();
     fs::create_directories(folder);
     { std::ofstream(folder + "/" + kLogFileName) << "2020-01-01 00:00:00.000 earlier run\n"; }
     const Result<std::string> started = startLogFile(folder);
@@ -162,8 +145,8 @@ TEST(LogFile, TheToolsLogIsCopiedToTheFileUntilStopped) {
 // A standard output nobody reads fills up and blocks the writer thread; the
 // file still gets every line meanwhile.
 TEST(LogFile, ABlockedStandardOutputDoesNotHoldBackTheFile) {
-    TempDir dir;
-    const Result<std::string> started = startLogFile(dir.path());
+    test::TempDir dir;
+    const Result<std::string> started = startLogFile(dir.path().string());
     ASSERT_TRUE(started.ok()) << started.error;
     flushLog(10);
     std::fflush(stdout);

@@ -29,18 +29,6 @@ TEST(ServerAddresses, VersionInsertedAsStored) {
               "http://127.0.0.1:8080/FOTA/firmware/Controller/T/FW_Va b%20.bin");
 }
 
-TEST(PercentEncodeQuery, KeepsQueryCharactersAndEscapesTheRest) {
-    const std::string kept = "abcxyzABCXYZ0189-._~!$&'()*+,;=:@/?";
-    EXPECT_EQ(percentEncodeQuery(kept), kept);
-    EXPECT_EQ(percentEncodeQuery("file:///opt/my app/TFW/FW.bin"),
-              "file:///opt/my%20app/TFW/FW.bin");
-    EXPECT_EQ(percentEncodeQuery("%"), "%25");  // an existing escape is not trusted
-    EXPECT_EQ(percentEncodeQuery("#[]\"<>\\^`{|}"), "%23%5B%5D%22%3C%3E%5C%5E%60%7B%7C%7D");
-    EXPECT_EQ(percentEncodeQuery("\xC3\xA9\n\t"), "%C3%A9%0A%09");
-    EXPECT_EQ(percentEncodeQuery(std::string("\x00\x7F\xFF", 3)), "%00%7F%FF");
-    EXPECT_EQ(percentEncodeQuery(""), "");
-}
-
 TEST(FileAddressOfPath, KeepsPathCharactersAndEscapesTheRest) {
     const std::string kept = "/abcxyzABCXYZ0189-._~!$&'()*+,;=:@/";
     EXPECT_EQ(fileAddressOfPath(kept), "file://" + kept);

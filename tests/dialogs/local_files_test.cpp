@@ -86,13 +86,5 @@ TEST_F(LocalFilesTest, UnreadableImageTakesNothing) {
     EXPECT_EQ(vc->updateMode.load(), UpMode::none);
 }
 
-TEST_F(LocalFilesTest, FirmwareNameWithoutVersionGivesAnEmptyVersion) {
-    choose({write("Tarvo Remote_FW_.bin", firmware), write("Tarvo Remote_IMG_V1.4.bin", image)});
-    ASSERT_TRUE(closed());
-    EXPECT_EQ(vc->FWData.get(), firmware);
-    EXPECT_EQ(bytesOf(vc->imageData.get()), image);
-    EXPECT_EQ(refreshes, (decltype(refreshes){{UpMode::offline, Histoty{"", ""}}}));
-}
-
 }  // namespace
 }  // namespace tarvo::test

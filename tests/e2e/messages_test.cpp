@@ -4,6 +4,8 @@
 // download from a stalled server.
 #include <QClipboard>
 #include <QGuiApplication>
+#include <filesystem>
+#include <iterator>
 
 #include "e2e/rig.h"
 #include "tcontroller/update_progress.h"
@@ -206,6 +208,20 @@ TEST_P(DownloadFailure, SaysTheCauseAndTheNextStep) {
     EXPECT_EQ(
         rig.log.withPrefix("could not download " + rig.sim.server().baseAddress() + "/").size(),
         1u);
+    EXPECT_FALSE(rig.vc->selectedFW.get().has_value());
+    EXPECT_FALSE(rig.vc->FWData.get().has_value());
+    // Downloads share one worker: attempts do not leave threads behind.
+    const auto threads = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                             std::filesystem::directory_iterator{});
+    };
+    const auto before = threads();
+    for (int attempt = 2; attempt <= 6; ++attempt) {
+        rig.vc->leftClick();
+        ASSERT_TRUE(
+            test::waitUntil([&] { return rig.log.count("download file failed.") == attempt; }));
+    }
+    EXPECT_EQ(threads(), before);
 
     // The next press tries again; with the server back it goes on to the confirmation.
     rig.sim.server().setFault(sim::ServerFault::none);

@@ -456,36 +456,6 @@ TEST(UpdateFaults, TwoBootloaderVolumesEachGetTheirOwnCopy) {
     }
 }
 
-TEST(UpdateFaults, DownloadNotFound) {
-    Rig rig;
-    rig.publishDefault();
-    rig.sim.server().setFault(sim::ServerFault::none);
-    rig.sim.controller().plug();
-    rig.start();
-    ASSERT_TRUE(rig.waitIdle());
-    ASSERT_TRUE(test::waitUntil([&] { return rig.vc->hasNetwork.load(); }));
-    rig.sim.server().setFault(sim::ServerFault::status404);
-    rig.vc->leftClick();
-    ASSERT_TRUE(rig.waitLog("download file failed."));
-    ASSERT_TRUE(test::waitUntil([&] { return rig.vc->leftBut->isEnabled(); }));
-    EXPECT_EQ(rig.vc->updateMode.load(), UpMode::none);
-    EXPECT_FALSE(rig.vc->selectedFW.get().has_value());
-    EXPECT_FALSE(rig.vc->FWData.get().has_value());
-    EXPECT_EQ(rig.log.count("download file failed."), 1);
-    // Downloads share one worker: attempts do not leave threads behind.
-    const auto threads = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/task"),
-                             std::filesystem::directory_iterator{});
-    };
-    const auto before = threads();
-    for (int attempt = 2; attempt <= 6; ++attempt) {
-        rig.vc->leftClick();
-        ASSERT_TRUE(
-            test::waitUntil([&] { return rig.log.count("download file failed.") == attempt; }));
-    }
-    EXPECT_EQ(threads(), before);
-}
-
 // Image sizes at the edges of the frame arithmetic: frame counts, the bar, and
 // the one-second pause before every ten-thousandth frame.
 struct SizeCase {

@@ -12,12 +12,12 @@
 
 #include "sim/bootloader_volume.h"
 #include "support/private_bus.h"
+#include "support/temp_files.h"
 #include "tcontroller/platform/fallback_volume_watcher.h"
 #include "tcontroller/platform/linux/freedesktop_notifier.h"
 #include "tcontroller/platform/linux/logind_sleep_inhibitor.h"
 #include "tcontroller/platform/linux/mount_volume_watcher.h"
 #include "tcontroller/platform/linux/udisks_volume_watcher.h"
-#include "temp_files.h"
 
 namespace tarvo {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "sim/firmware_format.h"
+#include "support/temp_files.h"
 #include "tcontroller/platform/linux/curl_resource_reads.h"
-#include "temp_files.h"
 
 namespace tarvo {
 namespace {

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "scratch.h"
+#include "support/temp_files.h"
 #include "tcontroller/platform/linux/mount_volume_watcher.h"
 
 namespace tarvo {
@@ -40,7 +41,7 @@ class MountVolumeWatcherTest : public ::testing::Test {
                                  [&] { return contains(events_, event); });
     }
 
-    test::ScratchDir dir_;
+    test::TempDir dir_;
     // The scratch folder as the kernel's table names it (symlinks resolved).
     std::string volume_ = std::filesystem::canonical(dir_.path()) / "CRP DISABLE";
     std::mutex mutex_;

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "scratch.h"
+#include "support/temp_files.h"
 #include "tcontroller/platform/linux/posix_file_system.h"
 
 namespace tarvo {
@@ -15,24 +16,15 @@ Bytes readFile(const std::filesystem::path& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Every byte value, in a sequence that does not repeat every 256 bytes.
-Bytes pattern(std::size_t size) {
-    Bytes bytes(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(i * 131 + i / 256);
-    }
-    return bytes;
-}
-
 class PosixFileSystemTest : public ::testing::Test {
   protected:
-    test::ScratchDir dir_;
+    test::TempDir dir_;
     std::string file_ = dir_.path() / "FW.bin";
     PosixFileSystem fs_;
 };
 
 TEST_F(PosixFileSystemTest, CreateFileWritesExactlyTheBytes) {
-    const Bytes firmware = pattern(300 * 1024 + 7);
+    const Bytes firmware = test::patternBytes(300 * 1024 + 7);
     ASSERT_TRUE(fs_.createFile(file_, firmware).ok());
     EXPECT_EQ(readFile(file_), firmware);
     const std::string empty = dir_.path() / "empty.bin";
@@ -43,7 +35,7 @@ TEST_F(PosixFileSystemTest, CreateFileWritesExactlyTheBytes) {
 
 TEST_F(PosixFileSystemTest, FailuresCarryTheSystemText) {
     EXPECT_EQ(fs_.remove(file_).error, "No such file or directory");
-    EXPECT_EQ(fs_.createFile(dir_.path() / "missing" / "FW.bin", pattern(16)).error,
+    EXPECT_EQ(fs_.createFile(dir_.path() / "missing" / "FW.bin", test::patternBytes(16)).error,
               "No such file or directory");
 }
 
@@ -71,7 +63,7 @@ TEST_F(PosixFileSystemTest, CreateFileNeverReplacesOrFollowsAnEntryInTheWay) {
         SCOPED_TRACE(c.name);
         c.make();
         const auto before = fs::symlink_status(file_).type();
-        const Result<void> created = fs_.createFile(file_, pattern(16));
+        const Result<void> created = fs_.createFile(file_, test::patternBytes(16));
         EXPECT_FALSE(created.ok());
         EXPECT_EQ(created.error, "File exists");
         EXPECT_EQ(fs::symlink_status(file_).type(), before);
@@ -103,13 +95,13 @@ TEST_F(PosixFileSystemTest, FullVolumeFailsAndLeavesNoPartialFile) {
     }
     const std::string file = volume / "FW.bin";
     EXPECT_TRUE(fs_.isMountPoint(volume));
-    const Result<void> tooLarge = fs_.createFile(file, pattern(256 * 1024));
+    const Result<void> tooLarge = fs_.createFile(file, test::patternBytes(256 * 1024));
     EXPECT_FALSE(tooLarge.ok());
     EXPECT_EQ(tooLarge.error, "No space left on device");
     EXPECT_FALSE(fs_.exists(file)) << "a truncated firmware file was left on the volume";
     // The space is free again: a file that fits is written whole, then removed.
-    ASSERT_TRUE(fs_.createFile(file, pattern(32 * 1024)).ok());
-    EXPECT_EQ(readFile(file), pattern(32 * 1024));
+    ASSERT_TRUE(fs_.createFile(file, test::patternBytes(32 * 1024)).ok());
+    EXPECT_EQ(readFile(file), test::patternBytes(32 * 1024));
     EXPECT_TRUE(fs_.remove(file).ok());
     EXPECT_FALSE(fs_.exists(file));
 }

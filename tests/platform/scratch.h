@@ -10,24 +10,6 @@
 
 namespace tarvo::test {
 
-// A fresh directory under the temp folder, removed with its contents.
-class ScratchDir {
-  public:
-    ScratchDir() {
-        std::string name = std::filesystem::temp_directory_path() / "tarvo-services-XXXXXX";
-        EXPECT_NE(::mkdtemp(name.data()), nullptr) << std::generic_category().message(errno);
-        path_ = name;
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
-
 // A tmpfs at `target` (created if missing) for the guard's lifetime; detached on
 // destruction, so a failing test never leaves a mount behind.
 class TmpfsMount {

@@ -7,15 +7,13 @@
 #include <tuple>
 #include <vector>
 
-#include "sim/firmware_format.h"
 #include "sim/firmware_server.h"
+#include "support/temp_files.h"
 #include "tcontroller/platform/linux/curl_resource_reads.h"
-#include "temp_files.h"
 
 namespace tarvo {
 namespace {
 
-using sim::FileKind;
 using sim::FirmwareServer;
 using sim::PublishedRelease;
 using sim::ServerFault;
@@ -45,31 +43,6 @@ class ServerReads : public ::testing::Test {
     FirmwareServer server_;
     CurlResourceReads reads_{shortLimits()};
 };
-
-TEST_F(ServerReads, HistoryAndFilesArriveByteExact) {
-    const auto history = reads_.readText(historyUrl());
-    ASSERT_TRUE(history.ok()) << history.error;
-    EXPECT_EQ(*history.value, kHistory);
-
-    for (const auto kind : {FileKind::image, FileKind::firmware}) {
-        const bool image = kind == FileKind::image;
-        const std::string path =
-            image ? FirmwareServer::imagePath("1.3") : FirmwareServer::firmwarePath("1.3");
-        const auto read = reads_.readBytes(url(path));
-        ASSERT_TRUE(read.ok()) << path << ": " << read.error;
-        EXPECT_EQ(*read.value, image ? server_.imageFile("1.3") : server_.firmwareFile("1.3"));
-        EXPECT_EQ(read.value->size(), image ? 300u * 1024 : 64u * 1024);
-        const auto parsed = sim::parseReleaseFile(*read.value);
-        ASSERT_TRUE(parsed.has_value());
-        EXPECT_EQ(parsed->kind, kind);
-        EXPECT_EQ(parsed->versionChars, "130");
-    }
-
-    // Explicit bytes are served as given.
-    const auto image = reads_.readBytes(url(FirmwareServer::imagePath("1.2")));
-    ASSERT_TRUE(image.ok()) << image.error;
-    EXPECT_EQ(*image.value, test::patternBytes(5000));
-}
 
 TEST_F(ServerReads, ZeroLengthBodyIsAnEmptySuccess) {
     const auto firmware = reads_.readBytes(url(FirmwareServer::firmwarePath("1.2")));
@@ -195,24 +168,6 @@ TEST_F(ServerReads, RedirectWithoutLocationFails) {
     server_.setRedirect("/moved", "", 302);  // empty location: plain 302 reply
     const auto read = reads_.readText(url("/moved"));
     EXPECT_FALSE(read.ok());
-}
-
-TEST(ServerReadsRefused, ServerStartedRefusingRefusesUntilTheFaultClears) {
-    FirmwareServer server;
-    server.setFault(ServerFault::refuse);
-    ASSERT_TRUE(server.start());
-    ASSERT_FALSE(server.baseAddress().empty());
-    CurlResourceReads reads(shortLimits());
-    const std::string address = server.baseAddress() + FirmwareServer::historyTarget();
-    const auto refused = reads.readText(address);
-    EXPECT_FALSE(refused.ok());
-    EXPECT_FALSE(refused.error.empty());
-    EXPECT_EQ(server.requestCount(), 0u);
-
-    server.setFault(ServerFault::none);
-    const auto served = reads.readText(address);
-    ASSERT_TRUE(served.ok()) << served.error;
-    EXPECT_EQ(*served.value, "");  // nothing published
 }
 
 // The running count in the write callback stops bodies whose length is not

@@ -17,7 +17,6 @@ using tarvo::sim::FileKind;
 using tarvo::sim::makeReleaseFile;
 using tarvo::sim::ViolationKind;
 using Faults = tarvo::sim::VirtualController::Faults;
-namespace fs = std::filesystem;
 using ms = std::chrono::milliseconds;
 
 namespace {
@@ -68,72 +67,25 @@ TEST(Bootloader, RejectsBadFirmwareFilesAndStaysMounted) {
     EXPECT_EQ(run.vc.violationCount(), bad.size());
 }
 
-TEST(Bootloader, FaultsNoMountLostFinalStepAndEarlyUnmount) {
-    {
-        ControllerRun run;
-        run.vc.updateFaults([](auto& faults) { faults.mountAfterFinalStep = false; });
-        run.run();
-        imageStageAndFinalStep(run);
-        ASSERT_TRUE(run.vc.waitUntilDisconnected());
-        EXPECT_FALSE(run.vc.waitUntilBootloaderMounted(ms(300)));
-        EXPECT_EQ(run.vc.mountCount(), 0u);
-        EXPECT_TRUE(run.eventsOf(Event::mount).empty());
-    }
-    {
-        ControllerRun run;
-        run.vc.setFaults(Faults::of(DeviceFault::loseFinalStep));
-        run.run();
-        imageStageAndFinalStep(run);
-        ASSERT_TRUE(run.vc.waitUntilDisconnected());
-        EXPECT_FALSE(run.vc.waitUntilBootloaderMounted(ms(300)));
-        // A replug brings it back on its old firmware with the image in flash...
-        run.vc.unplug();
-        auto device = run.plugAndWait();
-        ASSERT_TRUE(device);
-        EXPECT_EQ(run.vc.config().versionChars, "110");
-        EXPECT_TRUE(run.vc.imageComplete());
-        // ...and the fault is spent: the next final step mounts the volume.
-        ASSERT_EQ(send(device, frames::finalStep()), kHIDReturnSuccess);
-        ASSERT_TRUE(run.vc.waitUntilBootloaderMounted());
-        writeFile(run.vc.volumePath() + "/FW.bin",
-                  makeReleaseFile(FileKind::firmware, "1.4", 2048));
-        ASSERT_TRUE(run.vc.waitUntilBackOnHid());
-        EXPECT_EQ(run.vc.config().versionChars, "140");
-        EXPECT_EQ(run.vc.violationCount(), 0u);
-    }
-    {
-        ControllerRun run;
-        run.vc.updateFaults([](auto& faults) { faults.unmountBeforeWrite = true; });
-        run.run();
-        imageStageAndFinalStep(run);
-        ASSERT_TRUE(run.vc.waitUntil([&] { return run.vc.mountCount() == 1; }, ms(5000)));
-        ASSERT_TRUE(run.watcher.waitUntilDelivered(ms(5000)));
-        const auto all = run.events();
-        ASSERT_GE(all.size(), 2u);
-        EXPECT_EQ(all[all.size() - 2].type, Event::mount);
-        EXPECT_EQ(all.back().type, Event::unmount);
-        EXPECT_FALSE(run.vc.isBootloaderMounted());
-        EXPECT_FALSE(fs::exists(run.vc.volumePath()));  // a write there now fails
-    }
-}
-
-TEST(Bootloader, AFullDirectoryVolumeRefusesFilesAndKeepsNone) {
+TEST(Bootloader, ALostFinalStepIsSpentByTheReplug) {
     ControllerRun run;
-    run.vc.setFaults(Faults::of(DeviceFault::volumeFull));
-    run.vc.startInBootloader();
+    run.vc.setFaults(Faults::of(DeviceFault::loseFinalStep));
     run.run();
+    imageStageAndFinalStep(run);
+    ASSERT_TRUE(run.vc.waitUntilDisconnected());
+    EXPECT_FALSE(run.vc.waitUntilBootloaderMounted(ms(300)));
+    // A replug brings it back on its old firmware with the image in flash...
+    run.vc.unplug();
+    auto device = run.plugAndWait();
+    ASSERT_TRUE(device);
+    EXPECT_EQ(run.vc.config().versionChars, "110");
+    EXPECT_TRUE(run.vc.imageComplete());
+    // ...and the fault is spent: the next final step mounts the volume.
+    ASSERT_EQ(send(device, frames::finalStep()), kHIDReturnSuccess);
     ASSERT_TRUE(run.vc.waitUntilBootloaderMounted());
-    tarvo::sim::SimFileSystem files(run.vc.volumePath(), &run.vc);
-    const std::string fw = run.vc.volumePath() + "/FW.bin";
-    const Bytes good = makeReleaseFile(FileKind::firmware, "1.4", 2048);
-    const tarvo::Result<void> refused = files.createFile(fw, good);
-    EXPECT_FALSE(refused.ok());
-    EXPECT_EQ(refused.error, "No space left on device");
-    EXPECT_FALSE(fs::exists(fw));
-    // With room again the same write goes through and is flashed.
-    run.vc.setFaults(Faults::of(DeviceFault::none));
-    EXPECT_TRUE(files.createFile(fw, good).ok());
+    writeFile(run.vc.volumePath() + "/FW.bin", makeReleaseFile(FileKind::firmware, "1.4", 2048));
     ASSERT_TRUE(run.vc.waitUntilBackOnHid());
+    EXPECT_EQ(run.vc.config().versionChars, "140");
     EXPECT_EQ(run.vc.violationCount(), 0u);
 }
 

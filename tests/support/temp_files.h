@@ -18,7 +18,7 @@ namespace tarvo::test {
 class TempDir {
   public:
     TempDir() {
-        std::string pattern = std::filesystem::temp_directory_path() / "tarvo-reads-XXXXXX";
+        std::string pattern = std::filesystem::temp_directory_path() / "tarvo-test-XXXXXX";
         if (::mkdtemp(pattern.data()) == nullptr) {
             ADD_FAILURE() << "mkdtemp: " << std::generic_category().message(errno);
         }
