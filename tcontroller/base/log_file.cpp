@@ -86,7 +86,7 @@ class FileSink {
 
     // Switches to `file` (none: stops), after the lines queued for the old one.
     void replace(std::unique_ptr<LogFile> file) {
-        // The lines logged so far belong to the old file (none: were not kept).
+        // Lines logged so far belong to the old file, if there is one.
         dispatchLog(kExitFlushSeconds);
         flush(kExitFlushSeconds);
         std::lock_guard<std::mutex> hold(fileMutex_);
