@@ -27,19 +27,6 @@ namespace {
 // (standard output may be a pipe nobody reads).
 constexpr double kExitFlushSeconds = 2.0;
 
-std::chrono::steady_clock::time_point deadlineAfter(double timeoutSeconds) {
-    // NaN and negative waits are no wait; a huge one is capped well inside the
-    // clock's range.
-    const double seconds = timeoutSeconds > 0 ? std::min(timeoutSeconds, 1e9) : 0.0;
-    return std::chrono::steady_clock::now() +
-           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-               std::chrono::duration<double>(seconds));
-}
-
-double secondsUntil(std::chrono::steady_clock::time_point deadline) {
-    return std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
-}
-
 // One line on its way from a thread that logs to the dispatcher: a line of
 // text, or the record of one report write, whose line the dispatcher writes
 // (formatting a number costs more than the whole record). A slot of its own
@@ -329,13 +316,13 @@ void logWrite(std::uint64_t startTicks, std::uint64_t endTicks, unsigned code) {
 }
 
 bool dispatchLog(double timeoutSeconds) {
-    return LogQueue::instance().dispatch(deadlineAfter(timeoutSeconds));
+    return LogQueue::instance().dispatch(detail::deadlineAfter(timeoutSeconds));
 }
 
 bool flushLog(double timeoutSeconds) {
-    const auto deadline = deadlineAfter(timeoutSeconds);
+    const auto deadline = detail::deadlineAfter(timeoutSeconds);
     const bool dispatched = LogQueue::instance().dispatch(deadline);
-    const bool inFile = detail::flushLogFile(secondsUntil(deadline));
+    const bool inFile = detail::flushLogFile(deadline);
     return detail::flushStdout(deadline) && dispatched && inFile;
 }
 

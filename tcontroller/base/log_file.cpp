@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "tcontroller/base/log.h"
+#include "tcontroller/base/log_stdout.h"
 
 namespace tarvo {
 namespace {
@@ -34,15 +35,6 @@ std::string timeStamp(std::chrono::system_clock::time_point when) {
     const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     std::snprintf(text + n, sizeof text - n, ".%03d", static_cast<int>(millis));
     return text;
-}
-
-std::chrono::steady_clock::time_point deadlineAfter(double seconds) {
-    // NaN and negative waits are no wait; a huge one is capped well inside the
-    // clock's range.
-    const double s = seconds > 0 ? std::min(seconds, 1e9) : 0.0;
-    return std::chrono::steady_clock::now() +
-           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-               std::chrono::duration<double>(s));
 }
 
 // The lines on their way to the file and the thread that writes them: callers
@@ -77,18 +69,17 @@ class FileSink {
         }
     }
 
-    bool flush(double timeoutSeconds) {
+    bool flush(std::chrono::steady_clock::time_point deadline) {
         std::unique_lock<std::mutex> hold(mutex_);
         const std::uint64_t target = queued_;
-        return written_.wait_until(hold, deadlineAfter(timeoutSeconds),
-                                   [&] { return handled_ >= target; });
+        return written_.wait_until(hold, deadline, [&] { return handled_ >= target; });
     }
 
     // Switches to `file` (none: stops), after the lines queued for the old one.
     void replace(std::unique_ptr<LogFile> file) {
         // Lines logged so far belong to the old file, if there is one.
         dispatchLog(kExitFlushSeconds);
-        flush(kExitFlushSeconds);
+        flush(detail::deadlineAfter(kExitFlushSeconds));
         std::lock_guard<std::mutex> hold(fileMutex_);
         file_ = std::move(file);
         open_.store(file_ != nullptr, std::memory_order_release);
@@ -97,7 +88,7 @@ class FileSink {
   private:
     FileSink() {
         std::thread([this] { run(); }).detach();
-        std::atexit([] { FileSink::instance().flush(kExitFlushSeconds); });
+        std::atexit([] { FileSink::instance().flush(detail::deadlineAfter(kExitFlushSeconds)); });
     }
 
     void run() {
@@ -282,8 +273,8 @@ void queueForLogFile(std::string_view line, std::chrono::system_clock::time_poin
     FileSink::instance().queue(line, when);
 }
 
-bool flushLogFile(double timeoutSeconds) {
-    return FileSink::instance().flush(timeoutSeconds);
+bool flushLogFile(std::chrono::steady_clock::time_point deadline) {
+    return FileSink::instance().flush(deadline);
 }
 }  // namespace detail
 

@@ -84,8 +84,9 @@ namespace detail {
 // when a file is open (a lock and an append; nothing when none is).
 bool logFileOpen();
 void queueForLogFile(std::string_view line, std::chrono::system_clock::time_point when);
-// Waits until the lines queued so far are in the file; false on timeout.
-bool flushLogFile(double timeoutSeconds);
+// Waits until the lines queued so far are in the file; false when the
+// deadline passed first.
+bool flushLogFile(std::chrono::steady_clock::time_point deadline);
 }  // namespace detail
 
 }  // namespace tarvo

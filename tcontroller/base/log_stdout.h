@@ -1,12 +1,23 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
-// The log's writer for standard output, fed by the log's dispatcher (log.cpp).
+// The log's writer for standard output, fed by the log's dispatcher (log.cpp),
+// and what the log's writers share.
 namespace tarvo::detail {
+
+// The time `seconds` from now. NaN and negative waits are no wait; a huge one
+// is capped well inside the clock's range.
+inline std::chrono::steady_clock::time_point deadlineAfter(double seconds) {
+    const double s = seconds > 0 ? std::min(seconds, 1e9) : 0.0;
+    return std::chrono::steady_clock::now() +
+           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+               std::chrono::duration<double>(s));
+}
 
 // After each round the log's threads let lines gather this long before the
 // next one, unless a flush waits: a burst (a line per USB frame) then costs one
