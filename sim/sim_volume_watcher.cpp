@@ -13,7 +13,7 @@ Result<void> SimVolumeWatcher::start() {
     std::lock_guard<std::mutex> hold(mutex_);
     if (!running_) {
         running_ = true;
-        atStart_.assign(mounted_.begin(), mounted_.end());
+        atStart_ = mounted_;
         thread_ = std::thread([this] { run(); });
     }
     return Result<void>::success();
@@ -22,8 +22,8 @@ Result<void> SimVolumeWatcher::start() {
 std::vector<QVariantMap> SimVolumeWatcher::mountedAtStart() const {
     std::lock_guard<std::mutex> hold(mutex_);
     std::vector<QVariantMap> out;
-    for (const std::string& path : atStart_) {
-        out.push_back({{kVolumePathKey, QString::fromStdString(path)}});
+    for (const auto& [path, label] : atStart_) {
+        out.push_back(info(path, label));
     }
     return out;
 }
@@ -48,26 +48,35 @@ void SimVolumeWatcher::stop() {
     delivered_.notify_all();
 }
 
-void SimVolumeWatcher::announceMount(const std::string& path) {
-    announce(true, path);
+QVariantMap SimVolumeWatcher::info(const std::string& path, const std::string& label) {
+    QVariantMap info{{QString::fromLatin1(kVolumePathKey), QString::fromStdString(path)},
+                     {QString::fromLatin1(kVolumeBusKey), QStringLiteral("usb")}};
+    if (!label.empty()) {
+        info.insert(QString::fromLatin1(kVolumeLabelKey), QString::fromStdString(label));
+    }
+    return info;
 }
 
-void SimVolumeWatcher::announceUnmount(const std::string& path) {
-    announce(false, path);
+void SimVolumeWatcher::announceMount(const std::string& path, const std::string& label) {
+    announce(true, path, label);
 }
 
-void SimVolumeWatcher::announce(bool mounted, const std::string& path) {
+void SimVolumeWatcher::announceUnmount(const std::string& path, const std::string& label) {
+    announce(false, path, label);
+}
+
+void SimVolumeWatcher::announce(bool mounted, const std::string& path, const std::string& label) {
     {
         std::lock_guard<std::mutex> hold(mutex_);
         if (mounted) {
-            mounted_.insert(path);
+            mounted_[path] = label;
         } else {
             mounted_.erase(path);
         }
         if (!running_) {
             return;
         }
-        events_.push_back(Event{mounted, path});
+        events_.push_back(Event{mounted, path, label});
     }
     wake_.notify_one();
 }
@@ -89,12 +98,11 @@ void SimVolumeWatcher::run() {
         delivering_ = true;
         hold.unlock();
 
-        QVariantMap info;
-        info.insert(QString::fromLatin1(kVolumePathKey), QString::fromStdString(event.path));
+        const QVariantMap note = info(event.path, event.label);
         if (event.mounted) {
-            emit didMount(info);
+            emit didMount(note);
         } else {
-            emit didUnmount(info);
+            emit didUnmount(note);
         }
 
         hold.lock();

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,8 +15,10 @@ namespace tarvo::sim {
 
 // A volume watcher fed by the simulator instead of the kernel's mount table.
 // The virtual controller announces the mounts and unmounts of its bootloader
-// volume; the watcher emits didMount / didUnmount {"NSDevicePath": path} from a
-// thread of its own, in announcement order, like a real watcher. Announcements
+// volume; the watcher emits didMount / didUnmount {"NSDevicePath": path,
+// "VolumeBus": "usb"} from a thread of its own, in announcement order, like a
+// real watcher. Every drive of the simulated world hangs on USB; one announced
+// with a label is reported with it, as UDisks reports a drive's label. Announcements
 // made while the watcher is not started are dropped, as a real watcher does not
 // see what happened before it began watching.
 class SimVolumeWatcher : public VolumeWatcher {
@@ -31,8 +33,8 @@ class SimVolumeWatcher : public VolumeWatcher {
     void stop() override;
 
     // Safe from any thread; returns at once.
-    void announceMount(const std::string& path);
-    void announceUnmount(const std::string& path);
+    void announceMount(const std::string& path, const std::string& label = {});
+    void announceUnmount(const std::string& path, const std::string& label = {});
 
     // Waits until every announcement so far has been delivered (its handlers
     // have returned). False on timeout.
@@ -42,8 +44,10 @@ class SimVolumeWatcher : public VolumeWatcher {
     struct Event {
         bool mounted;
         std::string path;
+        std::string label;
     };
-    void announce(bool mounted, const std::string& path);
+    static QVariantMap info(const std::string& path, const std::string& label);
+    void announce(bool mounted, const std::string& path, const std::string& label);
     void run();
 
     mutable std::mutex mutex_;
@@ -51,8 +55,8 @@ class SimVolumeWatcher : public VolumeWatcher {
     std::condition_variable delivered_;
     std::deque<Event> events_;
     bool running_ = false;
-    std::set<std::string> mounted_;  // as announced, also before start()
-    std::vector<std::string> atStart_;
+    std::map<std::string, std::string> mounted_;  // path -> label, also before start()
+    std::map<std::string, std::string> atStart_;
     bool delivering_ = false;
     std::thread thread_;
 };

@@ -35,8 +35,26 @@ Result<void> SimFileSystem::createFile(const std::string& path, const Bytes& con
     return PosixFileSystem::createFile(path, contents);
 }
 
+Result<VolumeFacts> SimFileSystem::describeVolume(const std::string& path) {
+    Result<VolumeFacts> facts = PosixFileSystem::describeVolume(path);
+    std::lock_guard<std::mutex> hold(drivesMutex_);
+    if (const auto drive = usbDrives_.find(path); facts.ok() && drive != usbDrives_.end()) {
+        facts.value->bus = "usb";
+        if (drive->second) {
+            facts.value->totalBytes = *drive->second;
+        }
+    }
+    return facts;
+}
+
+void SimFileSystem::declareUsbDrive(const std::string& path,
+                                    std::optional<std::uint64_t> totalBytes) {
+    std::lock_guard<std::mutex> hold(drivesMutex_);
+    usbDrives_[path] = totalBytes;
+}
+
 bool SimFileSystem::isMountPoint(const std::string& path) {
-    if (path == volumePath_) {
+    if (path == volumePath_ && !tmpfs_) {
         return controller_->isBootloaderMounted();
     }
     return PosixFileSystem::isMountPoint(path);
@@ -101,11 +119,13 @@ SimulatedPlatform::SimulatedPlatform(Options options)
         return r;
     };
     platform_.reads = &reads_;
-    if (options_.tmpfsVolume) {
-        fileSystem_ = std::make_unique<PosixFileSystem>();
-    } else {
-        fileSystem_ = std::make_unique<SimFileSystem>(bootloaderPath_, controller_);
-    }
+    fileSystem_ =
+        std::make_unique<SimFileSystem>(bootloaderPath_, controller_, options_.tmpfsVolume);
+    // The controller's drive is on its USB port; a folder stands in for a
+    // drive of the tmpfs volume's size, a tmpfs has its own.
+    fileSystem_->declareUsbDrive(
+        bootloaderPath_,
+        options_.tmpfsVolume ? std::nullopt : std::optional<std::uint64_t>(options_.tmpfsBytes));
     platform_.fileSystem = fileSystem_.get();
     platform_.clock = clock_;
     platform_.sleepInhibitor = &sleepInhibitor_;

@@ -1,7 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,18 +46,29 @@ class SimReachability : public Reachability {
 
 // The real file system, except that the virtual controller's bootloader
 // folder counts as a mount point exactly while the controller has it mounted
-// (in directory mode it is a plain folder), and that a file created in it fails
-// for lack of space, creating nothing, under the controller's volume-full fault.
+// (in directory mode it is a plain folder), that a file created in it fails
+// for lack of space, creating nothing, under the controller's volume-full fault,
+// and that the drives of the simulated world (the controller's and any a test
+// declares) are USB drives of the size they are declared with.
 class SimFileSystem : public PosixFileSystem {
   public:
-    SimFileSystem(std::string volumePath, VirtualController* controller)
-        : volumePath_(std::move(volumePath)), controller_(controller) {}
+    // `tmpfs`: the controller's volume is a real mount, seen as one by the system.
+    SimFileSystem(std::string volumePath, VirtualController* controller, bool tmpfs)
+        : volumePath_(std::move(volumePath)), controller_(controller), tmpfs_(tmpfs) {}
     Result<void> createFile(const std::string& path, const Bytes& contents) override;
     bool isMountPoint(const std::string& path) override;
+    Result<VolumeFacts> describeVolume(const std::string& path) override;
+
+    // The folder or mount at `path` is a USB drive; `totalBytes` stands in for
+    // the size of a folder (a tmpfs reports its own when left unset). Any thread.
+    void declareUsbDrive(const std::string& path, std::optional<std::uint64_t> totalBytes);
 
   private:
     std::string volumePath_;
     VirtualController* controller_;
+    bool tmpfs_;
+    std::mutex drivesMutex_;
+    std::map<std::string, std::optional<std::uint64_t>> usbDrives_;
 };
 
 // The whole simulated world around the tool: the virtual controller on its
@@ -93,6 +108,10 @@ class SimulatedPlatform {
     // the simulated one); they must outlive every window built on platform().
     void useDesktopServices(SleepInhibitor* inhibitor, DesktopNotifier* notifier);
     const std::string& bootloaderPath() const { return bootloaderPath_; }
+    // The simulated file system (drives can be declared on it).
+    SimFileSystem& fileSystem() { return *fileSystem_; }
+    // The simulated volume watcher (a directory-mode drive is announced on it).
+    SimVolumeWatcher& volumeWatcher() { return simVolumes_; }
 
   private:
     Options options_;
@@ -101,7 +120,7 @@ class SimulatedPlatform {
     Clock* clock_ = nullptr;
     FirmwareServer server_;
     CurlResourceReads reads_;
-    std::unique_ptr<FileSystem> fileSystem_;
+    std::unique_ptr<SimFileSystem> fileSystem_;
     SimVolumeWatcher simVolumes_;
     SimSleepInhibitor sleepInhibitor_;
     SimNotifier notifier_;

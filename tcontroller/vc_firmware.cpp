@@ -5,6 +5,7 @@
 
 #include "tcontroller/base/log.h"
 #include "tcontroller/dialogs/alert_view_controller.h"
+#include "tcontroller/platform/bootloader_drive.h"
 #include "tcontroller/view_controller.h"
 
 namespace tarvo {
@@ -20,6 +21,27 @@ std::string volumeText(const QVariant& userInfo, const char* key) {
         return {};
     }
     return text.toString().toStdString();
+}
+
+// The window's words for why a drive is not the controller's.
+QString mismatchText(const DriveVerdict& verdict) {
+    const QString detail = QString::fromStdString(verdict.detail);
+    switch (verdict.mismatch) {
+        case DriveMismatch::none:
+            break;
+        case DriveMismatch::notUsb:
+            return ViewController::tr("it is not a USB drive");
+        case DriveMismatch::tooLarge:
+            return ViewController::tr(
+                       "it holds %1 MiB; the controller's drive holds at most %2 MiB")
+                .arg(detail)
+                .arg(kBootloaderDriveMaxBytes >> 20);
+        case DriveMismatch::otherFiles:
+            return ViewController::tr("it holds other files, such as \"%1\"").arg(detail);
+        case DriveMismatch::unreadable:
+            return ViewController::tr("its contents cannot be read: %1").arg(detail);
+    }
+    return {};
 }
 
 }  // namespace
@@ -44,10 +66,52 @@ std::string ViewController::bootloaderPath(const QVariant& userInfo) const {
     return {};
 }
 
+DriveVerdict ViewController::examineDrive(const std::string& path) {
+    if (platform_.fileSystem == nullptr) {
+        return {DriveMismatch::unreadable, "no file system access"};
+    }
+    Result<VolumeFacts> facts = platform_.fileSystem->describeVolume(path);
+    if (!facts.ok()) {
+        return {DriveMismatch::unreadable, facts.error};
+    }
+    // A watcher that knows the drive's bus (UDisks) said so with the mount.
+    const std::string bus = driveBuses_.with([&](const auto& buses) {
+        const auto it = buses.find(path);
+        return it != buses.end() ? it->second : std::string();
+    });
+    if (!bus.empty()) {
+        facts.value->bus = bus;
+    }
+    return checkBootloaderDrive(*facts.value);
+}
+
+void ViewController::refuseDrive(const std::string& path, const DriveVerdict& verdict) {
+    logLine("not the controller's drive: " + path + ": " +
+            escapeForLog(driveMismatchText(verdict)));
+    foreignDriveNote_.set(
+        {path, tr("A drive named \"%1\" was found at %2, but it does not look like the "
+                  "controller (%3). Nothing was written to it.")
+                   .arg(QString::fromLatin1(kBootloaderLabel), QString::fromStdString(path),
+                        mismatchText(verdict))
+                   .toStdString()});
+    refreshUI();
+}
+
 void ViewController::didMount(const QVariant& userInfo) {
     std::lock_guard<std::mutex> hold(lock2);
     const std::string path = bootloaderPath(userInfo);
     if (path.empty()) {
+        return;
+    }
+    driveBuses_.mutate([&](auto& buses) { buses[path] = volumeText(userInfo, kVolumeBusKey); });
+    // A label is all a USB stick needs to be mounted where the controller's
+    // drive would be: one that is plainly not the controller's is left alone
+    // and changes nothing. One that cannot be read (gone again already) goes
+    // on to the copy, which checks it again and fails without touching it.
+    if (const DriveVerdict verdict = examineDrive(path);
+        !verdict.looksLikeBootloader() && verdict.mismatch != DriveMismatch::unreadable) {
+        foreignDrives_.mutate([&](auto& paths) { paths.insert(path); });
+        refuseDrive(path, verdict);
         return;
     }
     mountedBootloader_.set(path);
@@ -131,6 +195,13 @@ void ViewController::copyFirmware(const std::string& volume,
         failed();
         return;
     }
+    // Checked again right before anything on the drive is touched: a drive
+    // that could not be read at its mount is taken only now that it can.
+    if (const DriveVerdict verdict = examineDrive(volume); !verdict.looksLikeBootloader()) {
+        refuseDrive(volume, verdict);
+        failed();
+        return;
+    }
     // Deleting the old files is an attempt only: a missing file or any other
     // error is logged and the write goes on.
     const auto removeOld = [&](int step, const char* name) {
@@ -182,6 +253,24 @@ void ViewController::didUnMount(const QVariant& userInfo) {
     const std::string path = bootloaderPath(userInfo);
     if (path.empty()) {
         return;
+    }
+    driveBuses_.mutate([&](auto& buses) { buses.erase(path); });
+    // The window stops speaking of a refused drive once it is gone.
+    const bool noted = foreignDriveNote_.mutate([&](ForeignDriveNote& note) {
+        if (note.path != path) {
+            return false;
+        }
+        note = {};
+        return true;
+    });
+    // A drive that was not taken for the controller's leaves without touching
+    // the update.
+    if (foreignDrives_.mutate([&](auto& paths) { return paths.erase(path) != 0; })) {
+        refreshUI();
+        return;
+    }
+    if (noted) {
+        refreshUI();
     }
     logLine("Unmount: " + path);
     ++unmounts_;

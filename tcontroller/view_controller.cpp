@@ -74,7 +74,7 @@ ViewController::ViewController(const Platform& platform, QWidget* parent)
                                                       static_cast<int>(frame::kReportSize));
         // Without a monitor no controller can be found; the window says so.
         if (!rfDeviceMonitor) {
-            monitorError_.set(tr(kMonitorFailed).toStdString());
+            busNotWatched("no HID monitor");
         }
     }
 
@@ -235,15 +235,33 @@ void ViewController::startDeviceMonitor() {
             &ViewController::hidDisconnectedWithNotification, Qt::DirectConnection);
     connect(rfDeviceMonitor.get(), &HidMonitor::HIDDeviceDataReceived, this,
             &ViewController::hidReadDataWithNotification, Qt::DirectConnection);
+    connect(
+        rfDeviceMonitor.get(), &HidMonitor::HIDMonitorFailed, this,
+        [this](const QString& reason) { busNotWatched(reason.toStdString()); },
+        Qt::DirectConnection);
     HidMonitor* monitor = rfDeviceMonitor.get();
     monitorThread_ = std::thread([this, monitor] {
         monitor->start();
         // The loop returns by itself only when it could not watch the bus.
         if (!stoppingMonitor_.load()) {
-            monitorError_.set(tr(kMonitorFailed).toStdString());
-            refreshUI();
+            busNotWatched("the HID monitor stopped");
         }
     });
+}
+
+void ViewController::busNotWatched(const std::string& reason) {
+    // However the watch failed, the log and the window say it once: a window
+    // that looked like "no controller" would leave the user waiting for a
+    // plug-in the tool can never see.
+    if (busWatchFailed_.exchange(true)) {
+        return;
+    }
+    logLine("cannot watch the USB bus: " + escapeForLog(reason));
+    monitorError_.set(tr(kMonitorFailed).toStdString());
+    // Before the form is loaded, the first refresh of viewDidLoad shows it.
+    if (titleLabel) {
+        refreshUI();
+    }
 }
 
 void ViewController::watchVolumes() {
@@ -315,6 +333,7 @@ void ViewController::refreshBody() {
         return QCoreApplication::translate("WindowState", source).toStdString();
     };
     state.volumeNote = volumeNote_.get();
+    state.foreignDriveNote = foreignDriveNote_.get().text;
     const WindowView view = windowFor(state);
     showWindow(view);
     if (view.failure) {

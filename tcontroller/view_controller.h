@@ -5,9 +5,11 @@
 #include <QWidget>
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "tcontroller/base/guarded.h"
 #include "tcontroller/base/util.h"
 #include "tcontroller/catalogue/builtin_files.h"
+#include "tcontroller/platform/bootloader_drive.h"
 #include "tcontroller/platform/platform.h"
 #include "tcontroller/platform/work_queue.h"
 #include "tcontroller/update_progress.h"
@@ -211,6 +214,9 @@ class ViewController : public QWidget {
     void applyFontSizes();
     // Connects the HID notifications and runs the monitor on its own thread.
     void startDeviceMonitor();
+    // The HID monitor cannot watch the bus (wholly, or for plug-ins): logged
+    // with `reason` and shown in the window, once. Any thread.
+    void busNotWatched(const std::string& reason);
     // Connects the volume notifications; a bootloader volume mounted already
     // is handled like a new mount.
     void watchVolumes();
@@ -268,6 +274,11 @@ class ViewController : public QWidget {
     // The mount point of a volume notification when the volume is the
     // controller's bootloader volume, else empty.
     std::string bootloaderPath(const QVariant& userInfo) const;
+    // Whether the drive at `path` looks like the controller's bootloader drive
+    // (on USB, small, holding nothing but the bootloader's files). Any thread.
+    DriveVerdict examineDrive(const std::string& path);
+    // Says in the log and the window that the drive at `path` was left alone.
+    void refuseDrive(const std::string& path, const DriveVerdict& verdict);
     void startFirmwareCopyOn(const std::string& volume, unsigned unmountsAtStart);
     // Writes FW.bin onto `volume`; fails when a bootloader volume was
     // unmounted since the job was started (`unmountsAtStart`).
@@ -321,6 +332,7 @@ class ViewController : public QWidget {
     Guarded<std::string> attemptedRelease_;
     // Set when the HID monitor could not be created or stopped on its own.
     Guarded<std::string> monitorError_;
+    std::atomic<bool> busWatchFailed_{false};
     std::atomic<bool> stoppingMonitor_{false};
 
     // Set from beginUpdateSession() until endUpdateSession().
@@ -328,6 +340,17 @@ class ViewController : public QWidget {
     std::atomic<bool> inhibitorComplained_{false};
     // Why the bootloader volume could not be mounted, while it matters.
     Guarded<std::string> volumeNote_;
+    // Drives labelled like the bootloader's that are not the controller's, while
+    // mounted: their unmount does not concern the update.
+    Guarded<std::set<std::string>> foreignDrives_;
+    // The window's words for the drive refused last, until it is unmounted.
+    struct ForeignDriveNote {
+        std::string path;
+        std::string text;
+    };
+    Guarded<ForeignDriveNote> foreignDriveNote_;
+    // The bus a volume watcher named for each mounted bootloader path.
+    Guarded<std::map<std::string, std::string>> driveBuses_;
 };
 
 }  // namespace tarvo

@@ -189,6 +189,12 @@ WindowView windowFor(const WindowState& state) {
     showController(state, view);
     showStatus(state, view);
     showNotices(state, view);
+    // A drive that carries the bootloader's label but was left alone is told
+    // wherever the window has no question or failure of its own to show.
+    if (!state.foreignDriveNote.empty() && !view.failure && !view.modeChosen &&
+        !state.downloading && state.sta != UpSta::suc) {
+        view.message = state.foreignDriveNote;
+    }
     return view;
 }
 

@@ -34,6 +34,8 @@ struct WindowState {
     std::string monitorError{};     // the HID monitor cannot watch the bus
     std::string failureNote{};      // a failure with a cause of its own to tell
     std::string volumeNote{};       // the bootloader volume could not be mounted
+    // A drive labelled like the bootloader's was found but left alone.
+    std::string foreignDriveNote{};
     // The window's texts are English source texts (marked for Qt's translation
     // tools in context "WindowState"); this maps each to the user's language
     // before values fill its %1 and %2. Unset, the window is English.
@@ -69,7 +71,8 @@ struct WindowView {
 // then the update status, each overriding what came before; last come the
 // cases the plain window has no words for (an unsupported or silent
 // controller, a press waiting for the release list, a monitor that cannot
-// start, a failure with its own cause, a download running or failed).
+// start, a failure with its own cause, a download running or failed, a drive
+// that only looks like the controller's).
 WindowView windowFor(const WindowState& state);
 
 }  // namespace tarvo

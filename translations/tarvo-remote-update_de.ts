@@ -381,5 +381,25 @@ Support-Protokoll: %3</translation>
         <source>Puts what support needs about this failure on the clipboard</source>
         <translation>Legt ab, was der Support zu diesem Fehler braucht, in die Zwischenablage</translation>
     </message>
+    <message>
+        <source>it is not a USB drive</source>
+        <translation>es ist kein USB-Laufwerk</translation>
+    </message>
+    <message>
+        <source>it holds %1 MiB; the controller&apos;s drive holds at most %2 MiB</source>
+        <translation>es fasst %1 MiB; das Laufwerk des Controllers fasst höchstens %2 MiB</translation>
+    </message>
+    <message>
+        <source>it holds other files, such as &quot;%1&quot;</source>
+        <translation>es enthält andere Dateien, etwa „%1“</translation>
+    </message>
+    <message>
+        <source>its contents cannot be read: %1</source>
+        <translation>sein Inhalt kann nicht gelesen werden: %1</translation>
+    </message>
+    <message>
+        <source>A drive named &quot;%1&quot; was found at %2, but it does not look like the controller (%3). Nothing was written to it.</source>
+        <translation>Unter %2 wurde ein Laufwerk namens „%1“ gefunden, aber es sieht nicht wie der Controller aus (%3). Es wurde nichts darauf geschrieben.</translation>
+    </message>
 </context>
 </TS>

@@ -51,6 +51,12 @@ void AlertViewController::dismiss() {
 }
 
 void AlertViewController::click() {
+    // Without a window manager, Escape can still be delivered to the hidden
+    // dialog; each such press would send the final step again.
+    if (!shown || answered_) {
+        return;
+    }
+    answered_ = true;
     if (delegate != nullptr) {
         delegate->alerted();
     }
@@ -70,6 +76,7 @@ void AlertViewController::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     logLine("view will appear");
     shown = true;
+    answered_ = false;
 }
 
 void AlertViewController::hideEvent(QHideEvent* event) {

@@ -33,7 +33,9 @@ class AlertViewController : public QDialog {
     void dismiss();
     // True while presented (the counterpart of having a presenting controller).
     bool isPresented() const { return presented_; }
-    // The alert's button: tells the owner, then closes the alert.
+    // The alert's button: tells the owner, then closes the alert. Acts only
+    // while the alert is on screen, and once per showing: a key or close
+    // request that reaches the alert after it was hidden does nothing.
     void click();
 
     static const char* message();
@@ -50,6 +52,7 @@ class AlertViewController : public QDialog {
   private:
     std::unique_ptr<Ui::AlertViewController> ui_;
     bool presented_ = false;
+    bool answered_ = false;  // the button acted during this showing
 };
 
 }  // namespace tarvo

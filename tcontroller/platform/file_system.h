@@ -4,6 +4,7 @@
 
 #include "tcontroller/base/bytes.h"
 #include "tcontroller/base/result.h"
+#include "tcontroller/platform/bootloader_drive.h"
 
 namespace tarvo {
 
@@ -23,6 +24,10 @@ class FileSystem {
     // True when a file system is mounted at `path` (it is not a plain folder of
     // the file system above it). Writing a volume's files is safe only then.
     virtual bool isMountPoint(const std::string& path) = 0;
+    // What is mounted at `path`: the bus of the drive behind it, the file
+    // system's size and the names in its top folder. Fails, saying why, when
+    // the folder or the file system cannot be read.
+    virtual Result<VolumeFacts> describeVolume(const std::string& path) = 0;
 };
 
 }  // namespace tarvo

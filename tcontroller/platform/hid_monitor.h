@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <QVariant>
 #include <cstddef>
 #include <cstdint>
@@ -61,6 +62,10 @@ class HidMonitor : public QObject {
     void HIDDeviceConnected(const QVariant& object);
     void HIDDeviceDisconnected(const QVariant& object);
     void HIDDeviceDataReceived(const QVariant& object);
+    // The monitor cannot watch the bus, wholly or for devices being plugged
+    // in; `reason` says why, for the log. Emitted at most once, on the
+    // monitor's thread; start() may still run (and report what is attached).
+    void HIDMonitorFailed(const QString& reason);
 };
 
 using HidMonitorFactory =

@@ -12,11 +12,13 @@ namespace tarvo {
 // The keys of a volume notification's QVariantMap.
 inline constexpr const char* kVolumePathKey = "NSDevicePath";
 inline constexpr const char* kVolumeLabelKey = "VolumeLabel";
+inline constexpr const char* kVolumeBusKey = "VolumeBus";
 
 // Reports volumes that are mounted and unmounted. Signals are emitted on the
 // watcher's own thread; the object is a QVariantMap {"NSDevicePath": QString}
 // holding the mount point as the user sees it (escapes already decoded). A
-// watcher that knows the filesystem's label adds {"VolumeLabel": QString}.
+// watcher that knows the filesystem's label adds {"VolumeLabel": QString}, one
+// that knows the bus of the drive {"VolumeBus": QString} ("usb").
 class VolumeWatcher : public QObject {
     Q_OBJECT
   public:

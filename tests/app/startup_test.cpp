@@ -9,6 +9,7 @@
 #include "support/test_support.h"
 #include "tcontroller/base/util.h"
 #include "tcontroller/image_button.h"
+#include "tcontroller/platform/linux/hidapi_monitor.h"
 #include "tcontroller/view_controller.h"
 
 namespace tarvo {
@@ -121,26 +122,34 @@ TEST(Startup, ABootloaderVolumeMountedBeforeStartIsWritten) {
     EXPECT_EQ(vc.selectedFW.get(), (Util::Histoty{"1.2", "2019-10-22"}));
 }
 
-// A HID monitor that cannot be made, or whose loop ends by itself, leaves the
-// tool running with a message in the window instead of ending it.
+// A HID monitor that cannot be made, whose loop ends by itself, or (the real
+// monitor) that cannot watch for plug-ins leaves the tool running with the
+// same message in the window and one log line, instead of a window that looks
+// like "no controller" while plug-ins are never seen.
 TEST(Startup, AHidMonitorThatCannotWatchTheBusIsToldInTheWindow) {
-    for (const bool unmade : {true, false}) {
+    enum class Failure { unmade, loopEnded, noHotplug };
+    for (const Failure failure : {Failure::unmade, Failure::loopEnded, Failure::noHotplug}) {
+        test::LogCapture log;
         StartupFixture f(Reachability::Connection::none);
-        if (unmade) {
+        if (failure == Failure::unmade) {
             f.platform.hidMonitorFactory = [](const std::vector<HIDMonitorData>&,
                                               int) -> std::unique_ptr<HidMonitor> {
                 return nullptr;
             };
+        } else if (failure == Failure::noHotplug) {
+            f.platform.hidMonitorFactory =
+                hidapiMonitorFactory([](udev*) -> udev_monitor* { return nullptr; });
         }
         ViewController vc(f.platform);
         vc.viewDidLoad();
-        if (!unmade) {
+        if (failure == Failure::loopEnded) {
             ASSERT_TRUE(f.monitor->waitStarted());
             f.monitor->stop();  // the loop returns without being asked to
         }
         ASSERT_TRUE(test::waitUntil([&] {
             return vc.msgLabel->text().startsWith("The tool cannot watch the USB bus");
         })) << vc.msgLabel->text().toStdString();
+        EXPECT_EQ(log.withPrefix("cannot watch the USB bus: ").size(), 1u);
     }
 }
 

@@ -31,6 +31,9 @@ class DiskFileSystem : public FileSystem {
         return Result<void>::failure("unused");
     }
     bool isMountPoint(const std::string&) override { return false; }
+    Result<VolumeFacts> describeVolume(const std::string&) override {
+        return Result<VolumeFacts>::failure("unused");
+    }
 };
 
 // Reads "file://" addresses from disk after decoding %XX. Like a real address

@@ -85,5 +85,51 @@ INSTANTIATE_TEST_SUITE_P(UDisks, UDisksVolume, ::testing::Bool(), [](const auto&
     return info.param ? "MountedByTheDesktopElsewhere" : "MountedByTheTool";
 });
 
+// USB sticks that UDisks reports with the label, mounted by the desktop: one
+// holding its owner's file (false), one of 64 MiB (true). Neither is written.
+TEST_P(UDisksVolume, AStickWithTheLabelIsNotWritten) {
+    const bool large = GetParam();
+    std::string why;
+    if (!bus_.ready()) {
+        GTEST_SKIP() << bus_.skipReason();
+    }
+    if (!sim::BootloaderVolume::canMountTmpfs(&why)) {
+        GTEST_SKIP() << why;
+    }
+    ASSERT_TRUE(bus_.serve(TARVO_TEST_DBUS_DIR "/udisks2.py", "org.freedesktop.UDisks2",
+                           QString(R"({"mount_root": "%1"})").arg(dir_.path())))
+        << bus_.skipReason();
+    test::Rig rig;
+    UDisksVolumeWatcher udisks(bus_.bus(), {kBootloaderLabel, 200ms, 10s});
+    PosixFileSystem files;
+    Platform platform = rig.sim.platform();
+    platform.volumeWatcher = &udisks;
+    platform.fileSystem = &files;
+    platform.hidMonitorFactory = nullptr;
+    platform.reachabilityFactory = nullptr;
+    ViewController vc(platform);
+    vc.viewDidLoad();
+
+    const std::filesystem::path stick =
+        std::filesystem::path(dir_.path().toStdString()) / "CRP DISABLE";
+    std::filesystem::create_directories(stick);
+    ASSERT_EQ(::mount("tarvo-udisks", stick.c_str(), "tmpfs", 0, large ? "size=64m" : "size=1m"),
+              0);
+    const Bytes mine(2000, 0x42);
+    {
+        std::ofstream out(stick / (large ? "firmware.bin" : "report.pdf"), std::ios::binary);
+        out.write(reinterpret_cast<const char*>(mine.data()), static_cast<long>(mine.size()));
+    }
+    mock("AddDrive", {"sdd", "CRP DISABLE", "usb"});
+    mock("SetMountPoint", {"sdd", QString::fromStdString(stick.string())});
+    ASSERT_TRUE(rig.waitLog("not the controller's drive: " + stick.string() + ": " +
+                            (large ? "it holds 64 MiB; the controller's drive holds at most 8 MiB"
+                                   : "it holds other files, such as \"report.pdf\"")));
+    test::pump(200);
+    EXPECT_FALSE(rig.log.contains("fw update successed"));
+    EXPECT_FALSE(std::filesystem::exists(stick / "FW.bin"));
+    EXPECT_EQ(readFile(stick / (large ? "firmware.bin" : "report.pdf")), mine);
+}
+
 }  // namespace
 }  // namespace tarvo

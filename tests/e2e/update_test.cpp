@@ -380,7 +380,13 @@ TEST(UpdateFaults, NoVolumeThenReplugAndTheAlertKeepsTheRelease) {
     QApplication::sendEvent(vc->alert, &escape);
     EXPECT_TRUE(p.rig.log.contains("alerted"));
     ASSERT_TRUE(test::waitUntil([&] { return !vc->alert->shown; }));
+    // Without a window manager, keys still reach the hidden alert: they must
+    // not act for a dialog that is not shown.
+    for (int i = 0; i < 6; ++i) {
+        QApplication::sendEvent(vc->alert, &escape);
+    }
     ASSERT_TRUE(p.rig.waitLog("update verified: 1.3", 30000));
+    EXPECT_EQ(p.rig.log.count("alerted"), 1);
     EXPECT_EQ(controller.frameCount(sim::Command::finalStep), 2u);
     EXPECT_EQ(controller.receivedImage(), server.imageFile("1.3"));
     EXPECT_EQ(controller.receivedFirmware(), server.firmwareFile("1.3"));
@@ -422,10 +428,19 @@ TEST(UpdateFaults, AFullVolume) {
 // each copy goes to the volume whose mount started it, never both to the last.
 TEST(UpdateFaults, TwoBootloaderVolumesEachGetTheirOwnCopy) {
     namespace fs = std::filesystem;
+    // Two folders that stand for two small USB drives.
     struct TwoVolumes : PosixFileSystem {
         std::vector<std::string> points;
         bool isMountPoint(const std::string& path) override {
             return std::find(points.begin(), points.end(), path) != points.end();
+        }
+        Result<VolumeFacts> describeVolume(const std::string& path) override {
+            Result<VolumeFacts> facts = PosixFileSystem::describeVolume(path);
+            if (facts.ok()) {
+                facts.value->bus = "usb";
+                facts.value->totalBytes = 1u << 20;
+            }
+            return facts;
         }
     };
     Rig rig;

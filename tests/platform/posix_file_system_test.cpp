@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -104,6 +105,48 @@ TEST_F(PosixFileSystemTest, FullVolumeFailsAndLeavesNoPartialFile) {
     EXPECT_EQ(readFile(file), test::patternBytes(32 * 1024));
     EXPECT_TRUE(fs_.remove(file).ok());
     EXPECT_FALSE(fs_.exists(file));
+}
+
+// What is read of a mounted drive decides whether it is taken for the
+// controller's: a tmpfs has its own size and names, and no USB port behind it.
+TEST_F(PosixFileSystemTest, DescribeVolumeReadsSizeNamesAndBus) {
+    const std::filesystem::path volume = dir_.path() / "CRP DISABLE";
+    test::TmpfsMount mount(volume, "size=2m");
+    if (!mount.mounted()) {
+        GTEST_SKIP() << mount.reason();
+    }
+    ASSERT_TRUE(fs_.createFile(volume / "FIRMWARE.BIN", test::patternBytes(10)).ok());
+    std::filesystem::create_directory(volume / ".Trash-1000");
+    Result<VolumeFacts> facts = fs_.describeVolume(volume);
+    ASSERT_TRUE(facts.ok()) << facts.error;
+    EXPECT_EQ(facts.value->totalBytes, 2u << 20);
+    std::sort(facts.value->entries.begin(), facts.value->entries.end());
+    EXPECT_EQ(facts.value->entries, (std::vector<std::string>{".Trash-1000", "FIRMWARE.BIN"}));
+    EXPECT_EQ(facts.value->bus, "");
+    EXPECT_EQ(checkBootloaderDrive(*facts.value).mismatch, DriveMismatch::notUsb);
+    // Told the bus (as UDisks tells it), the same drive has the bootloader's shape.
+    facts.value->bus = "usb";
+    EXPECT_TRUE(checkBootloaderDrive(*facts.value).looksLikeBootloader());
+    EXPECT_EQ(fs_.describeVolume(dir_.path() / "absent").error, "No such file or directory");
+}
+
+TEST(BootloaderDrive, ShapeRules) {
+    const auto verdict = [](std::uint64_t bytes, std::vector<std::string> names) {
+        return checkBootloaderDrive({"usb", bytes, std::move(names)});
+    };
+    // FAT shows names in the case they were stored in; desktops add their folders.
+    EXPECT_TRUE(verdict(8u << 20, {"FW.BIN", "Firmware.bin", ".Trash-0", ".fseventsd",
+                                   ".Spotlight-V100", "System Volume Information"})
+                    .looksLikeBootloader());
+    EXPECT_TRUE(verdict(0, {}).looksLikeBootloader());
+    const DriveVerdict large = verdict((8u << 20) + 1, {});
+    EXPECT_EQ(large.mismatch, DriveMismatch::tooLarge);
+    EXPECT_EQ(driveMismatchText(large),
+              "it holds 9 MiB; the controller's drive holds at most 8 MiB");
+    // The first foreign name in sorted order, whatever the directory's order.
+    const DriveVerdict other = verdict(1u << 20, {"FW.bin", "zeta", ".Trash-", "FW.bin.bak"});
+    EXPECT_EQ(other.mismatch, DriveMismatch::otherFiles);
+    EXPECT_EQ(driveMismatchText(other), "it holds other files, such as \".Trash-\"");
 }
 
 }  // namespace

@@ -114,9 +114,13 @@ struct HidapiMonitor::Held {
     std::thread thread;
 };
 
-HidapiMonitor::HidapiMonitor(std::vector<HIDMonitorData> filters, int reportSize)
+HidapiMonitor::HidapiMonitor(std::vector<HIDMonitorData> filters, int reportSize,
+                             HotplugOpener openHotplug)
     : filters_(std::move(filters)),
-      reportSize_(reportSize > 0 ? static_cast<std::size_t>(reportSize) : 64u) {
+      reportSize_(reportSize > 0 ? static_cast<std::size_t>(reportSize) : 64u),
+      openHotplug_(openHotplug ? std::move(openHotplug) : [](udev* context) {
+          return udev_monitor_new_from_netlink(context, "udev");
+      }) {
     stopFd_ = makeEventFd();
     inputFd_ = makeEventFd();
 }
@@ -169,15 +173,15 @@ void HidapiMonitor::start() {
     }
     std::call_once(hidInitOnce, [] { hidInitOk = hid_init() == 0; });
     if (!hidInitOk) {
-        // Returning early tells the owner that the bus is not watched.
-        logLine("cannot start HID monitoring: hid_init failed");
+        // Returning early also tells the owner that the bus is not watched.
+        emit HIDMonitorFailed(QStringLiteral("hid_init failed"));
         return;
     }
 
     // The hot-plug watch starts before the enumeration, so a controller plugged
     // in between the two is not missed (seeing it twice is harmless).
     udev* context = udev_new();
-    udev_monitor* monitor = context ? udev_monitor_new_from_netlink(context, "udev") : nullptr;
+    udev_monitor* monitor = context ? openHotplug_(context) : nullptr;
     int udevFd = -1;
     if (monitor &&
         udev_monitor_filter_add_match_subsystem_devtype(monitor, "hidraw", nullptr) >= 0 &&
@@ -185,7 +189,11 @@ void HidapiMonitor::start() {
         udevFd = udev_monitor_get_fd(monitor);
         ::fcntl(udevFd, F_SETFL, ::fcntl(udevFd, F_GETFL) | O_NONBLOCK);
     } else {
-        logLine("cannot watch for HID devices being plugged in: no udev monitor");
+        // What is attached now is still found, but nothing plugged in later
+        // (not even the controller coming back from its bootloader).
+        emit HIDMonitorFailed(
+            QStringLiteral("no udev monitor, so a controller plugged in "
+                           "later is not seen"));
     }
 
     reconcile();
@@ -374,13 +382,13 @@ void HidapiMonitor::deliverInput() {
     }
 }
 
-HidMonitorFactory hidapiMonitorFactory() {
+HidMonitorFactory hidapiMonitorFactory(HidapiMonitor::HotplugOpener openHotplug) {
     // No exception leaves the factory: a monitor that cannot be made is
     // logged and reported as none, and the window says the bus is not watched.
-    return [](const std::vector<HIDMonitorData>& filters,
-              int reportSize) -> std::unique_ptr<HidMonitor> {
+    return [openHotplug](const std::vector<HIDMonitorData>& filters,
+                         int reportSize) -> std::unique_ptr<HidMonitor> {
         try {
-            return std::make_unique<HidapiMonitor>(filters, reportSize);
+            return std::make_unique<HidapiMonitor>(filters, reportSize, openHotplug);
         } catch (const std::exception& e) {
             logLine(std::string("cannot start HID monitoring: ") + escapeForLog(e.what()));
             return nullptr;

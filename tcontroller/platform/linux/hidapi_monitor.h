@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,6 +17,7 @@
 #include "tcontroller/platform/hid_monitor.h"
 
 struct hid_device_;
+struct udev;
 struct udev_monitor;
 
 namespace tarvo {
@@ -67,7 +69,12 @@ class HidapiDevice final : public HIDDevice {
 class HidapiMonitor final : public HidMonitor {
     Q_OBJECT
   public:
-    HidapiMonitor(std::vector<HIDMonitorData> filters, int reportSize);
+    // Opens the hot-plug watch on a udev context; null when it cannot. The
+    // default is udev's own netlink monitor.
+    using HotplugOpener = std::function<udev_monitor*(udev*)>;
+
+    HidapiMonitor(std::vector<HIDMonitorData> filters, int reportSize,
+                  HotplugOpener openHotplug = {});
     ~HidapiMonitor() override;
 
     void start() override;
@@ -92,6 +99,7 @@ class HidapiMonitor final : public HidMonitor {
 
     const std::vector<HIDMonitorData> filters_;
     const std::size_t reportSize_;
+    const HotplugOpener openHotplug_;
     int stopFd_ = -1;
     int inputFd_ = -1;
     std::atomic<bool> stopRequested_{false};
@@ -104,7 +112,7 @@ class HidapiMonitor final : public HidMonitor {
     std::deque<Input> input_;
 };
 
-// Builds the Linux HID monitor.
-HidMonitorFactory hidapiMonitorFactory();
+// Builds the Linux HID monitor (`openHotplug` as HidapiMonitor takes it).
+HidMonitorFactory hidapiMonitorFactory(HidapiMonitor::HotplugOpener openHotplug = {});
 
 }  // namespace tarvo

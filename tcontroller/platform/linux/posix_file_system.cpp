@@ -1,10 +1,16 @@
 #include "tcontroller/platform/linux/posix_file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <memory>
 
 namespace tarvo {
 
@@ -28,6 +34,20 @@ int writeAll(int fd, const std::uint8_t* data, std::size_t size) {
         size -= static_cast<std::size_t>(n);
     }
     return 0;
+}
+
+// "usb" when the block device `dev` sits below a USB port: its sysfs folder
+// resolves to a path through the USB host controller's tree
+// (/sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/.../block/sdb/sdb1).
+std::string busOfDevice(dev_t dev) {
+    const std::string link =
+        "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(link.c_str(), nullptr), &std::free);
+    if (!real) {
+        return {};
+    }
+    const std::string path = real.get();
+    return path.find("/usb") != std::string::npos ? "usb" : std::string();
 }
 
 }  // namespace
@@ -88,6 +108,44 @@ bool PosixFileSystem::isMountPoint(const std::string& path) {
         return false;
     }
     return self.st_dev != parent.st_dev || self.st_ino == parent.st_ino;
+}
+
+Result<VolumeFacts> PosixFileSystem::describeVolume(const std::string& path) {
+    // The folder is opened once and everything is read through it, so the
+    // facts belong to one file system even if the mount changes meanwhile.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return Result<VolumeFacts>::failure(errnoText(errno));
+    }
+    VolumeFacts facts;
+    struct stat info {};
+    struct statvfs space {};
+    if (::fstat(fd, &info) != 0 || ::fstatvfs(fd, &space) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return Result<VolumeFacts>::failure(errnoText(err));
+    }
+    facts.totalBytes = static_cast<std::uint64_t>(space.f_blocks) * space.f_frsize;
+    facts.bus = busOfDevice(info.st_dev);
+    DIR* dir = ::fdopendir(fd);  // takes the descriptor
+    if (dir == nullptr) {
+        const int err = errno;
+        ::close(fd);
+        return Result<VolumeFacts>::failure(errnoText(err));
+    }
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            facts.entries.push_back(name);
+        }
+    }
+    const int err = errno;
+    ::closedir(dir);
+    if (err != 0) {
+        return Result<VolumeFacts>::failure(errnoText(err));
+    }
+    return Result<VolumeFacts>::success(std::move(facts));
 }
 
 }  // namespace tarvo

@@ -18,6 +18,11 @@ class PosixFileSystem : public FileSystem {
     // file this call created is deleted; nothing else is.
     Result<void> createFile(const std::string& path, const Bytes& contents) override;
     bool isMountPoint(const std::string& path) override;
+    // The size from statvfs, the names from the folder itself, and the bus
+    // from the block device the file system lives on: "usb" when its device in
+    // /sys/dev/block hangs below a USB port (a tmpfs or a network share has
+    // no block device and so no bus).
+    Result<VolumeFacts> describeVolume(const std::string& path) override;
 };
 
 }  // namespace tarvo

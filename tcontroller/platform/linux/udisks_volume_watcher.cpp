@@ -125,8 +125,10 @@ Result<UDisksVolumeWatcher::Table> UDisksVolumeWatcher::readTable() const {
 }
 
 QVariantMap UDisksVolumeWatcher::info(const std::string& mountPoint) const {
+    // Only drives on USB are in the table (readTable), so the bus is known.
     return {{QString::fromLatin1(kVolumePathKey), QString::fromStdString(mountPoint)},
-            {QString::fromLatin1(kVolumeLabelKey), QString::fromStdString(options_.label)}};
+            {QString::fromLatin1(kVolumeLabelKey), QString::fromStdString(options_.label)},
+            {QString::fromLatin1(kVolumeBusKey), QStringLiteral("usb")}};
 }
 
 Result<void> UDisksVolumeWatcher::start() {
