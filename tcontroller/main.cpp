@@ -1,8 +1,10 @@
-// The tool's entry: the command line, the support log, the real Linux
-// services, one window, the Qt event loop.
+// The tool's entry: the command line, one running tool per user session, the
+// support log, the real Linux services, one window, the Qt event loop.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QWidget>
+#include <chrono>
 #include <cstdio>
 #include <optional>
 
@@ -11,6 +13,7 @@
 #include "tcontroller/base/log_file.h"
 #include "tcontroller/catalogue/builtin_files.h"
 #include "tcontroller/platform/linux/linux_platform.h"
+#include "tcontroller/single_instance.h"
 #include "tcontroller/translations.h"
 #include "tcontroller/view_controller.h"
 
@@ -76,11 +79,54 @@ std::optional<int> handleCommandLine(int argc, char** argv) {
     return std::nullopt;
 }
 
+// How long a second start waits for the running tool to answer.
+constexpr std::chrono::milliseconds kRaiseWait{2000};
+
+// A second start in the same session asks the running tool to show its window
+// and ends: two tools would watch the same controller, either could start an
+// update, and both would write the same support log. Returns the exit status
+// when this start should end here.
+std::optional<int> meetRunningTool(int argc, char** argv, tarvo::SingleInstance& instance) {
+    const tarvo::Result<tarvo::SingleInstance::Claim> claim = instance.claim();
+    if (!claim.ok()) {
+        // Better two tools than none.
+        std::fprintf(stderr, "tarvo-remote-update: cannot check for a running instance: %s\n",
+                     claim.error.c_str());
+        return std::nullopt;
+    }
+    if (*claim.value == tarvo::SingleInstance::Claim::First) {
+        return std::nullopt;
+    }
+    // The socket needs an application object, not a display.
+    const QCoreApplication core(argc, argv);
+    if (instance.askToRaise(kRaiseWait)) {
+        std::fputs("tarvo-remote-update: already running; its window was brought to the front\n",
+                   stderr);
+    } else {
+        std::fputs("tarvo-remote-update: already running; its window did not answer\n", stderr);
+    }
+    return 0;
+}
+
+void bringToFront(QWidget& window) {
+    if (window.isMinimized()) {
+        window.showNormal();
+    }
+    window.raise();
+    window.activateWindow();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (const std::optional<int> status = handleCommandLine(argc, argv)) {
         std::fflush(stdout);
+        return *status;
+    }
+    // Before the support log is opened: a second start never touches the
+    // running tool's log.
+    tarvo::SingleInstance instance(tarvo::SingleInstance::defaultFolder(), "tarvo-remote-update");
+    if (const std::optional<int> status = meetRunningTool(argc, argv, instance)) {
         return *status;
     }
     // Without a log file the tool still works; standard output keeps the log.
@@ -98,6 +144,16 @@ int main(int argc, char** argv) {
     tarvo::LinuxPlatform linux(TARVO_SERVER_BASE, resources);
     tarvo::AppDelegate delegate;
     auto window = tarvo::AppDelegate::makeMainWindow(linux.platform());
+    QObject::connect(&instance, &tarvo::SingleInstance::raiseRequested, window.get(),
+                     [&window = *window] {
+                         tarvo::logLine("another start: window brought to the front");
+                         bringToFront(window);
+                     });
+    if (const tarvo::Result<void> listening = instance.listen(); !listening.ok()) {
+        // A second start then says that the tool runs, without showing it.
+        tarvo::logLine("another start cannot reach this one: " +
+                       tarvo::escapeForLog(listening.error));
+    }
     delegate.applicationDidFinishLaunching();
     const int status = QApplication::exec();
     delegate.applicationWillTerminate();

@@ -1,6 +1,9 @@
 #include "tcontroller/base/log_file.h"
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -8,10 +11,8 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <ctime>
-#include <filesystem>
 #include <memory>
 #include <mutex>
-#include <system_error>
 #include <thread>
 
 #include "tcontroller/base/log.h"
@@ -24,6 +25,55 @@ namespace {
 constexpr std::string_view kFramePrefix = kFrameLinePrefix;
 // How long the exit hook waits for queued lines.
 constexpr double kExitFlushSeconds = 2.0;
+
+// The file is only ever opened through these flags: appended to, created
+// private to its owner, never through a link. O_NONBLOCK keeps a FIFO put at
+// the path from blocking the open; anything but a regular file is refused.
+constexpr int kFileFlags = O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+constexpr mode_t kFileMode = 0600;
+constexpr mode_t kFolderMode = 0700;
+
+bool isLink(int folderFd, const char* path) {
+    struct stat st {};
+    return ::fstatat(folderFd, path, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+}
+
+// Why opening `shown` failed: a link is named as such (O_NOFOLLOW reports it
+// as ELOOP, or ENOTDIR for a folder).
+std::string openError(const std::string& shown, int err, bool link) {
+    return link ? shown + " is a symbolic link" : "cannot open " + shown + ": " + errnoText(err);
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_ino == b.st_ino && a.st_dev == b.st_dev;
+}
+
+// Takes group and other access away from a file or folder of ours that an
+// earlier version created with the usual umask.
+void makePrivate(int fd, mode_t mode) {
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) {
+        ::fchmod(fd, mode);
+    }
+}
+
+// Creates `folder` and its missing parents, each with mode 0700 (links among
+// the parents are followed, as a user may keep ~/.local elsewhere).
+Result<void> makeFolders(const std::string& folder) {
+    for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+        const std::string part = folder.substr(0, slash);
+        if (::mkdir(part.c_str(), kFolderMode) != 0 && errno != EEXIST) {
+            const int err = errno;
+            struct stat st {};
+            if (::stat(part.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+                return Result<void>::failure("cannot create " + part + ": " + errnoText(err));
+            }
+        }
+        if (slash == std::string::npos) {
+            return Result<void>::success();
+        }
+    }
+}
 
 std::string timeStamp(std::chrono::system_clock::time_point when) {
     using namespace std::chrono;
@@ -141,25 +191,107 @@ class FileSink {
 }  // namespace
 
 LogFile::LogFile(std::string path, Limits limits) : path_(std::move(path)), limits_(limits) {
-    file_ = std::fopen(path_.c_str(), "ae");
-    if (file_ == nullptr) {
-        error_ = "cannot open " + path_ + ": " + errnoText(errno);
-        return;
+    const std::size_t slash = path_.rfind('/');
+    name_ = slash == std::string::npos ? path_ : path_.substr(slash + 1);
+    folder_ = slash == std::string::npos ? "." : path_.substr(0, slash);
+    // "folder/" would follow a link at the folder: its name ends at its last letter.
+    while (folder_.size() > 1 && folder_.back() == '/') {
+        folder_.pop_back();
     }
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path_, ec);
-    size_ = ec ? 0 : size;
+    if (folder_.empty()) {
+        folder_ = "/";
+    }
+    opened_ = openFolder() && openFile();
 }
 
 LogFile::~LogFile() {
-    if (file_ != nullptr) {
+    if (opened_) {
         writeFrameSummary();
-        std::fclose(file_);
+    }
+    closeFile();
+    if (folderFd_ >= 0) {
+        ::close(folderFd_);
     }
 }
 
-void LogFile::write(std::string_view line, std::chrono::system_clock::time_point when) {
+bool LogFile::openFolder() {
+    if (folderFd_ >= 0) {
+        ::close(folderFd_);
+        folderFd_ = -1;
+    }
+    if (const Result<void> made = makeFolders(folder_); !made.ok()) {
+        error_ = made.error;
+        return false;
+    }
+    const int fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        error_ = openError(folder_, err, isLink(AT_FDCWD, folder_.c_str()));
+        return false;
+    }
+    makePrivate(fd, kFolderMode);
+    folderFd_ = fd;
+    return true;
+}
+
+bool LogFile::openFile() {
+    const int fd = ::openat(folderFd_, name_.c_str(), kFileFlags, kFileMode);
+    if (fd < 0) {
+        const int err = errno;
+        error_ = openError(path_, err, isLink(folderFd_, name_.c_str()));
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        error_ = path_ + " is not a regular file";
+        return false;
+    }
+    makePrivate(fd, kFileMode);
+    file_ = ::fdopen(fd, "a");
     if (file_ == nullptr) {
+        const int err = errno;
+        ::close(fd);
+        error_ = "cannot open " + path_ + ": " + errnoText(err);
+        return false;
+    }
+    size_ = static_cast<std::uintmax_t>(st.st_size);
+    return true;
+}
+
+void LogFile::closeFile() {
+    if (file_ != nullptr) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+}
+
+void LogFile::followPath() {
+    checked_ = true;
+    struct stat open {};
+    struct stat named {};
+    const bool folderThere = folderFd_ >= 0 && ::fstat(folderFd_, &open) == 0 &&
+                             ::lstat(folder_.c_str(), &named) == 0 && sameFile(open, named);
+    if (!folderThere) {
+        closeFile();
+        if (!openFolder()) {
+            return;
+        }
+    }
+    if (file_ != nullptr) {
+        if (::fstat(::fileno(file_), &open) == 0 && open.st_nlink > 0 &&
+            ::fstatat(folderFd_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            sameFile(open, named)) {
+            return;
+        }
+        // Moved or deleted: what follows goes to a new file at the path.
+        closeFile();
+    }
+    openFile();
+}
+
+void LogFile::write(std::string_view line, std::chrono::system_clock::time_point when) {
+    if (!opened_) {
         return;
     }
     if (line.starts_with(kFramePrefix)) {
@@ -178,6 +310,7 @@ void LogFile::flush() {
     if (file_ != nullptr) {
         std::fflush(file_);
     }
+    checked_ = false;
 }
 
 void LogFile::writeFrameSummary() {
@@ -193,6 +326,9 @@ void LogFile::writeFrameSummary() {
 }
 
 void LogFile::append(const std::string& stamp, std::string_view text) {
+    if (!checked_) {
+        followPath();
+    }
     if (file_ == nullptr) {
         return;
     }
@@ -212,24 +348,19 @@ void LogFile::append(const std::string& stamp, std::string_view text) {
 }
 
 void LogFile::rotate() {
-    std::fclose(file_);
-    file_ = nullptr;
-    std::error_code ec;
-    const auto numbered = [this](int n) { return path_ + "." + std::to_string(n); };
-    std::filesystem::remove(numbered(limits_.keptFiles), ec);
+    closeFile();
+    // Names inside the open folder: a rename moves a link, it never follows one.
+    const auto numbered = [this](int n) { return name_ + "." + std::to_string(n); };
+    ::unlinkat(folderFd_, numbered(limits_.keptFiles).c_str(), 0);
     for (int n = limits_.keptFiles - 1; n >= 1; --n) {
-        std::filesystem::rename(numbered(n), numbered(n + 1), ec);
+        ::renameat(folderFd_, numbered(n).c_str(), folderFd_, numbered(n + 1).c_str());
     }
     if (limits_.keptFiles > 0) {
-        std::filesystem::rename(path_, numbered(1), ec);
+        ::renameat(folderFd_, name_.c_str(), folderFd_, numbered(1).c_str());
     } else {
-        std::filesystem::remove(path_, ec);
+        ::unlinkat(folderFd_, name_.c_str(), 0);
     }
-    file_ = std::fopen(path_.c_str(), "we");
-    size_ = 0;
-    if (file_ == nullptr) {
-        error_ = "cannot open " + path_ + ": " + errnoText(errno);
-    }
+    openFile();
 }
 
 std::string defaultLogDirectory() {
@@ -245,12 +376,6 @@ std::string defaultLogDirectory() {
 }
 
 Result<std::string> startLogFile(const std::string& directory, LogFile::Limits limits) {
-    std::error_code ec;
-    std::filesystem::create_directories(directory, ec);
-    if (ec) {
-        return Result<std::string>::failure("cannot create " + directory + ": " +
-                                            errnoText(ec.value()));
-    }
     auto file = std::make_unique<LogFile>(directory + "/" + kLogFileName, limits);
     if (!file->ok()) {
         return Result<std::string>::failure(file->error());

@@ -22,6 +22,15 @@ namespace tarvo {
 // `framesPerSummary` of them, counted, plus the count of the rest when another
 // line follows. Standard output is not touched: it keeps every line.
 //
+// The tool may run as another user than the owner of the folder (sudo -E), so
+// the file never follows a symbolic link: the folder is opened once, refused
+// when it is a link, and the file, its rotations and its reopenings are opened
+// inside that open folder with O_NOFOLLOW, mode 0600 (the folder 0700). A file
+// that was moved or deleted while the tool runs is noticed before the next
+// batch of lines (after each flush) and the path is opened afresh, so the rest
+// of the session lands in the file at the path; likewise a folder that was
+// moved or deleted.
+//
 // Not thread-safe by itself; the support log's writer thread is its one user.
 class LogFile {
   public:
@@ -31,29 +40,46 @@ class LogFile {
         int framesPerSummary = 1000;
     };
 
-    // Opens (appends to) `path`. Check ok() before use.
+    // Opens (appends to) `path`, creating its folder and the folder's missing
+    // parents (mode 0700). Check ok() before use.
     LogFile(std::string path, Limits limits);
     ~LogFile();
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
 
-    bool ok() const { return file_ != nullptr; }
+    // Whether the file could be opened at first. (A file that cannot be opened
+    // again later drops lines until the path can be opened.)
+    bool ok() const { return opened_; }
     const std::string& error() const { return error_; }
     const std::string& path() const { return path_; }
 
     // Writes one line (without its '\n') logged at `when`.
     void write(std::string_view line, std::chrono::system_clock::time_point when);
-    // Hands what was written to the system.
+    // Hands what was written to the system. The next line written first checks
+    // that the file is still the one at the path.
     void flush();
 
   private:
     void writeFrameSummary();
     void append(const std::string& stamp, std::string_view text);
     void rotate();
+    // Creates and opens the folder (refusing a link); false with error_ set
+    // when it cannot.
+    bool openFolder();
+    // Opens the file in the open folder; false with error_ set when it cannot.
+    bool openFile();
+    void closeFile();
+    // Reopens the folder or the file when either is no longer at its path.
+    void followPath();
 
     std::string path_;
+    std::string folder_;
+    std::string name_;
     Limits limits_;
+    int folderFd_ = -1;
     std::FILE* file_ = nullptr;
+    bool opened_ = false;
+    bool checked_ = true;  // the file was checked against the path since the last flush
     std::uintmax_t size_ = 0;
     std::string error_;
     std::uint64_t framesUnwritten_ = 0;  // frame lines counted, not yet in the file
@@ -71,7 +97,9 @@ inline constexpr const char* kLogFileName = "tarvo-remote-update.log";
 
 // From now on every line given to logLine is also written, by a writer thread
 // of the support log's own, to `directory`/tarvo-remote-update.log (the folder
-// is created). Returns the file's path. Calling it again switches to the new
+// is created with mode 0700, its missing parents too). A symbolic link at the
+// folder or at the file is refused: "<path> is a symbolic link". Returns the
+// file's path. Calling it again switches to the new
 // file. flushLog waits for this writer too; at a normal exit its queue is
 // flushed for up to 2 s.
 Result<std::string> startLogFile(const std::string& directory, LogFile::Limits limits = {});

@@ -1,11 +1,13 @@
 // The support log file: time-stamped lines, frame lines counted instead of
-// copied, rotation that keeps a bounded number of files, and the copy of the
-// tool's log that the writer thread makes.
+// copied, rotation that keeps a bounded number of files, the copy of the
+// tool's log that the writer thread makes, a file that is private and never
+// written through a link, and one that is made again when it goes away.
 #include "tcontroller/base/log_file.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -181,6 +183,114 @@ TEST(LogFile, ABlockedStandardOutputDoesNotHoldBackTheFile) {
     stopLogFile();
     EXPECT_TRUE(inFile);
     EXPECT_EQ(readLines(*started.value).size(), 1000u);
+}
+
+// The tool may run with another user's environment (sudo -E): a link at the
+// log's path or at its folder is refused with the link named, and nothing is
+// written through it, whether its target exists or not.
+TEST(LogFile, ALinkAtThePathOrAtTheFolderIsNeverWrittenThrough) {
+    test::TempDir dir;
+    const fs::path folder = dir.path() / "log";
+    fs::create_directories(folder);
+    const std::string path = (folder / kLogFileName).string();
+    const fs::path target = dir.path() / "target";
+    { std::ofstream(target) << "kept\n"; }
+    const fs::path missing = dir.path() / "missing";
+    for (const fs::path& to : {target, missing}) {
+        fs::remove(path);
+        fs::create_symlink(to, path);
+        const Result<std::string> refused = startLogFile(folder.string());
+        ASSERT_FALSE(refused.ok()) << to;
+        EXPECT_EQ(refused.error, path + " is a symbolic link");
+        logLine("not for the link's target");
+        flushLog(10);
+    }
+    EXPECT_EQ(readLines(target.string()), std::vector<std::string>{"kept"});
+    EXPECT_FALSE(fs::exists(fs::symlink_status(missing)));
+
+    const fs::path real = dir.path() / "real";
+    fs::create_directories(real);
+    const fs::path linked = dir.path() / "linked";
+    fs::create_directory_symlink(real, linked);
+    const Result<std::string> refused = startLogFile(linked.string());
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error, linked.string() + " is a symbolic link");
+    logLine("not for the linked folder");
+    flushLog(10);
+    EXPECT_TRUE(fs::is_empty(real));
+}
+
+mode_t modeOf(const fs::path& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st.st_mode & 07777;
+}
+
+// The log is readable by its owner only, whatever the umask; the folders
+// made for it too. Files an earlier version left open to others are closed.
+TEST(LogFile, TheFileAndItsFoldersArePrivate) {
+    test::TempDir dir;
+    const fs::path state = dir.path() / "state";
+    const fs::path folder = state / "tarvo-remote-update";
+    const mode_t savedMask = ::umask(0);
+    const Result<std::string> started = startLogFile(folder.string());
+    stopLogFile();
+    ::umask(savedMask);
+    ASSERT_TRUE(started.ok()) << started.error;
+    EXPECT_EQ(modeOf(state), 0700u);
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(modeOf(*started.value), 0600u);
+
+    fs::permissions(folder, fs::perms(0755));
+    fs::permissions(*started.value, fs::perms(0644));
+    ASSERT_TRUE(startLogFile(folder.string()).ok());
+    stopLogFile();
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(modeOf(*started.value), 0600u);
+}
+
+// A log file moved away or deleted while the tool runs (and its folder too)
+// does not swallow the rest of the session: the next lines go to a new file
+// at the path, the moved file keeps the earlier ones. A link put in the
+// file's place is not followed when the path is opened again.
+TEST(LogFile, AFileMovedOrDeletedWhileLoggingIsMadeAgain) {
+    test::TempDir dir;
+    const fs::path folder = dir.path() / "log";
+    const Result<std::string> started = startLogFile(folder.string());
+    ASSERT_TRUE(started.ok()) << started.error;
+    const std::string& path = *started.value;
+    const auto logged = [&](const std::string& line) {
+        logLine(line);
+        flushLog(10);
+        return texts(readLines(path));
+    };
+    using Lines = std::vector<std::string>;
+    logLine("first");
+    flushLog(10);
+    const fs::path moved = dir.path() / "moved.log";
+    fs::rename(path, moved);
+    EXPECT_EQ(logged("second"), Lines{"second"});
+    EXPECT_EQ(texts(readLines(moved.string())), Lines{"first"});
+
+    fs::remove(path);
+    EXPECT_EQ(logged("third"), Lines{"third"});
+    fs::remove_all(folder);
+    EXPECT_EQ(logged("fourth"), Lines{"fourth"});
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(modeOf(path), 0600u);
+
+    const fs::path aside = dir.path() / "aside.log";
+    const fs::path target = dir.path() / "target";
+    { std::ofstream(target) << "kept\n"; }
+    fs::rename(path, aside);
+    fs::create_symlink(target, path);
+    logLine("fifth, dropped");
+    flushLog(10);
+    EXPECT_EQ(readLines(target.string()), Lines{"kept"});
+    EXPECT_EQ(texts(readLines(aside.string())), Lines{"fourth"});
+    fs::remove(path);
+    EXPECT_EQ(logged("sixth"), Lines{"sixth"});
+    stopLogFile();
 }
 
 TEST(LogFile, FolderFollowsXdgStateHome) {

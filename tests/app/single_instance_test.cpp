@@ -1,0 +1,145 @@
+// One tool per session: of two SingleInstance objects on one folder the first
+// holds the lock and the later one reaches it; a socket left by a killed run
+// does not stop the next holder from listening; a holder that does not answer
+// still lets the later start end; a folder others may write to is not used.
+#include "tcontroller/single_instance.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "support/temp_files.h"
+
+namespace tarvo {
+namespace {
+
+using namespace std::chrono_literals;
+using Claim = SingleInstance::Claim;
+
+// askToRaise blocks, so it runs on a thread of its own while this thread's
+// event loop serves the socket.
+bool askFromAnotherThread(const SingleInstance& later, std::chrono::milliseconds wait) {
+    std::atomic<bool> raised = false;
+    std::unique_ptr<QThread> thread(QThread::create([&] { raised = later.askToRaise(wait); }));
+    QEventLoop loop;
+    QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    thread->start();
+    loop.exec();
+    thread->wait();
+    return raised;
+}
+
+Claim claimed(SingleInstance& instance) {
+    const Result<Claim> claim = instance.claim();
+    EXPECT_TRUE(claim.ok()) << claim.error;
+    return claim.value.value_or(Claim::Taken);
+}
+
+// A socket file at `path` as a killed process leaves it: bound, and listening
+// (a process that hangs) or closed (one that is gone). Returns the descriptor
+// of a listening one, -1 otherwise.
+int socketAt(const std::string& path, bool listening) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    if (listening) {
+        EXPECT_EQ(::listen(fd, 4), 0);
+        return fd;
+    }
+    ::close(fd);
+    return -1;
+}
+
+TEST(SingleInstance, TheFirstHoldsTheLockAndALaterStartBringsItToTheFront) {
+    test::TempDir dir;
+    const std::string folder = (dir.path() / "run").string();
+    auto first = std::make_unique<SingleInstance>(folder, "tool");
+    ASSERT_EQ(claimed(*first), Claim::First);
+    ASSERT_TRUE(first->listen().ok());
+    int requests = 0;
+    QObject::connect(first.get(), &SingleInstance::raiseRequested, [&] { ++requests; });
+
+    SingleInstance later(folder, "tool");
+    ASSERT_EQ(claimed(later), Claim::Taken);
+    EXPECT_TRUE(askFromAnotherThread(later, 10s));
+    EXPECT_TRUE(askFromAnotherThread(later, 10s));
+    EXPECT_EQ(requests, 2);
+
+    // Private to the user: the folder it made and the socket in it.
+    struct stat st {};
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_EQ(::stat(first->socketPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 077, 0u);
+
+    // Once the first has ended, the next start is the first again.
+    first.reset();
+    SingleInstance next(folder, "tool");
+    EXPECT_EQ(claimed(next), Claim::First);
+}
+
+// The lock goes with a killed process, its socket file stays: the next start
+// holds the lock, replaces the socket and is reached through it.
+TEST(SingleInstance, ASocketLeftByAKilledRunIsReplaced) {
+    test::TempDir dir;
+    const std::string folder = dir.path().string();
+    SingleInstance next(folder, "tool");
+    socketAt(next.socketPath(), false);
+    ASSERT_EQ(claimed(next), Claim::First);
+    const Result<void> listening = next.listen();
+    ASSERT_TRUE(listening.ok()) << listening.error;
+    int requests = 0;
+    QObject::connect(&next, &SingleInstance::raiseRequested, [&] { ++requests; });
+    SingleInstance later(folder, "tool");
+    ASSERT_EQ(claimed(later), Claim::Taken);
+    EXPECT_TRUE(askFromAnotherThread(later, 10s));
+    EXPECT_EQ(requests, 1);
+}
+
+// A holder of the lock that does not listen (still starting) or accepts but
+// never answers (hung): the later start gives up after its wait, and says so.
+TEST(SingleInstance, AHolderThatDoesNotAnswerLetsTheLaterStartEnd) {
+    test::TempDir dir;
+    const std::string folder = dir.path().string();
+    SingleInstance holder(folder, "tool");
+    ASSERT_EQ(claimed(holder), Claim::First);
+    SingleInstance later(folder, "tool");
+    ASSERT_EQ(claimed(later), Claim::Taken);
+    EXPECT_FALSE(later.askToRaise(300ms));
+    const int hung = socketAt(holder.socketPath(), true);
+    EXPECT_FALSE(later.askToRaise(300ms));
+    ::close(hung);
+}
+
+TEST(SingleInstance, AFolderOthersCanWriteToIsNotUsed) {
+    test::TempDir dir;
+    const auto open = dir.path() / "open";
+    std::filesystem::create_directory(open);
+    std::filesystem::permissions(open, std::filesystem::perms(0777));
+    SingleInstance instance(open.string(), "tool");
+    const Result<Claim> claim = instance.claim();
+    ASSERT_FALSE(claim.ok());
+    EXPECT_EQ(claim.error, open.string() + " is writable by other users");
+    EXPECT_TRUE(std::filesystem::is_empty(open));
+}
+
+}  // namespace
+}  // namespace tarvo
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
