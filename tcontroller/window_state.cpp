@@ -190,9 +190,10 @@ WindowView windowFor(const WindowState& state) {
     showStatus(state, view);
     showNotices(state, view);
     // A drive that carries the bootloader's label but was left alone is told
-    // wherever the window has no question or failure of its own to show.
-    if (!state.foreignDriveNote.empty() && !view.failure && !view.modeChosen &&
-        !state.downloading && state.sta != UpSta::suc) {
+    // while no update runs and the window has no question of its own to show
+    // (during an update, its warning not to unplug comes first).
+    if (!state.foreignDriveNote.empty() && state.sta == UpSta::none && !view.modeChosen &&
+        !state.downloading) {
         view.message = state.foreignDriveNote;
     }
     return view;

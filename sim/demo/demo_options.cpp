@@ -65,10 +65,14 @@ constexpr OptionSpec kOptions[] = {
      "the size of every release's image file on the server\n"
      "(default 307200); below 20 bytes, a run of 0xA5 bytes"},
     {"unpaced", "", "the controller takes reports as fast as they come"},
+    {"lookalike-drive", "",
+     "a USB stick also labelled \"CRP DISABLE\", holding a\n"
+     "file of its owner, is mounted before the controller's\n"
+     "drive; the tool must leave it alone"},
     {"report", "FILE",
      "at the end write what the controller holds to FILE, one\n"
      "key=value per line (exit, controller_reports, firmware,\n"
-     "image, image_complete, violations)"},
+     "image, image_complete, violations, lookalike_drive)"},
     {"help", "", "this text"},
 };
 
@@ -305,11 +309,10 @@ ParseOutcome parseDemoOptions(const std::vector<std::string>& args, DemoOptions*
         return true;
     };
 
-    const std::pair<const char*, bool*> flags[] = {{"auto", &options->autoRun},
-                                                   {"fast", &options->fast},
-                                                   {"bootloader", &options->bootloader},
-                                                   {"offline", &options->offline},
-                                                   {"unpaced", &options->unpaced}};
+    const std::pair<const char*, bool*> flags[] = {
+        {"auto", &options->autoRun},          {"fast", &options->fast},
+        {"bootloader", &options->bootloader}, {"offline", &options->offline},
+        {"unpaced", &options->unpaced},       {"lookalike-drive", &options->lookalikeDrive}};
     for (const auto& [name, flag] : flags) {
         if (parser.isSet(QString::fromLatin1(name))) {
             *flag = true;

@@ -43,6 +43,9 @@ struct DemoOptions {
     std::optional<std::size_t> imageSize;   // --image-size: of every release's image file
     bool unpaced = false;                   // --unpaced: no 1 ms pacing of the controller's reports
     std::optional<std::string> reportFile;  // --report: what the controller holds at the end
+    // --lookalike-drive: a USB stick labelled like the bootloader's drive, with
+    // a file of its owner on it, is mounted before the controller's drive.
+    bool lookalikeDrive = false;
 };
 
 // The largest --image-size.

@@ -8,8 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <sstream>
 
@@ -75,10 +77,56 @@ std::string releaseLabel(const std::optional<Bytes>& bytes,
     return labels.empty() ? "other" : labels;
 }
 
+// The USB stick of --lookalike-drive: labelled like the controller's drive,
+// holding a photo of its owner.
+struct LookalikeDrive {
+    std::filesystem::path path;
+    Bytes photo;
+
+    // Plugs it in: the folder with the photo, announced like any USB drive.
+    bool plugIn(sim::SimulatedPlatform& sim) {
+        path = std::filesystem::path(sim.bootloaderPath()).parent_path() / "CRP DISABLE1";
+        photo.resize(48 * 1024);
+        for (std::size_t i = 0; i < photo.size(); ++i) {
+            photo[i] = static_cast<std::uint8_t>(i * 37 + (i >> 9));
+        }
+        std::error_code ec;
+        std::filesystem::create_directories(path, ec);
+        std::ofstream out(path / "holiday.jpg", std::ios::binary);
+        out.write(reinterpret_cast<const char*>(photo.data()),
+                  static_cast<std::streamsize>(photo.size()));
+        if (ec || !out.flush()) {
+            return false;
+        }
+        // A small stick, so only what it holds tells it from the controller's.
+        sim.fileSystem().declareUsbDrive(path.string(), std::uint64_t{1} << 20);
+        sim.volumeWatcher().announceMount(path.string(), kBootloaderLabel);
+        note("a USB stick labelled \"CRP DISABLE\" with a photo on it is mounted at \"" +
+             path.string() + "\"");
+        return true;
+    }
+    // "untouched" when it still holds the photo, byte for byte, and nothing else.
+    std::string state() const {
+        if (path.empty()) {
+            return "none";
+        }
+        std::error_code ec;
+        std::size_t entries = 0;
+        for (auto it = std::filesystem::directory_iterator(path, ec);
+             !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+            ++entries;
+        }
+        std::ifstream in(path / "holiday.jpg", std::ios::binary);
+        const Bytes now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return !ec && entries == 1 && now == photo ? "untouched" : "changed";
+    }
+};
+
 // What the controller holds at the end, taken from the simulator and never
 // from the tool, so a run can be judged apart from what the tool claims.
 bool writeReport(const std::string& path, int status, sim::SimulatedPlatform& sim,
-                 const std::vector<sim::PublishedRelease>& releases) {
+                 const std::vector<sim::PublishedRelease>& releases,
+                 const LookalikeDrive& lookalike) {
     sim::VirtualController& controller = sim.controller();
     sim::FirmwareServer& server = sim.server();
     const std::string tfw = sim.platform().resourcesDir + "/TFW/";
@@ -103,7 +151,8 @@ bool writeReport(const std::string& path, int status, sim::SimulatedPlatform& si
                [&server](const std::string& ver) { return server.imageFile(ver); }, tfw + "IMG.bin")
         << "\n"
         << "image_complete=" << (controller.imageComplete() ? 1 : 0) << "\n"
-        << "violations=" << controller.violationCount() << "\n";
+        << "violations=" << controller.violationCount() << "\n"
+        << "lookalike_drive=" << lookalike.state() << "\n";
     return static_cast<bool>(out.flush());
 }
 
@@ -228,8 +277,14 @@ int main(int argc, char** argv) {
     sim.useDesktopServices(inhibitor.get(), notifier.get());
 
     int status = 0;
+    LookalikeDrive lookalike;
     {
         std::unique_ptr<ViewController> window = AppDelegate::makeMainWindow(sim.platform());
+        if (options.lookalikeDrive && !lookalike.plugIn(sim)) {
+            std::fprintf(stderr, "tarvo-remote-demo: cannot make the look-alike drive in %s\n",
+                         lookalike.path.c_str());
+            return demo::kExitFailed;
+        }
         if (options.bootloader) {
             // Only now: the window watches mounts from here on, and a drive that
             // was mounted before the tool started watching would go unseen.
@@ -260,7 +315,7 @@ int main(int argc, char** argv) {
             note("and " + std::to_string(violations.size() - kShown) + " more violations");
         }
         if (options.reportFile &&
-            !writeReport(*options.reportFile, status, sim, options.releases)) {
+            !writeReport(*options.reportFile, status, sim, options.releases, lookalike)) {
             std::fprintf(stderr, "tarvo-remote-demo: cannot write %s\n",
                          options.reportFile->c_str());
             status = demo::kExitFailed;
