@@ -33,8 +33,12 @@ void ViewController::takeRelease(UpMode source, const Histoty& record, std::opti
 }
 
 void ViewController::takeBuiltInRelease() {
-    takeRelease(UpMode::bIn, Histoty{FW_VER, FW_DATE}, getImageData(UpMode::bIn, resources()),
-                getFWData(UpMode::bIn, resources()));
+    // The image is read before the firmware, and its log lines come first: the
+    // order of a function's arguments is unspecified, so each read is its own
+    // statement.
+    std::optional<Bytes> image = getImageData(UpMode::bIn, resources());
+    std::optional<Bytes> firmware = getFWData(UpMode::bIn, resources());
+    takeRelease(UpMode::bIn, Histoty{FW_VER, FW_DATE}, std::move(image), std::move(firmware));
 }
 
 bool ViewController::controllerIdentified() const {
@@ -99,6 +103,9 @@ void ViewController::startPreparedUpdate() {
     if (!controllerIdentified()) {
         return;
     }
+    // A new attempt: what failed in an earlier one is not this one's failure.
+    failureNote_.set({});
+    stage_.store(UpdateStage::none);
     const bool ready = FWData.with([](const auto& d) { return d.has_value(); }) &&
                        imageData.with([](const auto& d) { return d != nullptr; });
     if (!ready) {
@@ -106,8 +113,6 @@ void ViewController::startPreparedUpdate() {
         refreshUI();
         return;
     }
-    failureNote_.set({});
-    stage_.store(UpdateStage::none);
     setProgressLineLater({});
     updateSta.store(UpSta::updating);
     refreshUI();
@@ -292,7 +297,10 @@ void ViewController::click() {
     }
     updateSta.store(UpSta::none);
     updateMode.store(UpMode::none);
+    // The failure is acknowledged: its step and cause belong to that attempt
+    // and never to a later failure.
     failureNote_.set({});
+    stage_.store(UpdateStage::none);
     setProgressLater(0);
     refreshUI();
 }

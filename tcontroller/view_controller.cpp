@@ -128,7 +128,7 @@ ViewController::ViewController(const Platform& platform, QWidget* parent)
     connect(leftBut, &QAbstractButton::clicked, this, &ViewController::leftClick);
     connect(rightBut, &QAbstractButton::clicked, this, &ViewController::rightClick);
     connect(FailedOKBut, &QAbstractButton::clicked, this, &ViewController::click);
-    connect(closeBut, &QAbstractButton::clicked, this, &ViewController::closeClick);
+    connect(closeBut, &QAbstractButton::clicked, this, &ViewController::closeButtonClicked);
     connect(cancelBut, &QAbstractButton::clicked, this, &ViewController::cancelDownload);
     connect(copyDetailsBut, &QAbstractButton::clicked, this, &ViewController::copyDetails);
     connect(aboutBut, &QAbstractButton::clicked, this, &ViewController::showAbout);
@@ -420,6 +420,15 @@ void ViewController::closeClick() {
     flushLog(1.0);
     std::fflush(stdout);
     std::_Exit(0);
+}
+
+void ViewController::closeButtonClicked() {
+    // The button is shown during the final-step wait and on its failure
+    // screen too: there, as for the window manager's close, it asks first.
+    if (updateRunning() && !confirmCloseDuringUpdate()) {
+        return;
+    }
+    closeClick();
 }
 
 void ViewController::closeEvent(QCloseEvent* event) {

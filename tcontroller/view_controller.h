@@ -252,6 +252,8 @@ class ViewController : public QWidget {
     void volumeMountFailed(const QString& label, const QString& reason);
     // Asks whether to close while an update runs; true when the user insists.
     bool confirmCloseDuringUpdate();
+    // The window's Close button: closeClick(), after asking while an update runs.
+    void closeButtonClicked();
     void setProgressLater(double value);
     // Shows `line` under the bar; posted only when its text would change.
     void setProgressLineLater(const ProgressLine& line);

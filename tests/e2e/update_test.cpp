@@ -191,7 +191,10 @@ TEST(Update, ControllerInBootloaderModeIsRecoveredWithoutAPress) {
     ASSERT_TRUE(rig.waitLog("fw update successed", 30000));
     ASSERT_TRUE(test::waitUntil([&] { return rig.clicker.clicked() == 1; }));
     ASSERT_TRUE(rig.waitIdle("1.2"));
-    EXPECT_TRUE(rig.log.contains("Mount: " + rig.sim.bootloaderPath()));
+    // The built-in release is read image first, then firmware.
+    expectInOrder(rig.log,
+                  {"Mount: " + rig.sim.bootloaderPath(), "open image successed, size: 307200",
+                   "open fw successed, size: 65536", "file copied"});
     EXPECT_EQ(rig.sim.controller().receivedFirmware(), rig.builtInFirmware());
     EXPECT_EQ(rig.sim.controller().violationCount(), 0u);
 }
@@ -307,6 +310,20 @@ TEST(UpdateFaults, UnplugDuringTheDataFrames) {
     ASSERT_NO_FATAL_FAILURE(expectFailedNotWritten(p.rig));
     EXPECT_FALSE(p.rig.log.contains("end image update"));
     EXPECT_EQ(p.rig.sim.controller().frameCount(sim::Command::end), 0u);
+    EXPECT_NE(p.rig.message().find("Step that failed: transfer."), std::string::npos);
+
+    // The failed attempt is over once the controller is back: a later failure
+    // of its own (a release whose files could not be read) never names this
+    // attempt's step.
+    auto* vc = p.rig.vc.get();
+    p.rig.sim.controller().plug();
+    ASSERT_TRUE(test::waitUntil([&] { return vc->controllerIdentified(); }));
+    ASSERT_TRUE(p.rig.waitStatus(UpSta::none));
+    vc->takeRelease(UpMode::offline, {"1.3", ""}, std::nullopt, std::nullopt);
+    vc->leftClick();
+    ASSERT_TRUE(p.rig.waitStatus(UpSta::failed));
+    ASSERT_TRUE(test::waitUntil([&] { return !vc->FailedOKBut->isHidden(); }));
+    EXPECT_EQ(p.rig.message().find("Step that failed"), std::string::npos) << p.rig.message();
 }
 
 TEST(UpdateFaults, AFailingDataWrite) {
@@ -584,6 +601,21 @@ TEST(Close, TheWindowManagersCloseDuringAnUpdateAsksAndKeepsUpdating) {
     EXPECT_EQ(defaultButton.toStdString(), "Keep updating");
     p.rig.sim.instantClock()->release();
     ASSERT_TRUE(p.rig.waitLog("update verified: 1.2", 60000));
+}
+
+// The window's own Close button, shown while the tool waits for the
+// controller's drive after the final step, asks as the window manager's close
+// does; "Keep updating" keeps the process (and the update) alive.
+TEST(Close, TheCloseButtonAfterTheFinalStepAsks) {
+    QProcess child;
+    child.setProcessChannelMode(QProcess::SeparateChannels);
+    child.start(TARVO_CLOSE_CHILD, {"button-after-final-step"});
+    ASSERT_TRUE(child.waitForStarted(10000));
+    ASSERT_TRUE(child.waitForFinished(120000)) << "the child did not end";
+    const QString out = QString::fromUtf8(child.readAllStandardOutput());
+    EXPECT_TRUE(out.contains("image update done 0 [done]!!")) << out.toStdString();
+    EXPECT_TRUE(out.contains("kept")) << "the Close button ended the process without asking";
+    EXPECT_EQ(child.exitCode(), 4);
 }
 
 }  // namespace
