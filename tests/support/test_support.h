@@ -113,7 +113,14 @@ class FakeVolumeWatcher : public VolumeWatcher {
         return out;
     }
     std::vector<std::string> alreadyMounted;
-    void mount(const QString& path) { emit didMount(QVariantMap{{"NSDevicePath", path}}); }
+    // `bus`: the bus the watcher names for the drive, as UDisks does ("usb").
+    void mount(const QString& path, const QString& bus = {}) {
+        QVariantMap info{{"NSDevicePath", path}};
+        if (!bus.isEmpty()) {
+            info.insert(kVolumeBusKey, bus);
+        }
+        emit didMount(info);
+    }
     void unmount(const QString& path) { emit didUnmount(QVariantMap{{"NSDevicePath", path}}); }
 };
 
