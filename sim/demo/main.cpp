@@ -86,7 +86,7 @@ struct LookalikeDrive {
     // Plugs it in: the folder with the photo, announced like any USB drive.
     bool plugIn(sim::SimulatedPlatform& sim) {
         path = std::filesystem::path(sim.bootloaderPath()).parent_path() / "CRP DISABLE1";
-        photo.resize(48 * 1024);
+        photo.resize(std::size_t{48} * 1024);
         for (std::size_t i = 0; i < photo.size(); ++i) {
             photo[i] = static_cast<std::uint8_t>(i * 37 + (i >> 9));
         }

@@ -382,7 +382,7 @@ void HidapiMonitor::deliverInput() {
     }
 }
 
-HidMonitorFactory hidapiMonitorFactory(HidapiMonitor::HotplugOpener openHotplug) {
+HidMonitorFactory hidapiMonitorFactory(const HidapiMonitor::HotplugOpener& openHotplug) {
     // No exception leaves the factory: a monitor that cannot be made is
     // logged and reported as none, and the window says the bus is not watched.
     return [openHotplug](const std::vector<HIDMonitorData>& filters,

@@ -113,6 +113,6 @@ class HidapiMonitor final : public HidMonitor {
 };
 
 // Builds the Linux HID monitor (`openHotplug` as HidapiMonitor takes it).
-HidMonitorFactory hidapiMonitorFactory(HidapiMonitor::HotplugOpener openHotplug = {});
+HidMonitorFactory hidapiMonitorFactory(const HidapiMonitor::HotplugOpener& openHotplug = {});
 
 }  // namespace tarvo
