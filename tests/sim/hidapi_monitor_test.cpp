@@ -13,13 +13,14 @@ TEST(HidapiMonitor, StartsAndStopsWithoutADeviceAndReportsNothing) {
     auto monitor = tarvo::hidapiMonitorFactory()({{0xC251, 0x2201}}, 64);
     ASSERT_TRUE(monitor);
     std::atomic<int> notifications{0};
-    auto count = [&](const QVariant&) { ++notifications; };
+    auto count = [&](const tarvo::HIDDevicePtr&) { ++notifications; };
     QObject::connect(monitor.get(), &tarvo::HidMonitor::HIDDeviceConnected, monitor.get(), count,
                      Qt::DirectConnection);
     QObject::connect(monitor.get(), &tarvo::HidMonitor::HIDDeviceDisconnected, monitor.get(), count,
                      Qt::DirectConnection);
-    QObject::connect(monitor.get(), &tarvo::HidMonitor::HIDDeviceDataReceived, monitor.get(), count,
-                     Qt::DirectConnection);
+    QObject::connect(
+        monitor.get(), &tarvo::HidMonitor::HIDDeviceDataReceived, monitor.get(),
+        [&](const QByteArray&) { ++notifications; }, Qt::DirectConnection);
     std::atomic<bool> returned{false};
     std::thread loop([&] {
         monitor->start();
@@ -36,11 +37,9 @@ TEST(HidapiMonitor, StartsAndStopsWithoutADeviceAndReportsNothing) {
 TEST(HidapiDevice, RefusesWritesWithoutAHandleOrOfAnotherType) {
     tarvo::HidapiDevice device("/dev/hidraw-none", nullptr);
     const std::uint8_t frame[] = {0xA9, 0x04, 0x01, 0x00, 0x9E, 0x5D, 0x5C};
-    EXPECT_EQ(device.setReport(tarvo::kHIDReportTypeOutput, 1, frame, sizeof frame),
-              tarvo::kHIDReturnError);
-    EXPECT_EQ(device.setReport(2, 1, frame, sizeof frame), tarvo::kHIDReturnError);
+    EXPECT_FALSE(device.setReport(tarvo::kHIDReportTypeOutput, 1, frame, sizeof frame).ok());
+    EXPECT_FALSE(device.setReport(2, 1, frame, sizeof frame).ok());
     EXPECT_EQ(device.name(), "/dev/hidraw-none");
     device.detach();
-    EXPECT_EQ(device.setReport(tarvo::kHIDReportTypeOutput, 1, frame, sizeof frame),
-              tarvo::kHIDReturnError);
+    EXPECT_FALSE(device.setReport(tarvo::kHIDReportTypeOutput, 1, frame, sizeof frame).ok());
 }
