@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <QApplication>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -22,13 +23,14 @@ class AcceptingDevice : public tarvo::HIDDevice {
   public:
     AcceptingDevice() : fd_(::open("/dev/null", O_WRONLY | O_CLOEXEC)) {}
     ~AcceptingDevice() override { ::close(fd_); }
-    int setReport(int, std::uint8_t, const std::uint8_t* bytes, std::size_t length) override {
+    tarvo::Result<void> setReport(int, std::uint8_t, const std::uint8_t* bytes,
+                                  std::size_t length) override {
         std::uint8_t report[512];
         report[0] = 0;
         std::memcpy(report + 1, bytes, length);
         return ::write(fd_, report, length + 1) == static_cast<ssize_t>(length + 1)
-                   ? tarvo::kHIDReturnSuccess
-                   : tarvo::kHIDReturnError;
+                   ? tarvo::Result<void>::success()
+                   : tarvo::Result<void>::failure(tarvo::errnoText(errno));
     }
     std::string name() const override { return "accepting"; }
 

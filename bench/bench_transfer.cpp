@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -102,13 +103,14 @@ void say(const char* key, double value) {
 class CopyWriteDevice : public HIDDevice {
   public:
     explicit CopyWriteDevice(int fd) : fd_(fd) {}
-    int setReport(int, std::uint8_t, const std::uint8_t* bytes, std::size_t length) override {
+    Result<void> setReport(int, std::uint8_t, const std::uint8_t* bytes,
+                           std::size_t length) override {
         std::uint8_t report[512];
         report[0] = 0;
         std::memcpy(report + 1, bytes, length);
         return ::write(fd_, report, length + 1) == static_cast<ssize_t>(length + 1)
-                   ? kHIDReturnSuccess
-                   : kHIDReturnError;
+                   ? Result<void>::success()
+                   : Result<void>::failure(errnoText(errno));
     }
     std::string name() const override { return "copy-write"; }
 
@@ -213,9 +215,9 @@ int benchFrame() {
     part("part_build_device_clock_log_ns", [&](const std::uint8_t* chunk) {
         const std::uint64_t start = ticks::now();
         Commands::buildImageDataFrame(chunk, frame::kChunkSize, frame);
-        const int result =
+        const Result<void> written =
             device->setReport(kHIDReportTypeOutput, frame[2], frame.data(), frame.size());
-        logWrite(start, ticks::now(), static_cast<unsigned>(result));
+        logWrite(start, ticks::now(), writeCode(written));
     });
     say("bare_write_ns", bareBest * 1e9);
     say("bare_write_single_thread_ns", bareSingle * 1e9);

@@ -1,7 +1,6 @@
 #include "sim/virtual_controller.h"
 
 #include <QByteArray>
-#include <QVariantMap>
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
@@ -18,14 +17,14 @@ namespace tarvo::sim {
 VirtualDevice::VirtualDevice(VirtualController* owner, int serial)
     : owner_(owner), serial_(serial) {}
 
-int VirtualDevice::setReport(int reportType, std::uint8_t reportId, const std::uint8_t* bytes,
-                             std::size_t length) {
+Result<void> VirtualDevice::setReport(int reportType, std::uint8_t reportId,
+                                      const std::uint8_t* bytes, std::size_t length) {
     // Held for the whole write: writes through one record reach the controller
     // one at a time, like reports on one endpoint, and the controller cannot be
     // destroyed under a write.
     std::lock_guard<std::mutex> hold(mutex_);
     if (owner_ == nullptr) {
-        return kHIDReturnError;
+        return Result<void>::failure(name() + ": the virtual controller is gone");
     }
     return owner_->receive(this, reportType, reportId, bytes, length);
 }
@@ -139,9 +138,7 @@ void VirtualController::attach(unsigned epoch) {
         connectedNotified_ = false;
         chatter("on HID as " + device->name() + ", firmware " + config_.versionChars);
     }
-    QVariantMap object;
-    object.insert(QStringLiteral("device"), QVariant::fromValue(HIDDevicePtr(device)));
-    emit HIDDeviceConnected(object);
+    emit HIDDeviceConnected(device);
 
     std::lock_guard<std::mutex> hold(mutex_);
     ++connectedCount_;
@@ -155,9 +152,7 @@ void VirtualController::attach(unsigned epoch) {
 }
 
 void VirtualController::emitDisconnected(const HIDDevicePtr& device) {
-    QVariantMap object;
-    object.insert(QStringLiteral("device"), QVariant::fromValue(device));
-    emit HIDDeviceDisconnected(object);
+    emit HIDDeviceDisconnected(device);
     std::lock_guard<std::mutex> hold(mutex_);
     ++disconnectedCount_;
     changedLocked();
@@ -170,10 +165,8 @@ void VirtualController::sendReply(const std::weak_ptr<VirtualDevice>& to, Bytes 
             return;  // the controller left the bus before it could answer
         }
     }
-    QVariantMap object;
-    object.insert(QStringLiteral("data"), QByteArray(reinterpret_cast<const char*>(reply.data()),
-                                                     static_cast<qsizetype>(reply.size())));
-    emit HIDDeviceDataReceived(object);
+    emit HIDDeviceDataReceived(QByteArray(reinterpret_cast<const char*>(reply.data()),
+                                          static_cast<qsizetype>(reply.size())));
     std::lock_guard<std::mutex> hold(mutex_);
     ++repliesSent_;
     changedLocked();
@@ -202,8 +195,9 @@ void VirtualController::waitForSlot() {
     std::this_thread::sleep_until(slot);
 }
 
-int VirtualController::receive(VirtualDevice* device, int reportType, std::uint8_t reportId,
-                               const std::uint8_t* bytes, std::size_t length) {
+Result<void> VirtualController::receive(VirtualDevice* device, int reportType,
+                                        std::uint8_t reportId, const std::uint8_t* bytes,
+                                        std::size_t length) {
     bool pacing = false;
     {
         std::lock_guard<std::mutex> hold(mutex_);
@@ -215,7 +209,7 @@ int VirtualController::receive(VirtualDevice* device, int reportType, std::uint8
     std::lock_guard<std::mutex> hold(mutex_);
     if (!current_ || current_.get() != device) {
         chatter("write through a detached record refused");
-        return kHIDReturnError;
+        return Result<void>::failure(device->name() + ": the controller has left the bus");
     }
     const bool isData = bytes != nullptr && length > 4 && bytes[4] == wire::kData;
     if (faults_.failWritesAfterDataFrames &&
@@ -223,14 +217,14 @@ int VirtualController::receive(VirtualDevice* device, int reportType, std::uint8
          (isData && checker_.dataFrames() >= *faults_.failWritesAfterDataFrames))) {
         writesFailing_ = true;
         chatter("write refused (fault)");
-        return kHIDReturnError;
+        return Result<void>::failure(device->name() + ": the controller refused the write");
     }
     if (faults_.unplugAtDataFrame && isData &&
         checker_.dataFrames() == *faults_.unplugAtDataFrame) {
         faults_.unplugAtDataFrame.reset();
         leaveBusLocked("unplugged at data frame " + std::to_string(checker_.dataFrames()) +
                        " (fault)");
-        return kHIDReturnError;
+        return Result<void>::failure(device->name() + ": the controller has left the bus");
     }
 
     const Command command = checker_.take(reportType, reportId, bytes, length);
@@ -277,7 +271,7 @@ int VirtualController::receive(VirtualDevice* device, int reportType, std::uint8
             break;
     }
     changedLocked();
-    return kHIDReturnSuccess;
+    return Result<void>::success();
 }
 
 // --- configuration and faults ---

@@ -42,12 +42,12 @@ enum class DeviceFault {
 class VirtualController;
 
 // The device record of the virtual controller: a new one per attach. Writes
-// through a record that has left the bus return kHIDReturnError.
+// through a record that has left the bus fail.
 class VirtualDevice final : public HIDDevice {
   public:
     VirtualDevice(VirtualController* owner, int serial);
-    int setReport(int reportType, std::uint8_t reportId, const std::uint8_t* bytes,
-                  std::size_t length) override;
+    Result<void> setReport(int reportType, std::uint8_t reportId, const std::uint8_t* bytes,
+                           std::size_t length) override;
     std::string name() const override;
 
   private:
@@ -137,12 +137,11 @@ class VirtualController : public HidMonitor {
     // strike: faults() shows them off from then on.
     struct Faults {
         // Data frames 0 .. n-1 after the latest begin are taken; from data
-        // frame n on every write returns kHIDReturnError, until the faults are
+        // frame n on every write fails, until the faults are
         // set again.
         std::optional<std::size_t> failWritesAfterDataFrames;
         // One-shot: data frame k (from 0, after the latest begin) is not taken;
-        // the controller leaves the bus instead and the write returns
-        // kHIDReturnError.
+        // the controller leaves the bus instead and the write fails.
         std::optional<std::size_t> unplugAtDataFrame;
         // One-shot: the erase command is taken, then the controller leaves the bus.
         bool unplugAfterErase = false;
@@ -221,8 +220,8 @@ class VirtualController : public HidMonitor {
     friend class VirtualDevice;
     enum class Mode { off, hid, bootloader };
 
-    int receive(VirtualDevice* device, int reportType, std::uint8_t reportId,
-                const std::uint8_t* bytes, std::size_t length);
+    Result<void> receive(VirtualDevice* device, int reportType, std::uint8_t reportId,
+                         const std::uint8_t* bytes, std::size_t length);
     void waitForSlot();
 
     // Loop-thread steps. `epoch` is the bus epoch the step was scheduled in;

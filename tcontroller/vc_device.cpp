@@ -37,25 +37,25 @@ bool ViewController::sendReportTo(const HIDDevicePtr& device, const Bytes& frame
     // host little more than the write itself and allocate nothing.
     const std::uint64_t start = ticks::now();
     const std::uint8_t reportId = frame[2];
-    const int result =
+    const Result<void> written =
         device->setReport(kHIDReportTypeOutput, reportId, frame.data(), frame.size());
     const std::uint64_t end = ticks::now();
-    if (result != kHIDReturnSuccess && frame.size() == frame::kReportSize) {
+    if (!written.ok() && frame.size() == frame::kReportSize) {
+        logLine("write failed: " + escapeForLog(written.error));
         return false;
     }
     // A short command frame counts as sent whatever the platform answered; the
-    // code is logged so support can see it.
+    // code is logged so support can see it, and the cause on the next line.
     flag.store(expectReply);
-    logWrite(start, end, static_cast<unsigned>(result));
+    logWrite(start, end, writeCode(written));
+    if (!written.ok()) {
+        logLine("write failed: " + escapeForLog(written.error));
+    }
     return true;
 }
 
-void ViewController::hidConnectedWithNotification(const QVariant& object) {
+void ViewController::hidConnectedWithNotification(const HIDDevicePtr& device) {
     std::lock_guard<std::mutex> hold(lock2);
-    if (object.metaType() != QMetaType::fromType<QVariantMap>()) {
-        return;
-    }
-    const QVariantMap dictionary = object.toMap();
     // Once the image was sent the update is past the point of no return: a
     // controller re-attached while its final step is awaited (the alert asks
     // the user to replug) keeps the update, its release and its bar, so the
@@ -68,10 +68,7 @@ void ViewController::hidConnectedWithNotification(const QVariant& object) {
     const unsigned epoch = ++attachEpoch_;
     identifiedDevice_.set(HIDDevicePtr{});
     identifyTimedOut_.store(false);
-    const QVariant device = dictionary.value(QStringLiteral("device"));
-    hidDeviceInfo.set(device.metaType() == QMetaType::fromType<HIDDevicePtr>()
-                          ? device.value<HIDDevicePtr>()
-                          : HIDDevicePtr{});
+    hidDeviceInfo.set(device);
     if (!updateGoesOn) {
         updateMode.store(UpMode::none);
         updateSta.store(UpSta::none);
@@ -123,7 +120,7 @@ void ViewController::watchIdentification(unsigned epoch) {
     });
 }
 
-void ViewController::hidDisconnectedWithNotification(const QVariant&) {
+void ViewController::hidDisconnectedWithNotification(const HIDDevicePtr& /*device*/) {
     std::lock_guard<std::mutex> hold(lock2);
     logLine("hid disconnect");
     ++attachEpoch_;
@@ -144,8 +141,7 @@ void ViewController::hidDisconnectedWithNotification(const QVariant&) {
     refreshUI();
 }
 
-void ViewController::hidReadDataWithNotification(const QVariant& object) {
-    const QByteArray report = object.toMap().value(QStringLiteral("data")).toByteArray();
+void ViewController::hidReadDataWithNotification(const QByteArray& report) {
     applyReply(report);
 }
 

@@ -119,9 +119,9 @@ class ViewController : public QWidget {
 
     // ---- Device link.
     bool sendReport(const Bytes& frame, bool expectReply);
-    void hidConnectedWithNotification(const QVariant& object);
-    void hidDisconnectedWithNotification(const QVariant& object);
-    void hidReadDataWithNotification(const QVariant& object);
+    void hidConnectedWithNotification(const HIDDevicePtr& device);
+    void hidDisconnectedWithNotification(const HIDDevicePtr& device);
+    void hidReadDataWithNotification(const QByteArray& report);
 
     // ---- Network.
     void reachabilityChangedWithNote(Reachability* note);

@@ -1,14 +1,16 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <QVariant>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "tcontroller/base/result.h"
 
 namespace tarvo {
 
@@ -20,10 +22,16 @@ struct HIDMonitorData {
 
 // Output report type of the platform's set-report call.
 inline constexpr int kHIDReportTypeOutput = 1;
-// Return code of a successful set-report call; anything else is an error code.
-inline constexpr int kHIDReturnSuccess = 0;
-// Return code when the device is gone or the write was refused.
-inline constexpr int kHIDReturnError = static_cast<int>(0xE00002BCu);
+
+// The code the "write spend" line of the log shows for a report write: 0 when
+// it succeeded, else the error code the platform's set-report call has always
+// returned for a device that is gone or refused the write, so the line reads
+// as it always did. The cause of a failure goes on a line of its own.
+inline constexpr unsigned kWriteCodeSuccess = 0;
+inline constexpr unsigned kWriteCodeFailed = 0xE00002BCu;
+inline unsigned writeCode(const Result<void>& written) {
+    return written.ok() ? kWriteCodeSuccess : kWriteCodeFailed;
+}
 
 // The device record of an attached controller. It owns the platform handle; the
 // record is shared (std::shared_ptr), so a writer that took it before a detach
@@ -32,22 +40,22 @@ class HIDDevice {
   public:
     virtual ~HIDDevice() = default;
     // Writes one output report: `bytes` is the report's payload (the whole frame),
-    // `reportId` the report ID argument of the platform call. Returns
-    // kHIDReturnSuccess once the report has been handed to the operating system,
-    // or an error code. Safe to call from any thread.
-    virtual int setReport(int reportType, std::uint8_t reportId, const std::uint8_t* bytes,
-                          std::size_t length) = 0;
+    // `reportId` the report ID argument of the platform call. Succeeds once the
+    // report has been handed to the operating system; a failure says why (the
+    // system's error text, the device named in front). Safe to call from any
+    // thread.
+    virtual Result<void> setReport(int reportType, std::uint8_t reportId, const std::uint8_t* bytes,
+                                   std::size_t length) = 0;
     // A stable name for logs (the device node, or the simulator's name).
     virtual std::string name() const = 0;
 };
 using HIDDevicePtr = std::shared_ptr<HIDDevice>;
 
 // Watches the bus for HID devices matching its filters. Notifications are Qt
-// signals emitted on the monitor's own thread (the one that called start()); the
-// object is a QVariantMap:
-//   HIDDeviceConnected:    {"device": HIDDevicePtr}
-//   HIDDeviceDisconnected: {"device": HIDDevicePtr}
-//   HIDDeviceDataReceived: {"data": QByteArray} (one input report, in arrival order)
+// signals emitted on the monitor's own thread (the one that called start()):
+//   HIDDeviceConnected:    the record of a device that was attached
+//   HIDDeviceDisconnected: the record of a device that has gone (once per record)
+//   HIDDeviceDataReceived: one input report, in arrival order
 // A matching device already attached when start() begins is reported connected.
 class HidMonitor : public QObject {
     Q_OBJECT
@@ -59,9 +67,9 @@ class HidMonitor : public QObject {
     virtual void stop() = 0;
 
   signals:
-    void HIDDeviceConnected(const QVariant& object);
-    void HIDDeviceDisconnected(const QVariant& object);
-    void HIDDeviceDataReceived(const QVariant& object);
+    void HIDDeviceConnected(const tarvo::HIDDevicePtr& device);
+    void HIDDeviceDisconnected(const tarvo::HIDDevicePtr& device);
+    void HIDDeviceDataReceived(const QByteArray& data);
     // The monitor cannot watch the bus, wholly or for devices being plugged
     // in; `reason` says why, for the log. Emitted at most once, on the
     // monitor's thread; start() may still run (and report what is attached).

@@ -47,11 +47,9 @@ class WindowTest : public ::testing::Test {
             for (const int b : bytes) {
                 data[at++] = static_cast<char>(b);
             }
-            return QVariantMap{{"data", data}};
+            return data;
         };
-        vc->hidConnectedWithNotification(QVariantMap{
-            {"device",
-             QVariant::fromValue<HIDDevicePtr>(std::make_shared<test::RecordingDevice>())}});
+        vc->hidConnectedWithNotification(std::make_shared<test::RecordingDevice>());
         vc->hidReadDataWithNotification(report({0xA9, 0x05, 1, 0, 0x9E, 'T', 0, 0x5C}));
         vc->hidReadDataWithNotification(report({0xA9, 0x07, 1, 0, 0xA0, '1', '1', '0', 0, 0x5C}));
     }

@@ -48,20 +48,28 @@ TEST_F(SendReportTest, ResultRules) {
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[0].find(" - return code: 0"), std::string::npos) << lines[0];
 
-    // A failed 64-byte frame is a failed write: no log, flag unchanged.
-    device->setResult(kHIDReturnError);
+    // A failed 64-byte frame is a failed write: no write line, flag unchanged,
+    // the cause on a line of its own.
+    device->setResult(Result<void>::failure("recording: No such device"));
     vc->flag = true;
     EXPECT_FALSE(vc->sendReport(fullFrame, false));
     EXPECT_TRUE(vc->flag.load());
     EXPECT_EQ(log.withPrefix("write spend: ").size(), 2u);
+    EXPECT_EQ(log.lines().back(), "write failed: recording: No such device");
 
-    // A short frame counts as sent whatever the platform said, and the code is logged.
+    // A short frame counts as sent whatever the platform said: the write line
+    // keeps the platform's error code, and the cause follows it on the next line.
+    device->setResult(Result<void>::failure("recording: \x1b[2Jgone\n"));
     vc->flag = false;
     EXPECT_TRUE(vc->sendReport(shortFrame, true));
     EXPECT_TRUE(vc->flag.load());
     lines = log.withPrefix("write spend: ");
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_NE(lines[2].find(" - return code: e00002bc"), std::string::npos) << lines[2];
+    const int written = log.indexOf(lines[2]);
+    ASSERT_GE(written, 0);
+    EXPECT_EQ(log.lines().at(static_cast<std::size_t>(written) + 1),
+              "write failed: recording: \\x1B[2Jgone\\x0A");
 
     // A buffer too short to carry a report ID is never written.
     EXPECT_FALSE(vc->sendReport(Bytes{0xA9, 0x04}, false));
@@ -73,11 +81,9 @@ TEST_F(SendReportTest, ConnectWithoutADeviceRecordResetsAndRefreshes) {
     vc->FWData.set(Bytes{1});
     int refreshes = 0;
     vc->refreshObserver = [&] { ++refreshes; };
-    // Not a dictionary: ignored entirely.
-    vc->hidConnectedWithNotification(QVariant(42));
-    EXPECT_FALSE(log.contains("hid connect"));
-    // A dictionary without a device: resets run, the model request fails, refresh.
-    vc->hidConnectedWithNotification(QVariantMap{{"device", QString("not a device")}});
+    // A notification without a device record: resets run, the model request
+    // fails, refresh.
+    vc->hidConnectedWithNotification(nullptr);
     EXPECT_TRUE(log.contains("hid connect"));
     EXPECT_EQ(vc->updateMode.load(), Util::UpMode::none);
     EXPECT_FALSE(vc->FWData.get().has_value());
@@ -87,20 +93,19 @@ TEST_F(SendReportTest, ConnectWithoutADeviceRecordResetsAndRefreshes) {
 
 TEST_F(SendReportTest, RepliesOutOfTurnAreIgnored) {
     auto device = std::make_shared<RecordingDevice>();
-    vc->hidConnectedWithNotification(
-        QVariantMap{{"device", QVariant::fromValue<HIDDevicePtr>(device)}});
+    vc->hidConnectedWithNotification(device);
     ASSERT_TRUE(vc->flag.load());
     const auto reply = [](std::vector<std::uint8_t> head) {
         QByteArray r(64, 0);
         for (std::size_t i = 0; i < head.size(); ++i) {
             r[static_cast<int>(i)] = static_cast<char>(head[i]);
         }
-        return QVariant(QVariantMap{{"data", r}});
+        return r;
     };
     // A version reply while the model is awaited, a wrong end byte, a short report.
     vc->hidReadDataWithNotification(reply({0xA9, 0x07, 1, 0, 0xA0, '1', '1', '0', 0, 0x5C}));
     vc->hidReadDataWithNotification(reply({0xA9, 0x05, 1, 0, 0x9E, 'T', 0, 0x00}));
-    vc->hidReadDataWithNotification(QVariantMap{{"data", QByteArray("\xA9\x05", 2)}});
+    vc->hidReadDataWithNotification(QByteArray("\xA9\x05", 2));
     EXPECT_EQ(vc->readSta.load(), Util::ReadSta::MODEL);
     EXPECT_EQ(device->writes().size(), 1u);
     // The model reply moves on and asks for the version.

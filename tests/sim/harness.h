@@ -94,25 +94,21 @@ class ControllerRun {
   public:
     ControllerRun() {
         using tarvo::HidMonitor;
-        auto device = [](const QVariant& o) {
-            return o.toMap().value(QStringLiteral("device")).value<tarvo::HIDDevicePtr>();
-        };
         QObject::connect(
             &vc, &HidMonitor::HIDDeviceConnected, &vc,
-            [this, device](const QVariant& o) {
-                add({Event::connected, device(o), {}, {}, {}});
+            [this](const tarvo::HIDDevicePtr& device) {
+                add({Event::connected, device, {}, {}, {}});
             },
             Qt::DirectConnection);
         QObject::connect(
             &vc, &HidMonitor::HIDDeviceDisconnected, &vc,
-            [this, device](const QVariant& o) {
-                add({Event::disconnected, device(o), {}, {}, {}});
+            [this](const tarvo::HIDDevicePtr& device) {
+                add({Event::disconnected, device, {}, {}, {}});
             },
             Qt::DirectConnection);
         QObject::connect(
             &vc, &HidMonitor::HIDDeviceDataReceived, &vc,
-            [this](const QVariant& o) {
-                const QByteArray d = o.toMap().value(QStringLiteral("data")).toByteArray();
+            [this](const QByteArray& d) {
                 add({Event::data, nullptr, tarvo::Bytes(d.begin(), d.end()), {}, {}});
             },
             Qt::DirectConnection);
@@ -184,7 +180,7 @@ class ControllerRun {
     std::thread thread_;
 };
 
-inline int send(const tarvo::HIDDevicePtr& device, const tarvo::Bytes& frame,
-                std::uint8_t reportId = 1, int reportType = 1) {
+inline tarvo::Result<void> send(const tarvo::HIDDevicePtr& device, const tarvo::Bytes& frame,
+                                std::uint8_t reportId = 1, int reportType = 1) {
     return device->setReport(reportType, reportId, frame.data(), frame.size());
 }

@@ -6,8 +6,6 @@
 #include "harness.h"
 
 using tarvo::Bytes;
-using tarvo::kHIDReturnError;
-using tarvo::kHIDReturnSuccess;
 using tarvo::sim::Command;
 using tarvo::sim::DeviceFault;
 using tarvo::sim::ViolationKind;
@@ -37,16 +35,15 @@ TEST(VirtualController, AnswersIdentificationByteExactFromItsOwnThreadAfterTheWr
     std::atomic<bool> replyBeforeHandlerDone{false};
     QObject::connect(
         &run.vc, &tarvo::HidMonitor::HIDDeviceConnected, &run.vc,
-        [&](const QVariant& o) {
-            auto device = o.toMap().value("device").value<tarvo::HIDDevicePtr>();
-            EXPECT_EQ(send(device, frames::model()), kHIDReturnSuccess);
+        [&](const tarvo::HIDDevicePtr& device) {
+            EXPECT_TRUE(send(device, frames::model()).ok());
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             handlerDone = true;
         },
         Qt::DirectConnection);
     QObject::connect(
         &run.vc, &tarvo::HidMonitor::HIDDeviceDataReceived, &run.vc,
-        [&](const QVariant&) { replyBeforeHandlerDone = replyBeforeHandlerDone || !handlerDone; },
+        [&](const QByteArray&) { replyBeforeHandlerDone = replyBeforeHandlerDone || !handlerDone; },
         Qt::DirectConnection);
     run.run();
     auto device = run.plugAndWait();
@@ -54,10 +51,10 @@ TEST(VirtualController, AnswersIdentificationByteExactFromItsOwnThreadAfterTheWr
     ASSERT_TRUE(run.vc.waitUntilReplies(1));
     EXPECT_FALSE(replyBeforeHandlerDone);
 
-    ASSERT_EQ(send(device, frames::version()), kHIDReturnSuccess);
+    ASSERT_TRUE(send(device, frames::version()).ok());
     ASSERT_TRUE(run.vc.waitUntilReplies(2));
     run.vc.updateConfig([](auto& config) { config.model = 'X'; });
-    ASSERT_EQ(send(device, frames::model()), kHIDReturnSuccess);
+    ASSERT_TRUE(send(device, frames::model()).ok());
     ASSERT_TRUE(run.vc.waitUntilReplies(3));
 
     const auto replies = run.eventsOf(Event::data);
@@ -117,11 +114,11 @@ TEST(VirtualController, CountsEveryKindOfMalformedFrameAndDropsIt) {
         SCOPED_TRACE(c.what);
         const std::size_t before = run.vc.violationCount(c.kind);
         const std::size_t total = run.vc.violationCount();
-        EXPECT_EQ(send(device, c.frame, c.reportId, c.reportType), kHIDReturnSuccess);
+        EXPECT_TRUE(send(device, c.frame, c.reportId, c.reportType).ok());
         EXPECT_EQ(run.vc.violationCount(c.kind), before + 1);
         EXPECT_EQ(run.vc.violationCount(), total + 1);
     }
-    EXPECT_EQ(device->setReport(1, 1, nullptr, 10), kHIDReturnSuccess);
+    EXPECT_TRUE(device->setReport(1, 1, nullptr, 10).ok());
     EXPECT_EQ(run.vc.violationCount(ViolationKind::size), 3u);
     // None of them was taken as a request: no reply, nothing counted.
     EXPECT_EQ(run.vc.frameCount(Command::modelRequest), 0u);
@@ -187,7 +184,7 @@ TEST(VirtualController, SurvivesGarbageAndStillAnswers) {
         send(device, junk, static_cast<std::uint8_t>(random()));
     }
     EXPECT_GE(run.vc.violationCount(), static_cast<std::size_t>(frames));
-    ASSERT_EQ(send(device, frames::model()), kHIDReturnSuccess);
+    ASSERT_TRUE(send(device, frames::model()).ok());
     ASSERT_TRUE(run.vc.waitUntilReplies(1));
     EXPECT_EQ(run.eventsOf(Event::data).at(0).bytes[5], 'T');
 }
@@ -201,12 +198,14 @@ TEST(VirtualController, RecordsAreNewPerAttachAndDeadAfterDetach) {
     ASSERT_TRUE(first);
     run.vc.unplug();
     ASSERT_TRUE(run.vc.waitUntilDisconnected());
-    EXPECT_EQ(send(first, frames::model()), kHIDReturnError);
+    const tarvo::Result<void> afterDetach = send(first, frames::model());
+    EXPECT_FALSE(afterDetach.ok());
+    EXPECT_EQ(afterDetach.error, first->name() + ": the controller has left the bus");
     auto second = run.plugAndWait();
     ASSERT_TRUE(second);
     EXPECT_NE(first, second);
-    EXPECT_EQ(send(first, frames::model()), kHIDReturnError);
-    EXPECT_EQ(send(second, frames::model()), kHIDReturnSuccess);
+    EXPECT_FALSE(send(first, frames::model()).ok());
+    EXPECT_TRUE(send(second, frames::model()).ok());
     const auto gone = run.eventsOf(Event::disconnected);
     ASSERT_EQ(gone.size(), 1u);
     EXPECT_EQ(gone[0].device, first);
@@ -219,7 +218,7 @@ TEST(VirtualController, ReplugInEraseComesBackAsAFreshAttach) {
     ASSERT_TRUE(device);
     run.vc.setFaults(Faults::of(DeviceFault::replugInErase));
     const std::size_t attaches = run.vc.connectedNotifications();
-    EXPECT_EQ(send(device, frames::erase()), kHIDReturnSuccess);
+    EXPECT_TRUE(send(device, frames::erase()).ok());
     // Back as a fresh attach, after the old record's disconnect.
     ASSERT_TRUE(run.vc.waitUntil(
         [&] { return run.vc.connectedNotifications() > attaches && run.vc.isOnHid(); },
@@ -227,9 +226,9 @@ TEST(VirtualController, ReplugInEraseComesBackAsAFreshAttach) {
     auto back = run.lastConnected();
     EXPECT_NE(back, device);
     EXPECT_EQ(run.eventsOf(Event::disconnected).back().device, device);
-    EXPECT_EQ(send(device, frames::begin()), kHIDReturnError);
+    EXPECT_FALSE(send(device, frames::begin()).ok());
     // Its firmware knows nothing of the erase: a begin now breaks the order.
-    EXPECT_EQ(send(back, frames::begin()), kHIDReturnSuccess);
+    EXPECT_TRUE(send(back, frames::begin()).ok());
     EXPECT_EQ(run.vc.violationCount(ViolationKind::order), 1u);
 }
 
@@ -243,7 +242,7 @@ TEST(VirtualController, PacedWritesFromSeveralThreadsAreAllTaken) {
     for (int t = 0; t < 3; ++t) {
         writers.emplace_back([&] {
             for (int i = 0; i < 30; ++i) {
-                EXPECT_EQ(send(device, frames::version()), kHIDReturnSuccess);
+                EXPECT_TRUE(send(device, frames::version()).ok());
             }
         });
     }

@@ -127,15 +127,16 @@ class FakeVolumeWatcher : public VolumeWatcher {
 // A device record that accepts (or refuses) every write and remembers them.
 class RecordingDevice : public HIDDevice {
   public:
-    int setReport(int, std::uint8_t, const std::uint8_t* bytes, std::size_t length) override {
+    Result<void> setReport(int, std::uint8_t, const std::uint8_t* bytes,
+                           std::size_t length) override {
         std::lock_guard<std::mutex> hold(mutex_);
         writes_.emplace_back(bytes, bytes + length);
         return result_;
     }
     std::string name() const override { return "recording"; }
-    void setResult(int r) {
+    void setResult(Result<void> r) {
         std::lock_guard<std::mutex> hold(mutex_);
-        result_ = r;
+        result_ = std::move(r);
     }
     std::vector<std::vector<std::uint8_t>> writes() const {
         std::lock_guard<std::mutex> hold(mutex_);
@@ -145,7 +146,7 @@ class RecordingDevice : public HIDDevice {
   private:
     mutable std::mutex mutex_;
     std::vector<std::vector<std::uint8_t>> writes_;
-    int result_ = kHIDReturnSuccess;
+    Result<void> result_ = Result<void>::success();
 };
 
 }  // namespace tarvo::test

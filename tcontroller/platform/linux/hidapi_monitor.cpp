@@ -1,21 +1,15 @@
 #include "tcontroller/platform/linux/hidapi_monitor.h"
 
-#include <fcntl.h>
-#include <hidapi/hidapi.h>
-#include <libudev.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <QByteArray>
-#include <QVariantMap>
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <stdexcept>
 
 #include "tcontroller/base/log.h"
-#include "tcontroller/base/result.h"
 
 namespace tarvo {
 
@@ -25,12 +19,12 @@ constexpr int kReadTimeoutMs = 250;
 constexpr int kOpenAttempts = 20;
 constexpr int kOpenRetryMs = 50;
 
-int makeEventFd() {
+Result<int> makeEventFd() {
     const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (fd < 0) {
-        throw std::runtime_error("eventfd: " + errnoText(errno));
+        return Result<int>::failure("eventfd: " + errnoText(errno));
     }
-    return fd;
+    return Result<int>::success(fd);
 }
 
 void wakeFd(int fd) {
@@ -43,39 +37,33 @@ void drain(int fd) {
     [[maybe_unused]] auto n = ::read(fd, &count, sizeof count);
 }
 
-// hidapi does not keep errno of a failed open; ask the node itself.
-int openErrno(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-        return errno;
-    }
-    ::close(fd);
-    return 0;
-}
-
-std::once_flag hidInitOnce;
-bool hidInitOk = false;
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // HidapiDevice
 
-HidapiDevice::HidapiDevice(std::string path, std::shared_ptr<hid_device_> handle)
+HidapiDevice::HidapiDevice(std::string path, std::shared_ptr<HidHandle> handle)
     : path_(std::move(path)), handle_(std::move(handle)) {}
 
-int HidapiDevice::setReport(int reportType, std::uint8_t /*reportId*/, const std::uint8_t* bytes,
-                            std::size_t length) {
-    if (reportType != kHIDReportTypeOutput || bytes == nullptr || length == 0) {
-        return kHIDReturnError;
+Result<void> HidapiDevice::fail(const std::string& why) const {
+    return Result<void>::failure(path_ + ": " + why);
+}
+
+Result<void> HidapiDevice::setReport(int reportType, std::uint8_t /*reportId*/,
+                                     const std::uint8_t* bytes, std::size_t length) {
+    if (reportType != kHIDReportTypeOutput) {
+        return fail("report type " + std::to_string(reportType) + " is not written");
     }
-    std::shared_ptr<hid_device_> handle;
+    if (bytes == nullptr || length == 0) {
+        return fail("an empty report is not written");
+    }
+    std::shared_ptr<HidHandle> handle;
     {
         std::lock_guard<std::mutex> hold(stateMutex_);
         handle = handle_;
     }
     if (!handle) {
-        return kHIDReturnError;
+        return fail("the device has been detached");
     }
     // Report number 0 first: the device uses no numbered reports. Every frame
     // the tool writes fits the buffer on the stack, so a write allocates nothing.
@@ -90,12 +78,15 @@ int HidapiDevice::setReport(int reportType, std::uint8_t /*reportId*/, const std
     report[0] = 0x00;
     std::memcpy(report + 1, bytes, length);
     std::lock_guard<std::mutex> hold(writeMutex_);
-    const int written = hid_write(handle.get(), report, length + 1);
-    return written == static_cast<int>(length + 1) ? kHIDReturnSuccess : kHIDReturnError;
+    Result<void> written = handle->write(report, length + 1);
+    if (!written.ok()) {
+        return fail(written.error);
+    }
+    return written;
 }
 
 void HidapiDevice::detach() {
-    std::shared_ptr<hid_device_> released;
+    std::shared_ptr<HidHandle> released;
     {
         std::lock_guard<std::mutex> hold(stateMutex_);
         released = std::move(handle_);
@@ -109,21 +100,38 @@ void HidapiDevice::detach() {
 
 struct HidapiMonitor::Held {
     std::shared_ptr<HidapiDevice> device;
-    hid_device* reader = nullptr;  // used by the reader thread only
+    std::unique_ptr<HidHandle> reader;  // used by the reader thread only
     std::atomic<bool> stop{false};
     std::thread thread;
 };
 
+Result<std::unique_ptr<HidapiMonitor>> HidapiMonitor::create(std::vector<HIDMonitorData> filters,
+                                                             int reportSize,
+                                                             std::shared_ptr<HidBackend> backend) {
+    using Made = Result<std::unique_ptr<HidapiMonitor>>;
+    const Result<int> stopFd = makeEventFd();
+    if (!stopFd.ok()) {
+        return Made::failure(stopFd.error);
+    }
+    const Result<int> inputFd = makeEventFd();
+    if (!inputFd.ok()) {
+        ::close(*stopFd.value);
+        return Made::failure(inputFd.error);
+    }
+    if (!backend) {
+        backend = hidapiBackend();
+    }
+    return Made::success(std::unique_ptr<HidapiMonitor>(new HidapiMonitor(
+        std::move(filters), reportSize, std::move(backend), *stopFd.value, *inputFd.value)));
+}
+
 HidapiMonitor::HidapiMonitor(std::vector<HIDMonitorData> filters, int reportSize,
-                             HotplugOpener openHotplug)
+                             std::shared_ptr<HidBackend> backend, int stopFd, int inputFd)
     : filters_(std::move(filters)),
       reportSize_(reportSize > 0 ? static_cast<std::size_t>(reportSize) : 64u),
-      openHotplug_(openHotplug ? std::move(openHotplug) : [](udev* context) {
-          return udev_monitor_new_from_netlink(context, "udev");
-      }) {
-    stopFd_ = makeEventFd();
-    inputFd_ = makeEventFd();
-}
+      backend_(std::move(backend)),
+      stopFd_(stopFd),
+      inputFd_(inputFd) {}
 
 HidapiMonitor::~HidapiMonitor() {
     while (!held_.empty()) {
@@ -138,11 +146,12 @@ void HidapiMonitor::stop() {
     wakeFd(stopFd_);  // stays readable: every later wait sees it too
 }
 
-void HidapiMonitor::watch(udev_monitor* monitor, int udevFd) {
+void HidapiMonitor::watch(HotplugWatch* hotplug) {
     // Sleeps in poll() until a stop, input reports or a hot-plug event.
+    const int hotplugFd = hotplug != nullptr ? hotplug->fd() : -1;
     while (!stopRequested_) {
-        pollfd fds[3] = {{stopFd_, POLLIN, 0}, {inputFd_, POLLIN, 0}, {udevFd, POLLIN, 0}};
-        const nfds_t count = udevFd >= 0 ? 3 : 2;
+        pollfd fds[3] = {{stopFd_, POLLIN, 0}, {inputFd_, POLLIN, 0}, {hotplugFd, POLLIN, 0}};
+        const nfds_t count = hotplugFd >= 0 ? 3 : 2;
         if (::poll(fds, count, -1) < 0) {
             if (errno == EINTR) {
                 continue;
@@ -157,7 +166,7 @@ void HidapiMonitor::watch(udev_monitor* monitor, int udevFd) {
             deliverInput();
         }
         if (count == 3 && (fds[2].revents & POLLIN)) {
-            handleUdevEvents(monitor);
+            handleHotplugEvents(*hotplug);
         }
     }
 }
@@ -171,24 +180,16 @@ void HidapiMonitor::start() {
     if (stopRequested_) {
         return;
     }
-    std::call_once(hidInitOnce, [] { hidInitOk = hid_init() == 0; });
-    if (!hidInitOk) {
+    if (const Result<void> ready = backend_->init(); !ready.ok()) {
         // Returning early also tells the owner that the bus is not watched.
-        emit HIDMonitorFailed(QStringLiteral("hid_init failed"));
+        emit HIDMonitorFailed(QString::fromStdString(ready.error));
         return;
     }
 
     // The hot-plug watch starts before the enumeration, so a controller plugged
     // in between the two is not missed (seeing it twice is harmless).
-    udev* context = udev_new();
-    udev_monitor* monitor = context ? openHotplug_(context) : nullptr;
-    int udevFd = -1;
-    if (monitor &&
-        udev_monitor_filter_add_match_subsystem_devtype(monitor, "hidraw", nullptr) >= 0 &&
-        udev_monitor_enable_receiving(monitor) >= 0) {
-        udevFd = udev_monitor_get_fd(monitor);
-        ::fcntl(udevFd, F_SETFL, ::fcntl(udevFd, F_GETFL) | O_NONBLOCK);
-    } else {
+    const std::unique_ptr<HotplugWatch> hotplug = backend_->watchHotplug();
+    if (!hotplug) {
         // What is attached now is still found, but nothing plugged in later
         // (not even the controller coming back from its bootloader).
         emit HIDMonitorFailed(
@@ -198,54 +199,37 @@ void HidapiMonitor::start() {
 
     reconcile();
 
-    watch(monitor, udevFd);
+    watch(hotplug.get());
 
     while (!held_.empty()) {
         release(held_.begin()->first, false);
     }
-    {
-        std::lock_guard<std::mutex> hold(inputMutex_);
-        input_.clear();
-    }
-    if (monitor) {
-        udev_monitor_unref(monitor);
-    }
-    if (context) {
-        udev_unref(context);
-    }
+    std::lock_guard<std::mutex> hold(inputMutex_);
+    input_.clear();
 }
 
-void HidapiMonitor::handleUdevEvents(udev_monitor* monitor) {
-    bool any = false;
-    while (udev_device* device = udev_monitor_receive_device(monitor)) {
-        const char* action = udev_device_get_action(device);
-        const char* node = udev_device_get_devnode(device);
+void HidapiMonitor::handleHotplugEvents(HotplugWatch& watch) {
+    const std::vector<HotplugEvent> events = watch.receive();
+    for (const HotplugEvent& event : events) {
         // A node that could not be opened gets another chance when it is added
         // again or its permissions change.
-        if (action && node &&
-            (std::strcmp(action, "add") == 0 || std::strcmp(action, "change") == 0)) {
-            unopenable_.erase(node);
+        if (!event.node.empty() && (event.action == "add" || event.action == "change")) {
+            unopenable_.erase(event.node);
         }
-        udev_device_unref(device);
-        any = true;
     }
-    if (any) {
+    if (!events.empty()) {
         reconcile();
     }
 }
 
-// Brings the held devices in line with what hidapi enumerates: devices that
-// have gone are released (disconnected), new ones are opened (connected).
+// Brings the held devices in line with what the backend enumerates: devices
+// that have gone are released (disconnected), new ones are opened (connected).
 void HidapiMonitor::reconcile() {
     std::set<std::string> present;
     for (const HIDMonitorData& filter : filters_) {
-        hid_device_info* list = hid_enumerate(filter.vendorId, filter.productId);
-        for (hid_device_info* info = list; info; info = info->next) {
-            if (info->path) {
-                present.insert(info->path);
-            }
+        for (std::string& path : backend_->enumerate(filter.vendorId, filter.productId)) {
+            present.insert(std::move(path));
         }
-        hid_free_enumeration(list);
     }
     for (auto it = held_.begin(); it != held_.end();) {
         const std::string path = (it++)->first;
@@ -267,21 +251,20 @@ void HidapiMonitor::reconcile() {
 }
 
 void HidapiMonitor::open(const std::string& path) {
-    hid_device* writer = nullptr;
-    hid_device* reader = nullptr;
+    std::unique_ptr<HidHandle> writer;
+    std::unique_ptr<HidHandle> reader;
     int error = 0;
     // Right after a hot-plug event udev may not have applied the permissions yet.
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-        writer = hid_open_path(path.c_str());
-        reader = writer ? hid_open_path(path.c_str()) : nullptr;
-        if (reader) {
+        HidOpened first = backend_->open(path);
+        HidOpened second = first.handle ? backend_->open(path) : HidOpened{};
+        if (second.handle) {
+            writer = std::move(first.handle);
+            reader = std::move(second.handle);
             break;
         }
-        if (writer) {
-            hid_close(writer);
-            writer = nullptr;
-        }
-        error = openErrno(path);
+        error = first.handle ? second.error : first.error;
+        first.handle.reset();
         const bool permission = error == EACCES || error == EPERM;
         if ((!permission && error != 0) || attempt + 1 == kOpenAttempts ||
             waitForStop(kOpenRetryMs)) {
@@ -304,17 +287,14 @@ void HidapiMonitor::open(const std::string& path) {
     }
 
     auto held = std::make_unique<Held>();
-    held->device = std::make_shared<HidapiDevice>(
-        path, std::shared_ptr<hid_device_>(writer, [](hid_device_* d) { hid_close(d); }));
-    held->reader = reader;
+    held->device = std::make_shared<HidapiDevice>(path, std::move(writer));
+    held->reader = std::move(reader);
     Held* raw = held.get();
     held->thread = std::thread([this, raw] { readLoop(raw); });
     const HIDDevicePtr device = held->device;
     held_.emplace(path, std::move(held));
 
-    QVariantMap object;
-    object.insert(QStringLiteral("device"), QVariant::fromValue(device));
-    emit HIDDeviceConnected(object);
+    emit HIDDeviceConnected(device);
 }
 
 void HidapiMonitor::release(const std::string& path, bool notify) {
@@ -326,20 +306,17 @@ void HidapiMonitor::release(const std::string& path, bool notify) {
     held_.erase(it);
     held->stop = true;
     held->thread.join();  // at most one read timeout
-    hid_close(held->reader);
+    held->reader.reset();
     held->device->detach();
     if (notify) {
-        QVariantMap object;
-        object.insert(QStringLiteral("device"), QVariant::fromValue(HIDDevicePtr(held->device)));
-        emit HIDDeviceDisconnected(object);
+        emit HIDDeviceDisconnected(held->device);
     }
 }
 
 void HidapiMonitor::readLoop(Held* held) {
     Bytes buffer(reportSize_);
     while (!held->stop) {
-        const int got =
-            hid_read_timeout(held->reader, buffer.data(), buffer.size(), kReadTimeoutMs);
+        const int got = held->reader->read(buffer.data(), buffer.size(), kReadTimeoutMs);
         if (got == 0) {
             continue;
         }
@@ -374,25 +351,23 @@ void HidapiMonitor::deliverInput() {
             release(path, true);
             continue;
         }
-        QVariantMap object;
-        object.insert(QStringLiteral("data"),
-                      QByteArray(reinterpret_cast<const char*>(input.data.data()),
-                                 static_cast<qsizetype>(input.data.size())));
-        emit HIDDeviceDataReceived(object);
+        emit HIDDeviceDataReceived(QByteArray(reinterpret_cast<const char*>(input.data.data()),
+                                              static_cast<qsizetype>(input.data.size())));
     }
 }
 
-HidMonitorFactory hidapiMonitorFactory(const HidapiMonitor::HotplugOpener& openHotplug) {
-    // No exception leaves the factory: a monitor that cannot be made is
-    // logged and reported as none, and the window says the bus is not watched.
-    return [openHotplug](const std::vector<HIDMonitorData>& filters,
-                         int reportSize) -> std::unique_ptr<HidMonitor> {
-        try {
-            return std::make_unique<HidapiMonitor>(filters, reportSize, openHotplug);
-        } catch (const std::exception& e) {
-            logLine(std::string("cannot start HID monitoring: ") + escapeForLog(e.what()));
+HidMonitorFactory hidapiMonitorFactory(HotplugOpener openHotplug) {
+    // Nothing is thrown: a monitor that cannot be made is logged and reported
+    // as none, and the window says the bus is not watched.
+    return [openHotplug = std::move(openHotplug)](const std::vector<HIDMonitorData>& filters,
+                                                  int reportSize) -> std::unique_ptr<HidMonitor> {
+        Result<std::unique_ptr<HidapiMonitor>> made =
+            HidapiMonitor::create(filters, reportSize, hidapiBackend(openHotplug));
+        if (!made.ok()) {
+            logLine("cannot start HID monitoring: " + escapeForLog(made.error));
             return nullptr;
         }
+        return std::move(*made.value);
     };
 }
 

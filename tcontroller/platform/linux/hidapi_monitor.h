@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -14,29 +13,27 @@
 #include <vector>
 
 #include "tcontroller/base/bytes.h"
+#include "tcontroller/base/result.h"
 #include "tcontroller/platform/hid_monitor.h"
-
-struct hid_device_;
-struct udev;
-struct udev_monitor;
+#include "tcontroller/platform/linux/hid_backend.h"
 
 namespace tarvo {
 
-// One attached controller, as handed to the tool. Writes go through an hidapi
-// handle held by shared ownership: a write that took the handle before the
-// device was detached keeps it open until the write returns.
+// One attached controller, as handed to the tool. Writes go through a handle
+// held by shared ownership: a write that took the handle before the device was
+// detached keeps it open until the write returns.
 class HidapiDevice final : public HIDDevice {
   public:
-    HidapiDevice(std::string path, std::shared_ptr<hid_device_> handle);
+    HidapiDevice(std::string path, std::shared_ptr<HidHandle> handle);
 
     // The controller uses no numbered reports, so on the wire the report number
-    // is 0: hidapi is given one leading 00 byte followed by the whole frame, with
-    // no padding to the report size. `reportId` (the frame's byte 2) stays in the
-    // signature of the platform call but does not reach the wire. Only output
-    // reports are supported. Returns kHIDReturnSuccess when hidapi took the whole
-    // report, else kHIDReturnError (also after the device was detached).
-    int setReport(int reportType, std::uint8_t reportId, const std::uint8_t* bytes,
-                  std::size_t length) override;
+    // is 0: the handle is given one leading 00 byte followed by the whole frame,
+    // with no padding to the report size. `reportId` (the frame's byte 2) stays
+    // in the signature of the platform call but does not reach the wire. Only
+    // output reports are supported. Fails, saying why, unless the handle took
+    // the whole report (also after the device was detached).
+    Result<void> setReport(int reportType, std::uint8_t reportId, const std::uint8_t* bytes,
+                           std::size_t length) override;
     // The hidraw device node, e.g. "/dev/hidraw3".
     std::string name() const override { return path_; }
 
@@ -45,20 +42,24 @@ class HidapiDevice final : public HIDDevice {
     void detach();
 
   private:
+    Result<void> fail(const std::string& why) const;
+
     const std::string path_;
     std::mutex stateMutex_;  // guards handle_
-    std::shared_ptr<hid_device_> handle_;
-    std::mutex writeMutex_;  // one hidapi call per handle at a time
+    std::shared_ptr<HidHandle> handle_;
+    std::mutex writeMutex_;  // one call per handle at a time
 };
 
-// Watches the HID bus with hidapi (hidraw backend) and libudev.
+// Watches the HID bus through a HidBackend (the system's: hidapi's hidraw
+// backend and libudev).
 //
 // start() runs on the calling thread until stop(): it enumerates matching
 // devices (reporting those already attached as connected), then sleeps in
-// poll() on a udev monitor of the "hidraw" subsystem, an eventfd for stop() and
-// an eventfd for input reports. Each open device has a reader thread of its own
-// (hidapi offers no descriptor to poll) that reads with a 250 ms timeout and
-// hands every input report to the monitor thread through a queue. So all three
+// poll() on the hot-plug watch of the "hidraw" subsystem, an eventfd for stop()
+// and an eventfd for input reports. Each open device has a reader thread of its
+// own (hidapi offers no descriptor to poll) that reads with a 250 ms timeout,
+// so stop() never waits on a silent device for longer than that, and hands
+// every input report to the monitor thread through a queue. So all three
 // notifications — connected, disconnected and data — are emitted on the thread
 // that called start(), data in arrival order; a reply can never be handled
 // while the tool's connect handler is still running on that thread.
@@ -69,13 +70,16 @@ class HidapiDevice final : public HIDDevice {
 class HidapiMonitor final : public HidMonitor {
     Q_OBJECT
   public:
-    // Opens the hot-plug watch on a udev context; null when it cannot. The
-    // default is udev's own netlink monitor.
-    using HotplugOpener = std::function<udev_monitor*(udev*)>;
+    using HotplugOpener = tarvo::HotplugOpener;
 
-    HidapiMonitor(std::vector<HIDMonitorData> filters, int reportSize,
-                  HotplugOpener openHotplug = {});
+    // A monitor for devices matching `filters`, through `backend` (null: the
+    // system's). Fails, saying why, when its wake-up descriptors cannot be made.
+    static Result<std::unique_ptr<HidapiMonitor>> create(std::vector<HIDMonitorData> filters,
+                                                         int reportSize,
+                                                         std::shared_ptr<HidBackend> backend = {});
     ~HidapiMonitor() override;
+    HidapiMonitor(const HidapiMonitor&) = delete;
+    HidapiMonitor& operator=(const HidapiMonitor&) = delete;
 
     void start() override;
     void stop() override;
@@ -88,20 +92,23 @@ class HidapiMonitor final : public HidMonitor {
         bool failed = false;  // the read failed: the device has gone
     };
 
+    HidapiMonitor(std::vector<HIDMonitorData> filters, int reportSize,
+                  std::shared_ptr<HidBackend> backend, int stopFd, int inputFd);
+
     void reconcile();
     void open(const std::string& path);
     void release(const std::string& path, bool notify);
     void deliverInput();
-    void handleUdevEvents(udev_monitor* monitor);
-    void watch(udev_monitor* monitor, int udevFd);
+    void handleHotplugEvents(HotplugWatch& watch);
+    void watch(HotplugWatch* hotplug);
     void readLoop(Held* held);
     bool waitForStop(int milliseconds);
 
     const std::vector<HIDMonitorData> filters_;
     const std::size_t reportSize_;
-    const HotplugOpener openHotplug_;
-    int stopFd_ = -1;
-    int inputFd_ = -1;
+    const std::shared_ptr<HidBackend> backend_;
+    const int stopFd_;
+    const int inputFd_;
     std::atomic<bool> stopRequested_{false};
 
     // Monitor thread only.
@@ -112,7 +119,9 @@ class HidapiMonitor final : public HidMonitor {
     std::deque<Input> input_;
 };
 
-// Builds the Linux HID monitor (`openHotplug` as HidapiMonitor takes it).
-HidMonitorFactory hidapiMonitorFactory(const HidapiMonitor::HotplugOpener& openHotplug = {});
+// Builds the Linux HID monitor on the system's backend (`openHotplug` as
+// hidapiBackend takes it). A monitor that cannot be made is logged and
+// returned as null.
+HidMonitorFactory hidapiMonitorFactory(HotplugOpener openHotplug = {});
 
 }  // namespace tarvo
