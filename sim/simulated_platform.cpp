@@ -133,6 +133,10 @@ SimulatedPlatform::SimulatedPlatform(Options options)
     platform_.serverBase = server_.baseAddress();
     platform_.bootloaderMountPoints = {bootloaderPath_};
     platform_.resourcesDir = TARVO_SOURCE_RESOURCES_DIR;
+    // The tool's state stays in the private folder: runs side by side never
+    // share a pending release.
+    platform_.pendingDir =
+        options_.pendingDir.empty() ? workDir_ + "/state/pending" : options_.pendingDir;
 }
 
 void SimulatedPlatform::useDesktopServices(SleepInhibitor* inhibitor, DesktopNotifier* notifier) {

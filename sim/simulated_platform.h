@@ -85,6 +85,8 @@ class SimulatedPlatform {
         std::size_t tmpfsBytes = 1u << 20;
         ReadLimits readLimits{};
         FirmwareServer::Options server{};
+        // Where the tool keeps a pending release; empty: in the private folder.
+        std::string pendingDir{};
     };
 
     // Throws std::runtime_error, saying what failed, when the simulated world

@@ -196,6 +196,11 @@ void ViewController::verifyUpdate(const std::string& reported) {
         return;
     }
     expectedVersion_.set({});
+    // Verified or not, the update has ended: a restart has nothing to finish.
+    resumeNote_.set({});
+    if (pending_) {
+        pending_->clear();
+    }
     // Equal keys are the same version ("1.3" and "1.3.0" alike).
     if (!isNewer(expected, reported) && !isNewer(reported, expected)) {
         logLine("update verified: " + escapeForLog(expected));

@@ -121,7 +121,7 @@ void ViewController::didMount(const QVariant& userInfo) {
     // with nothing chosen, is recovered with the built-in release.
     if (!(imageUpdated.load() && sentRelease_.get()) &&
         !FWData.with([](const auto& d) { return d.has_value(); })) {
-        takeBuiltInRelease();
+        takeRecoveryRelease();
     }
     usbMount.store(true);
     const unsigned unmounts = unmounts_.load();
@@ -132,6 +132,28 @@ void ViewController::didMount(const QVariant& userInfo) {
             self->startFirmwareCopyOn(path, unmounts);
         }
     });
+}
+
+void ViewController::takeRecoveryRelease() {
+    Result<std::optional<PendingRelease>> kept =
+        pending_ ? pending_->load() : Result<std::optional<PendingRelease>>::success(std::nullopt);
+    if (!kept.ok()) {
+        logLine("the interrupted update cannot be finished: " + escapeForLog(kept.error) +
+                "; writing the built-in release");
+        pending_->clear();
+    } else if (std::optional<PendingRelease>& release = *kept.value) {
+        // The tool was closed or stopped after the image was sent: the
+        // controller's drive gets that release's firmware, never another's.
+        logLine("finishing the interrupted update to " + escapeForLog(release->version));
+        resumeNote_.set(tr("Finishing the interrupted update to %1")
+                            .arg(QString::fromStdString(release->version))
+                            .toStdString());
+        const std::string version = release->version;
+        takeRelease(UpMode::online, Histoty{version, ""}, std::move(release->image),
+                    std::move(release->firmware));
+        return;
+    }
+    takeBuiltInRelease();
 }
 
 void ViewController::volumeMounted() {

@@ -39,7 +39,22 @@ void ViewController::sendImage(const Bytes& image) {
     const double t1 = clock.now();
     logLine(shortestDecimal(t1) + " - " + shortestDecimal(t0) + " = " + shortestDecimal(t1 - t0) +
             " seconds");
+    keepPendingRelease();
     imageUpdateDone(0, "done");
+}
+
+void ViewController::keepPendingRelease() {
+    std::optional<SentRelease> sent = sentRelease_.get();
+    const std::shared_ptr<const Bytes> image = imageData.get();
+    if (!pending_ || !sent || !image) {
+        return;
+    }
+    if (const Result<void> kept = pending_->save({sent->ver, *image, std::move(sent->firmware)});
+        !kept.ok()) {
+        // The update goes on; only a restart before its end would fall back
+        // to the built-in release.
+        logLine("cannot keep the release for a restart: " + escapeForLog(kept.error));
+    }
 }
 
 bool ViewController::stillAttached(const TransferTarget& target) const {

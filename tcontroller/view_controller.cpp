@@ -66,6 +66,9 @@ ViewController::ViewController(const Platform& platform, QWidget* parent)
     queue3 = std::make_unique<WorkQueue>("com.vostrand.myqueue3", *platform_.clock);
     downloads_ = std::make_unique<WorkQueue>("com.test.dldata", *platform_.clock);
     alert = new AlertViewController(this);
+    if (!platform_.pendingDir.empty()) {
+        pending_ = std::make_unique<PendingReleaseStore>(platform_.pendingDir);
+    }
     if (platform_.reachabilityFactory) {
         reachability = platform_.reachabilityFactory();
     }
@@ -334,6 +337,7 @@ void ViewController::refreshBody() {
     };
     state.volumeNote = volumeNote_.get();
     state.foreignDriveNote = foreignDriveNote_.get().text;
+    state.resumeNote = resumeNote_.get();
     const WindowView view = windowFor(state);
     showWindow(view);
     if (view.failure) {

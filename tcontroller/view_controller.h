@@ -20,6 +20,7 @@
 #include "tcontroller/platform/bootloader_drive.h"
 #include "tcontroller/platform/platform.h"
 #include "tcontroller/platform/work_queue.h"
+#include "tcontroller/update/pending_release.h"
 #include "tcontroller/update_progress.h"
 
 class QLabel;
@@ -268,6 +269,11 @@ class ViewController : public QWidget {
                         const std::string& failure);
     bool downloadCancelled(unsigned id) const { return cancelledDownload_.load() == id; }
     void takeBuiltInRelease();
+    // A controller found in its bootloader with nothing chosen: the release
+    // of an update a restart interrupted when one is kept, else the built-in one.
+    void takeRecoveryRelease();
+    // Keeps the release just sent for a restart (queue1).
+    void keepPendingRelease();
     // Sends the final-step command: on success finalStep is set, else the
     // update has failed. Returns whether it was sent.
     bool sendFinalStep();
@@ -342,6 +348,10 @@ class ViewController : public QWidget {
     std::atomic<bool> inhibitorComplained_{false};
     // Why the bootloader volume could not be mounted, while it matters.
     Guarded<std::string> volumeNote_;
+    // The release kept across a restart until its firmware is written (none
+    // without a folder for it), and what the window says while one is finished.
+    std::unique_ptr<PendingReleaseStore> pending_;
+    Guarded<std::string> resumeNote_;
     // Drives labelled like the bootloader's that are not the controller's, while
     // mounted: their unmount does not concern the update.
     Guarded<std::set<std::string>> foreignDrives_;

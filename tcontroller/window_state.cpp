@@ -104,7 +104,9 @@ void showController(const WindowState& s, WindowView& v) {
 void showStatus(const WindowState& s, WindowView& v) {
     switch (s.sta) {
         case UpSta::updating:
-            v.message = s.volumeNote.empty() ? text(s, kRunning) : s.volumeNote;
+            v.message = !s.volumeNote.empty()   ? s.volumeNote
+                        : !s.resumeNote.empty() ? s.resumeNote
+                                                : text(s, kRunning);
             v.leftEnabled = false;
             v.rightEnabled = false;
             v.closeShown = false;

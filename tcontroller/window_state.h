@@ -36,6 +36,8 @@ struct WindowState {
     std::string volumeNote{};       // the bootloader volume could not be mounted
     // A drive labelled like the bootloader's was found but left alone.
     std::string foreignDriveNote{};
+    // An update a restart interrupted is being finished.
+    std::string resumeNote{};
     // The window's texts are English source texts (marked for Qt's translation
     // tools in context "WindowState"); this maps each to the user's language
     // before values fill its %1 and %2. Unset, the window is English.

@@ -401,5 +401,9 @@ Support-Protokoll: %3</translation>
         <source>A drive named &quot;%1&quot; was found at %2, but it does not look like the controller (%3). Nothing was written to it.</source>
         <translation>Unter %2 wurde ein Laufwerk namens „%1“ gefunden, aber es sieht nicht wie der Controller aus (%3). Es wurde nichts darauf geschrieben.</translation>
     </message>
+    <message>
+        <source>Finishing the interrupted update to %1</source>
+        <translation>Die unterbrochene Aktualisierung auf %1 wird abgeschlossen</translation>
+    </message>
 </context>
 </TS>

@@ -39,6 +39,9 @@ struct Platform {
     std::vector<std::string> bootloaderMountPoints;
     // Folder holding TFW/IMG.bin, TFW/FW.bin and images/.
     std::string resourcesDir;
+    // Folder where the release whose image the controller holds is kept until
+    // its firmware is written, so a restart can finish it; empty: not kept.
+    std::string pendingDir;
 };
 
 // The filesystem label of the controller's bootloader volume.

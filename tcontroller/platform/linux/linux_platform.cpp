@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include "tcontroller/base/log_file.h"
 #include "tcontroller/platform/fallback_volume_watcher.h"
 #include "tcontroller/platform/linux/curl_resource_reads.h"
 #include "tcontroller/platform/linux/freedesktop_notifier.h"
@@ -51,6 +52,7 @@ LinuxPlatform::LinuxPlatform(std::string serverBase, std::string resourcesDir)
     platform_.serverBase = std::move(serverBase);
     platform_.bootloaderMountPoints = bootloaderMountPointsFor(loginName());
     platform_.resourcesDir = std::move(resourcesDir);
+    platform_.pendingDir = defaultLogDirectory() + "/pending";
 }
 
 LinuxPlatform::~LinuxPlatform() = default;
