@@ -199,7 +199,7 @@ LogFile::LogFile(std::string path, Limits limits) : path_(std::move(path)), limi
         folder_.pop_back();
     }
     if (folder_.empty()) {
-        folder_ = "/";
+        folder_.push_back('/');  // the root (an assignment of "/" trips GCC 12's -Wrestrict at -O3)
     }
     opened_ = openFolder() && openFile();
 }
