@@ -1,4 +1,6 @@
 #include "sim/simulated_platform.h"
+
+#include "sim/controller_session.h"
 #include "tcontroller/base/result.h"
 
 #include <QMetaObject>
@@ -109,10 +111,18 @@ SimulatedPlatform::SimulatedPlatform(Options options)
     } else {
         platform_.volumeWatcher = &simVolumes_;
     }
-    platform_.hidMonitorFactory = [this](const std::vector<HIDMonitorData>&,
-                                         int) -> std::unique_ptr<HidMonitor> {
-        return std::move(owned_);
-    };
+    if (options_.keepController) {
+        controllerThread_ = std::thread([this] { controller_->start(); });
+        platform_.hidMonitorFactory = [this](const std::vector<HIDMonitorData>&,
+                                             int) -> std::unique_ptr<HidMonitor> {
+            return std::make_unique<ControllerSession>(*controller_);
+        };
+    } else {
+        platform_.hidMonitorFactory = [this](const std::vector<HIDMonitorData>&,
+                                             int) -> std::unique_ptr<HidMonitor> {
+            return std::move(owned_);
+        };
+    }
     platform_.reachabilityFactory = [this]() -> std::unique_ptr<Reachability> {
         auto r = std::make_unique<SimReachability>(options_.network);
         reachability_ = r.get();
@@ -151,6 +161,10 @@ void SimulatedPlatform::useDesktopServices(SleepInhibitor* inhibitor, DesktopNot
 SimulatedPlatform::~SimulatedPlatform() {
     if (instant_) {
         instant_->release();
+    }
+    if (controllerThread_.joinable()) {
+        controller_->stop();
+        controllerThread_.join();
     }
     server_.stop();
     simVolumes_.stop();

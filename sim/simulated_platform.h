@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/clocks.h"
@@ -87,6 +88,10 @@ class SimulatedPlatform {
         FirmwareServer::Options server{};
         // Where the tool keeps a pending release; empty: in the private folder.
         std::string pendingDir{};
+        // The controller outlives each window built on the platform, as a real
+        // one outlives a restart of the tool: its loop runs on a thread of the
+        // platform's own, and every window gets a session of it.
+        bool keepController = false;
     };
 
     // Throws std::runtime_error, saying what failed, when the simulated world
@@ -128,6 +133,7 @@ class SimulatedPlatform {
     SimNotifier notifier_;
     std::unique_ptr<MountVolumeWatcher> mountVolumes_;
     std::unique_ptr<VirtualController> owned_;
+    std::thread controllerThread_;  // keepController: the controller's loop
     VirtualController* controller_ = nullptr;
     SimReachability* reachability_ = nullptr;
     std::string workDir_;

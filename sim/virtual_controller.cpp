@@ -98,6 +98,23 @@ void VirtualController::plug() {
     loop_->post(std::chrono::milliseconds(0), [this, epoch] { attach(epoch); });
 }
 
+void VirtualController::announceAttachment() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (mode_ != Mode::hid || !current_) {
+        return;
+    }
+    const std::shared_ptr<VirtualDevice> device = current_;
+    loop_->post(std::chrono::milliseconds(0), [this, device] {
+        {
+            std::lock_guard<std::mutex> again(mutex_);
+            if (current_ != device) {
+                return;
+            }
+        }
+        emit HIDDeviceConnected(device);
+    });
+}
+
 void VirtualController::startInBootloader() {
     std::lock_guard<std::mutex> hold(mutex_);
     if (mode_ != Mode::off) {

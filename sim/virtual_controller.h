@@ -82,6 +82,9 @@ class VirtualController : public HidMonitor {
     // Attaches the controller already in bootloader mode: it mounts its volume
     // (at once, or when start() begins) and waits for FW.bin.
     void startInBootloader();
+    // Reports the controller's attachment again when it is on HID, as a
+    // monitor that starts watching does (a tool started anew).
+    void announceAttachment();
 
     // --- configuration and faults ---
     // Delays of the controller's reactions.

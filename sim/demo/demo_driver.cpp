@@ -50,6 +50,8 @@ DemoDriver::DemoDriver(sim::SimulatedPlatform& sim, ViewController& window,
             erasing_ = true;
         } else if (line == "begin image update") {
             imageBegun_ = true;
+        } else if (line == "image update done 0 [done]!!") {
+            imageSent_ = true;
         } else if (line.rfind(kUnsupportedModel, 0) == 0 || line == kNoIdentification) {
             std::lock_guard<std::mutex> hold(tapMutex_);
             refusalLine_ = line;
@@ -156,8 +158,34 @@ QMessageBox* DemoDriver::completionDialog() const {
     return nullptr;
 }
 
+void DemoDriver::resume(const std::string& target) {
+    // Whatever the new window shows first (the drive being written, or the
+    // controller still on HID with its old firmware), the run goes on to the
+    // same version.
+    restarted_ = true;
+    target_ = target;
+    stage_ = Stage::waitIdle;
+}
+
+bool DemoDriver::restartNow() {
+    if (options_.restartAfter.empty() || restarted_ || finished_) {
+        return false;
+    }
+    const bool due =
+        options_.restartAfter == "image" ? imageSent_.load() : window_.finalStep.load();
+    if (!due) {
+        return false;
+    }
+    say("closing the tool after the " + options_.restartAfter + ", to start it again");
+    restartRequested_ = true;
+    finished_ = true;
+    poll_.stop();
+    QCoreApplication::exit(0);
+    return true;
+}
+
 void DemoDriver::tick() {
-    if (finished_) {
+    if (finished_ || restartNow()) {
         return;
     }
     observe();

@@ -35,6 +35,12 @@ class DemoDriver : public QObject {
     void start();
     // The status the run ended with (meaningful once the event loop returned).
     int exitCode() const { return exitCode_; }
+    // With --restart-after: the event loop returned because the tool is to be
+    // closed and started again; a driver for the new window goes on with
+    // resume(), installing the same version.
+    bool restartRequested() const { return restartRequested_; }
+    const std::string& target() const { return target_; }
+    void resume(const std::string& target);
 
   private:
     static constexpr int kPollMs = 20;
@@ -62,6 +68,8 @@ class DemoDriver : public QObject {
     };
 
     void tick();
+    // True when the tool is to be closed now (--restart-after); leaves the loop.
+    bool restartNow();
     void observe();
     void drive();
     void driveIdle(bool autoRun);
@@ -105,6 +113,8 @@ class DemoDriver : public QObject {
     bool finished_ = false;
     int exitCode_ = kExitUpdated;
     std::string target_;  // the version being installed
+    bool restartRequested_ = false;
+    bool restarted_ = false;  // this driver watches the tool started again
 
     // Set by the log tap, which runs on whichever thread logs.
     std::atomic<bool> networkDown_{false};
@@ -112,6 +122,7 @@ class DemoDriver : public QObject {
     std::atomic<bool> downloadFailed_{false};
     std::atomic<bool> erasing_{false};
     std::atomic<bool> imageBegun_{false};
+    std::atomic<bool> imageSent_{false};
     mutable std::mutex tapMutex_;
     std::string refusalLine_;  // the tool refused the controller
     std::string verdictLine_;  // the tool's verification of the installed release

@@ -65,6 +65,10 @@ constexpr OptionSpec kOptions[] = {
      "the size of every release's image file on the server\n"
      "(default 307200); below 20 bytes, a run of 0xA5 bytes"},
     {"unpaced", "", "the controller takes reports as fast as they come"},
+    {"restart-after", "STEP",
+     "image|final-step: with --auto, close the tool once the\n"
+     "image was sent (or the final step), then start it\n"
+     "again on the same controller and state folder"},
     {"lookalike-drive", "",
      "a USB stick also labelled \"CRP DISABLE\", holding a\n"
      "file of its owner, is mounted before the controller's\n"
@@ -264,6 +268,12 @@ std::string takeRunOptions(const std::function<bool(const char*, std::string*)>&
             return "--report needs a file name";
         }
         options->reportFile = text;
+    }
+    if (given("restart-after", &text)) {
+        if (text != "image" && text != "final-step") {
+            return "--restart-after needs image or final-step";
+        }
+        options->restartAfter = text;
     }
     return {};
 }

@@ -200,6 +200,9 @@ int main(int argc, char** argv) {
     simOptions.network =
         options.offline ? Reachability::Connection::unavailable : Reachability::Connection::wifi;
     simOptions.server.generateAnyVersion = options.historyFile.has_value();
+    // A tool started again finds the same controller, as a real one outlives
+    // the tool.
+    simOptions.keepController = !options.restartAfter.empty();
     if (options.imageSize) {
         if (*options.imageSize >= sim::kReleaseHeaderSize + sim::kReleaseTrailerSize) {
             simOptions.server.imageSize = *options.imageSize;
@@ -241,6 +244,11 @@ int main(int argc, char** argv) {
         // Reports go out at the pace of a full-speed USB endpoint, as on a real cable.
         config.pacing = !options.unpaced;
         config.timings.flash = 600ms;  // the bootloader takes its time to flash, as a real one does
+        if (!options.restartAfter.empty()) {
+            // The drive appears once the closed tool is gone: the tool started
+            // again is the one that finds it.
+            config.timings.mount = 1500ms;
+        }
     });
     if (options.deviceFault != sim::DeviceFault::none) {
         controller.setFaults(sim::VirtualController::Faults::of(options.deviceFault));
@@ -290,11 +298,24 @@ int main(int argc, char** argv) {
             // was mounted before the tool started watching would go unseen.
             controller.startInBootloader();
         }
-        demo::DemoDriver driver(sim, *window, options);
-        driver.start();
+        auto driver = std::make_unique<demo::DemoDriver>(sim, *window, options);
+        driver->start();
         status = QApplication::exec();
+        if (driver->restartRequested()) {
+            // Closed as a user (or a crash) would close it: the window and all
+            // it owns go; the controller, the server and the state folder stay.
+            const std::string target = driver->target();
+            driver.reset();
+            window.reset();
+            note("the tool is started again");
+            window = AppDelegate::makeMainWindow(sim.platform());
+            driver = std::make_unique<demo::DemoDriver>(sim, *window, options);
+            driver->resume(target);
+            driver->start();
+            status = QApplication::exec();
+        }
         if (options.autoRun) {
-            status = driver.exitCode();
+            status = driver->exitCode();
         }
         // What the controller saw, for whoever reads the chatter (the window
         // owns the controller, so this is said before the window goes).
