@@ -208,14 +208,17 @@ class VirtualController : public HidMonitor {
 
     // --- waiting (for tests); each returns false on timeout ---
     using Timeout = std::chrono::milliseconds;
+    // Long enough for the work waited for on a busy machine under a
+    // sanitizer; a wait that succeeds returns as soon as it can.
+    static constexpr Timeout kWait{60000};
     bool waitUntil(const std::function<bool()>& condition, Timeout timeout);
-    bool waitUntilConnected(Timeout timeout = Timeout(5000));
-    bool waitUntilDisconnected(Timeout timeout = Timeout(5000));
-    bool waitUntilBootloaderMounted(Timeout timeout = Timeout(5000));
+    bool waitUntilConnected(Timeout timeout = kWait);
+    bool waitUntilDisconnected(Timeout timeout = kWait);
+    bool waitUntilBootloaderMounted(Timeout timeout = kWait);
     // Back on HID after a valid firmware file was taken.
-    bool waitUntilBackOnHid(Timeout timeout = Timeout(5000));
-    bool waitUntilViolations(std::size_t count, Timeout timeout = Timeout(5000));
-    bool waitUntilReplies(std::size_t count, Timeout timeout = Timeout(5000));
+    bool waitUntilBackOnHid(Timeout timeout = kWait);
+    bool waitUntilViolations(std::size_t count, Timeout timeout = kWait);
+    bool waitUntilReplies(std::size_t count, Timeout timeout = kWait);
 
   private:
     friend class VirtualDevice;
