@@ -170,11 +170,10 @@ class VirtualController : public HidMonitor {
         static Faults of(DeviceFault fault);
     };
 
-    // Both throw std::invalid_argument, changing nothing, for a configuration
-    // whose versionChars are not three characters.
-    void setConfig(const Config& config);
     // Changes the configuration in place, atomically. `change` runs under the
-    // controller's lock and must not call the controller.
+    // controller's lock and must not call the controller. Throws
+    // std::invalid_argument, changing nothing, for a configuration whose
+    // versionChars are not three characters.
     void updateConfig(const std::function<void(Config&)>& change);
     Config config() const;
     void setFaults(const Faults& faults);
@@ -202,9 +201,6 @@ class VirtualController : public HidMonitor {
     bool isOnHid() const;  // attached and its connected notification delivered
     bool isBootloaderMounted() const;
     std::size_t connectedNotifications() const;
-    std::size_t disconnectedNotifications() const;
-    // How often the bootloader volume was mounted.
-    std::size_t mountCount() const;
 
     // --- waiting (for tests); each returns false on timeout ---
     using Timeout = std::chrono::milliseconds;
@@ -262,7 +258,6 @@ class VirtualController : public HidMonitor {
     std::size_t connectedCount_ = 0;
     std::size_t disconnectedCount_ = 0;
     std::size_t repliesSent_ = 0;
-    std::size_t mountCount_ = 0;
     bool flashing_ = false;
     bool backAfterFirmware_ = false;
     std::optional<Bytes> receivedFirmware_;
