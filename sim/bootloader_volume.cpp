@@ -86,7 +86,7 @@ tarvo::Result<void> BootloaderVolume::mount(const Setup& setup) {
             }
             createdMountPoints_.push_back(path_);
         }
-        if (const tarvo::Result<void> staged = makeStage(); !staged.ok()) {
+        if (tarvo::Result<void> staged = makeStage(); !staged.ok()) {
             return staged;
         }
         at = stageDir_ + "/volume";
