@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -63,12 +64,13 @@ struct ReleaseNote {
 };
 
 TEST(WorkQueue, RunsItsJobsOneAtATimeInTheOrderQueued) {
-    SystemClock clock;
-    WorkQueue queue("test.serial", clock);
-    constexpr int kJobs = 200;
+    // What the jobs use is made before the queue, so it outlives the queue's thread.
     Journal journal;
     std::atomic<int> running{0};
     std::atomic<int> mostAtOnce{0};
+    SystemClock clock;
+    WorkQueue queue("test.serial", clock);
+    constexpr int kJobs = 200;
     for (int i = 0; i < kJobs; ++i) {
         queue.async([&, i] {
             const int now = ++running;
@@ -92,16 +94,20 @@ TEST(WorkQueue, RunsItsJobsOneAtATimeInTheOrderQueued) {
 // A job queued by a job waits for the jobs queued before it, and for the job
 // that queued it to end.
 TEST(WorkQueue, AJobQueuedFromAJobRunsAfterItAndAfterTheJobsBefore) {
+    Journal journal;
+    std::promise<void> secondQueued;
     SystemClock clock;
     WorkQueue queue("test.nested", clock);
-    Journal journal;
     queue.async([&] {
         journal.add("first begins");
+        // The second job is in the queue before this one queues another.
+        secondQueued.get_future().wait_for(kWait);
         queue.async([&] { journal.add("queued by the first"); });
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         journal.add("first ends");
     });
     queue.async([&] { journal.add("second"); });
+    secondQueued.set_value();
     ASSERT_TRUE(journal.waitForSize(4));
     EXPECT_EQ(journal.entries(), (std::vector<std::string>{"first begins", "first ends", "second",
                                                            "queued by the first"}));
@@ -110,13 +116,13 @@ TEST(WorkQueue, AJobQueuedFromAJobRunsAfterItAndAfterTheJobsBefore) {
 // As its header says: the running job finishes, the queued ones are dropped
 // without running, and once the queue is gone no job of it runs.
 TEST(WorkQueue, ItsEndFinishesTheRunningJobAndDropsTheQueuedOnes) {
-    SystemClock clock;
-    auto queue = std::make_unique<WorkQueue>("test.end", clock);
     Journal journal;
     std::mutex gateMutex;
     std::condition_variable gateChanged;
     bool gateOpen = false;
     std::atomic<bool> queueGone{false};
+    SystemClock clock;
+    auto queue = std::make_unique<WorkQueue>("test.end", clock);
     queue->async([&] {
         journal.add("running job begins");
         std::unique_lock<std::mutex> hold(gateMutex);
