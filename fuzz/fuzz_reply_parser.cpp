@@ -104,7 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    const auto sta = tarvo::Util::readStaFromRaw(data[0] & 0x03).value_or(Util::ReadSta::DONE);
+    constexpr Util::ReadSta kStates[] = {Util::ReadSta::MODEL, Util::ReadSta::FW,
+                                         Util::ReadSta::DONE, Util::ReadSta::DONE};
+    const Util::ReadSta sta = kStates[data[0] & 0x03];
     const bool flag = (data[0] & 0x04) != 0;
     const std::uint8_t* report = data + 1;
     const std::size_t length = size - 1;

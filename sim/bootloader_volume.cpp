@@ -46,6 +46,9 @@ BootloaderVolume::BootloaderVolume() {
 
 BootloaderVolume::~BootloaderVolume() {
     unmount();
+    if (staged_) {
+        ::umount2(stageDir_.c_str(), MNT_DETACH);
+    }
     for (const std::string& point : createdMountPoints_) {
         ::rmdir(point.c_str());
     }
@@ -62,6 +65,10 @@ tarvo::Result<void> BootloaderVolume::mount(const Setup& setup) {
     tmpfs_ = setup.tmpfs;
     namespace fs = std::filesystem;
     std::error_code ec;
+    // Where the volume is made ready: its own path for a directory (the tool
+    // hears of it only when the controller announces it), a staging point
+    // for a tmpfs (the tool sees a mount the moment it is made).
+    std::string at = path_;
     if (!tmpfs_) {
         // The directory must be new or empty: unmounting removes everything in it.
         if (fs::exists(path_, ec) && !(fs::is_directory(path_, ec) && fs::is_empty(path_, ec))) {
@@ -79,35 +86,79 @@ tarvo::Result<void> BootloaderVolume::mount(const Setup& setup) {
             }
             createdMountPoints_.push_back(path_);
         }
+        if (tarvo::Result<void> staged = makeStage(); !staged.ok()) {
+            return staged;
+        }
+        at = stageDir_ + "/volume";
         const std::size_t size = setup.full ? kFullVolumeBytes : setup.tmpfsBytes;
         const std::string options = "size=" + std::to_string(size) + ",mode=0755";
-        if (::mount("tmpfs", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC,
+        if (::mount("tmpfs", at.c_str(), "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC,
                     options.c_str()) != 0) {
-            return tarvo::Result<void>::failure("mount tmpfs on " + path_ + ": " +
+            return tarvo::Result<void>::failure("mount tmpfs on " + at + ": " +
                                                 tarvo::errnoText(errno));
         }
     }
-    mounted_ = true;
+    // Undoes a half-made volume.
+    const auto fail = [&](const std::string& why) {
+        if (watch_ >= 0) {
+            ::inotify_rm_watch(notifyFd_, watch_);
+            watch_ = -1;
+        }
+        if (tmpfs_) {
+            ::umount2(at.c_str(), MNT_DETACH);
+        } else {
+            fs::remove_all(path_, ec);
+        }
+        return tarvo::Result<void>::failure(why);
+    };
     if (setup.oldFirmware) {
         const Bytes old = makeReleaseFile(FileKind::firmware, "1.0", 4096);
-        const std::string oldPath = path_ + "/" + kOldFirmwareName;
+        const std::string oldPath = at + "/" + kOldFirmwareName;
         std::ofstream out(oldPath, std::ios::binary);
         out.write(reinterpret_cast<const char*>(old.data()), static_cast<long>(old.size()));
         out.close();
         if (!out) {
-            unmount();
-            return tarvo::Result<void>::failure("cannot write " + oldPath);
+            return fail("cannot write " + oldPath);
         }
     }
     // The watch goes on after the old file was written, so that write is not
     // mistaken for the tool's.
-    watch_ = ::inotify_add_watch(notifyFd_, path_.c_str(), IN_CLOSE_WRITE);
+    watch_ = ::inotify_add_watch(notifyFd_, at.c_str(), IN_CLOSE_WRITE);
     if (watch_ < 0) {
-        const int err = errno;
-        unmount();
-        return tarvo::Result<void>::failure("inotify_add_watch " + path_ + ": " +
-                                            tarvo::errnoText(err));
+        return fail("inotify_add_watch " + at + ": " + tarvo::errnoText(errno));
     }
+    // Ready: the tmpfs appears at its mount point in one step, with its files
+    // on it and watched, as a real drive does. (The watch follows the volume.)
+    if (tmpfs_ && ::mount(at.c_str(), path_.c_str(), nullptr, MS_MOVE, nullptr) != 0) {
+        return fail("move the volume from " + at + " to " + path_ + ": " + tarvo::errnoText(errno));
+    }
+    mounted_ = true;
+    return tarvo::Result<void>::success();
+}
+
+tarvo::Result<void> BootloaderVolume::makeStage() {
+    if (staged_) {
+        return tarvo::Result<void>::success();
+    }
+    // A mount may only be moved away from a mount that does not share its
+    // events (on most desktops "/" does): the stage is a small private tmpfs
+    // of its own.
+    stageDir_ = baseDir_ + "/stage";
+    if (::mkdir(stageDir_.c_str(), 0700) != 0 && errno != EEXIST) {
+        return tarvo::Result<void>::failure("mkdir " + stageDir_ + ": " + tarvo::errnoText(errno));
+    }
+    if (::mount("tmpfs", stageDir_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC,
+                "size=64k,mode=0700") != 0) {
+        return tarvo::Result<void>::failure("mount tmpfs on " + stageDir_ + ": " +
+                                            tarvo::errnoText(errno));
+    }
+    if (::mount(nullptr, stageDir_.c_str(), nullptr, MS_PRIVATE, nullptr) != 0 ||
+        ::mkdir((stageDir_ + "/volume").c_str(), 0755) != 0) {
+        const int err = errno;
+        ::umount2(stageDir_.c_str(), MNT_DETACH);
+        return tarvo::Result<void>::failure("prepare " + stageDir_ + ": " + tarvo::errnoText(err));
+    }
+    staged_ = true;
     return tarvo::Result<void>::success();
 }
 

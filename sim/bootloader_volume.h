@@ -11,8 +11,8 @@
 namespace tarvo::sim {
 
 // The bootloader's mass-storage volume: a directory the simulator owns, or a
-// real tmpfs mount. Watches its root with inotify for FW.bin being closed after
-// writing. Not thread-safe: the owner serialises calls.
+// real tmpfs mount, which appears with its files already on it. Watches its root with inotify for
+// FW.bin being closed after writing. Not thread-safe: the owner serialises calls.
 class BootloaderVolume {
   public:
     // Creates a private base directory (for the default volume path) and the
@@ -60,7 +60,12 @@ class BootloaderVolume {
     static bool canMountTmpfs(std::string* reason);
 
   private:
+    // Mounts the private staging tmpfs a tmpfs volume is made ready in, once.
+    tarvo::Result<void> makeStage();
+
     std::string baseDir_;
+    std::string stageDir_;
+    bool staged_ = false;
     std::string defaultPath_;
     std::string path_;
     bool tmpfs_ = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -40,12 +41,30 @@ class InstantClock final : public Clock {
     std::vector<double> sleeps_;
 };
 
-// The system clock with every sleep shortened by a factor (the demo's --fast).
+// The system clock with the tool's sleeps shortened by a factor (the demo's
+// --fast): its pauses and the erase wait stand for time the controller would
+// take, which the simulated one does not.
+//
+// A long sleep is different: the tool's 10-second watchdog gives the
+// controller's drive the time to appear and be written, and here that work
+// runs in real time (the simulated controller's own delays, the file written
+// and flushed to disk). Shortened a hundredfold it would leave 0.1 s for it,
+// and whether the alert comes would depend on how busy the machine is; so a
+// sleep of kLongSleepSeconds or more lasts at least kLongSleepFloorSeconds.
 class ScaledClock final : public Clock {
   public:
+    static constexpr double kLongSleepSeconds = 5.0;
+    static constexpr double kLongSleepFloorSeconds = 2.0;
+
     explicit ScaledClock(double factor) : factor_(factor) {}
     double now() override { return system_.now(); }
-    void sleep(double seconds) override { system_.sleep(seconds / factor_); }
+    void sleep(double seconds) override {
+        double real = seconds / factor_;
+        if (seconds >= kLongSleepSeconds) {
+            real = std::max(real, std::min(seconds, kLongSleepFloorSeconds));
+        }
+        system_.sleep(real);
+    }
 
   private:
     SystemClock system_;

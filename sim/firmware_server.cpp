@@ -338,10 +338,6 @@ void FirmwareServer::setHistoryBody(std::optional<std::string> body) {
     impl_->historyOverride = std::move(body);
 }
 
-std::string FirmwareServer::historyBody() const {
-    return impl_->history();
-}
-
 std::optional<Bytes> FirmwareServer::imageFile(const std::string& ver) const {
     const SharedBytes file = impl_->file(FileKind::image, ver);
     return file ? std::optional<Bytes>(*file) : std::nullopt;

@@ -82,7 +82,6 @@ class FirmwareServer {
     // A history body sent verbatim instead of the one built from the releases;
     // std::nullopt goes back to the built one.
     void setHistoryBody(std::optional<std::string> body);
-    std::string historyBody() const;
     // The exact bytes served for a version's files; absent when not served.
     std::optional<Bytes> imageFile(const std::string& ver) const;
     std::optional<Bytes> firmwareFile(const std::string& ver) const;

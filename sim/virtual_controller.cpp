@@ -326,10 +326,6 @@ VirtualController::Faults VirtualController::Faults::of(DeviceFault fault) {
     return faults;
 }
 
-void VirtualController::setConfig(const Config& config) {
-    updateConfig([&config](Config& current) { current = config; });
-}
-
 VirtualController::Config VirtualController::config() const {
     std::lock_guard<std::mutex> hold(mutex_);
     return config_;

@@ -49,7 +49,6 @@ void VirtualController::mountVolume(unsigned epoch) {
                      mounted.error.c_str());
         return;
     }
-    ++mountCount_;
     chatter("bootloader volume mounted at " + volume_.path());
     if (config_.volumeWatcher) {
         config_.volumeWatcher->announceMount(volume_.path());

@@ -69,16 +69,6 @@ std::size_t VirtualController::connectedNotifications() const {
     return connectedCount_;
 }
 
-std::size_t VirtualController::disconnectedNotifications() const {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return disconnectedCount_;
-}
-
-std::size_t VirtualController::mountCount() const {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return mountCount_;
-}
-
 // --- waiting ---
 
 bool VirtualController::waitUntil(const std::function<bool()>& condition, Timeout timeout) {

@@ -21,7 +21,6 @@ class ImageButton : public QAbstractButton {
     // Sets the image and the pressed-state image by resource name.
     void setImages(const QString& name, const QString& pressedName);
     QString imageName() const { return name_; }
-    QString pressedImageName() const { return pressedName_; }
 
     QSize sizeHint() const override;
 

@@ -6,7 +6,5 @@ namespace tarvo {
 
 // The shortest decimal text that reads back as the same double ("50.25", "0.1").
 std::string shortestDecimal(double value);
-// Lower-case hexadecimal without prefix, as printf("%x") writes it.
-std::string lowerHex(unsigned int value);
 
 }  // namespace tarvo

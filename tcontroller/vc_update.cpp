@@ -145,12 +145,6 @@ void ViewController::runTransfer() {
     sendImage(*image);
 }
 
-void ViewController::downloadSelectedVersion(const Histoty& release) {
-    const unsigned id = ++downloadSerial_;
-    downloading_.store(true);
-    runDownload(release, id);
-}
-
 void ViewController::runDownload(const Histoty& release, unsigned id) {
     // The bar covers both files: the firmware its first half, the image its second.
     const auto watch = [this, id](int half) {

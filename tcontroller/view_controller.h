@@ -145,9 +145,6 @@ class ViewController : public QWidget {
     std::string supportDetails() const;
 
     // ---- Update engine.
-    // Downloads both files of `release`; the version is bound to the job, so a
-    // refresh that forgets the choice meanwhile cannot empty it.
-    void downloadSelectedVersion(const Histoty& release);
     // True while a release's files are on their way.
     bool downloading() const { return downloading_.load(); }
     void imageUpdateDone(int code, const std::string& message);

@@ -1,30 +1,27 @@
 #include "tcontroller/base/log_file.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <mutex>
-#include <thread>
 
+#include "tcontroller/base/batch_writer.h"
 #include "tcontroller/base/log.h"
-#include "tcontroller/base/log_stdout.h"
 
 namespace tarvo {
 namespace {
 
 // The per-frame line of an image transfer, written once for every report.
 constexpr std::string_view kFramePrefix = kFrameLinePrefix;
-// How long the exit hook waits for queued lines.
-constexpr double kExitFlushSeconds = 2.0;
+// How long switching files waits for the lines logged for the old one.
+constexpr double kSwitchFlushSeconds = 2.0;
 
 // The file is only ever opened through these flags: appended to, created
 // private to its owner, never through a link. O_NONBLOCK keeps a FIFO put at
@@ -87,11 +84,35 @@ std::string timeStamp(std::chrono::system_clock::time_point when) {
     return text;
 }
 
-// The lines on their way to the file and the thread that writes them: callers
-// append a line and its time; the writer takes everything queued at once and
-// writes it. Like the standard-output writer it is created on first use and
-// never destroyed, with its thread detached: a thread may log while static
-// destructors run.
+// Lines on their way to the file, each ending in '\n', with the time each was
+// logged.
+struct StampedLines {
+    std::string text;
+    std::vector<std::chrono::system_clock::time_point> times;
+
+    bool empty() const { return times.empty(); }
+    void recycle() {
+        if (text.capacity() > detail::kLogKeptBufferBytes) {
+            std::string().swap(text);
+            std::vector<std::chrono::system_clock::time_point>().swap(times);
+        } else {
+            text.clear();
+            times.clear();
+        }
+    }
+    friend void swap(StampedLines& a, StampedLines& b) noexcept {
+        a.text.swap(b.text);
+        a.times.swap(b.times);
+    }
+};
+
+// The support log's side of the log: while a file is open, the dispatcher
+// queues each line with its time for the file's writer thread
+// ("tarvo-log-file"), which writes every batch to the file and flushes it.
+// Like the writer it is created on first use and never destroyed: a thread
+// may log while static destructors run. (The exit-time flush is the log's
+// own: it dispatches the lines still queued first, then flushes this writer
+// and standard output's.)
 class FileSink {
   public:
     static FileSink& instance() {
@@ -105,87 +126,51 @@ class FileSink {
         if (!open()) {
             return;
         }
-        bool wasEmpty;
-        {
-            std::lock_guard<std::mutex> hold(mutex_);
-            wasEmpty = times_.empty();
-            pending_.append(line);
-            pending_.push_back('\n');
-            times_.push_back(when);
-            ++queued_;
-        }
-        if (wasEmpty) {
-            wake_.notify_one();
-        }
+        writer_.add(1, [&](StampedLines& pending) {
+            pending.text.append(line);
+            pending.text.push_back('\n');
+            pending.times.push_back(when);
+        });
     }
 
-    bool flush(std::chrono::steady_clock::time_point deadline) {
-        std::unique_lock<std::mutex> hold(mutex_);
-        const std::uint64_t target = queued_;
-        return written_.wait_until(hold, deadline, [&] { return handled_ >= target; });
-    }
+    bool flush(std::chrono::steady_clock::time_point deadline) { return writer_.flush(deadline); }
 
     // Switches to `file` (none: stops), after the lines queued for the old one.
     void replace(std::unique_ptr<LogFile> file) {
         // Lines logged so far belong to the old file, if there is one.
-        dispatchLog(kExitFlushSeconds);
-        flush(detail::deadlineAfter(kExitFlushSeconds));
+        dispatchLog(kSwitchFlushSeconds);
+        flush(detail::deadlineAfter(kSwitchFlushSeconds));
         std::lock_guard<std::mutex> hold(fileMutex_);
         file_ = std::move(file);
         open_.store(file_ != nullptr, std::memory_order_release);
     }
 
   private:
-    FileSink() {
-        std::thread([this] { run(); }).detach();
-        std::atexit([] { FileSink::instance().flush(detail::deadlineAfter(kExitFlushSeconds)); });
-    }
+    FileSink() = default;
 
-    void run() {
-        pthread_setname_np(pthread_self(), "tarvo-log-file");
-        std::string batch;
-        std::vector<std::chrono::system_clock::time_point> times;
-        for (;;) {
-            std::uint64_t upTo;
-            {
-                std::unique_lock<std::mutex> hold(mutex_);
-                wake_.wait(hold, [this] { return !times_.empty(); });
-                batch.swap(pending_);
-                times.swap(times_);
-                upTo = queued_;
+    // On the writer's thread: the batch's lines go to the file, if one is open.
+    bool write(const StampedLines& batch) {
+        std::lock_guard<std::mutex> hold(fileMutex_);
+        if (file_) {
+            std::string_view rest = batch.text;
+            for (const auto& when : batch.times) {
+                const std::size_t end = rest.find('\n');
+                file_->write(rest.substr(0, end), when);
+                rest.remove_prefix(end + 1);
             }
-            {
-                std::lock_guard<std::mutex> hold(fileMutex_);
-                if (file_) {
-                    std::string_view rest = batch;
-                    for (const auto& when : times) {
-                        const std::size_t end = rest.find('\n');
-                        file_->write(rest.substr(0, end), when);
-                        rest.remove_prefix(end + 1);
-                    }
-                    file_->flush();
-                }
-            }
-            batch.clear();
-            times.clear();
-            {
-                std::lock_guard<std::mutex> hold(mutex_);
-                handled_ = upTo;
-            }
-            written_.notify_all();
+            file_->flush();
         }
+        // A file that cannot be written drops lines until its path can be
+        // opened again; the writer goes on.
+        return true;
     }
 
     std::atomic<bool> open_{false};
-    std::mutex mutex_;
-    std::condition_variable wake_;     // lines are pending (for the writer)
-    std::condition_variable written_;  // a batch was handled (for flush)
-    std::string pending_;              // whole lines, each ending in '\n'
-    std::vector<std::chrono::system_clock::time_point> times_;  // one per pending line
-    std::uint64_t queued_ = 0;
-    std::uint64_t handled_ = 0;
     std::mutex fileMutex_;  // held while the file is written or replaced
     std::unique_ptr<LogFile> file_;
+    // Last: its thread starts once the members above are there.
+    detail::BatchWriter<StampedLines> writer_{"tarvo-log-file",
+                                              [this](StampedLines& batch) { return write(batch); }};
 };
 
 }  // namespace

@@ -8,7 +8,7 @@
 // starting a service, mounting a volume): a Result holds the value, or an
 // error text that says what failed and why, e.g. "cannot create
 // /media/u/CRP DISABLE/FW.bin: File exists". A caller that adds context puts
-// it in front (withContext), so the text reads from the outside in.
+// it in front ("context: error"), so the text reads from the outside in.
 namespace tarvo {
 
 template <typename T>
@@ -30,15 +30,6 @@ struct Result<void> {
     static Result success() { return Result{true, {}}; }
     static Result failure(std::string why) { return Result{false, std::move(why)}; }
 };
-
-// The same failure with what the caller was doing in front: "context: error".
-template <typename T>
-Result<T> withContext(Result<T> result, const std::string& context) {
-    if (!result.ok()) {
-        result.error = context + ": " + result.error;
-    }
-    return result;
-}
 
 // The system's description of an errno value, without strerror's shared buffer.
 std::string errnoText(int err);

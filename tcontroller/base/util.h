@@ -1,6 +1,5 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,10 +22,6 @@ class Util {
         bool operator==(const Histoty&) const = default;
     };
 
-    // Conversions from raw values: any value that is not declared yields no case.
-    static std::optional<UpSta> upStaFromRaw(int raw);
-    static std::optional<UpMode> upModeFromRaw(int raw);
-    static std::optional<ReadSta> readStaFromRaw(int raw);
     static std::string_view name(UpSta sta);  // "none", "failed", "suc", "updating"
 };
 

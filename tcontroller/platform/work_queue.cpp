@@ -143,10 +143,6 @@ void WorkQueue::asyncAfter(double seconds, std::function<void()> job) {
     });
 }
 
-bool WorkQueue::isCurrent() const {
-    return QThread::currentThread() == loop_.get();
-}
-
 void postToMain(std::function<void()> job) {
     mainInbox().push(std::move(job));
 }

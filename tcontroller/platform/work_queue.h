@@ -26,8 +26,6 @@ class WorkQueue {
     // of now + seconds). The wait happens on the queue, so jobs submitted later
     // run after this one.
     void asyncAfter(double seconds, std::function<void()> job);
-    // True when called from a job of this queue.
-    bool isCurrent() const;
 
   private:
     class Loop;

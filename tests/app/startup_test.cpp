@@ -31,7 +31,7 @@ class BlockingMonitor : public HidMonitor {
     }
     bool waitStarted() {
         std::unique_lock<std::mutex> hold(mutex_);
-        return changed_.wait_for(hold, std::chrono::seconds(10), [this] { return started_; });
+        return changed_.wait_for(hold, std::chrono::seconds(60), [this] { return started_; });
     }
 
   private:

@@ -1,5 +1,6 @@
 // The log's writer thread against standard output replaced by a pipe: a
-// drained pipe, one nobody reads, and one whose reader has gone.
+// drained pipe, one nobody reads, and one whose reader has gone; and how text
+// from outside is escaped for a log line.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -204,6 +206,27 @@ TEST(LogWriter, ClosedStdoutDropsOutputButKeepsTheTap) {
     EXPECT_FALSE(first);
     EXPECT_FALSE(second);
     EXPECT_EQ(tap.lines(), (std::vector<std::string>{"to nobody", "still tapped"}));
+}
+
+// Text from outside, made safe for one log line: printable ASCII stays as it
+// is; every other byte, and the backslash itself, becomes \xNN. Without the
+// backslash a server's text "\x41" would read back as "A".
+TEST(LogEscape, BytesOutsidePrintableAsciiAndTheBackslashAreWrittenAsHex) {
+    struct Case {
+        std::string_view text;
+        std::string_view escaped;
+    };
+    const Case cases[] = {
+        {"ver:1.3, FW:1.2 ~!", "ver:1.3, FW:1.2 ~!"},
+        {"a\nfw update successed\r", "a\\x0Afw update successed\\x0D"},
+        {"\x1b[2J", "\\x1B[2J"},
+        {std::string_view("\0\x7f", 2), "\\x00\\x7F"},
+        {"\xc3\xa4", "\\xC3\\xA4"},
+        {"\\x41", "\\x5Cx41"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(escapeForLog(c.text), c.escaped) << c.escaped;
+    }
 }
 
 }  // namespace

@@ -90,7 +90,7 @@ TEST_P(LookalikeDrive, AloneIsRecoveredOnlyWithTheControllersShape) {
     rig.sim.volumeWatcher().announceMount(drive.string(), kBootloaderLabel);
 
     if (shape.refusal == nullptr) {
-        ASSERT_TRUE(rig.waitLog("fw update successed", 30000));
+        ASSERT_TRUE(rig.waitLog("fw update successed"));
         EXPECT_EQ(readFile(drive / "FW.bin"), rig.builtInFirmware());
         EXPECT_FALSE(fs::exists(drive / "firmware.bin"));
         return;
@@ -153,9 +153,9 @@ TEST(LookalikeDrive, MountedDuringAnUpdateIsLeftAlone) {
     ASSERT_TRUE(rig.waitLog(refusalLine(stick, "it holds other files, such as \"notes.txt\"")));
 
     rig.vc->leftClick();  // OK: erase, image, final step, the controller's drive
-    ASSERT_TRUE(rig.waitLog("image update done 0 [done]!!", 30000));
+    ASSERT_TRUE(rig.waitLog("image update done 0 [done]!!"));
     rig.sim.volumeWatcher().announceUnmount(stick.string(), kBootloaderLabel);
-    ASSERT_TRUE(rig.waitLog("update verified: 1.2", 30000));
+    ASSERT_TRUE(rig.waitLog("update verified: 1.2"));
     EXPECT_EQ(rig.log.withPrefix("Mount: "),
               std::vector<std::string>{"Mount: " + rig.sim.bootloaderPath()});
     EXPECT_EQ(rig.sim.controller().receivedFirmware(), rig.builtInFirmware());

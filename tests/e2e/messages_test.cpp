@@ -55,7 +55,7 @@ TEST(ProgressLine, SaysTheStageAndTheTimeLeftThroughAWholeUpdate) {
     ASSERT_NO_FATAL_FAILURE(confirmNewest(rig));
     ProgressLines lines(rig.vc.get());
     rig.vc->leftClick();
-    ASSERT_TRUE(rig.waitLog("fw update successed", 60000));
+    ASSERT_TRUE(rig.waitLog("fw update successed"));
     ASSERT_TRUE(test::waitUntil([&] { return rig.clicker.clicked() == 1; }));
 
     // The erase wait counts down every second, read from the clock.
@@ -120,7 +120,7 @@ TEST_P(FailureScreen, NamesTheStageHasOneOkAndCopiesTheDetails) {
         ASSERT_TRUE(rig.waitLog("hid disconnect"));
         rig.sim.instantClock()->release();
     }
-    ASSERT_TRUE(rig.waitStatus(UpSta::failed, 60000));
+    ASSERT_TRUE(rig.waitStatus(UpSta::failed));
     ASSERT_TRUE(test::waitUntil([&] { return !rig.vc->FailedOKBut->isHidden(); }));
     test::pump(100);
 

@@ -89,10 +89,10 @@ struct Rig {
                    vc->hid_FW.get() == fw;
         });
     }
-    bool waitStatus(Util::UpSta sta, int ms = 20000) {
+    bool waitStatus(Util::UpSta sta, int ms = kWorkWaitMs) {
         return waitUntil([&] { return vc->updateSta.load() == sta; }, ms);
     }
-    bool waitLog(const std::string& line, int ms = 20000) {
+    bool waitLog(const std::string& line, int ms = kWorkWaitMs) {
         return waitUntil([&] { return log.contains(line); }, ms);
     }
     std::string message() const { return vc->msgLabel->text().toStdString(); }

@@ -61,7 +61,7 @@ void runOnlineUpdate(Rig& rig, const std::string& version) {
     rig.progressValues.clear();  // the download's share of the bar
     rig.vc->leftClick();
     EXPECT_EQ(rig.vc->updateSta.load(), UpSta::updating);
-    ASSERT_TRUE(rig.waitLog("fw update successed", 60000));
+    ASSERT_TRUE(rig.waitLog("fw update successed"));
     ASSERT_TRUE(test::waitUntil([&] { return rig.clicker.clicked() == 1; }));
     ASSERT_TRUE(rig.waitIdle(version));
 }
@@ -165,7 +165,7 @@ TEST(Update, WithoutNetworkTheBuiltInReleaseIsInstalled) {
               "No internet connection, newest version as of: Version 1.2 [2019-10-22] will be "
               "installed");
     rig.vc->leftClick();
-    ASSERT_TRUE(rig.waitLog("fw update successed", 60000));
+    ASSERT_TRUE(rig.waitLog("fw update successed"));
     ASSERT_TRUE(rig.waitIdle("1.2"));
     EXPECT_EQ(rig.sim.server().requestCount(), 0u);
     EXPECT_EQ(rig.sim.controller().receivedFirmware(), rig.builtInFirmware());
@@ -179,7 +179,7 @@ TEST(Update, BootloaderModeAtStartIsRecoveredOnce) {
     // is handled once.
     rig.sim.controller().startInBootloader();
     rig.start();
-    ASSERT_TRUE(rig.waitLog("fw update successed", 30000));
+    ASSERT_TRUE(rig.waitLog("fw update successed"));
     ASSERT_TRUE(rig.waitIdle("1.2"));
     EXPECT_EQ(rig.log.count("Mount: " + rig.sim.bootloaderPath()), 1);
 }
@@ -188,7 +188,7 @@ TEST(Update, ControllerInBootloaderModeIsRecoveredWithoutAPress) {
     Rig rig;
     rig.start();
     rig.sim.controller().startInBootloader();
-    ASSERT_TRUE(rig.waitLog("fw update successed", 30000));
+    ASSERT_TRUE(rig.waitLog("fw update successed"));
     ASSERT_TRUE(test::waitUntil([&] { return rig.clicker.clicked() == 1; }));
     ASSERT_TRUE(rig.waitIdle("1.2"));
     // The built-in release is read image first, then firmware.
@@ -227,7 +227,7 @@ TEST(Update, AnOlderVersionPickedInTheChooser) {
     // starts the update to it.
     ASSERT_TRUE(test::waitUntil([&] { return !rig.vc->selectedFW.get().has_value(); }));
     rig.vc->leftClick();
-    ASSERT_TRUE(rig.waitLog("fw update successed", 60000));
+    ASSERT_TRUE(rig.waitLog("fw update successed"));
     ASSERT_TRUE(rig.waitIdle("1.1"));
     EXPECT_EQ(rig.sim.controller().receivedImage(), rig.sim.server().imageFile("1.1"));
     EXPECT_EQ(rig.sim.controller().receivedFirmware(), rig.sim.server().firmwareFile("1.1"));
@@ -361,7 +361,7 @@ TEST(UpdateFaults, FinalStepNotSentThenOkSendsItAgain) {
     vc->hasNetwork = true;  // offline and idle, OK would open the chooser instead
     vc->click();
     EXPECT_TRUE(vc->finalStep.load());
-    ASSERT_TRUE(p.rig.waitLog("fw update successed", 30000));
+    ASSERT_TRUE(p.rig.waitLog("fw update successed"));
     EXPECT_EQ(controller.frameCount(sim::Command::finalStep), 1u);
 }
 
@@ -380,7 +380,7 @@ TEST(UpdateFaults, NoVolumeThenReplugAndTheAlertKeepsTheRelease) {
                     server.firmwareFile("1.3"));
     p.rig.sim.instantClock()->release();  // let the watchdog fire
     vc->leftClick();
-    ASSERT_TRUE(test::waitUntil([&] { return vc->alert->shown; }, 30000));
+    ASSERT_TRUE(test::waitUntil([&] { return vc->alert->shown; }));
     EXPECT_EQ(p.rig.log.count("view will appear"), 1);
     // A second watchdog with the final step still pending changes nothing.
     vc->startWatchdog();
@@ -402,7 +402,7 @@ TEST(UpdateFaults, NoVolumeThenReplugAndTheAlertKeepsTheRelease) {
     for (int i = 0; i < 6; ++i) {
         QApplication::sendEvent(vc->alert, &escape);
     }
-    ASSERT_TRUE(p.rig.waitLog("update verified: 1.3", 30000));
+    ASSERT_TRUE(p.rig.waitLog("update verified: 1.3"));
     EXPECT_EQ(p.rig.log.count("alerted"), 1);
     EXPECT_EQ(controller.frameCount(sim::Command::finalStep), 2u);
     EXPECT_EQ(controller.receivedImage(), server.imageFile("1.3"));
@@ -415,8 +415,8 @@ TEST(UpdateFaults, VolumeUnmountedBeforeTheWrite) {
     p.rig.sim.controller().updateFaults([](auto& faults) { faults.unmountBeforeWrite = true; });
     ASSERT_NO_FATAL_FAILURE(p.prepare());
     p.rig.vc->leftClick();
-    ASSERT_TRUE(p.rig.waitLog("Unmount: " + p.rig.sim.bootloaderPath(), 30000));
-    ASSERT_TRUE(p.rig.waitLog("fw update failed", 30000));
+    ASSERT_TRUE(p.rig.waitLog("Unmount: " + p.rig.sim.bootloaderPath()));
+    ASSERT_TRUE(p.rig.waitLog("fw update failed"));
     EXPECT_EQ(p.rig.vc->updateSta.load(), UpSta::failed);
     EXPECT_FALSE(p.rig.log.contains("fw update successed"));
     EXPECT_FALSE(p.rig.sim.controller().receivedFirmware().has_value());
@@ -432,7 +432,7 @@ TEST(UpdateFaults, AFullVolume) {
     Prepared p(options);
     ASSERT_NO_FATAL_FAILURE(p.prepare());
     p.rig.vc->leftClick();
-    ASSERT_TRUE(p.rig.waitLog("fw update failed", 30000));
+    ASSERT_TRUE(p.rig.waitLog("fw update failed"));
     expectInOrder(p.rig.log,
                   {"Mount: " + p.rig.sim.bootloaderPath(), "copy file failed", "fw update failed"});
     EXPECT_EQ(p.rig.vc->updateSta.load(), UpSta::failed);
@@ -524,8 +524,8 @@ TEST_P(ImageSizes, FramesProgressAndPauses) {
     EXPECT_EQ(controller.dataFrameCount(), c.dataFrames);
     EXPECT_EQ(controller.receivedImage(), image);
     EXPECT_EQ(controller.violationCount(), 0u);
-    ASSERT_TRUE(rig.waitLog("fw update successed", 30000));
-    ASSERT_TRUE(rig.waitLog("update verified: 1.3", 30000));
+    ASSERT_TRUE(rig.waitLog("fw update successed"));
+    ASSERT_TRUE(rig.waitLog("update verified: 1.3"));
     // The bar: 1..35 for the erase seconds, the data frames, 95, then 96, 98, 100.
     std::vector<int> expected;
     for (int k = 1; k <= 35; ++k) {
@@ -600,7 +600,7 @@ TEST(Close, TheWindowManagersCloseDuringAnUpdateAsksAndKeepsUpdating) {
               "An update is running. Closing now can leave the controller unusable.");
     EXPECT_EQ(defaultButton.toStdString(), "Keep updating");
     p.rig.sim.instantClock()->release();
-    ASSERT_TRUE(p.rig.waitLog("update verified: 1.2", 60000));
+    ASSERT_TRUE(p.rig.waitLog("update verified: 1.2"));
 }
 
 // The window's own Close button, shown while the tool waits for the

@@ -37,7 +37,7 @@ class MountVolumeWatcherTest : public ::testing::Test {
     // Bounded wait for a notification of exactly this text.
     bool waitFor(const std::string& event) {
         std::unique_lock<std::mutex> hold(mutex_);
-        return changed_.wait_for(hold, std::chrono::seconds(10),
+        return changed_.wait_for(hold, std::chrono::seconds(60),
                                  [&] { return contains(events_, event); });
     }
 

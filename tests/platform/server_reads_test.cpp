@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <tuple>
@@ -27,6 +29,10 @@ ReadLimits shortLimits() {
     return limits;
 }
 
+// Far longer than any of these reads takes (the limits above end a stalled
+// one after 2 s), so only a read that would never end reaches it.
+constexpr auto kReadDeadline = std::chrono::seconds(60);
+
 class ServerReads : public ::testing::Test {
   protected:
     explicit ServerReads(FirmwareServer::Options options = {}) : server_(options) {}
@@ -38,6 +44,21 @@ class ServerReads : public ::testing::Test {
     }
 
     std::string url(const std::string& target) const { return server_.baseAddress() + target; }
+    // Runs `read` on a thread of its own. A read still going at kReadDeadline
+    // (its limits no longer end it) fails the test, and stopping the server
+    // ends it, so the test fails instead of hanging.
+    template <typename Read>
+    auto within(Read read) -> decltype(read()) {
+        std::packaged_task<decltype(read())()> task(std::move(read));
+        auto result = task.get_future();
+        std::thread reader(std::move(task));
+        if (result.wait_for(kReadDeadline) != std::future_status::ready) {
+            ADD_FAILURE() << "the read did not end within " << kReadDeadline.count() << " s";
+            server_.stop();
+        }
+        reader.join();
+        return result.get();
+    }
     std::string historyUrl() const { return url(FirmwareServer::historyTarget()); }
 
     FirmwareServer server_;
@@ -90,19 +111,20 @@ TEST_F(ServerReads, FaultsFailTheRead) {
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.fault));
         server_.setFault(c.fault);
-        const auto bytes = defaultCap.readBytes(url(FirmwareServer::imagePath("1.3")));
+        const auto bytes =
+            within([&] { return defaultCap.readBytes(url(FirmwareServer::imagePath("1.3"))); });
         EXPECT_FALSE(bytes.ok());
         EXPECT_FALSE(bytes.error.empty());
         if (!c.error.empty()) {
             EXPECT_EQ(bytes.error, c.error);
         }
-        const auto text = defaultCap.readText(historyUrl());
+        const auto text = within([&] { return defaultCap.readText(historyUrl()); });
         EXPECT_FALSE(text.ok());
         EXPECT_FALSE(text.error.empty());
     }
     // The same address works again once the fault is gone, a refused port included.
     server_.setFault(ServerFault::none);
-    EXPECT_EQ(reads_.readText(historyUrl()).value, kHistory);
+    EXPECT_EQ(within([&] { return reads_.readText(historyUrl()); }).value, kHistory);
 }
 
 // The server drips 16 bytes every 50 ms (about 320 bytes/s).

@@ -108,7 +108,7 @@ TEST(SimVolumeWatcher, DeliversInOrderOnItsOwnThreadOnlyWhileStarted) {
     watcher.announceMount("/media/CRP DISABLE");
     watcher.announceUnmount("/media/CRP DISABLE");
     watcher.announceMount("/x");
-    ASSERT_TRUE(watcher.waitUntilDelivered(ms(5000)));
+    ASSERT_TRUE(watcher.waitUntilDelivered(tarvo::sim::VirtualController::kWait));
     watcher.stop();
     watcher.announceMount("/after");
 

@@ -71,13 +71,19 @@ class LogCapture {
     std::vector<std::string> lines_;
 };
 
-// Runs the Qt event loop until `done` holds or `timeoutMs` passes; returns done().
 // The bytes a shared buffer holds (the window's image), absent for none.
 inline std::optional<Bytes> bytesOf(const std::shared_ptr<const Bytes>& shared) {
     return shared ? std::optional<Bytes>(*shared) : std::nullopt;
 }
 
-inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
+// How long a test waits for work the code under test does (a transfer, a
+// reply, a refresh) before it fails. A passing test stops waiting as soon as
+// the work is done, so this only bounds a failing one: it leaves room for a
+// sanitizer build on a busy machine and stays well inside ctest's limit.
+inline constexpr int kWorkWaitMs = 60000;
+
+// Runs the Qt event loop until `done` holds or `timeoutMs` passes; returns done().
+inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = kWorkWaitMs) {
     QElapsedTimer timer;
     timer.start();
     while (!done()) {
