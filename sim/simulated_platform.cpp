@@ -62,7 +62,7 @@ bool SimFileSystem::isMountPoint(const std::string& path) {
     return PosixFileSystem::isMountPoint(path);
 }
 
-SimulatedPlatform::SimulatedPlatform(Options options)
+SimulatedPlatform::SimulatedPlatform(const Options& options)
     : options_(options), server_(options.server), reads_(options.readLimits) {
     switch (options_.clock) {
         case ClockKind::instant:

@@ -97,7 +97,7 @@ class SimulatedPlatform {
     // Throws std::runtime_error, saying what failed, when the simulated world
     // cannot be set up: no port for the server, no private folder, no
     // descriptors for the controller.
-    explicit SimulatedPlatform(Options options);
+    explicit SimulatedPlatform(const Options& options);
     SimulatedPlatform() : SimulatedPlatform(Options{}) {}
     ~SimulatedPlatform();
 
