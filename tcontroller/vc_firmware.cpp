@@ -4,6 +4,7 @@
 #include <QPointer>
 
 #include "tcontroller/base/log.h"
+#include "tcontroller/device/progress_weights.h"
 #include "tcontroller/dialogs/alert_view_controller.h"
 #include "tcontroller/platform/bootloader_drive.h"
 #include "tcontroller/view_controller.h"
@@ -235,9 +236,9 @@ void ViewController::copyFirmware(const std::string& volume,
         }
     };
     removeOld(1, "firmware.bin");
-    setProgressLater(96);
+    setProgressLater(progress::kFirstDeletion);
     removeOld(2, "FW.bin");
-    setProgressLater(98);
+    setProgressLater(progress::kSecondDeletion);
     // The file is created only where nothing stands (a link that reappeared
     // after the delete makes the write fail), and the volume must still be the
     // one this job was started for once the bytes are on it.
@@ -257,7 +258,7 @@ void ViewController::copyFirmware(const std::string& volume,
     }
     logLine("file copied");
     expectedVersion_.set(release->ver);
-    setProgressLater(100);
+    setProgressLater(progress::kWritten);
     reportFirmwareResult(0);
 }
 

@@ -3,6 +3,7 @@
 #include "tcontroller/base/log.h"
 #include "tcontroller/device/commands.h"
 #include "tcontroller/device/frame.h"
+#include "tcontroller/device/progress_weights.h"
 #include "tcontroller/text_format.h"
 #include "tcontroller/view_controller.h"
 
@@ -116,9 +117,9 @@ ViewController::TransferEnd ViewController::dataStage(const Bytes& image,
             !send(frame)) {
             return TransferEnd::writeFailed;
         }
-        setProgressLater(static_cast<double>(i) * (60.0 / static_cast<double>(frames + 1)) + 35.0);
+        setProgressLater(progress::afterDataFrame(i, frames));
     }
-    setProgressLater(95);
+    setProgressLater(progress::kDataEnd);
     setProgressLineLater(transferProgress(frames, frames));
     const std::optional<Bytes> last =
         Commands::imageDataFrame(image.data() + frames * kChunk, rest);

@@ -15,6 +15,7 @@
 #include "tcontroller/catalogue/firmware_names.h"
 #include "tcontroller/catalogue/version.h"
 #include "tcontroller/device/frame.h"
+#include "tcontroller/device/identity.h"
 #include "tcontroller/dialogs/alert_view_controller.h"
 #include "tcontroller/dialogs/sel_view_controller.h"
 #include "tcontroller/focus_ring.h"
@@ -24,9 +25,6 @@
 
 namespace tarvo {
 namespace {
-
-constexpr std::uint16_t kVendorId = 0xC251;
-constexpr std::uint16_t kProductId = 0x2201;
 
 const char* const kFailFirstLine = QT_TRANSLATE_NOOP("tarvo::ViewController", "Update Fail!\n");
 const char* const kMonitorFailed = QT_TRANSLATE_NOOP(
@@ -73,8 +71,9 @@ ViewController::ViewController(const Platform& platform, QWidget* parent)
         reachability = platform_.reachabilityFactory();
     }
     if (platform_.hidMonitorFactory) {
-        rfDeviceMonitor = platform_.hidMonitorFactory({HIDMonitorData{kVendorId, kProductId}},
-                                                      static_cast<int>(frame::kReportSize));
+        rfDeviceMonitor =
+            platform_.hidMonitorFactory({HIDMonitorData{identity::kVendorId, identity::kProductId}},
+                                        static_cast<int>(frame::kReportSize));
         // Without a monitor no controller can be found; the window says so.
         if (!rfDeviceMonitor) {
             busNotWatched("no HID monitor");

@@ -17,6 +17,7 @@
 #include "tcontroller/base/guarded.h"
 #include "tcontroller/base/util.h"
 #include "tcontroller/catalogue/builtin_files.h"
+#include "tcontroller/device/identity.h"
 #include "tcontroller/platform/bootloader_drive.h"
 #include "tcontroller/platform/platform.h"
 #include "tcontroller/platform/work_queue.h"
@@ -89,7 +90,7 @@ class ViewController : public QWidget {
     // ---- Constants.
     const std::string FW_VER = kBuiltinVersion;
     const std::string FW_DATE = kBuiltinDate;
-    const std::string MODEL_NAME = "T";
+    const std::string MODEL_NAME = identity::kModelCode;
     const std::string APP_NAME = "Tarvo Remote Firmware Update - ";
     const std::string historyURL;
 
