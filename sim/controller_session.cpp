@@ -5,32 +5,21 @@
 namespace tarvo::sim {
 
 ControllerSession::ControllerSession(VirtualController& controller) : controller_(controller) {
+    forward(&HidMonitor::HIDDeviceConnected);
+    forward(&HidMonitor::HIDDeviceDisconnected);
+    forward(&HidMonitor::HIDDeviceDataReceived);
+}
+
+template <typename Arg>
+void ControllerSession::forward(void (HidMonitor::*signal)(Arg)) {
     // Forwarded on the controller's thread, under the lock: stop() waits for a
     // notification on its way to the window.
     connect(
-        &controller_, &HidMonitor::HIDDeviceConnected, this,
-        [this](const HIDDevicePtr& device) {
+        &controller_, signal, this,
+        [this, signal](Arg value) {
             std::lock_guard<std::mutex> hold(mutex_);
             if (!stopping_) {
-                emit HIDDeviceConnected(device);
-            }
-        },
-        Qt::DirectConnection);
-    connect(
-        &controller_, &HidMonitor::HIDDeviceDisconnected, this,
-        [this](const HIDDevicePtr& device) {
-            std::lock_guard<std::mutex> hold(mutex_);
-            if (!stopping_) {
-                emit HIDDeviceDisconnected(device);
-            }
-        },
-        Qt::DirectConnection);
-    connect(
-        &controller_, &HidMonitor::HIDDeviceDataReceived, this,
-        [this](const QByteArray& data) {
-            std::lock_guard<std::mutex> hold(mutex_);
-            if (!stopping_) {
-                emit HIDDeviceDataReceived(data);
+                emit(this->*signal)(value);
             }
         },
         Qt::DirectConnection);

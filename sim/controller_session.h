@@ -25,6 +25,10 @@ class ControllerSession : public HidMonitor {
     void stop() override;
 
   private:
+    // Re-emits the controller's `signal` as this session's own until stop().
+    template <typename Arg>
+    void forward(void (HidMonitor::*signal)(Arg));
+
     VirtualController& controller_;
     std::mutex mutex_;  // held while a notification is forwarded
     std::condition_variable stopped_;

@@ -45,13 +45,12 @@ void ViewController::sendImage(const Bytes& image) {
 }
 
 void ViewController::keepPendingRelease() {
-    std::optional<SentRelease> sent = sentRelease_.get();
+    const std::optional<SentRelease> sent = sentRelease_.get();
     const std::shared_ptr<const Bytes> image = imageData.get();
     if (!pending_ || !sent || !image) {
         return;
     }
-    if (const Result<void> kept = pending_->save({sent->ver, *image, std::move(sent->firmware)});
-        !kept.ok()) {
+    if (const Result<void> kept = pending_->save(sent->ver, *image, sent->firmware); !kept.ok()) {
         // The update goes on; only a restart before its end would fall back
         // to the built-in release.
         logLine("cannot keep the release for a restart: " + escapeForLog(kept.error));

@@ -93,7 +93,8 @@ std::string sha256Hex(const Bytes& bytes) {
     return digest.toHex().toStdString();
 }
 
-Result<void> PendingReleaseStore::save(const PendingRelease& release) const {
+Result<void> PendingReleaseStore::save(const std::string& version, const Bytes& image,
+                                       const Bytes& firmware) const {
     std::error_code ec;
     std::filesystem::create_directories(folder_, ec);
     if (ec) {
@@ -103,12 +104,11 @@ Result<void> PendingReleaseStore::save(const PendingRelease& release) const {
     // The old manifest goes first: until the new one is in place no record
     // pairs a new file with an old one.
     ::unlink((folder_ + "/" + kManifest).c_str());
-    const std::string manifest = formatPendingManifest(
-        {release.version, sha256Hex(release.image), sha256Hex(release.firmware)});
+    const std::string manifest =
+        formatPendingManifest({version, sha256Hex(image), sha256Hex(firmware)});
     for (const auto& [name, data, size] :
-         {std::tuple{kImage, static_cast<const void*>(release.image.data()), release.image.size()},
-          std::tuple{kFirmware, static_cast<const void*>(release.firmware.data()),
-                     release.firmware.size()},
+         {std::tuple{kImage, static_cast<const void*>(image.data()), image.size()},
+          std::tuple{kFirmware, static_cast<const void*>(firmware.data()), firmware.size()},
           std::tuple{kManifest, static_cast<const void*>(manifest.data()), manifest.size()}}) {
         if (Result<void> written = writeAtomically(folder_ + "/" + name, data, size);
             !written.ok()) {

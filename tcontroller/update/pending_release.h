@@ -32,7 +32,10 @@ class PendingReleaseStore {
 
     // Records `release` in place of any earlier one (the folder is created,
     // private to the user).
-    Result<void> save(const PendingRelease& release) const;
+    Result<void> save(const std::string& version, const Bytes& image, const Bytes& firmware) const;
+    Result<void> save(const PendingRelease& release) const {
+        return save(release.version, release.image, release.firmware);
+    }
     // The recorded release, or nothing when none is recorded. Fails, saying
     // why, when a record is there but cannot be used.
     Result<std::optional<PendingRelease>> load() const;

@@ -1,7 +1,9 @@
-// One tool per session: of two SingleInstance objects on one folder the first
-// holds the lock and the later one reaches it; a socket left by a killed run
-// does not stop the next holder from listening; a holder that does not answer
-// still lets the later start end; a folder others may write to is not used.
+// One tool per session, in one process: of two SingleInstance objects on one
+// folder the first holds the lock and the later one reaches it through a
+// private socket; a holder that does not answer still lets the later start
+// end; a folder others may write to is not used. (A start after a killed run,
+// with its socket file left behind, is tested with the real program in
+// single_instance_test.sh.)
 #include "tcontroller/single_instance.h"
 
 #include <gtest/gtest.h>
@@ -45,21 +47,15 @@ Claim claimed(SingleInstance& instance) {
     return claim.value.value_or(Claim::Taken);
 }
 
-// A socket file at `path` as a killed process leaves it: bound, and listening
-// (a process that hangs) or closed (one that is gone). Returns the descriptor
-// of a listening one, -1 otherwise.
-int socketAt(const std::string& path, bool listening) {
+// A socket bound and listening at `path` that never accepts: a hung holder.
+int hungSocketAt(const std::string& path) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
     EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    if (listening) {
-        EXPECT_EQ(::listen(fd, 4), 0);
-        return fd;
-    }
-    ::close(fd);
-    return -1;
+    EXPECT_EQ(::listen(fd, 4), 0);
+    return fd;
 }
 
 TEST(SingleInstance, TheFirstHoldsTheLockAndALaterStartBringsItToTheFront) {
@@ -74,8 +70,7 @@ TEST(SingleInstance, TheFirstHoldsTheLockAndALaterStartBringsItToTheFront) {
     SingleInstance later(folder, "tool");
     ASSERT_EQ(claimed(later), Claim::Taken);
     EXPECT_TRUE(askFromAnotherThread(later, 10s));
-    EXPECT_TRUE(askFromAnotherThread(later, 10s));
-    EXPECT_EQ(requests, 2);
+    EXPECT_EQ(requests, 1);
 
     // Private to the user: the folder it made and the socket in it.
     struct stat st {};
@@ -83,29 +78,6 @@ TEST(SingleInstance, TheFirstHoldsTheLockAndALaterStartBringsItToTheFront) {
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     ASSERT_EQ(::stat(first->socketPath().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 077, 0u);
-
-    // Once the first has ended, the next start is the first again.
-    first.reset();
-    SingleInstance next(folder, "tool");
-    EXPECT_EQ(claimed(next), Claim::First);
-}
-
-// The lock goes with a killed process, its socket file stays: the next start
-// holds the lock, replaces the socket and is reached through it.
-TEST(SingleInstance, ASocketLeftByAKilledRunIsReplaced) {
-    test::TempDir dir;
-    const std::string folder = dir.path().string();
-    SingleInstance next(folder, "tool");
-    socketAt(next.socketPath(), false);
-    ASSERT_EQ(claimed(next), Claim::First);
-    const Result<void> listening = next.listen();
-    ASSERT_TRUE(listening.ok()) << listening.error;
-    int requests = 0;
-    QObject::connect(&next, &SingleInstance::raiseRequested, [&] { ++requests; });
-    SingleInstance later(folder, "tool");
-    ASSERT_EQ(claimed(later), Claim::Taken);
-    EXPECT_TRUE(askFromAnotherThread(later, 10s));
-    EXPECT_EQ(requests, 1);
 }
 
 // A holder of the lock that does not listen (still starting) or accepts but
@@ -118,7 +90,7 @@ TEST(SingleInstance, AHolderThatDoesNotAnswerLetsTheLaterStartEnd) {
     SingleInstance later(folder, "tool");
     ASSERT_EQ(claimed(later), Claim::Taken);
     EXPECT_FALSE(later.askToRaise(300ms));
-    const int hung = socketAt(holder.socketPath(), true);
+    const int hung = hungSocketAt(holder.socketPath());
     EXPECT_FALSE(later.askToRaise(300ms));
     ::close(hung);
 }

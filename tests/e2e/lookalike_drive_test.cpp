@@ -18,11 +18,6 @@ namespace fs = std::filesystem;
 using UpSta = Util::UpSta;
 using UpMode = Util::UpMode;
 
-Bytes readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 void writeFile(const fs::path& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()),
@@ -91,7 +86,7 @@ TEST_P(LookalikeDrive, AloneIsRecoveredOnlyWithTheControllersShape) {
 
     if (shape.refusal == nullptr) {
         ASSERT_TRUE(rig.waitLog("fw update successed"));
-        EXPECT_EQ(readFile(drive / "FW.bin"), rig.builtInFirmware());
+        EXPECT_EQ(test::readFile(drive / "FW.bin"), rig.builtInFirmware());
         EXPECT_FALSE(fs::exists(drive / "firmware.bin"));
         return;
     }
@@ -106,9 +101,9 @@ TEST_P(LookalikeDrive, AloneIsRecoveredOnlyWithTheControllersShape) {
     EXPECT_EQ(rig.vc->updateSta.load(), UpSta::none);
     EXPECT_EQ(rig.vc->updateMode.load(), UpMode::none);
     EXPECT_FALSE(fs::exists(drive / "FW.bin"));
-    EXPECT_EQ(readFile(drive / "firmware.bin"), oldFirmware);
+    EXPECT_EQ(test::readFile(drive / "firmware.bin"), oldFirmware);
     if (shape.userFile != nullptr) {
-        EXPECT_EQ(readFile(drive / shape.userFile), userBytes);
+        EXPECT_EQ(test::readFile(drive / shape.userFile), userBytes);
     }
     // Once the drive is gone the window stops speaking of it, and its unmount
     // is not taken for the controller's.
@@ -159,7 +154,7 @@ TEST(LookalikeDrive, MountedDuringAnUpdateIsLeftAlone) {
     EXPECT_EQ(rig.log.withPrefix("Mount: "),
               std::vector<std::string>{"Mount: " + rig.sim.bootloaderPath()});
     EXPECT_EQ(rig.sim.controller().receivedFirmware(), rig.builtInFirmware());
-    EXPECT_EQ(readFile(stick / "notes.txt"), userBytes);
+    EXPECT_EQ(test::readFile(stick / "notes.txt"), userBytes);
     EXPECT_FALSE(fs::exists(stick / "FW.bin"));
     EXPECT_FALSE(rig.log.contains("fw update failed"));
 }

@@ -11,6 +11,7 @@
 
 #include "e2e/rig.h"
 #include "support/private_bus.h"
+#include "support/temp_files.h"
 #include "tcontroller/platform/linux/udisks_volume_watcher.h"
 
 namespace tarvo {
@@ -18,14 +19,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-Bytes readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class UDisksVolume : public ::testing::TestWithParam<bool> {
   protected:
     void TearDown() override {
+        vc_.reset();
+        udisks_.reset();
         for (const char* name : {"CRP DISABLE", "CRP DISABLE1"}) {
             ::umount2(QDir(dir_.path()).filePath(name).toLocal8Bit().constData(), MNT_DETACH);
         }
@@ -33,9 +31,43 @@ class UDisksVolume : public ::testing::TestWithParam<bool> {
     QDBusMessage mock(const char* method, const QVariantList& args) {
         return bus_.mock("org.freedesktop.UDisks2", "/org/freedesktop/UDisks2", method, args);
     }
+    // The window on the simulated platform with UDisks (dbusmock, mounting
+    // under dir_) as its volume watcher and the real file system; nothing on
+    // HID, no network. False, saying why, when the machine cannot run it.
+    bool startWindow(std::string* why) {
+        if (!bus_.ready()) {
+            *why = bus_.skipReason();
+            return false;
+        }
+        if (!sim::BootloaderVolume::canMountTmpfs(why)) {
+            return false;
+        }
+        if (!bus_.serve(TARVO_TEST_DBUS_DIR "/udisks2.py", "org.freedesktop.UDisks2",
+                        QString(R"({"mount_root": "%1"})").arg(dir_.path()))) {
+            ADD_FAILURE() << bus_.skipReason();
+            *why = bus_.skipReason();
+            return false;
+        }
+        rig_ = std::make_unique<test::Rig>();
+        udisks_ = std::make_unique<UDisksVolumeWatcher>(
+            bus_.bus(), UDisksVolumeWatcher::Options{kBootloaderLabel, 200ms, 10s});
+        platform_ = rig_->sim.platform();
+        platform_.volumeWatcher = udisks_.get();
+        platform_.fileSystem = &files_;
+        platform_.hidMonitorFactory = nullptr;
+        platform_.reachabilityFactory = nullptr;
+        vc_ = std::make_unique<ViewController>(platform_);
+        vc_->viewDidLoad();
+        return true;
+    }
 
     test::PrivateBus bus_;
     QTemporaryDir dir_;
+    std::unique_ptr<test::Rig> rig_;
+    std::unique_ptr<UDisksVolumeWatcher> udisks_;
+    PosixFileSystem files_;
+    Platform platform_;  // the window keeps a reference to it
+    std::unique_ptr<ViewController> vc_;
 };
 
 // A controller that arrives in bootloader mode is recovered with the built-in
@@ -43,25 +75,10 @@ class UDisksVolume : public ::testing::TestWithParam<bool> {
 TEST_P(UDisksVolume, TheBootloaderDriveIsWrittenWhereverItIsMounted) {
     const bool desktopMounts = GetParam();
     std::string why;
-    if (!bus_.ready()) {
-        GTEST_SKIP() << bus_.skipReason();
-    }
-    if (!sim::BootloaderVolume::canMountTmpfs(&why)) {
+    if (!startWindow(&why)) {
         GTEST_SKIP() << why;
     }
-    ASSERT_TRUE(bus_.serve(TARVO_TEST_DBUS_DIR "/udisks2.py", "org.freedesktop.UDisks2",
-                           QString(R"({"mount_root": "%1"})").arg(dir_.path())))
-        << bus_.skipReason();
-    test::Rig rig;
-    UDisksVolumeWatcher udisks(bus_.bus(), {kBootloaderLabel, 200ms, 10s});
-    PosixFileSystem files;
-    Platform platform = rig.sim.platform();
-    platform.volumeWatcher = &udisks;
-    platform.fileSystem = &files;
-    platform.hidMonitorFactory = nullptr;
-    platform.reachabilityFactory = nullptr;
-    ViewController vc(platform);
-    vc.viewDidLoad();
+    test::Rig& rig = *rig_;
 
     mock("AddDrive", {"sdc", "CRP DISABLE", "usb"});
     // "CRP DISABLE" was taken by a stale folder, so the desktop used the next name.
@@ -77,7 +94,7 @@ TEST_P(UDisksVolume, TheBootloaderDriveIsWrittenWhereverItIsMounted) {
         desktopMounts ? elsewhere
                       : std::filesystem::path(dir_.path().toStdString()) / "CRP DISABLE";
     EXPECT_TRUE(rig.log.contains("Mount: " + volume.string()));
-    EXPECT_EQ(readFile(volume / "FW.bin"), rig.builtInFirmware());
+    EXPECT_EQ(test::readFile(volume / "FW.bin"), rig.builtInFirmware());
     EXPECT_EQ(bus_.calls("org.freedesktop.UDisks2", "Mount").size(), desktopMounts ? 0 : 1);
 }
 
@@ -90,25 +107,10 @@ INSTANTIATE_TEST_SUITE_P(UDisks, UDisksVolume, ::testing::Bool(), [](const auto&
 TEST_P(UDisksVolume, AStickWithTheLabelIsNotWritten) {
     const bool large = GetParam();
     std::string why;
-    if (!bus_.ready()) {
-        GTEST_SKIP() << bus_.skipReason();
-    }
-    if (!sim::BootloaderVolume::canMountTmpfs(&why)) {
+    if (!startWindow(&why)) {
         GTEST_SKIP() << why;
     }
-    ASSERT_TRUE(bus_.serve(TARVO_TEST_DBUS_DIR "/udisks2.py", "org.freedesktop.UDisks2",
-                           QString(R"({"mount_root": "%1"})").arg(dir_.path())))
-        << bus_.skipReason();
-    test::Rig rig;
-    UDisksVolumeWatcher udisks(bus_.bus(), {kBootloaderLabel, 200ms, 10s});
-    PosixFileSystem files;
-    Platform platform = rig.sim.platform();
-    platform.volumeWatcher = &udisks;
-    platform.fileSystem = &files;
-    platform.hidMonitorFactory = nullptr;
-    platform.reachabilityFactory = nullptr;
-    ViewController vc(platform);
-    vc.viewDidLoad();
+    test::Rig& rig = *rig_;
 
     const std::filesystem::path stick =
         std::filesystem::path(dir_.path().toStdString()) / "CRP DISABLE";
@@ -128,7 +130,7 @@ TEST_P(UDisksVolume, AStickWithTheLabelIsNotWritten) {
     test::pump(200);
     EXPECT_FALSE(rig.log.contains("fw update successed"));
     EXPECT_FALSE(std::filesystem::exists(stick / "FW.bin"));
-    EXPECT_EQ(readFile(stick / (large ? "firmware.bin" : "report.pdf")), mine);
+    EXPECT_EQ(test::readFile(stick / (large ? "firmware.bin" : "report.pdf")), mine);
 }
 
 }  // namespace

@@ -12,11 +12,6 @@
 namespace tarvo {
 namespace {
 
-Bytes readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class PosixFileSystemTest : public ::testing::Test {
   protected:
     test::TempDir dir_;
@@ -27,11 +22,11 @@ class PosixFileSystemTest : public ::testing::Test {
 TEST_F(PosixFileSystemTest, CreateFileWritesExactlyTheBytes) {
     const Bytes firmware = test::patternBytes(300 * 1024 + 7);
     ASSERT_TRUE(fs_.createFile(file_, firmware).ok());
-    EXPECT_EQ(readFile(file_), firmware);
+    EXPECT_EQ(test::readFile(file_), firmware);
     const std::string empty = dir_.path() / "empty.bin";
     ASSERT_TRUE(fs_.createFile(empty, {}).ok());
     EXPECT_TRUE(fs_.exists(empty));
-    EXPECT_TRUE(readFile(empty).empty());
+    EXPECT_TRUE(test::readFile(empty).empty());
 }
 
 TEST_F(PosixFileSystemTest, FailuresCarryTheSystemText) {
@@ -69,9 +64,9 @@ TEST_F(PosixFileSystemTest, CreateFileNeverReplacesOrFollowsAnEntryInTheWay) {
         EXPECT_EQ(created.error, "File exists");
         EXPECT_EQ(fs::symlink_status(file_).type(), before);
         if (before == fs::file_type::regular) {
-            EXPECT_EQ(readFile(file_), bytesFromString("older firmware"));
+            EXPECT_EQ(test::readFile(file_), bytesFromString("older firmware"));
         }
-        EXPECT_EQ(readFile(target), bytesFromString("outside file"));
+        EXPECT_EQ(test::readFile(target), bytesFromString("outside file"));
         EXPECT_FALSE(fs::exists(absent));
         fs::remove(file_);
     }
@@ -102,7 +97,7 @@ TEST_F(PosixFileSystemTest, FullVolumeFailsAndLeavesNoPartialFile) {
     EXPECT_FALSE(fs_.exists(file)) << "a truncated firmware file was left on the volume";
     // The space is free again: a file that fits is written whole, then removed.
     ASSERT_TRUE(fs_.createFile(file, test::patternBytes(32 * 1024)).ok());
-    EXPECT_EQ(readFile(file), test::patternBytes(32 * 1024));
+    EXPECT_EQ(test::readFile(file), test::patternBytes(32 * 1024));
     EXPECT_TRUE(fs_.remove(file).ok());
     EXPECT_FALSE(fs_.exists(file));
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <system_error>
 
@@ -60,6 +61,12 @@ inline std::string fileAddress(const std::filesystem::path& path) {
         }
     }
     return address;
+}
+
+// A whole file's bytes (empty when it cannot be read).
+inline Bytes readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 inline Bytes patternBytes(std::size_t size) {
