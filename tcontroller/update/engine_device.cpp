@@ -5,25 +5,24 @@
 #include <string_view>
 
 #include "tcontroller/base/log.h"
+#include "tcontroller/base/text_format.h"
 #include "tcontroller/base/ticks.h"
 #include "tcontroller/catalogue/version.h"
 #include "tcontroller/device/commands.h"
 #include "tcontroller/device/frame.h"
 #include "tcontroller/device/hex_dump.h"
 #include "tcontroller/device/reply_parser.h"
-#include "tcontroller/text_format.h"
-#include "tcontroller/view_controller.h"
+#include "tcontroller/update/update_engine.h"
 
 namespace tarvo {
 
-bool ViewController::sendReport(const Bytes& frame, bool expectReply) {
+bool UpdateEngine::sendReport(const Bytes& frame, bool expectReply) {
     // The device record is taken once: a detach during the write leaves the
     // handle valid (shared ownership) and the write simply fails.
     return sendReportTo(hidDeviceInfo.get(), frame, expectReply);
 }
 
-bool ViewController::sendReportTo(const HIDDevicePtr& device, const Bytes& frame,
-                                  bool expectReply) {
+bool UpdateEngine::sendReportTo(const HIDDevicePtr& device, const Bytes& frame, bool expectReply) {
     if (!device) {
         return false;
     }
@@ -54,7 +53,7 @@ bool ViewController::sendReportTo(const HIDDevicePtr& device, const Bytes& frame
     return true;
 }
 
-void ViewController::hidConnectedWithNotification(const HIDDevicePtr& device) {
+void UpdateEngine::hidConnectedWithNotification(const HIDDevicePtr& device) {
     std::lock_guard<std::mutex> hold(lock2);
     // Once the image was sent the update is past the point of no return: a
     // controller re-attached while its final step is awaited (the alert asks
@@ -86,19 +85,19 @@ void ViewController::hidConnectedWithNotification(const HIDDevicePtr& device) {
         finalStep.store(false);
     }
     if (!sendReport(Commands::modelRequest(), true)) {
-        refreshUI();
+        publish();
     }
     watchIdentification(epoch);
 }
 
-void ViewController::watchIdentification(unsigned epoch) {
+void UpdateEngine::watchIdentification(unsigned epoch) {
     // A controller that does not answer within a few seconds is named in the
     // window instead of leaving the buttons waiting without a word. The wait
     // is real time on a main-thread timer: it only decides what the window
     // says, and it must not be cut short by a test clock while a reply is on
     // its way.
     constexpr int kIdentifyMs = 5000;
-    QPointer<ViewController> self(this);
+    QPointer<UpdateEngine> self(this);
     postToMain([self, epoch] {
         if (!self) {
             return;
@@ -115,12 +114,12 @@ void ViewController::watchIdentification(unsigned epoch) {
             }
             logLine("controller did not answer identification");
             self->identifyTimedOut_.store(true);
-            self->refreshUI();
+            self->publish();
         });
     });
 }
 
-void ViewController::hidDisconnectedWithNotification(const HIDDevicePtr& /*device*/) {
+void UpdateEngine::hidDisconnectedWithNotification(const HIDDevicePtr& /*device*/) {
     std::lock_guard<std::mutex> hold(lock2);
     logLine("hid disconnect");
     ++attachEpoch_;
@@ -138,14 +137,14 @@ void ViewController::hidDisconnectedWithNotification(const HIDDevicePtr& /*devic
     } else {
         updateSta.store(UpSta::failed);
     }
-    refreshUI();
+    publish();
 }
 
-void ViewController::hidReadDataWithNotification(const QByteArray& report) {
+void UpdateEngine::hidReadDataWithNotification(const QByteArray& report) {
     applyReply(report);
 }
 
-void ViewController::applyReply(const QByteArray& report) {
+void UpdateEngine::applyReply(const QByteArray& report) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(report.constData());
     const auto length = static_cast<std::size_t>(report.size());
     const ReplyDecision decision = ReplyParser::parse(readSta.load(), flag.load(), bytes, length);
@@ -160,13 +159,13 @@ void ViewController::applyReply(const QByteArray& report) {
             if (decision.model == MODEL_NAME) {
                 readSta.store(ReadSta::FW);
                 if (!sendReport(Commands::firmwareVersionRequest(true), true)) {
-                    refreshUI();
+                    publish();
                 }
                 return;
             }
             // Another model is never offered an update; the window says so.
             logLine("unsupported controller model: " + escapeForLog(decision.model));
-            refreshUI();
+            publish();
             return;
         case ReplyDecision::Kind::firmwareReply: {
             logLine(hexDump(bytes, length));
@@ -183,14 +182,14 @@ void ViewController::applyReply(const QByteArray& report) {
             verifyUpdate(decision.firmware);
             if (sta != UpSta::suc) {
                 logLine("display 3");
-                refreshUI();
+                publish();
             }
             return;
         }
     }
 }
 
-void ViewController::verifyUpdate(const std::string& reported) {
+void UpdateEngine::verifyUpdate(const std::string& reported) {
     const std::string expected = expectedVersion_.get();
     if (expected.empty()) {
         return;

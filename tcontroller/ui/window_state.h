@@ -1,52 +1,25 @@
 #pragma once
 
 #include <functional>
-#include <optional>
 #include <string>
 
 #include "tcontroller/base/util.h"
+#include "tcontroller/update/update_snapshot.h"
 
 namespace tarvo {
 
 // Maps an English source text of the window to the user's language.
 using TranslateText = std::function<std::string(const char* source)>;
 
-// Everything the main window depends on, read from the updater state at one
-// moment. Plain values, no Qt: what the window shows is a function of this.
-struct WindowState {
-    Util::UpSta sta = Util::UpSta::none;
-    Util::UpMode mode = Util::UpMode::none;
-    std::string title{};    // the title line
-    bool attached = false;  // a controller is on the bus
-    // The controller answered its identification as the supported model with
-    // its firmware version.
-    bool identified = false;
-    std::string otherModel{};  // the model code of an unsupported controller
-    bool identifyTimedOut = false;
-    std::string fw{};  // the controller's firmware version as read
-    // The newest release known (built-in, or the newest published one).
-    std::string newest{};
-    bool hasNetwork = false;
-    bool mountWithFiles = false;  // the bootloader volume is mounted, both files held
-    bool finalStep = false;
-    std::optional<Util::Histoty> selected{};
-    bool checkingReleases = false;  // a press waits for the release list
-    std::string monitorError{};     // the HID monitor cannot watch the bus
-    std::string failureNote{};      // a failure with a cause of its own to tell
-    std::string volumeNote{};       // the bootloader volume could not be mounted
-    // A drive labelled like the bootloader's was found but left alone.
-    std::string foreignDriveNote{};
-    // An update a restart interrupted is being finished.
-    std::string resumeNote{};
+// Everything the main window depends on: the engine's state at one moment,
+// the title line and the user's language. Plain values, no Qt: what the
+// window shows is a function of this.
+struct WindowState : UpdateSnapshot {
+    std::string title{};  // the title line
     // The window's texts are English source texts (marked for Qt's translation
     // tools in context "WindowState"); this maps each to the user's language
     // before values fill its %1 and %2. Unset, the window is English.
     TranslateText translate{};
-    // A release's files are on their way; downloadNote says which.
-    bool downloading = false;
-    // While downloading: what is downloaded. After a failed download: what
-    // happened and what to do. Empty otherwise.
-    std::string downloadNote{};
 };
 
 // What each view of the main window shows.

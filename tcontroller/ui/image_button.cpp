@@ -1,9 +1,9 @@
-#include "tcontroller/image_button.h"
+#include "tcontroller/ui/image_button.h"
 
 #include <QKeyEvent>
 #include <QPainter>
 
-#include "tcontroller/focus_ring.h"
+#include "tcontroller/ui/focus_ring.h"
 
 namespace tarvo {
 namespace {

@@ -23,11 +23,11 @@ class SelViewController;
 namespace tarvo {
 
 class VerView;
-class ViewController;
+class UpdateEngine;
 
 // The version chooser: a small frameless modal window listing at most two
 // published versions (never the built-in one) and a last row "Select from FW
-// file". OK downloads the chosen version into the main window controller, or
+// file". OK downloads the chosen version into the update engine, or
 // hands over to the local file selection. The list takes the keyboard focus
 // when the chooser opens, so it works without a mouse. A new chooser is made for each
 // opening; it deletes itself when it closes.
@@ -37,7 +37,7 @@ class SelViewController : public QDialog {
     explicit SelViewController(QWidget* parent = nullptr);
     ~SelViewController() override;
 
-    ViewController* delegate = nullptr;
+    UpdateEngine* engine = nullptr;      // where a chosen release goes
     std::vector<Util::Histoty> dataArr;  // the history handed in by the opener
     std::vector<Util::Histoty> tmpArr;   // the versions that get rows, in row order
     std::vector<VerView*> viewArr;       // the rows: version rows, then the file row
@@ -84,7 +84,6 @@ class SelViewController : public QDialog {
     void viewDidAppear();
     void dismissController();
     void runOkJob(const QPointer<SelViewController>& self);
-    bool download(ViewController& owner, const Util::Histoty& h);
     void recolour();
 
     std::unique_ptr<::Ui::SelViewController> ui_;

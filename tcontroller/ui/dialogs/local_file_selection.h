@@ -14,8 +14,4 @@ namespace tarvo {
 // 0 when the panel was cancelled.
 int runSystemOpenPanel(QWidget* parent, QStringList* paths);
 
-// The file:// address of a local path, percent-encoded so that any name (a
-// space, '#', '?', non-ASCII letters) reads back as the same file.
-std::string localFileAddress(const QString& path);
-
 }  // namespace tarvo

@@ -1,4 +1,4 @@
-#include "tcontroller/focus_ring.h"
+#include "tcontroller/ui/focus_ring.h"
 
 #include <QEvent>
 #include <QFocusEvent>

@@ -1,4 +1,4 @@
-#include "tcontroller/dialogs/ver_view.h"
+#include "tcontroller/ui/dialogs/ver_view.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -8,7 +8,7 @@
 #include <QPainter>
 
 #include "tcontroller/base/log.h"
-#include "tcontroller/dialogs/notification_center.h"
+#include "tcontroller/ui/dialogs/notification_center.h"
 
 namespace tarvo {
 namespace {

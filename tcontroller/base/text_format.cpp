@@ -1,4 +1,4 @@
-#include "tcontroller/text_format.h"
+#include "tcontroller/base/text_format.h"
 
 #include <charconv>
 

@@ -1,12 +1,11 @@
-#include "tcontroller/dialogs/alert_view_controller.h"
+#include "tcontroller/ui/dialogs/alert_view_controller.h"
 
 #include <QCloseEvent>
 #include <QLabel>
 #include <QPushButton>
 
 #include "tcontroller/base/log.h"
-#include "tcontroller/focus_ring.h"
-#include "tcontroller/view_controller.h"
+#include "tcontroller/ui/focus_ring.h"
 #include "ui_alert_view_controller.h"
 
 namespace tarvo {
@@ -57,9 +56,7 @@ void AlertViewController::click() {
         return;
     }
     answered_ = true;
-    if (delegate != nullptr) {
-        delegate->alerted();
-    }
+    emit answered();
     dismiss();
 }
 

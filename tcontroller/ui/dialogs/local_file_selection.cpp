@@ -1,15 +1,13 @@
 // The local file selection of the version chooser: two files picked together
 // in the file panel become the release of an offline update.
-#include "tcontroller/dialogs/local_file_selection.h"
+#include "tcontroller/ui/dialogs/local_file_selection.h"
 
 #include <QFileDialog>
-#include <QFileInfo>
-#include <QUrl>
 
 #include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/firmware_names.h"
-#include "tcontroller/dialogs/sel_view_controller.h"
-#include "tcontroller/view_controller.h"
+#include "tcontroller/ui/dialogs/sel_view_controller.h"
+#include "tcontroller/update/update_engine.h"
 
 namespace tarvo {
 
@@ -25,11 +23,6 @@ int runSystemOpenPanel(QWidget* parent, QStringList* paths) {
     }
     *paths = panel.selectedFiles();
     return 1;
-}
-
-std::string localFileAddress(const QString& path) {
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    return QUrl::fromLocalFile(absolute).toString(QUrl::FullyEncoded).toStdString();
 }
 
 void SelViewController::selectLocalFiles() {
@@ -52,25 +45,15 @@ void SelViewController::selectLocalFiles() {
     logLine("success");
     const QString& firmwarePath = paths.at(static_cast<qsizetype>(pair->firmwareIndex));
     const QString& imagePath = paths.at(static_cast<qsizetype>(pair->imageIndex));
-    if (delegate != nullptr) {
-        ResourceReads* reads = delegate->platform().reads;
-        Result<Bytes> firmware;
-        Result<Bytes> image;
-        if (reads != nullptr) {
-            firmware = reads->readBytes(localFileAddress(firmwarePath));
-            if (firmware.ok()) {
-                image = reads->readBytes(localFileAddress(imagePath));
-            }
-        }
-        if (!firmware.ok() || !image.ok()) {
+    if (engine != nullptr) {
+        const Result<void> taken = engine->updateFromFiles(
+            imagePath.toStdString(), firmwarePath.toStdString(), pair->version);
+        if (!taken.ok()) {
             logLine("load files failed");
             dismissController();
             logLine("^^^^^^^^^^");
             return;
         }
-        delegate->takeRelease(Util::UpMode::offline, Util::Histoty{pair->version, ""},
-                              std::move(image.value), std::move(firmware.value));
-        delegate->refreshUI();
     }
     dismissController();
     logLine("^^^^^^^^^^");

@@ -1,14 +1,10 @@
-// What the window says beyond the bar: the stage line under it, the failure
-// screen's words for the stage that failed, a failed download's cause and next
+// What the engine has to say beyond its state: the stage line under the bar,
+// the words for the stage that failed, a failed download's cause and next
 // step, and the details a user copies for support.
-#include <QClipboard>
-#include <QGuiApplication>
-#include <QLabel>
-#include <QPointer>
 
 #include "tcontroller/base/log.h"
 #include "tcontroller/base/recent_lines.h"
-#include "tcontroller/view_controller.h"
+#include "tcontroller/update/update_engine.h"
 
 namespace tarvo {
 namespace {
@@ -23,22 +19,15 @@ std::uint64_t pack(const ProgressLine& line) {
 
 }  // namespace
 
-void ViewController::setProgressLineLater(const ProgressLine& line) {
+void UpdateEngine::setProgressLineLater(const ProgressLine& line) {
     const std::uint64_t packed = pack(line);
     if (shownLine_.exchange(packed) == packed) {
         return;
     }
-    QPointer<ViewController> self(this);
-    postToMain([self, line] {
-        if (self) {
-            const QString text = self->progressText(line);
-            self->stageLabel->setText(text);
-            emit self->progressLineShown(text);
-        }
-    });
+    emit progressLineChanged(line);
 }
 
-QString ViewController::progressText(const ProgressLine& line) const {
+QString UpdateEngine::progressText(const ProgressLine& line) {
     switch (line.stage) {
         case UpdateStage::erase:
             return tr("Erasing \u2013 %1 s left").arg(line.secondsLeft);
@@ -61,7 +50,7 @@ QString ViewController::progressText(const ProgressLine& line) const {
     return {};
 }
 
-std::string ViewController::stageFailureText(UpdateStage stage) const {
+std::string UpdateEngine::stageFailureText(UpdateStage stage) const {
     QString name;
     QString what;
     switch (stage) {
@@ -108,8 +97,8 @@ std::string ViewController::stageFailureText(UpdateStage stage) const {
         .toStdString();
 }
 
-std::string ViewController::downloadFailureText(const std::string& ver,
-                                                const Download& failed) const {
+std::string UpdateEngine::downloadFailureText(const std::string& ver,
+                                              const Download& failed) const {
     const QString version = QString::fromStdString(ver);
     // A read that reached nobody, or broke off, on a computer that has lost
     // its network is told as that; with a network the server is to blame.
@@ -147,7 +136,7 @@ std::string ViewController::downloadFailureText(const std::string& ver,
         .toStdString();
 }
 
-std::string ViewController::supportDetails() const {
+std::string UpdateEngine::supportDetails() const {
     const std::string model = hid_model.get();
     std::string text = "Tarvo Remote Firmware Update " TARVO_VERSION "\n";
     text += "Built-in release: " + FW_VER + " (" + FW_DATE + ")\n";
@@ -168,10 +157,6 @@ std::string ViewController::supportDetails() const {
         text += '\n';
     }
     return text;
-}
-
-void ViewController::copyDetails() {
-    QGuiApplication::clipboard()->setText(QString::fromStdString(supportDetails()));
 }
 
 }  // namespace tarvo

@@ -5,11 +5,11 @@
 #include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/history.h"
 #include "tcontroller/platform/resource_reads.h"
-#include "tcontroller/view_controller.h"
+#include "tcontroller/update/update_engine.h"
 
 namespace tarvo {
 
-void ViewController::reachabilityChangedWithNote(Reachability* note) {
+void UpdateEngine::reachabilityChangedWithNote(Reachability* note) {
     if (note == nullptr) {
         return;
     }
@@ -23,7 +23,7 @@ void ViewController::reachabilityChangedWithNote(Reachability* note) {
             logLine("Network not reachable");
             hasNetwork.store(false);
             onlineVers.set({});
-            refreshUI();
+            publish();
             historySettled();
             break;
         case Reachability::Connection::none:
@@ -34,14 +34,14 @@ void ViewController::reachabilityChangedWithNote(Reachability* note) {
     note->stopNotifier();
 }
 
-void ViewController::queryHistory() {
+void UpdateEngine::queryHistory() {
     // The fetch and the parse run on the download worker so neither a slow
     // server nor a large reply freezes the window; the fields are written and
     // the window redrawn on the main thread. The reply is logged escaped: it
     // is the server's text, and must not forge or split log lines.
     const std::string address = historyURL + MODEL_NAME;
     ResourceReads* reads = platform_.reads;
-    QPointer<ViewController> self(this);
+    QPointer<UpdateEngine> self(this);
     const std::string builtIn = FW_VER;
     awaitingHistory_.store(true);
     downloads_->async([self, reads, address, builtIn] {
@@ -51,7 +51,7 @@ void ViewController::queryHistory() {
             postToMain([self] {
                 if (self) {
                     self->hasNetwork.store(false);
-                    self->refreshUI();
+                    self->publish();
                     self->historySettled();
                 }
             });
@@ -70,16 +70,16 @@ void ViewController::queryHistory() {
             // The query runs once per run, so the list starts empty.
             self->onlineVers.set(std::move(versions));
             self->hasNetwork.store(true);
-            self->refreshUI();
+            self->publish();
             self->historySettled();
         });
     });
 }
 
-void ViewController::historySettled() {
+void UpdateEngine::historySettled() {
     awaitingHistory_.store(false);
     if (pressedWhileChecking_.exchange(false)) {
-        leftClick();
+        press();
     }
 }
 

@@ -1,38 +1,41 @@
-// The update flow behind the window's buttons: preparing a release, starting
+// The update flow behind the engine's commands: preparing a release, starting
 // the transfer, the final step and its watchdog, and the result of the firmware
 // write.
-#include <QCoreApplication>
-#include <QIcon>
-#include <QLabel>
-#include <QMessageBox>
+#include <QFileInfo>
 #include <QPointer>
-#include <QProgressBar>
-#include <QPushButton>
+#include <QUrl>
 
 #include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/firmware_names.h"
 #include "tcontroller/catalogue/version.h"
 #include "tcontroller/device/commands.h"
-#include "tcontroller/dialogs/alert_view_controller.h"
-#include "tcontroller/dialogs/sel_view_controller.h"
-#include "tcontroller/image_button.h"
-#include "tcontroller/view_controller.h"
+#include "tcontroller/update/update_engine.h"
 
 namespace tarvo {
 
-void ViewController::takeRelease(UpMode source, const Histoty& record, std::optional<Bytes> image,
-                                 std::optional<Bytes> firmware) {
+std::string localFileAddress(const std::string& path) {
+    const QString absolute = QFileInfo(QString::fromStdString(path)).absoluteFilePath();
+    return QUrl::fromLocalFile(absolute).toString(QUrl::FullyEncoded).toStdString();
+}
+
+void UpdateEngine::takeRelease(UpMode source, const Histoty& record, std::optional<Bytes> image,
+                               std::optional<Bytes> firmware) {
     {
         std::lock_guard<std::mutex> hold(releaseLock_);
         FWData.set(std::move(firmware));
         imageData.set(image ? std::make_shared<const Bytes>(std::move(*image)) : nullptr);
         releaseVersion_ = record.ver;
     }
-    updateMode.store(source);
-    selectedFW.set(record);
+    choose(source, record);
 }
 
-void ViewController::takeBuiltInRelease() {
+void UpdateEngine::choose(UpMode mode, const Histoty& release) {
+    chosen_.set(release);
+    updateMode.store(mode);
+    selectedFW.set(release);
+}
+
+void UpdateEngine::takeBuiltInRelease() {
     // The image is read before the firmware, and its log lines come first: the
     // order of a function's arguments is unspecified, so each read is its own
     // statement.
@@ -41,16 +44,26 @@ void ViewController::takeBuiltInRelease() {
     takeRelease(UpMode::bIn, Histoty{FW_VER, FW_DATE}, std::move(image), std::move(firmware));
 }
 
-bool ViewController::controllerIdentified() const {
+bool UpdateEngine::controllerIdentified() const {
     const HIDDevicePtr device = identifiedDevice_.get();
     return device && device == hidDeviceInfo.get() && readSta.load() == ReadSta::DONE;
 }
 
-bool ViewController::updateRunning() const {
+bool UpdateEngine::updateRunning() const {
     return updateSta.load() == UpSta::updating || finalStep.load();
 }
 
-void ViewController::leftClick() {
+void UpdateEngine::updateToNewest() {
+    press();
+}
+
+void UpdateEngine::confirm() {
+    if (updateMode.load() != UpMode::none) {
+        press();
+    }
+}
+
+void UpdateEngine::press() {
     if (updateSta.load() == UpSta::updating || downloading_.load()) {
         return;
     }
@@ -71,7 +84,7 @@ void ViewController::leftClick() {
         // The release list is on its way: the press waits for it, so it is
         // not taken for the built-in release by mistake.
         pressedWhileChecking_.store(true);
-        refreshUI();
+        publish();
         return;
     }
     const std::vector<Histoty> versions = onlineVers.get();
@@ -79,8 +92,7 @@ void ViewController::leftClick() {
     // built-in release is offered instead.
     if (hasNetwork.load() && !versions.empty() && isNewer(versions.front().ver, FW_VER)) {
         const Histoty& release = versions.front();
-        updateMode.store(UpMode::online);
-        selectedFW.set(release);
+        choose(UpMode::online, release);
         attemptedRelease_.set(release.ver);
         downloadNote_.set(tr("Downloading firmware %1\u2026")
                               .arg(QString::fromStdString(release.ver))
@@ -89,15 +101,15 @@ void ViewController::leftClick() {
         downloading_.store(true);
         setProgressLater(0);
         setProgressLineLater(downloadProgress(0, 0));
-        refreshUI();
+        publish();
         downloads_->async([this, release, id] { runDownload(release, id); });
         return;
     }
     takeBuiltInRelease();
-    refreshUI();
+    publish();
 }
 
-void ViewController::startPreparedUpdate() {
+void UpdateEngine::startPreparedUpdate() {
     // Only a controller that identified itself as the supported model is ever
     // erased; the window says why nothing happens for any other.
     if (!controllerIdentified()) {
@@ -110,16 +122,16 @@ void ViewController::startPreparedUpdate() {
                        imageData.with([](const auto& d) { return d != nullptr; });
     if (!ready) {
         updateSta.store(UpSta::failed);
-        refreshUI();
+        publish();
         return;
     }
     setProgressLineLater({});
     updateSta.store(UpSta::updating);
-    refreshUI();
+    publish();
     queue1->async([this] { runTransfer(); });
 }
 
-void ViewController::runTransfer() {
+void UpdateEngine::runTransfer() {
     // The image and its firmware are read together when the transfer starts;
     // a controller that re-attached meanwhile has emptied them, and the
     // attempt fails.
@@ -134,7 +146,7 @@ void ViewController::runTransfer() {
     }
     if (!image || !release) {
         updateSta.store(UpSta::failed);
-        refreshUI();
+        publish();
         return;
     }
     // From the erase on, the controller holds this release's image, so this
@@ -145,7 +157,7 @@ void ViewController::runTransfer() {
     sendImage(*image);
 }
 
-void ViewController::runDownload(const Histoty& release, unsigned id) {
+void UpdateEngine::runDownload(const Histoty& release, unsigned id) {
     // The bar covers both files: the firmware its first half, the image its second.
     const auto watch = [this, id](int half) {
         return [this, id, half](std::uint64_t received, std::uint64_t total) {
@@ -177,7 +189,7 @@ void ViewController::runDownload(const Histoty& release, unsigned id) {
                 ": " + escapeForLog(failed.bytes.error));
         failure = downloadFailureText(release.ver, failed);
     }
-    QPointer<ViewController> self(this);
+    QPointer<UpdateEngine> self(this);
     postToMain([self, release, id, firmware = std::move(firmware), image = std::move(image),
                 failure]() mutable {
         if (self) {
@@ -186,8 +198,8 @@ void ViewController::runDownload(const Histoty& release, unsigned id) {
     });
 }
 
-void ViewController::finishDownload(const Histoty& release, unsigned id, Download firmware,
-                                    Download image, const std::string& failure) {
+void UpdateEngine::finishDownload(const Histoty& release, unsigned id, Download firmware,
+                                  Download image, const std::string& failure) {
     // A cancelled download has put the window back already; a later one may
     // be running by now.
     if (downloadCancelled(id) || id != downloadSerial_.load()) {
@@ -210,11 +222,10 @@ void ViewController::finishDownload(const Histoty& release, unsigned id, Downloa
     } else {
         downloadNote_.set({});
     }
-    closeBut->setHidden(false);
-    refreshUI();
+    publish();
 }
 
-void ViewController::cancelDownload() {
+void UpdateEngine::cancelDownload() {
     const unsigned id = downloadSerial_.load();
     if (!downloading_.load() || downloadCancelled(id)) {
         return;
@@ -229,62 +240,70 @@ void ViewController::cancelDownload() {
     selectedFW.set(std::nullopt);
     setProgressLater(0);
     setProgressLineLater({});
-    refreshUI();
+    publish();
 }
 
-void ViewController::presentChooser() {
-    auto* chooser = new SelViewController(this);
-    chooser->delegate = this;
-    chooser->dataArr = onlineVers.get();
-    openChooser = chooser;
-    chooser->present();
-}
-
-void ViewController::rightClick() {
+UpdateEngine::EarlierChoice UpdateEngine::chooseEarlier() {
     if (updateSta.load() == UpSta::updating || downloading_.load()) {
-        return;
+        return EarlierChoice::busy;
     }
     downloadNote_.set({});
     if (updateMode.load() != UpMode::none) {
         updateMode.store(UpMode::none);
-        refreshUI();
-        return;
+        publish();
+        return EarlierChoice::cancelled;
     }
-    QPointer<ViewController> self(this);
     if (!hasNetwork.load()) {
-        postToMain([self] {
-            if (self) {
-                self->msgLabel->setTextFormat(Qt::PlainText);
-                self->msgLabel->setText(tr("Internet connection required to update to previous"));
-                self->FailedOKBut->setHidden(false);
-            }
-        });
-        return;
+        return EarlierChoice::needsNetwork;
     }
-    postToMain([self] {
-        if (self) {
-            self->presentChooser();
-        }
-    });
-    refreshUI();
+    publish();
+    return EarlierChoice::choose;
 }
 
-void ViewController::click() {
-    if (!hasNetwork.load() && updateSta.load() == UpSta::none) {
-        // Offline, the chooser offers the local-file choice.
-        QPointer<ViewController> self(this);
-        postToMain([self] {
-            if (self) {
-                self->msgLabel->setTextFormat(Qt::PlainText);
-                // The window's own offer text, in the same translation.
-                self->msgLabel->setText(QCoreApplication::translate(
-                    "WindowState", "*Update Recommanded Click \"UPDATE TO NEWEST\""));
-                self->FailedOKBut->setHidden(true);
-                self->presentChooser();
-            }
-        });
-        return;
+Result<void> UpdateEngine::updateTo(const Histoty& release) {
+    ResourceReads* reads = platform_.reads;
+    const std::string imageUrl = imageAddress(platform_.serverBase, release.ver);
+    const std::string firmwareUrl = firmwareAddress(platform_.serverBase, release.ver);
+    // A version that does not make an address (a space, say) is a failed download.
+    if (reads == nullptr || !reads->isValidAddress(firmwareUrl) ||
+        !reads->isValidAddress(imageUrl)) {
+        return Result<void>::failure("no valid address for release " + release.ver);
     }
+    Result<Bytes> firmware = reads->readBytes(firmwareUrl);
+    if (!firmware.ok()) {
+        return Result<void>::failure(firmware.error);
+    }
+    Result<Bytes> image = reads->readBytes(imageUrl);
+    if (!image.ok()) {
+        return Result<void>::failure(image.error);
+    }
+    takeRelease(UpMode::online, release, std::move(image.value), std::move(firmware.value));
+    publish();
+    return Result<void>::success();
+}
+
+Result<void> UpdateEngine::updateFromFiles(const std::string& imagePath,
+                                           const std::string& firmwarePath,
+                                           const std::string& version) {
+    ResourceReads* reads = platform_.reads;
+    if (reads == nullptr) {
+        return Result<void>::failure("no file reads");
+    }
+    Result<Bytes> firmware = reads->readBytes(localFileAddress(firmwarePath));
+    if (!firmware.ok()) {
+        return Result<void>::failure(firmwarePath + ": " + firmware.error);
+    }
+    Result<Bytes> image = reads->readBytes(localFileAddress(imagePath));
+    if (!image.ok()) {
+        return Result<void>::failure(imagePath + ": " + image.error);
+    }
+    takeRelease(UpMode::offline, Histoty{version, ""}, std::move(image.value),
+                std::move(firmware.value));
+    publish();
+    return Result<void>::success();
+}
+
+void UpdateEngine::acknowledgeFailure() {
     if (imageUpdated.load() && hidDeviceInfo.get()) {
         sendFinalStep();
         return;
@@ -296,14 +315,15 @@ void ViewController::click() {
     failureNote_.set({});
     stage_.store(UpdateStage::none);
     setProgressLater(0);
-    refreshUI();
+    publish();
 }
 
-void ViewController::imageUpdateDone(int code, const std::string& message) {
-    logLine("image update done " + std::to_string(code) + " [" + message + "]!!");
-    if (code != 0) {
+void UpdateEngine::imageUpdateDone(const Result<void>& sent) {
+    logLine(sent.ok() ? std::string("image update done 0 [done]!!")
+                      : "image update done -1 [" + sent.error + "]!!");
+    if (!sent.ok()) {
         updateSta.store(UpSta::failed);
-        refreshUI();
+        publish();
         return;
     }
     imageUpdated.store(true);
@@ -313,7 +333,7 @@ void ViewController::imageUpdateDone(int code, const std::string& message) {
     }
 }
 
-bool ViewController::sendFinalStep() {
+bool UpdateEngine::sendFinalStep() {
     // A final step sent again after a failure resumes the update.
     beginUpdateSession();
     // The controller restarts as its bootloader volume once it takes this command.
@@ -325,12 +345,12 @@ bool ViewController::sendFinalStep() {
     }
     stage_.store(UpdateStage::finalStep);
     updateSta.store(UpSta::failed);
-    refreshUI();
+    publish();
     return false;
 }
 
-void ViewController::startWatchdog() {
-    QPointer<ViewController> self(this);
+void UpdateEngine::startWatchdog() {
+    QPointer<UpdateEngine> self(this);
     queue3->asyncAfter(10.0, [self] {
         postToMain([self] {
             if (self) {
@@ -340,73 +360,66 @@ void ViewController::startWatchdog() {
     });
 }
 
-void ViewController::checkFinalStep() {
-    if (finalStep.load()) {
-        if (!alert->shown) {
-            alert->present();
-        }
-    } else if (alert->shown) {
-        alert->dismiss();
+void UpdateEngine::checkFinalStep() {
+    // Ten seconds after the final step (or a firmware copy) the user is asked
+    // to replug the controller while it has not come back as its drive.
+    const bool overdue = finalStep.load();
+    if (replugAlert_.exchange(overdue) != overdue) {
+        publish();
     }
 }
 
-void ViewController::alerted() {
+void UpdateEngine::alerted() {
+    // The answer counts once per showing of the alert; the alert goes once
+    // what the answer does is under way.
+    if (!replugAlert_.load()) {
+        return;
+    }
     logLine("alerted");
     if (hidDeviceInfo.get() && imageUpdated.load()) {
         sendFinalStep();
-        return;
-    }
-    if (usbMount.load() && updateSta.load() == UpSta::failed) {
+    } else if (usbMount.load() && updateSta.load() == UpSta::failed) {
         updateSta.store(UpSta::updating);
         beginUpdateSession();
         startFirmwareCopy();
     }
+    replugAlert_.store(false);
+    publish();
 }
 
-void ViewController::firmwareUpdateFinished(int code) {
-    if (code != 0) {
+void UpdateEngine::firmwareUpdateFinished(const Result<void>& written) {
+    if (!written.ok()) {
         logLine("fw update failed");
         updateSta.store(UpSta::failed);
-        refreshUI();
+        publish();
         return;
     }
     logLine("fw update successed");
-    if (alert->shown) {
+    if (replugAlert_.exchange(false)) {
         logLine("close alert view");
-        alert->dismiss();
     }
     updateSta.store(UpSta::suc);
     finalStep.store(false);
     imageUpdated.store(false);
     volumeNote_.set({});
-    prodLabel->setText(QString());
-    FWLabel->setText(QString());
     endUpdateSession(true, expectedVersion_.get());
+    complete_.store(true);
+    publish();
+}
 
-    QMessageBox done(this);
-    // The tool's own icon: a success is no warning.
-    QIcon icon = windowIcon();
-    if (icon.isNull()) {
-        icon = QIcon(
-            QString::fromStdString(platform_.resourcesDir + "/icons/tarvo-remote-update.png"));
+void UpdateEngine::acknowledgeSuccess() {
+    if (!complete_.exchange(false)) {
+        return;
     }
-    done.setIconPixmap(icon.pixmap(64, 64));
-    done.setText(QString());
-    done.setInformativeText(tr("Update complete!"));
-    done.setStandardButtons(QMessageBox::NoButton);
-    done.addButton(tr("OK"), QMessageBox::AcceptRole);
-    done.setTextFormat(Qt::PlainText);
-    done.exec();
-
-    // The controller may have come back on another version while the dialog
-    // was open: that failure stays on screen.
+    // The controller may have come back on another version while "Update
+    // complete!" was shown: that failure stays.
     const bool verifyFailed = !failureNote_.get().empty();
     updateSta.store(verifyFailed ? UpSta::failed : UpSta::none);
     updateMode.store(UpMode::none);
-    refreshUI();
+    publish();
 }
 
-void ViewController::beginUpdateSession() {
+void UpdateEngine::beginUpdateSession() {
     if (sessionOpen_.exchange(true) || platform_.sleepInhibitor == nullptr) {
         return;
     }
@@ -417,7 +430,7 @@ void ViewController::beginUpdateSession() {
     }
 }
 
-void ViewController::endUpdateSession(bool success, const std::string& detail) {
+void UpdateEngine::endUpdateSession(bool success, const std::string& detail) {
     if (!sessionOpen_.exchange(false)) {
         return;
     }
@@ -425,9 +438,9 @@ void ViewController::endUpdateSession(bool success, const std::string& detail) {
         platform_.sleepInhibitor->release();
         logLine("sleep allowed again");
     }
-    // The window says the same; the desktop is told only when the user may
-    // not be looking at it.
-    if (platform_.notifier == nullptr || window()->isActiveWindow()) {
+    // The front end says the same; the desktop is told only when the user
+    // may not be looking at it.
+    if (platform_.notifier == nullptr || (userWatching_ && userWatching_())) {
         return;
     }
     DesktopNotification note;
@@ -445,13 +458,13 @@ void ViewController::endUpdateSession(bool success, const std::string& detail) {
     platform_.notifier->notify(note);
 }
 
-void ViewController::volumeMountFailed(const QString& label, const QString& reason) {
+void UpdateEngine::volumeMountFailed(const QString& label, const QString& reason) {
     volumeNote_.set(tr("The controller's drive \"%1\" could not be mounted (%2). Open it in "
                        "your file manager, or mount it by hand as the README describes; the "
                        "update then goes on.")
                         .arg(label, reason)
                         .toStdString());
-    refreshUI();
+    publish();
 }
 
 }  // namespace tarvo

@@ -1,4 +1,4 @@
-#include "tcontroller/window_state.h"
+#include "tcontroller/ui/window_state.h"
 
 #include "tcontroller/catalogue/version.h"
 
@@ -19,10 +19,7 @@ const char* const kUpdateOffer =
     QT_TRANSLATE_NOOP("WindowState", "*Update Recommanded Click \"UPDATE TO NEWEST\"");
 const char* const kUpToDate = QT_TRANSLATE_NOOP("WindowState", "Already the latest version");
 const char* const kRunning = QT_TRANSLATE_NOOP("WindowState", "DO NOT remove power of USB cable");
-const char* const kFailSecondPart = QT_TRANSLATE_NOOP(
-    "WindowState",
-    "If this message appears for more than 10 seconds, please keep the Update Tool "
-    "running(WARNING: Don't close the Update Tool) and replug USB cable to finish update.");
+const char* const kFailSecondPart = kGeneralFailureText;
 const char* const kSilent = QT_TRANSLATE_NOOP(
     "WindowState",
     "The controller does not answer. Unplug it, plug it in again and wait a few seconds. "

@@ -1,4 +1,4 @@
-#include "tcontroller/update_progress.h"
+#include "tcontroller/update/update_progress.h"
 
 #include <algorithm>
 #include <cmath>

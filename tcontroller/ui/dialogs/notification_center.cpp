@@ -1,4 +1,4 @@
-#include "tcontroller/dialogs/notification_center.h"
+#include "tcontroller/ui/dialogs/notification_center.h"
 
 namespace tarvo {
 

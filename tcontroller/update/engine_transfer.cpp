@@ -1,11 +1,11 @@
 // The image transfer: erase, the fixed erase wait, then the image in 54-byte
 // data frames, one output report each. Runs on queue1.
 #include "tcontroller/base/log.h"
+#include "tcontroller/base/text_format.h"
 #include "tcontroller/device/commands.h"
 #include "tcontroller/device/frame.h"
 #include "tcontroller/device/progress_weights.h"
-#include "tcontroller/text_format.h"
-#include "tcontroller/view_controller.h"
+#include "tcontroller/update/update_engine.h"
 
 namespace tarvo {
 namespace {
@@ -13,7 +13,7 @@ constexpr std::size_t kChunk = frame::kChunkSize;
 const char* const kDeviceGone = "hid device is not existed";
 }  // namespace
 
-void ViewController::sendImage(const Bytes& image) {
+void UpdateEngine::sendImage(const Bytes& image) {
     Clock& clock = *platform_.clock;
     // The transfer belongs to the controller it erases: every frame goes to
     // that device record, and any detach or attach since the start (a replug
@@ -28,11 +28,11 @@ void ViewController::sendImage(const Bytes& image) {
     }
     switch (end) {
         case TransferEnd::writeFailed:
-            imageUpdateDone(-1, kDeviceGone);
+            imageUpdateDone(Result<void>::failure(kDeviceGone));
             return;
         case TransferEnd::gone:
             updateSta.store(UpSta::failed);
-            refreshUI();
+            publish();
             return;
         case TransferEnd::done:
             break;
@@ -41,10 +41,10 @@ void ViewController::sendImage(const Bytes& image) {
     logLine(shortestDecimal(t1) + " - " + shortestDecimal(t0) + " = " + shortestDecimal(t1 - t0) +
             " seconds");
     keepPendingRelease();
-    imageUpdateDone(0, "done");
+    imageUpdateDone(Result<void>::success());
 }
 
-void ViewController::keepPendingRelease() {
+void UpdateEngine::keepPendingRelease() {
     const std::optional<SentRelease> sent = sentRelease_.get();
     const std::shared_ptr<const Bytes> image = imageData.get();
     if (!pending_ || !sent || !image) {
@@ -57,13 +57,13 @@ void ViewController::keepPendingRelease() {
     }
 }
 
-bool ViewController::stillAttached(const TransferTarget& target) const {
+bool UpdateEngine::stillAttached(const TransferTarget& target) const {
     // Compared under the lock, without taking a reference: this runs once per frame.
     return target.device && attachEpoch_.load() == target.epoch &&
            hidDeviceInfo.with([&target](const HIDDevicePtr& d) { return d == target.device; });
 }
 
-ViewController::TransferEnd ViewController::eraseStage(const TransferTarget& target) {
+UpdateEngine::TransferEnd UpdateEngine::eraseStage(const TransferTarget& target) {
     stage_.store(UpdateStage::erase);
     if (!stillAttached(target) ||
         !sendReportTo(target.device, Commands::imageEraseCommand(false), false)) {
@@ -87,8 +87,8 @@ ViewController::TransferEnd ViewController::eraseStage(const TransferTarget& tar
     return TransferEnd::done;
 }
 
-ViewController::TransferEnd ViewController::dataStage(const Bytes& image,
-                                                      const TransferTarget& target) {
+UpdateEngine::TransferEnd UpdateEngine::dataStage(const Bytes& image,
+                                                  const TransferTarget& target) {
     const auto send = [this, &target](const Bytes& frame) {
         return sendReportTo(target.device, frame, false);
     };

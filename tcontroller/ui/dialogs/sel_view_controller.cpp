@@ -1,4 +1,4 @@
-#include "tcontroller/dialogs/sel_view_controller.h"
+#include "tcontroller/ui/dialogs/sel_view_controller.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -8,10 +8,10 @@
 
 #include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/firmware_names.h"
-#include "tcontroller/dialogs/notification_center.h"
-#include "tcontroller/dialogs/ver_view.h"
-#include "tcontroller/focus_ring.h"
-#include "tcontroller/view_controller.h"
+#include "tcontroller/ui/dialogs/notification_center.h"
+#include "tcontroller/ui/dialogs/ver_view.h"
+#include "tcontroller/ui/focus_ring.h"
+#include "tcontroller/update/update_engine.h"
 #include "ui_sel_view_controller.h"
 
 namespace tarvo {
@@ -131,7 +131,7 @@ void SelViewController::showEvent(QShowEvent* event) {
 
 void SelViewController::viewDidAppear() {
     for (const Util::Histoty& h : dataArr) {
-        if (delegate != nullptr && h.ver == delegate->FW_VER) {
+        if (h.ver == kBuiltinVersion) {
             continue;
         }
         // Only versions that get a row are kept, so the file row's index is
@@ -207,7 +207,7 @@ void SelViewController::runOkJob(const QPointer<SelViewController>& self) {
         }
     });
     const Util::Histoty h = tmpArr[static_cast<std::size_t>(row)];
-    if (delegate != nullptr && !download(*delegate, h)) {
+    if (engine != nullptr && !engine->updateTo(h).ok()) {
         logLine("download file failed.");
     }
     postToMain([self] {
@@ -215,29 +215,6 @@ void SelViewController::runOkJob(const QPointer<SelViewController>& self) {
             self->dismissController();
         }
     });
-}
-
-bool SelViewController::download(ViewController& owner, const Util::Histoty& h) {
-    const Platform& platform = owner.platform();
-    ResourceReads* reads = platform.reads;
-    const std::string imageUrl = imageAddress(platform.serverBase, h.ver);
-    const std::string firmwareUrl = firmwareAddress(platform.serverBase, h.ver);
-    // A version that does not make an address (a space, say) is a failed download.
-    if (reads == nullptr || !reads->isValidAddress(firmwareUrl) ||
-        !reads->isValidAddress(imageUrl)) {
-        return false;
-    }
-    Result<Bytes> firmware = reads->readBytes(firmwareUrl);
-    if (!firmware.ok()) {
-        return false;
-    }
-    Result<Bytes> image = reads->readBytes(imageUrl);
-    if (!image.ok()) {
-        return false;
-    }
-    owner.takeRelease(Util::UpMode::online, h, std::move(image.value), std::move(firmware.value));
-    owner.refreshUI();
-    return true;
 }
 
 void SelViewController::cancelClick() {

@@ -5,9 +5,8 @@
 
 #include "tcontroller/base/log.h"
 #include "tcontroller/device/progress_weights.h"
-#include "tcontroller/dialogs/alert_view_controller.h"
 #include "tcontroller/platform/bootloader_drive.h"
-#include "tcontroller/view_controller.h"
+#include "tcontroller/update/update_engine.h"
 
 namespace tarvo {
 namespace {
@@ -31,23 +30,22 @@ QString mismatchText(const DriveVerdict& verdict) {
         case DriveMismatch::none:
             break;
         case DriveMismatch::notUsb:
-            return ViewController::tr("it is not a USB drive");
+            return UpdateEngine::tr("it is not a USB drive");
         case DriveMismatch::tooLarge:
-            return ViewController::tr(
-                       "it holds %1 MiB; the controller's drive holds at most %2 MiB")
+            return UpdateEngine::tr("it holds %1 MiB; the controller's drive holds at most %2 MiB")
                 .arg(detail)
                 .arg(kBootloaderDriveMaxBytes >> 20);
         case DriveMismatch::otherFiles:
-            return ViewController::tr("it holds other files, such as \"%1\"").arg(detail);
+            return UpdateEngine::tr("it holds other files, such as \"%1\"").arg(detail);
         case DriveMismatch::unreadable:
-            return ViewController::tr("its contents cannot be read: %1").arg(detail);
+            return UpdateEngine::tr("its contents cannot be read: %1").arg(detail);
     }
     return {};
 }
 
 }  // namespace
 
-std::string ViewController::bootloaderPath(const QVariant& userInfo) const {
+std::string UpdateEngine::bootloaderPath(const QVariant& userInfo) const {
     std::string path = volumeText(userInfo, kVolumePathKey);
     if (path.empty()) {
         return {};
@@ -67,7 +65,7 @@ std::string ViewController::bootloaderPath(const QVariant& userInfo) const {
     return {};
 }
 
-DriveVerdict ViewController::examineDrive(const std::string& path) {
+DriveVerdict UpdateEngine::examineDrive(const std::string& path) {
     if (platform_.fileSystem == nullptr) {
         return {DriveMismatch::unreadable, "no file system access"};
     }
@@ -86,7 +84,7 @@ DriveVerdict ViewController::examineDrive(const std::string& path) {
     return checkBootloaderDrive(*facts.value);
 }
 
-void ViewController::refuseDrive(const std::string& path, const DriveVerdict& verdict) {
+void UpdateEngine::refuseDrive(const std::string& path, const DriveVerdict& verdict) {
     logLine("not the controller's drive: " + path + ": " +
             escapeForLog(driveMismatchText(verdict)));
     foreignDriveNote_.set(
@@ -95,10 +93,10 @@ void ViewController::refuseDrive(const std::string& path, const DriveVerdict& ve
                    .arg(QString::fromLatin1(kBootloaderLabel), QString::fromStdString(path),
                         mismatchText(verdict))
                    .toStdString()});
-    refreshUI();
+    publish();
 }
 
-void ViewController::didMount(const QVariant& userInfo) {
+void UpdateEngine::didMount(const QVariant& userInfo) {
     std::lock_guard<std::mutex> hold(lock2);
     const std::string path = bootloaderPath(userInfo);
     if (path.empty()) {
@@ -126,7 +124,7 @@ void ViewController::didMount(const QVariant& userInfo) {
     }
     usbMount.store(true);
     const unsigned unmounts = unmounts_.load();
-    QPointer<ViewController> self(this);
+    QPointer<UpdateEngine> self(this);
     postToMain([self, path, unmounts] {
         if (self) {
             self->volumeMounted();
@@ -135,7 +133,7 @@ void ViewController::didMount(const QVariant& userInfo) {
     });
 }
 
-void ViewController::takeRecoveryRelease() {
+void UpdateEngine::takeRecoveryRelease() {
     Result<std::optional<PendingRelease>> kept =
         pending_ ? pending_->load() : Result<std::optional<PendingRelease>>::success(std::nullopt);
     if (!kept.ok()) {
@@ -157,21 +155,19 @@ void ViewController::takeRecoveryRelease() {
     takeBuiltInRelease();
 }
 
-void ViewController::volumeMounted() {
-    const bool presented = alert->isPresented();
+void UpdateEngine::volumeMounted() {
+    // The drive is here: the replug alert has nothing left to ask.
+    const bool presented = replugAlert_.exchange(false);
     logLine(std::string("hide alert ") + (presented ? "true" : "false"));
-    if (presented) {
-        alert->dismiss();
-    }
     updateSta.store(UpSta::updating);
 }
 
-void ViewController::startFirmwareCopy() {
+void UpdateEngine::startFirmwareCopy() {
     // A copy started from the alert goes to the volume mounted last.
     startFirmwareCopyOn(mountedBootloader_.get(), unmounts_.load());
 }
 
-void ViewController::startFirmwareCopyOn(const std::string& volume, unsigned unmountsAtStart) {
+void UpdateEngine::startFirmwareCopyOn(const std::string& volume, unsigned unmountsAtStart) {
     queue2->async([this, volume, unmountsAtStart] {
         // What to write is decided when the job starts: the firmware that
         // belongs to the image the controller holds, else the chosen release.
@@ -190,21 +186,21 @@ void ViewController::startFirmwareCopyOn(const std::string& volume, unsigned unm
     });
 }
 
-void ViewController::copyFirmware(const std::string& volume,
-                                  const std::optional<SentRelease>& release,
-                                  unsigned unmountsAtStart) {
+void UpdateEngine::copyFirmware(const std::string& volume,
+                                const std::optional<SentRelease>& release,
+                                unsigned unmountsAtStart) {
     stage_.store(UpdateStage::firmwareWrite);
     setProgressLineLater({UpdateStage::firmwareWrite});
-    const auto failed = [this] {
+    const auto failed = [this](const std::string& why) {
         if (updateSta.load() == UpSta::updating) {
             logLine("copy file failed");
         }
-        reportFirmwareResult(-1);
+        reportFirmwareResult(Result<void>::failure(why));
     };
     if (!release) {
         // No firmware to write (the built-in file could not be read, or a
         // re-attached controller emptied it): leave the volume untouched.
-        failed();
+        failed("no firmware to write");
         return;
     }
     FileSystem& fs = *platform_.fileSystem;
@@ -215,14 +211,14 @@ void ViewController::copyFirmware(const std::string& volume,
         // The volume went away before the write: its mount point is now a
         // plain folder of this computer's disk, and a file written there would
         // never reach the controller. That is a failed write, not a success.
-        failed();
+        failed("the drive went away before the write");
         return;
     }
     // Checked again right before anything on the drive is touched: a drive
     // that could not be read at its mount is taken only now that it can.
     if (const DriveVerdict verdict = examineDrive(volume); !verdict.looksLikeBootloader()) {
         refuseDrive(volume, verdict);
-        failed();
+        failed("not the controller's drive");
         return;
     }
     // Deleting the old files is an attempt only: a missing file or any other
@@ -245,7 +241,7 @@ void ViewController::copyFirmware(const std::string& volume,
     if (const Result<void> written = fs.createFile(volume + "/FW.bin", release->firmware);
         !written.ok()) {
         logLine("could not write FW.bin: " + escapeForLog(written.error));
-        failed();
+        failed("could not write FW.bin: " + written.error);
         return;
     }
     if (!stillMounted()) {
@@ -253,25 +249,25 @@ void ViewController::copyFirmware(const std::string& volume,
         // file must not stay there to be taken later as this release's.
         logLine("volume went away while writing");
         fs.remove(volume + "/FW.bin");
-        failed();
+        failed("the drive went away while writing");
         return;
     }
     logLine("file copied");
     expectedVersion_.set(release->ver);
     setProgressLater(progress::kWritten);
-    reportFirmwareResult(0);
+    reportFirmwareResult(Result<void>::success());
 }
 
-void ViewController::reportFirmwareResult(int code) {
-    QPointer<ViewController> self(this);
-    postToMain([self, code] {
+void UpdateEngine::reportFirmwareResult(const Result<void>& written) {
+    QPointer<UpdateEngine> self(this);
+    postToMain([self, written] {
         if (self) {
-            self->firmwareUpdateFinished(code);
+            self->firmwareUpdateFinished(written);
         }
     });
 }
 
-void ViewController::didUnMount(const QVariant& userInfo) {
+void UpdateEngine::didUnMount(const QVariant& userInfo) {
     std::lock_guard<std::mutex> hold(lock2);
     const std::string path = bootloaderPath(userInfo);
     if (path.empty()) {
@@ -289,26 +285,23 @@ void ViewController::didUnMount(const QVariant& userInfo) {
     // A drive that was not taken for the controller's leaves without touching
     // the update.
     if (foreignDrives_.mutate([&](auto& paths) { return paths.erase(path) != 0; })) {
-        refreshUI();
+        publish();
         return;
     }
     if (noted) {
-        refreshUI();
+        publish();
     }
     logLine("Unmount: " + path);
     ++unmounts_;
     usbMount.store(false);
     if (finalStep.load()) {
         updateSta.store(UpSta::failed);
-        refreshUI();
+        publish();
     }
     if (updateSta.load() == UpSta::suc) {
-        QPointer<ViewController> self(this);
-        postToMain([self] {
-            if (self && self->alert->shown) {
-                self->alert->dismiss();
-            }
-        });
+        if (replugAlert_.exchange(false)) {
+            publish();
+        }
     }
 }
 

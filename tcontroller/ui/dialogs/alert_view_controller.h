@@ -11,19 +11,16 @@ class AlertViewController;
 
 namespace tarvo {
 
-class ViewController;
-
 // The update-in-progress alert: a small frameless modal window asking the user
 // to keep the tool running and replug the cable when the bootloader stage takes
 // too long. The main window owns one for the whole run and shows and hides it;
-// the alert records whether it is on screen and hands its button to the owner.
+// the alert records whether it is on screen and tells its owner of the button.
 class AlertViewController : public QDialog {
     Q_OBJECT
   public:
     explicit AlertViewController(QWidget* parent = nullptr);
     ~AlertViewController() override;
 
-    ViewController* delegate = nullptr;
     bool shown = false;  // true while the alert is on screen (main thread only)
     QPointer<QLabel> label;
 
@@ -43,6 +40,10 @@ class AlertViewController : public QDialog {
     // Escape and the window manager's close do what the button does, so the
     // final step is never left unsent by closing the alert another way.
     void reject() override;
+
+  signals:
+    // The user pressed the button (or closed the alert another way).
+    void answered();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
