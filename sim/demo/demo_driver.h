@@ -8,10 +8,15 @@
 
 #include "sim/demo/demo_options.h"
 #include "sim/demo/screenshots.h"
+#include "tcontroller/update/update_snapshot.h"
 
+class QAbstractButton;
+class QLabel;
 class QMessageBox;
+class QProgressBar;
 
 namespace tarvo {
+class AlertViewController;
 class ViewController;
 namespace sim {
 class SimulatedPlatform;
@@ -89,11 +94,22 @@ class DemoDriver : public QObject {
     bool backOnHid() const;
     bool backWithTarget() const;
     bool backToOffer() const;
+    bool alertShown() const;
     QMessageBox* completionDialog() const;
     void say(const std::string& line) const;
+    // What the tool knows now: its engine's snapshot.
+    UpdateSnapshot state() const;
 
     sim::SimulatedPlatform& sim_;
     ViewController& window_;
+    // The window's parts the driver looks at and presses, found by their
+    // object names as a user's tool (an accessibility reader) would find them.
+    QLabel* const msgLabel_;
+    QLabel* const fwLabel_;
+    QProgressBar* const progress_;
+    QAbstractButton* const leftBut_;
+    QAbstractButton* const failedOKBut_;
+    AlertViewController* const alert_;
     const DemoOptions options_;
     Screenshots shots_;
     QTimer poll_;
