@@ -29,8 +29,9 @@ namespace tarvo::demo {
 // it: takes a screenshot at each step a user would notice and, with --auto,
 // presses the buttons a user would press for one update, and replugs the
 // controller when the tool's alert asks for it. Decides the exit status of an
-// automatic run from what the window, the log and the virtual controller show;
-// success is the tool's own verification of the installed release.
+// automatic run from what the window, the tool's state (its engine's
+// snapshot), the log and the virtual controller show; success is the tool's
+// own verification of the installed release.
 class DemoDriver : public QObject {
     Q_OBJECT
   public:
