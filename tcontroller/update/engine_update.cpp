@@ -8,7 +8,7 @@
 #include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/firmware_names.h"
 #include "tcontroller/catalogue/version.h"
-#include "tcontroller/device/commands.h"
+#include "tcontroller/device/controller_link.h"
 #include "tcontroller/update/update_engine.h"
 
 namespace tarvo {
@@ -337,7 +337,7 @@ bool UpdateEngine::sendFinalStep() {
     // A final step sent again after a failure resumes the update.
     beginUpdateSession();
     // The controller restarts as its bootloader volume once it takes this command.
-    if (sendReport(Commands::finalStepCommand(), false)) {
+    if (linkToAttached().finalStep().ok()) {
         finalStep.store(true);
         stage_.store(UpdateStage::waitingForDrive);
         setProgressLineLater({UpdateStage::waitingForDrive});
