@@ -15,7 +15,7 @@
 
 #include "tcontroller/base/clock.h"
 #include "tcontroller/device/commands.h"
-#include "tcontroller/view_controller.h"
+#include "tcontroller/ui/view_controller.h"
 
 namespace {
 

@@ -36,8 +36,8 @@
 #include "tcontroller/base/ticks.h"
 #include "tcontroller/device/commands.h"
 #include "tcontroller/device/frame.h"
-#include "tcontroller/image_button.h"
-#include "tcontroller/view_controller.h"
+#include "tcontroller/ui/image_button.h"
+#include "tcontroller/ui/view_controller.h"
 
 // ---- A counting allocator: every operator new counts, and the live heap is
 // tracked by the sizes malloc hands out.

@@ -10,9 +10,9 @@
 #include "sim/demo/window_texts.h"
 #include "sim/firmware_format.h"
 #include "sim/simulated_platform.h"
-#include "tcontroller/dialogs/alert_view_controller.h"
-#include "tcontroller/image_button.h"
-#include "tcontroller/view_controller.h"
+#include "tcontroller/ui/dialogs/alert_view_controller.h"
+#include "tcontroller/ui/image_button.h"
+#include "tcontroller/ui/view_controller.h"
 
 namespace tarvo::demo {
 namespace {

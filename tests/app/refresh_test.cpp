@@ -11,11 +11,11 @@
 
 #include "sim/clocks.h"
 #include "support/test_support.h"
-#include "tcontroller/dialogs/alert_view_controller.h"
-#include "tcontroller/image_button.h"
+#include "tcontroller/ui/dialogs/alert_view_controller.h"
+#include "tcontroller/ui/image_button.h"
 #include "tcontroller/platform/work_queue.h"
-#include "tcontroller/view_controller.h"
-#include "tcontroller/window_state.h"
+#include "tcontroller/ui/view_controller.h"
+#include "tcontroller/ui/window_state.h"
 
 namespace tarvo {
 namespace {

@@ -8,9 +8,9 @@
 #include "sim/simulated_platform.h"
 #include "support/test_support.h"
 #include "tcontroller/base/util.h"
-#include "tcontroller/image_button.h"
+#include "tcontroller/ui/image_button.h"
 #include "tcontroller/platform/linux/hidapi_monitor.h"
-#include "tcontroller/view_controller.h"
+#include "tcontroller/ui/view_controller.h"
 
 namespace tarvo {
 namespace {

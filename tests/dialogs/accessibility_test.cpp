@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "chooser_fixture.h"
-#include "tcontroller/image_button.h"
+#include "tcontroller/ui/image_button.h"
 
 namespace tarvo::test {
 namespace {

@@ -10,10 +10,10 @@
 #include "sim/clocks.h"
 #include "sim/firmware_server.h"
 #include "support/test_support.h"
-#include "tcontroller/dialogs/sel_view_controller.h"
-#include "tcontroller/dialogs/ver_view.h"
+#include "tcontroller/ui/dialogs/sel_view_controller.h"
+#include "tcontroller/ui/dialogs/ver_view.h"
 #include "tcontroller/platform/linux/curl_resource_reads.h"
-#include "tcontroller/view_controller.h"
+#include "tcontroller/ui/view_controller.h"
 
 namespace tarvo::test {
 

@@ -3,7 +3,7 @@
 #include <QDir>
 
 #include "chooser_fixture.h"
-#include "tcontroller/dialogs/notification_center.h"
+#include "tcontroller/ui/dialogs/notification_center.h"
 
 namespace tarvo::test {
 namespace {

@@ -16,7 +16,7 @@
 
 #include "sim/simulated_platform.h"
 #include "tcontroller/base/log.h"
-#include "tcontroller/view_controller.h"
+#include "tcontroller/ui/view_controller.h"
 
 namespace {
 

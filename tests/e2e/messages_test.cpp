@@ -8,7 +8,7 @@
 #include <iterator>
 
 #include "e2e/rig.h"
-#include "tcontroller/update_progress.h"
+#include "tcontroller/update/update_progress.h"
 
 namespace tarvo {
 namespace {

@@ -14,9 +14,9 @@
 #include "sim/firmware_format.h"
 #include "sim/simulated_platform.h"
 #include "support/test_support.h"
-#include "tcontroller/dialogs/alert_view_controller.h"
-#include "tcontroller/image_button.h"
-#include "tcontroller/view_controller.h"
+#include "tcontroller/ui/dialogs/alert_view_controller.h"
+#include "tcontroller/ui/image_button.h"
+#include "tcontroller/ui/view_controller.h"
 
 namespace tarvo::test {
 

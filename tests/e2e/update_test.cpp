@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "e2e/rig.h"
-#include "tcontroller/dialogs/sel_view_controller.h"
+#include "tcontroller/ui/dialogs/sel_view_controller.h"
 #include "tcontroller/platform/linux/mount_volume_watcher.h"
 
 namespace tarvo {
