@@ -160,6 +160,9 @@ void UpdateEngine::volumeMounted() {
     const bool presented = replugAlert_.exchange(false);
     logLine(std::string("hide alert ") + (presented ? "true" : "false"));
     updateSta.store(UpSta::updating);
+    if (presented) {
+        publish();
+    }
 }
 
 void UpdateEngine::startFirmwareCopy() {

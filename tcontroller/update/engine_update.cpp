@@ -397,6 +397,7 @@ void UpdateEngine::firmwareUpdateFinished(const Result<void>& written) {
     logLine("fw update successed");
     if (replugAlert_.exchange(false)) {
         logLine("close alert view");
+        publish();
     }
     updateSta.store(UpSta::suc);
     finalStep.store(false);

@@ -45,7 +45,7 @@ UpdateEngine::UpdateEngine(const Platform& platform, QObject* parent)
 
 UpdateEngine::~UpdateEngine() {
     // Stop every source of events before the state goes.
-    if (platform_.volumeWatcher != nullptr && started_.load()) {
+    if (platform_.volumeWatcher != nullptr) {
         // Stopping the watcher joins its thread, so no mount handler is
         // running once this returns.
         platform_.volumeWatcher->stop();
