@@ -1,5 +1,5 @@
-// The device link of the main window controller: report writes, the attach and
-// detach handlers and the identification exchange.
+// The engine's side of the device: report writes, the attach and detach
+// handlers and the identification exchange.
 #include <QPointer>
 #include <QTimer>
 #include <string_view>
@@ -17,8 +17,6 @@
 namespace tarvo {
 
 bool UpdateEngine::sendReport(const Bytes& frame, bool expectReply) {
-    // The device record is taken once: a detach during the write leaves the
-    // handle valid (shared ownership) and the write simply fails.
     return sendReportTo(hidDeviceInfo.get(), frame, expectReply);
 }
 

@@ -23,7 +23,7 @@ std::string volumeText(const QVariant& userInfo, const char* key) {
     return text.toString().toStdString();
 }
 
-// The window's words for why a drive is not the controller's.
+// The words for why a drive is not the controller's.
 QString mismatchText(const DriveVerdict& verdict) {
     const QString detail = QString::fromStdString(verdict.detail);
     switch (verdict.mismatch) {
@@ -277,7 +277,7 @@ void UpdateEngine::didUnMount(const QVariant& userInfo) {
         return;
     }
     driveBuses_.mutate([&](auto& buses) { buses.erase(path); });
-    // The window stops speaking of a refused drive once it is gone.
+    // The refused drive is no longer spoken of once it is gone.
     const bool noted = foreignDriveNote_.mutate([&](ForeignDriveNote& note) {
         if (note.path != path) {
             return false;

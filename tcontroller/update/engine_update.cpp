@@ -111,7 +111,7 @@ void UpdateEngine::press() {
 
 void UpdateEngine::startPreparedUpdate() {
     // Only a controller that identified itself as the supported model is ever
-    // erased; the window says why nothing happens for any other.
+    // erased; the front end says why nothing happens for any other.
     if (!controllerIdentified()) {
         return;
     }
@@ -200,7 +200,7 @@ void UpdateEngine::runDownload(const Histoty& release, unsigned id) {
 
 void UpdateEngine::finishDownload(const Histoty& release, unsigned id, Download firmware,
                                   Download image, const std::string& failure) {
-    // A cancelled download has put the window back already; a later one may
+    // A cancelled download has put the state back already; a later one may
     // be running by now.
     if (downloadCancelled(id) || id != downloadSerial_.load()) {
         return;
@@ -231,7 +231,7 @@ void UpdateEngine::cancelDownload() {
         return;
     }
     // The read stops at its next progress call (at least once a second, also
-    // on a stalled server); the window goes back to where it was at once.
+    // on a stalled server); the state goes back to where it was at once.
     cancelledDownload_.store(id);
     logLine("download cancelled");
     downloading_.store(false);
