@@ -212,6 +212,8 @@ void UpdateEngine::verifyUpdate(const std::string& reported) {
     // Equal keys are the same version ("1.3" and "1.3.0" alike).
     if (!isNewer(expected, reported) && !isNewer(reported, expected)) {
         logLine("update verified: " + escapeForLog(expected));
+        verifiedVersion_.set(reported);
+        publish();
         return;
     }
     stage_.store(UpdateStage::verification);

@@ -57,6 +57,16 @@ void UpdateEngine::updateToNewest() {
     press();
 }
 
+void UpdateEngine::updateToBuiltIn() {
+    if (updateSta.load() == UpSta::updating || downloading_.load() ||
+        !isNewer(FW_VER, hid_FW.get())) {
+        return;
+    }
+    downloadNote_.set({});
+    takeBuiltInRelease();
+    publish();
+}
+
 void UpdateEngine::confirm() {
     if (updateMode.load() != UpMode::none) {
         press();
@@ -115,8 +125,9 @@ void UpdateEngine::startPreparedUpdate() {
     if (!controllerIdentified()) {
         return;
     }
-    // A new attempt: what failed in an earlier one is not this one's failure.
+    // A new attempt: what failed or was verified in an earlier one is not this one's.
     failureNote_.set({});
+    verifiedVersion_.set({});
     stage_.store(UpdateStage::none);
     const bool ready = FWData.with([](const auto& d) { return d.has_value(); }) &&
                        imageData.with([](const auto& d) { return d != nullptr; });

@@ -216,7 +216,8 @@ UpdateSnapshot UpdateEngine::snapshot() const {
     s.releases = onlineVers.get();
     s.filesHeld = FWData.with([](const auto& d) { return d.has_value(); }) &&
                   imageData.with([](const auto& d) { return d != nullptr; });
-    s.mountWithFiles = usbMount.load() && s.filesHeld;
+    s.driveMounted = usbMount.load();
+    s.mountWithFiles = s.driveMounted && s.filesHeld;
     s.finalStep = finalStep.load();
     if (s.mode != UpMode::none) {
         s.selected = chosen_.get();

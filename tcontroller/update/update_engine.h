@@ -83,6 +83,9 @@ class UpdateEngine : public QObject {
     // Prepares the newest release known (downloading a published one), or,
     // when one is prepared, starts it: what the left button does.
     void updateToNewest();
+    // Prepares the release built into the tool (when it is newer than the
+    // controller's firmware, as the left button would offer it).
+    void updateToBuiltIn();
     // Starts the prepared update; nothing when none is prepared.
     void confirm();
     // How a request for an earlier release goes on.
