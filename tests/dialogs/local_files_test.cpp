@@ -2,6 +2,7 @@
 // reads of a pair of real files into the engine.
 #include "chooser_fixture.h"
 #include "support/temp_files.h"
+#include "tcontroller/update/pending_release.h"
 
 namespace tarvo::test {
 namespace {
@@ -36,9 +37,10 @@ class LocalFilesTest : public ChooserTest {
     const Bytes firmware{0xA9, 0x5C, 0x00};
 };
 
-// The pair in the panel's order, image first, becomes the offline release,
-// and the update sends the image file (not the firmware file) to the controller.
-TEST_F(LocalFilesTest, ImageThenFirmwareBecomeAnOfflineReleaseWhoseImageIsSent) {
+// The pair in the panel's order, image first, becomes the offline release;
+// its update sends the image file to the controller and keeps the firmware
+// file for the controller's drive (the record a restart would finish).
+TEST_F(LocalFilesTest, ImageThenFirmwareBecomeAnOfflineReleaseAndAreSentInTheirRoles) {
     sim.controller().updateFaults([](auto& f) { f.mountAfterFinalStep = false; });
     sim.controller().plug();
     vc.viewDidLoad();
@@ -50,10 +52,14 @@ TEST_F(LocalFilesTest, ImageThenFirmwareBecomeAnOfflineReleaseWhoseImageIsSent) 
     const UpdateSnapshot s = state();
     EXPECT_EQ(s.mode, UpMode::offline);
     EXPECT_EQ(s.selected, (Histoty{"1.4", ""}));
-    EXPECT_TRUE(s.filesHeld);
+    ASSERT_TRUE(s.filesHeld);
     vc.engine().confirm();
-    ASSERT_TRUE(waitUntil([this] { return sim.controller().imageComplete(); }));
+    ASSERT_TRUE(waitUntil([this] { return state().finalStep; }));
     EXPECT_EQ(sim.controller().receivedImage(), image);
+    const auto kept = PendingReleaseStore(sim.platform().pendingDir).load();
+    ASSERT_TRUE(kept.ok() && kept.value->has_value()) << kept.error;
+    EXPECT_EQ((*kept.value)->firmware, firmware);
+    EXPECT_EQ((*kept.value)->version, "1.4");
 }
 
 // A cancelled panel or other than two files keep the chooser open and
