@@ -1,10 +1,8 @@
-// Start-up against doubles: every service is wired, the window first shows
-// the state with no controller, and a service that fails is told once.
+// Start-up: every service is wired, the window first shows the state with no
+// controller, and a service that fails is told once.
 #include <gtest/gtest.h>
 #include <QPushButton>
-#include <semaphore>
 
-#include "sim/clocks.h"
 #include "sim/simulated_platform.h"
 #include "support/test_support.h"
 #include "support/window_parts.h"
@@ -16,48 +14,29 @@ namespace {
 
 using Conn = Reachability::Connection;
 
-// A monitor that blocks in start() until stop(), like a real one.
-class BlockingMonitor : public HidMonitor {
-  public:
-    void start() override {
-        started.release();
-        stopped.acquire();
-    }
-    void stop() override { stopped.release(); }
-    bool waitStarted() { return started.try_acquire_for(std::chrono::seconds(60)); }
-
-  private:
-    std::counting_semaphore<> started{0};
-    std::counting_semaphore<> stopped{0};
-};
-
-// The platform of a start: a network of the given kind, a volume watcher the
-// test drives, and a monitor that records the filter it was made for.
-struct StartupFixture {
-    explicit StartupFixture(Conn c, bool canStart = true) {
-        platform.clock = &clock;
-        platform.resourcesDir = TARVO_SOURCE_RESOURCES_DIR;
+// The simulated platform with a network report of the given kind (or a
+// notifier that cannot start) and a volume watcher the test drives; the
+// filter the engine asks the HID monitor for is recorded.
+struct Start {
+    explicit Start(Conn c, bool canStart = true) : platform(sim.platform()) {
         platform.volumeWatcher = &volumes;
         platform.reachabilityFactory = [this, c, canStart]() -> std::unique_ptr<Reachability> {
             auto r = std::make_unique<sim::SimReachability>(c, canStart);
             reachability = r.get();
             return r;
         };
-        platform.hidMonitorFactory = [this](const std::vector<HIDMonitorData>& filters,
-                                            int reportSize) -> std::unique_ptr<HidMonitor> {
-            this->filters = filters;
-            this->reportSize = reportSize;
-            auto m = std::make_unique<BlockingMonitor>();
-            monitor = m.get();
-            return m;
+        platform.hidMonitorFactory = [this, make = platform.hidMonitorFactory](
+                                         const std::vector<HIDMonitorData>& asked, int size) {
+            filters = asked;
+            reportSize = size;
+            return make(asked, size);
         };
     }
     test::LogCapture log;
-    sim::InstantClock clock;
+    sim::SimulatedPlatform sim;
     test::FakeVolumeWatcher volumes;
     Platform platform;
     sim::SimReachability* reachability = nullptr;
-    BlockingMonitor* monitor = nullptr;
     std::vector<HIDMonitorData> filters;
     int reportSize = 0;
 };
@@ -74,32 +53,30 @@ TEST(Startup, WiresTheServicesAndShowsTheIdleWindow) {
         {Conn::wifi, "could not start reachability notifier"},  // cannot start
     };
     for (const auto& [network, said] : cases) {
-        StartupFixture f(network, /*canStart=*/network != Conn::wifi);
-        f.platform.bootloaderMountPoints = {"/media/user/CRP DISABLE"};
-        f.volumes.alreadyMounted = {"/media/user/CRP DISABLED", "/media/user/CRP DISABLE", "/boot"};
+        Start f(network, /*canStart=*/network != Conn::wifi);
+        const std::string drive = f.sim.bootloaderPath();
+        f.volumes.alreadyMounted = {drive + "D", drive, "/boot"};
         ViewController vc(f.platform);
         ASSERT_EQ(f.filters.size(), 1u);
         EXPECT_EQ(f.filters[0].vendorId, 0xC251);
         EXPECT_EQ(f.filters[0].productId, 0x2201);
         EXPECT_EQ(f.reportSize, 64);
         vc.viewDidLoad();
-        EXPECT_TRUE(f.monitor->waitStarted());
         EXPECT_EQ(test::text(vc, "titleLabel"), "Tarvo Remote Firmware Update - 2019-10-22");
         EXPECT_FALSE(test::faceButton(vc, "leftBut")->isEnabled());
         EXPECT_FALSE(test::faceButton(vc, "rightBut")->isEnabled());
         EXPECT_TRUE(test::button(vc, "FailedOKBut")->isHidden());
+        EXPECT_EQ(f.log.withPrefix("Mount: "), std::vector<std::string>{"Mount: " + drive});
+        const UpdateSnapshot s = vc.engine().snapshot();
+        EXPECT_EQ(s.mode, Util::UpMode::bIn);
+        EXPECT_EQ(s.selected, (Util::Histoty{"1.2", "2019-10-22"}));
         ASSERT_TRUE(test::waitUntil([&] { return !vc.engine().awaitingHistory(); }));
+        EXPECT_FALSE(vc.engine().snapshot().hasNetwork);
         EXPECT_EQ(f.reachability->stopped(), network != Conn::wifi);
         for (const char* line :
              {"Network not reachable", "could not start reachability notifier"}) {
             EXPECT_EQ(f.log.count(line), said == line ? 1 : 0) << line;
         }
-        EXPECT_EQ(f.log.withPrefix("Mount: "),
-                  std::vector<std::string>{"Mount: /media/user/CRP DISABLE"});
-        const UpdateSnapshot s = vc.engine().snapshot();
-        EXPECT_FALSE(s.hasNetwork);
-        EXPECT_EQ(s.mode, Util::UpMode::bIn);
-        EXPECT_EQ(s.selected, (Util::Histoty{"1.2", "2019-10-22"}));
     }
 }
 
@@ -110,7 +87,7 @@ TEST(Startup, WiresTheServicesAndShowsTheIdleWindow) {
 TEST(Startup, AHidMonitorThatCannotWatchTheBusIsToldInTheWindow) {
     enum class Failure { unmade, loopEnded, noHotplug };
     for (const Failure failure : {Failure::unmade, Failure::loopEnded, Failure::noHotplug}) {
-        StartupFixture f(Conn::none);
+        Start f(Conn::none);
         if (failure == Failure::unmade) {
             f.platform.hidMonitorFactory = [](const std::vector<HIDMonitorData>&,
                                               int) -> std::unique_ptr<HidMonitor> {
@@ -123,8 +100,7 @@ TEST(Startup, AHidMonitorThatCannotWatchTheBusIsToldInTheWindow) {
         ViewController vc(f.platform);
         vc.viewDidLoad();
         if (failure == Failure::loopEnded) {
-            ASSERT_TRUE(f.monitor->waitStarted());
-            f.monitor->stop();  // the loop returns without being asked to
+            f.sim.controller().stop();  // the loop returns without being asked to
         }
         ASSERT_TRUE(test::waitUntil([&] {
             return test::text(vc, "msgLabel").starts_with("The tool cannot watch the USB bus");

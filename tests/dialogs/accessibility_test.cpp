@@ -1,7 +1,7 @@
 // The window and the version chooser for assistive technology and the
 // keyboard: every control has a name in the accessible tree, the About box
-// tells the versions, a version is picked with keys alone, and the text
-// follows the system font size.
+// tells the versions, the image buttons take the keys, and the text follows
+// the system font size. (The chooser by keys alone: chooser_test.cpp.)
 #include <QAccessible>
 #include <QApplication>
 #include <QMessageBox>
@@ -85,33 +85,6 @@ TEST_F(ChooserTest, EveryControlOfTheWindowAndTheChooserHasAnAccessibleName) {
     EXPECT_TRUE(about->text().contains(QStringLiteral(TARVO_VERSION)));
     EXPECT_TRUE(about->informativeText().contains(QStringLiteral("1.2 (2019-10-22)")));
     EXPECT_TRUE(about->informativeText().contains(QStringLiteral("tarvo-remote-update.log")));
-}
-
-TEST_F(ChooserTest, KeysAlonePickAVersion) {
-    sim.server().publish({{k13.ver, k13.date, {}, {}}, {k11.ver, k11.date, {}, {}}});
-    open({k13, k11});
-    QWidget* list = chooser->listView();
-    EXPECT_EQ(list->focusPolicy(), Qt::StrongFocus);
-    const auto key = [&](Qt::Key k) {
-        QWidget* target = chooser->focusWidget() != nullptr ? chooser->focusWidget() : list;
-        QTest::keyClick(target, k);
-    };
-    const auto checked = [&](std::size_t row) {
-        QAccessibleInterface* node = QAccessible::queryAccessibleInterface(chooser->viewArr[row]);
-        return node != nullptr && node->state().checked;
-    };
-    for (int k = 0; k < 4; ++k) {
-        key(Qt::Key_Down);  // the fourth stays on the last row
-    }
-    EXPECT_EQ(chooser->idx.load(), 2);
-    key(Qt::Key_Up);
-    EXPECT_EQ(chooser->idx.load(), 1);
-    EXPECT_TRUE(checked(1));
-    EXPECT_FALSE(checked(0));
-    key(Qt::Key_Return);
-    ASSERT_TRUE(closed());
-    EXPECT_EQ(state().selected, k11);
-    EXPECT_EQ(state().mode, UpMode::online);
 }
 
 TEST_F(ChooserTest, ImageButtonsTakeEnterAndSpaceAndShowFocus) {

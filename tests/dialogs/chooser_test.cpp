@@ -1,5 +1,7 @@
 // The version chooser: its rows, the selection, and OK and Cancel into the
 // engine, against the loopback firmware server.
+#include <QAccessible>
+
 #include "chooser_fixture.h"
 #include "tcontroller/ui/dialogs/notification_center.h"
 
@@ -82,8 +84,9 @@ TEST_F(ChooserTest, OkWithoutSelectionStaysOpenAndCancelOrEscapeDownloadNothing)
     EXPECT_TRUE(log.lines().empty());
 }
 
-// The firmware file first, then the image, into the engine; a release is taken
-// whole or not at all, so a failed download leaves the one prepared before.
+// A version picked with keys alone is downloaded into the engine, the
+// firmware file first; a release is taken whole or not at all, so a failed
+// download leaves the one prepared before.
 TEST_F(ChooserTest, APickedVersionIsDownloadedWholeOrNotAtAll) {
     sim.server().publish({{k13.ver, k13.date, {}, {}}, {k11.ver, k11.date, {}, {}}});
     sim.server().setRedirect(sim::FirmwareServer::imagePath("1.3"), "/missing.bin");
@@ -91,13 +94,24 @@ TEST_F(ChooserTest, APickedVersionIsDownloadedWholeOrNotAtAll) {
     sim.server().setRequestLog([&](const std::string&, const std::string& target, int) {
         targets.mutate([&](auto& all) { all.push_back(target); });
     });
-    const auto pick = [this](const std::vector<Histoty>& history, std::size_t row) {
-        open(history);
-        press(row);
-        chooser->okBut->click();
-        return closed();
+    open({k13, k11});
+    EXPECT_EQ(chooser->listView()->focusPolicy(), Qt::StrongFocus);
+    const auto key = [this](Qt::Key k) {
+        QWidget* focused = chooser->focusWidget();
+        QTest::keyClick(focused != nullptr ? focused : chooser->listView(), k);
     };
-    ASSERT_TRUE(pick({k13, k11}, 1));
+    const auto checked = [this](std::size_t row) {
+        return QAccessible::queryAccessibleInterface(chooser->viewArr[row])->state().checked;
+    };
+    for (int k = 0; k < 4; ++k) {
+        key(Qt::Key_Down);  // the fourth stays on the last row
+    }
+    EXPECT_EQ(chooser->idx.load(), 2);
+    key(Qt::Key_Up);
+    EXPECT_EQ(chooser->idx.load(), 1);
+    EXPECT_TRUE(checked(1) && !checked(0));
+    key(Qt::Key_Return);
+    ASSERT_TRUE(closed());
     EXPECT_EQ(targets.get(), (std::vector<std::string>{sim::FirmwareServer::firmwarePath("1.1"),
                                                        sim::FirmwareServer::imagePath("1.1")}));
     const auto expectPrepared = [this] {
@@ -107,11 +121,17 @@ TEST_F(ChooserTest, APickedVersionIsDownloadedWholeOrNotAtAll) {
         EXPECT_TRUE(s.filesHeld);
     };
     expectPrepared();
-    ASSERT_TRUE(pick({k13}, 0));  // its image is missing
+    const auto pick = [this](const std::vector<Histoty>& history) {
+        open(history);
+        press(0);
+        chooser->okBut->click();
+        return closed();
+    };
+    ASSERT_TRUE(pick({k13}));  // its image is missing
     expectPrepared();
     // A version that makes no address fails the same way, without a request.
     const auto requests = sim.server().requestCount();
-    ASSERT_TRUE(pick({{"1 3\n", "2020-01-15"}}, 0));
+    ASSERT_TRUE(pick({{"1 3\n", "2020-01-15"}}));
     EXPECT_EQ(sim.server().requestCount(), requests);
     expectPrepared();
     EXPECT_EQ(log.count("download file failed."), 2);
