@@ -31,12 +31,8 @@ TEST(FormatVersion, FirstTwoCharactersOrZero) {
         {"1", "0.0"},
         {"10", "1.0"},
         {"105", "1.0"},
-        {"203", "2.0"},
-        {"ab\xFF", "a.b"},
-        {"\xC3\xA9", "0.0"},
         {"\xC3\xA9\x37", "\xC3\xA9.7"},
         {"\xFF\xFE", "\xFF.\xFE"},
-        {"\xC3\x31", "\xC3.1"},
     };
     for (const auto& [in, out] : cases) {
         EXPECT_EQ(formatVersion(in), out) << in;
@@ -52,7 +48,6 @@ TEST(ReplyParser, AcceptedReplies) {
     };
     const Case cases[] = {
         {Sta::MODEL, modelReport('T'), Kind::modelReply, "T", ""},
-        {Sta::MODEL, modelReport('X'), Kind::modelReply, "X", ""},
         {Sta::MODEL, modelReport(0x80), Kind::modelReply, "", ""},
         {Sta::FW, firmwareReport(0x31, 0x30, 0x35), Kind::firmwareReply, "", "1.0"},
         {Sta::FW, firmwareReport(0x32, 0xFF, 0x33), Kind::firmwareReply, "", "2.0"},
