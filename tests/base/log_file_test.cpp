@@ -88,16 +88,14 @@ TEST(LogFile, StampsLinesSummarisesFramesAndRotates) {
         }
         file.write("end image update", now);
     }
-    EXPECT_EQ(texts(readLines(framesPath)),
-              (std::vector<std::string>{
-                  "begin image update",
-                  "write spend: 0.001 - return code: 1000 (1000 frame writes, the last of them "
-                  "shown)",
-                  "write spend: 0.001 - return code: 2000 (1000 frame writes, the last of them "
-                  "shown)",
-                  "write spend: 0.001 - return code: 2500 (500 frame writes, the last of them "
-                  "shown)",
-                  "end image update"}));
+    const auto summary = [](int code, int count) {
+        return "write spend: 0.001 - return code: " + std::to_string(code) + " (" +
+               std::to_string(count) + " frame writes, the last of them shown)";
+    };
+    EXPECT_EQ(
+        texts(readLines(framesPath)),
+        (std::vector<std::string>{"begin image update", summary(1000, 1000), summary(2000, 1000),
+                                  summary(2500, 500), "end image update"}));
 }
 
 mode_t modeOf(const fs::path& path) {

@@ -142,19 +142,16 @@ TEST(ServerReadsCap, UnannouncedBodyOverTheCapFails) {
             FirmwareServer server(options);
             server.setFault(ServerFault::oversized);
             ASSERT_TRUE(server.start());
-            const auto bytes = capped.readBytes(server.baseAddress() + "/any");
-            const auto text = perCall.readText(server.baseAddress() + "/any", kHistoryMaxBytes);
-            if (size <= kCap) {
-                ASSERT_TRUE(bytes.ok()) << bytes.error;
-                EXPECT_EQ(bytes.value->size(), kCap);
-                ASSERT_TRUE(text.ok()) << text.error;
-                EXPECT_EQ(text.value->size(), kCap);
-            } else {
-                EXPECT_FALSE(bytes.ok());
-                EXPECT_EQ(bytes.error, "body larger than 1048576 bytes");
-                EXPECT_FALSE(text.ok());
-                EXPECT_EQ(text.error, "body larger than 1048576 bytes");
-            }
+            const auto expect = [&](const auto& read) {
+                if (size <= kCap) {
+                    ASSERT_TRUE(read.ok()) << read.error;
+                    EXPECT_EQ(read.value->size(), kCap);
+                } else {
+                    EXPECT_EQ(read.error, "body larger than 1048576 bytes");
+                }
+            };
+            expect(capped.readBytes(server.baseAddress() + "/any"));
+            expect(perCall.readText(server.baseAddress() + "/any", kHistoryMaxBytes));
         }
     }
 }
