@@ -43,7 +43,7 @@ bool mountTmpfs(const fs::path& at, const char* size) {
     return ::mount("tarvo-write-test", at.c_str(), "tmpfs", 0, size) == 0;
 }
 
-// The window on the simulated platform's services, with the test's own
+// The engine on the simulated platform's services, with the test's own
 // volume notifications and file system: nothing on HID, no network. A drive
 // that appears is recovered with the built-in release.
 class FirmwareWrite : public ::testing::Test {
@@ -61,7 +61,7 @@ class FirmwareWrite : public ::testing::Test {
         fs::create_directories(volume_);
     }
     void TearDown() override {
-        vc_.reset();
+        engine_.reset();
         for (const fs::path& point : {volume_, disk_}) {
             ::umount2(point.c_str(), MNT_DETACH);
         }
@@ -73,11 +73,11 @@ class FirmwareWrite : public ::testing::Test {
         platform_.bootloaderMountPoints = {volume_.string()};
         platform_.hidMonitorFactory = nullptr;
         platform_.reachabilityFactory = nullptr;
-        vc_ = std::make_unique<ViewController>(platform_);
-        vc_->viewDidLoad();
+        engine_ = std::make_unique<UpdateEngine>(platform_);
+        engine_->start();
     }
     void expectFailedWithoutFirmware() {
-        ASSERT_TRUE(rig_.waitLog("fw update failed", 30000));
+        ASSERT_TRUE(rig_.waitLog("fw update failed"));
         test::pump(100);
         EXPECT_FALSE(rig_.log.contains("file copied"));
         EXPECT_FALSE(rig_.log.contains("fw update successed"));
@@ -89,8 +89,8 @@ class FirmwareWrite : public ::testing::Test {
     fs::path volume_;
     test::Rig rig_;
     test::FakeVolumeWatcher volumes_;
-    Platform platform_;  // the window keeps a reference to it
-    std::unique_ptr<ViewController> vc_;
+    Platform platform_;  // the engine keeps a reference to it
+    std::unique_ptr<UpdateEngine> engine_;
 };
 
 // A flush that fails is a failed write: the bytes never reached the drive.
@@ -127,7 +127,7 @@ TEST_F(FirmwareWrite, AFailingFlushFailsTheWrite) {
         volumes_.mount(QString::fromStdString(volume_.string()), "usb");
         expectFailedWithoutFirmware();
         EXPECT_EQ(rig_.log.withPrefix("could not write FW.bin: ").size(), 1u);
-        vc_.reset();
+        engine_.reset();
         ::umount2(volume_.c_str(), 0);
     }
     run("losetup -d " + *loop);

@@ -15,8 +15,8 @@ namespace tarvo {
 namespace {
 
 namespace fs = std::filesystem;
-using UpSta = Util::UpSta;
-using UpMode = Util::UpMode;
+using test::UpMode;
+using test::UpSta;
 
 void writeFile(const fs::path& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary);
@@ -94,21 +94,22 @@ TEST_P(LookalikeDrive, AloneIsRecoveredOnlyWithTheControllersShape) {
     const std::string note = "A drive named \"CRP DISABLE\" was found at " + drive.string() +
                              ", but it does not look like the controller (" + shape.refusal +
                              "). Nothing was written to it.";
-    ASSERT_TRUE(test::waitUntil([&] { return rig.message() == note; })) << rig.message();
+    ASSERT_TRUE(test::waitUntil([&] { return rig.state().foreignDriveNote == note; }))
+        << rig.state().foreignDriveNote;
     test::pump(200);  // anything queued for the drive would have run by now
     EXPECT_TRUE(rig.log.withPrefix("Mount: ").empty());
     EXPECT_FALSE(rig.log.contains("fw update successed"));
-    EXPECT_EQ(rig.vc->updateSta.load(), UpSta::none);
-    EXPECT_EQ(rig.vc->updateMode.load(), UpMode::none);
+    EXPECT_EQ(rig.state().sta, UpSta::none);
+    EXPECT_EQ(rig.state().mode, UpMode::none);
     EXPECT_FALSE(fs::exists(drive / "FW.bin"));
     EXPECT_EQ(test::readFile(drive / "firmware.bin"), oldFirmware);
     if (shape.userFile != nullptr) {
         EXPECT_EQ(test::readFile(drive / shape.userFile), userBytes);
     }
-    // Once the drive is gone the window stops speaking of it, and its unmount
+    // Once the drive is gone the engine stops speaking of it, and its unmount
     // is not taken for the controller's.
     rig.sim.volumeWatcher().announceUnmount(drive.string(), kBootloaderLabel);
-    ASSERT_TRUE(test::waitUntil([&] { return rig.message() != note; })) << rig.message();
+    ASSERT_TRUE(test::waitUntil([&] { return rig.state().foreignDriveNote.empty(); }));
     EXPECT_TRUE(rig.log.withPrefix("Unmount: ").empty());
 }
 
@@ -129,15 +130,8 @@ TEST(LookalikeDrive, MountedDuringAnUpdateIsLeftAlone) {
     if (!sim::BootloaderVolume::canMountTmpfs(&why)) {
         GTEST_SKIP() << why;
     }
-    test::Rig rig;
-    rig.publishDefault();
-    rig.sim.controller().plug();
-    rig.start();
-    ASSERT_TRUE(rig.waitIdle());
-    rig.sim.instantClock()->holdSleepsOfAtLeast(5.0);
-    rig.vc->hasNetwork = false;
-    rig.vc->leftClick();  // the built-in release, no download
-    ASSERT_EQ(rig.vc->updateMode.load(), UpMode::bIn);
+    test::Rig rig(test::offline());
+    ASSERT_NO_FATAL_FAILURE(rig.prepareBuiltIn());
 
     const fs::path stick = fs::path(rig.sim.bootloaderPath()).parent_path() / "CRP DISABLE1";
     TmpfsDrive tmpfs(stick, 1);
@@ -147,7 +141,7 @@ TEST(LookalikeDrive, MountedDuringAnUpdateIsLeftAlone) {
     rig.sim.volumeWatcher().announceMount(stick.string(), kBootloaderLabel);
     ASSERT_TRUE(rig.waitLog(refusalLine(stick, "it holds other files, such as \"notes.txt\"")));
 
-    rig.vc->leftClick();  // OK: erase, image, final step, the controller's drive
+    rig.engine->confirm();  // erase, image, final step, the controller's drive
     ASSERT_TRUE(rig.waitLog("image update done 0 [done]!!"));
     rig.sim.volumeWatcher().announceUnmount(stick.string(), kBootloaderLabel);
     ASSERT_TRUE(rig.waitLog("update verified: 1.2"));
