@@ -15,6 +15,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <atomic>
 #include <cstdio>
@@ -27,10 +28,15 @@
 
 namespace {
 
-// Answers the question the window is about to ask with the button `answer`.
+// Answers the question the window is about to ask with the button `answer`,
+// after saying what was asked and which answer Enter would give.
 void answerSoon(const QString& answer) {
     QTimer::singleShot(50, [answer] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box != nullptr) {
+            std::printf("asked: %s [%s]\n", qPrintable(box->text()),
+                        qPrintable(box->defaultButton()->text()));
+        }
         for (QAbstractButton* b : box ? box->buttons() : QList<QAbstractButton*>{}) {
             if (b->text() == answer) {
                 b->click();

@@ -82,33 +82,6 @@ TEST_F(DeviceRecord, WritesAndWhetherAReplyIsAwaited) {
     EXPECT_EQ(device->writes().size(), writes);
 }
 
-TEST_F(DeviceRecord, RepliesOutOfTurnAreIgnored) {
-    engine->hidConnectedWithNotification(device);
-    // A version reply while the model is awaited, a wrong end byte, a short report.
-    engine->hidReadDataWithNotification(reply({0xA9, 0x07, 1, 0, 0xA0, '1', '1', '0', 0, 0x5C}));
-    engine->hidReadDataWithNotification(reply({0xA9, 0x05, 1, 0, 0x9E, 'T', 0, 0x00}));
-    engine->hidReadDataWithNotification(QByteArray("\xA9\x05", 2));
-    EXPECT_EQ(engine->snapshot().model, "");
-    EXPECT_EQ(engine->snapshot().fw, "");
-    EXPECT_EQ(device->writes().size(), 1u);
-    // The model reply moves on and asks for the version.
-    engine->hidReadDataWithNotification(kModelT);
-    ASSERT_EQ(device->writes().size(), 2u);
-    EXPECT_EQ(device->writes()[1], (Bytes{0xA9, 0x05, 0x01, 0x00, 0xA0, 0x00, 0x5A, 0x5C}));
-    // A second model reply is not a version reply.
-    engine->hidReadDataWithNotification(reply({0xA9, 0x05, 1, 0, 0x9E, 'X', 0, 0x5C}));
-    EXPECT_EQ(engine->snapshot().model, "T");
-    EXPECT_FALSE(engine->controllerIdentified());
-    engine->hidReadDataWithNotification(reply({0xA9, 0x07, 1, 0, 0xA0, '2', 0xFF, '3', 0, 0x5C}));
-    EXPECT_EQ(engine->snapshot().fw, "2.0");
-    EXPECT_TRUE(engine->controllerIdentified());
-    EXPECT_TRUE(log.contains("model: T, fw: 2.0, sta: none"));
-    // Once done, even a well-formed reply to a request changes nothing.
-    engine->sendReport(Commands::firmwareVersionRequest(true), true);
-    engine->hidReadDataWithNotification(reply({0xA9, 0x07, 1, 0, 0xA0, '9', '9', '9', 0, 0x5C}));
-    EXPECT_EQ(engine->snapshot().fw, "2.0");
-}
-
 // An attach resets the prepared release, also without a device record (the
 // model request then fails), and says so.
 TEST_F(DeviceRecord, AnAttachForgetsThePreparedRelease) {

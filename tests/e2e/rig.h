@@ -22,31 +22,6 @@ using namespace std::chrono_literals;
 using UpSta = Util::UpSta;
 using UpMode = Util::UpMode;
 
-// Presses OK on the window's "Update complete!" dialog whenever it is open.
-// The dialog runs its own event loop, so this works from a timer inside it.
-class CompletionClicker : public QObject {
-  public:
-    CompletionClicker() {
-        timer_.setInterval(10);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box != nullptr && box->informativeText() == "Update complete!") {
-                ++clicked;
-                iconPixmap = !box->iconPixmap().isNull() && box->icon() == QMessageBox::NoIcon;
-                buttons = static_cast<int>(box->buttons().size());
-                box->buttons().front()->click();
-            }
-        });
-        timer_.start();
-    }
-    int clicked = 0;
-    int buttons = 0;
-    bool iconPixmap = false;  // the tool's own icon, not a warning sign
-
-  private:
-    QTimer timer_;
-};
-
 struct Rig {
     explicit Rig(const sim::SimulatedPlatform::Options& options = {}) : sim(options) {
         // Long enough for the front end to take the result before the
@@ -66,32 +41,43 @@ struct Rig {
                               {"1.2", "2019-10-22", std::nullopt, std::nullopt}});
     }
 
-    // The engine alone on `platform` (the simulated one by default). "Update
-    // complete!" is read as soon as it is up, as a front end would.
+    // The engine alone on `platform` (the simulated one by default).
+    // "Update complete!" is read as soon as it is up, as a front end would.
     void start(const Platform* platform = nullptr) {
         owned = std::make_unique<UpdateEngine>(platform ? *platform : sim.platform());
         engine = owned.get();
         QObject::connect(engine, &UpdateEngine::changed, engine, [this] {
-            if (engine->snapshot().complete) {
-                QMetaObject::invokeMethod(
-                    engine,
-                    [this] {
-                        if (engine->snapshot().complete) {
-                            ++acknowledged;
-                            engine->acknowledgeSuccess();
-                        }
-                    },
-                    Qt::QueuedConnection);
-            }
+            QMetaObject::invokeMethod(
+                engine,
+                [this] {
+                    if (engine->snapshot().complete) {
+                        ++completions;
+                        engine->acknowledgeSuccess();
+                    }
+                },
+                Qt::QueuedConnection);
         });
         watchProgress();
         engine->start();
     }
-    // The window, as the application builds it at launch; its "Update
-    // complete!" dialog is answered by the clicker.
+    // The window, as the application builds it at launch. OK is pressed on
+    // its "Update complete!" dialog whenever that is open (the dialog runs
+    // its own event loop, so from a timer inside it).
     void startWindow() {
         window = std::make_unique<ViewController>(sim.platform());
         engine = &window->engine();
+        QObject::connect(&clicker, &QTimer::timeout, &clicker, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box != nullptr && box->informativeText() == "Update complete!") {
+                ++completions;
+                // The tool's own icon, not a warning sign, and one button.
+                completionLooksRight = !box->iconPixmap().isNull() &&
+                                       box->icon() == QMessageBox::NoIcon &&
+                                       box->buttons().size() == 1;
+                box->buttons().front()->click();
+            }
+        });
+        clicker.start(10);
         watchProgress();
         window->viewDidLoad();
     }
@@ -102,8 +88,8 @@ struct Rig {
     bool waitIdle(const std::string& fw = "1.1") {
         return waitUntil([&] {
             const UpdateSnapshot s = state();
-            return sim.reachability() != nullptr && sim.reachability()->stopped() &&
-                   !engine->awaitingHistory() && s.identified && s.fw == fw && s.sta == UpSta::none;
+            return sim.reachability()->stopped() && !engine->awaitingHistory() && s.identified &&
+                   s.fw == fw;
         });
     }
     bool waitStatus(UpSta sta) {
@@ -121,9 +107,8 @@ struct Rig {
             return s.mode != UpMode::none && s.filesHeld && !s.downloading;
         });
     }
-    // A controller of firmware 1.1 identified, the watchdog held (released at
-    // the end), and the built-in release 1.2 prepared: on a platform without
-    // network no download is needed.
+    // A controller of firmware 1.1 identified, the watchdog held, and (on a
+    // platform without network) the built-in release 1.2 prepared.
     void prepareBuiltIn() {
         sim.controller().plug();
         start();
@@ -142,9 +127,10 @@ struct Rig {
 
     LogCapture log;
     sim::SimulatedPlatform sim;
-    CompletionClicker clicker;
+    QTimer clicker;
+    int completions = 0;  // "Update complete!" read
+    bool completionLooksRight = false;
     std::vector<int> progressValues;  // every value of the bar, in order
-    int acknowledged = 0;             // "Update complete!" read (engine alone)
     std::unique_ptr<ViewController> window;
     std::unique_ptr<UpdateEngine> owned;
     UpdateEngine* engine = nullptr;
@@ -160,10 +146,6 @@ inline sim::SimulatedPlatform::Options offline() {
     sim::SimulatedPlatform::Options options;
     options.network = Reachability::Connection::unavailable;
     return options;
-}
-
-inline bool canMountTmpfs(std::string* why) {
-    return sim::BootloaderVolume::canMountTmpfs(why);
 }
 
 }  // namespace tarvo::test

@@ -102,36 +102,5 @@ INSTANTIATE_TEST_SUITE_P(UDisks, UDisksVolume, ::testing::Bool(), [](const auto&
     return info.param ? "MountedByTheDesktopElsewhere" : "MountedByTheTool";
 });
 
-// USB sticks that UDisks reports with the label, mounted by the desktop: one
-// holding its owner's file (false), one of 64 MiB (true). Neither is written.
-TEST_P(UDisksVolume, AStickWithTheLabelIsNotWritten) {
-    const bool large = GetParam();
-    std::string why;
-    if (!startEngine(&why)) {
-        GTEST_SKIP() << why;
-    }
-    test::Rig& rig = *rig_;
-
-    const std::filesystem::path stick =
-        std::filesystem::path(dir_.path().toStdString()) / "CRP DISABLE";
-    std::filesystem::create_directories(stick);
-    ASSERT_EQ(::mount("tarvo-udisks", stick.c_str(), "tmpfs", 0, large ? "size=64m" : "size=1m"),
-              0);
-    const Bytes mine(2000, 0x42);
-    {
-        std::ofstream out(stick / (large ? "firmware.bin" : "report.pdf"), std::ios::binary);
-        out.write(reinterpret_cast<const char*>(mine.data()), static_cast<long>(mine.size()));
-    }
-    mock("AddDrive", {"sdd", "CRP DISABLE", "usb"});
-    mock("SetMountPoint", {"sdd", QString::fromStdString(stick.string())});
-    ASSERT_TRUE(rig.waitLog("not the controller's drive: " + stick.string() + ": " +
-                            (large ? "it holds 64 MiB; the controller's drive holds at most 8 MiB"
-                                   : "it holds other files, such as \"report.pdf\"")));
-    test::pump(200);
-    EXPECT_FALSE(rig.log.contains("fw update successed"));
-    EXPECT_FALSE(std::filesystem::exists(stick / "FW.bin"));
-    EXPECT_EQ(test::readFile(stick / (large ? "firmware.bin" : "report.pdf")), mine);
-}
-
 }  // namespace
 }  // namespace tarvo
