@@ -31,51 +31,41 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// Without a network the built-in release is installed, onto a folder that
-// stands for the drive or onto a real tmpfs holding an old firmware file.
-class OfflineUpdate : public ::testing::TestWithParam<bool> {};
+// The built-in release is installed: asked for on a platform without
+// network, onto a folder that stands for the drive or onto a real tmpfs
+// holding an old firmware file; or, without a request, onto a controller in
+// bootloader mode plugged in before the engine starts (its volume mounts as
+// the engine starts, before or after the watcher begins) or after.
+enum class BuiltIn { folder, tmpfs, bootloaderAtStart, bootloaderLater };
 
-TEST_P(OfflineUpdate, InstallsTheBuiltInRelease) {
-    const bool tmpfs = GetParam();
+class BuiltInRelease : public ::testing::TestWithParam<BuiltIn> {};
+
+TEST_P(BuiltInRelease, IsInstalledOnce) {
+    const BuiltIn c = GetParam();
     std::string why;
-    if (tmpfs && !sim::BootloaderVolume::canMountTmpfs(&why)) {
+    if (c == BuiltIn::tmpfs && !sim::BootloaderVolume::canMountTmpfs(&why)) {
         GTEST_SKIP() << why;
     }
     sim::SimulatedPlatform::Options options = test::offline();
-    options.tmpfsVolume = tmpfs;
+    options.tmpfsVolume = c == BuiltIn::tmpfs;
     Rig rig(options);
-    rig.sim.controller().updateConfig([&](auto& config) { config.oldFirmwareOnVolume = tmpfs; });
-    ASSERT_NO_FATAL_FAILURE(rig.prepareBuiltIn());
-    EXPECT_EQ(rig.state().selected, (Util::Histoty{"1.2", "2019-10-22"}));
-    rig.engine->confirm();
-    EXPECT_EQ(rig.state().sta, UpSta::updating);
-    ASSERT_TRUE(rig.waitLog("update verified: 1.2"));
-    ASSERT_TRUE(rig.waitStatus(UpSta::none));
-    EXPECT_EQ(rig.completions, 1);
-    EXPECT_EQ(rig.sim.server().requestCount(), 0u);
-    EXPECT_EQ(rig.sim.controller().receivedFirmware(), rig.builtInFirmware());
-    EXPECT_EQ(rig.sim.controller().violationCount(), 0u);
-    EXPECT_EQ(rig.log.count("Remove successfully 1"), tmpfs ? 1 : 0);
-    expectSessionEnded(rig, true);
-}
-
-INSTANTIATE_TEST_SUITE_P(Update, OfflineUpdate, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Tmpfs" : "Folder"; });
-
-// A controller in bootloader mode, plugged in before the tool starts (its
-// volume mounts as the engine starts, before or after the watcher begins) or
-// after, is recovered with the built-in release, once, without a request.
-class BootloaderMode : public ::testing::TestWithParam<bool> {};
-
-TEST_P(BootloaderMode, IsRecoveredOnceWithoutARequest) {
-    const bool atStart = GetParam();
-    Rig rig;
-    if (atStart) {
-        rig.sim.controller().startInBootloader();
-    }
-    rig.start();
-    if (!atStart) {
-        rig.sim.controller().startInBootloader();
+    auto& controller = rig.sim.controller();
+    controller.updateConfig(
+        [&](auto& config) { config.oldFirmwareOnVolume = options.tmpfsVolume; });
+    const bool requested = c == BuiltIn::folder || c == BuiltIn::tmpfs;
+    if (requested) {
+        ASSERT_NO_FATAL_FAILURE(rig.prepareBuiltIn());
+        EXPECT_EQ(rig.state().selected, (Util::Histoty{"1.2", "2019-10-22"}));
+        rig.engine->confirm();
+        EXPECT_EQ(rig.state().sta, UpSta::updating);
+    } else {
+        if (c == BuiltIn::bootloaderAtStart) {
+            controller.startInBootloader();
+        }
+        rig.start();
+        if (c == BuiltIn::bootloaderLater) {
+            controller.startInBootloader();
+        }
     }
     ASSERT_TRUE(rig.waitLog("update verified: 1.2"));
     ASSERT_TRUE(rig.waitStatus(UpSta::none));
@@ -84,12 +74,24 @@ TEST_P(BootloaderMode, IsRecoveredOnceWithoutARequest) {
     // The built-in release is read image first, then firmware.
     EXPECT_LT(rig.log.indexOf("open image successed, size: 307200"),
               rig.log.indexOf("open fw successed, size: 65536"));
-    EXPECT_EQ(rig.sim.controller().receivedFirmware(), rig.builtInFirmware());
-    EXPECT_EQ(rig.sim.controller().violationCount(), 0u);
+    EXPECT_EQ(rig.log.count("Remove successfully 1"), options.tmpfsVolume ? 1 : 0);
+    EXPECT_EQ(rig.sim.server().requestCount(), 0u);
+    EXPECT_EQ(controller.receivedFirmware(), rig.builtInFirmware());
+    EXPECT_EQ(controller.violationCount(), 0u);
+    if (requested) {
+        expectSessionEnded(rig, true);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Update, BootloaderMode, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "AtStart" : "Later"; });
+std::string builtInName(const ::testing::TestParamInfo<BuiltIn>& info) {
+    static const char* const names[] = {"Folder", "Tmpfs", "BootloaderAtStart", "BootloaderLater"};
+    return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Update, BuiltInRelease,
+                         ::testing::Values(BuiltIn::folder, BuiltIn::tmpfs,
+                                           BuiltIn::bootloaderAtStart, BuiltIn::bootloaderLater),
+                         builtInName);
 
 TEST(Update, AnEarlierPublishedReleaseChosen) {
     Rig rig;
