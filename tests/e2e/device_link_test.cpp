@@ -23,10 +23,22 @@ const QByteArray kModelT = reply({0xA9, 0x05, 1, 0, 0x9E, 'T', 0, 0x5C});
 // device record instead of a controller.
 class DeviceRecord : public ::testing::Test {
   protected:
-    DeviceRecord() { platform.clock = &clock; }
+    DeviceRecord() {
+        platform.clock = &clock;
+        engine = std::make_unique<UpdateEngine>(platform);
+    }
+    ~DeviceRecord() override { clock.release(); }  // no transfer left waiting
+    // Attaches the device record and answers the identification as 1.1.
+    void identify() {
+        engine->hidConnectedWithNotification(device);
+        engine->hidReadDataWithNotification(kModelT);
+        engine->hidReadDataWithNotification(
+            reply({0xA9, 0x07, 1, 0, 0xA0, '1', '1', '0', 0, 0x5C}));
+        ASSERT_TRUE(engine->controllerIdentified());
+    }
     sim::InstantClock clock;
     Platform platform;
-    std::unique_ptr<UpdateEngine> engine = std::make_unique<UpdateEngine>(platform);
+    std::unique_ptr<UpdateEngine> engine;
     std::shared_ptr<RecordingDevice> device = std::make_shared<RecordingDevice>();
     test::LogCapture log;
 };
@@ -95,6 +107,27 @@ TEST_F(DeviceRecord, AnAttachForgetsThePreparedRelease) {
     EXPECT_EQ(s.mode, Util::UpMode::none);
     EXPECT_FALSE(s.filesHeld);
     EXPECT_EQ(changes, 1);
+}
+
+// A controller that leaves and comes back during the erase wait as the same
+// device record (a platform may hand out one record per node) ends the
+// attempt all the same: nothing after the erase is written to it.
+TEST_F(DeviceRecord, AReattachDuringTheEraseWaitEndsTheAttempt) {
+    clock.holdSleepsOfAtLeast(1.0);
+    ASSERT_NO_FATAL_FAILURE(identify());
+    engine->takeRelease(Util::UpMode::offline, {"1.3", ""}, Bytes(100, 1), Bytes(10, 2));
+    engine->confirm();
+    ASSERT_TRUE(test::waitUntil([&] { return clock.heldSleepers() == 1; }));
+    engine->hidDisconnectedWithNotification(device);
+    ASSERT_NO_FATAL_FAILURE(identify());
+    const std::size_t written = device->writes().size();
+    clock.release();
+    ASSERT_TRUE(test::waitUntil([&] {
+        return engine->snapshot().sta == Util::UpSta::failed ||
+               !log.withPrefix("image update done").empty();
+    }));
+    EXPECT_EQ(device->writes().size(), written);
+    EXPECT_FALSE(log.contains("begin image update"));
 }
 
 TEST(DeviceLink, IdentifiesTheControllerAnewOnEachAttach) {
