@@ -1,5 +1,5 @@
-// The device link of the main window controller: report writes, the attach and
-// detach handlers and the identification exchange.
+// The engine's side of the device: report writes, the attach and detach
+// handlers and the identification exchange.
 #include <QPointer>
 #include <QTimer>
 #include <string_view>
@@ -8,7 +8,7 @@
 #include "tcontroller/base/text_format.h"
 #include "tcontroller/base/ticks.h"
 #include "tcontroller/catalogue/version.h"
-#include "tcontroller/device/commands.h"
+#include "tcontroller/device/controller_link.h"
 #include "tcontroller/device/frame.h"
 #include "tcontroller/device/hex_dump.h"
 #include "tcontroller/device/reply_parser.h"
@@ -17,9 +17,18 @@
 namespace tarvo {
 
 bool UpdateEngine::sendReport(const Bytes& frame, bool expectReply) {
-    // The device record is taken once: a detach during the write leaves the
-    // handle valid (shared ownership) and the write simply fails.
     return sendReportTo(hidDeviceInfo.get(), frame, expectReply);
+}
+
+ControllerLink UpdateEngine::linkToAttached() {
+    // The device record is taken once: a detach during a write leaves the
+    // handle valid (shared ownership) and the write simply fails.
+    HIDDevicePtr device = hidDeviceInfo.get();
+    return ControllerLink({[this, device](const Bytes& frame, bool expectReply) {
+                               return sendReportTo(device, frame, expectReply);
+                           },
+                           [this, device] { return device && hidDeviceInfo.get() == device; }},
+                          *platform_.clock);
 }
 
 bool UpdateEngine::sendReportTo(const HIDDevicePtr& device, const Bytes& frame, bool expectReply) {
@@ -84,7 +93,7 @@ void UpdateEngine::hidConnectedWithNotification(const HIDDevicePtr& device) {
         FWData.set(std::nullopt);
         finalStep.store(false);
     }
-    if (!sendReport(Commands::modelRequest(), true)) {
+    if (!linkToAttached().requestModel().ok()) {
         publish();
     }
     watchIdentification(epoch);
@@ -158,7 +167,7 @@ void UpdateEngine::applyReply(const QByteArray& report) {
             hid_model.set(decision.model);
             if (decision.model == MODEL_NAME) {
                 readSta.store(ReadSta::FW);
-                if (!sendReport(Commands::firmwareVersionRequest(true), true)) {
+                if (!linkToAttached().requestFirmwareVersion().ok()) {
                     publish();
                 }
                 return;
@@ -203,6 +212,8 @@ void UpdateEngine::verifyUpdate(const std::string& reported) {
     // Equal keys are the same version ("1.3" and "1.3.0" alike).
     if (!isNewer(expected, reported) && !isNewer(reported, expected)) {
         logLine("update verified: " + escapeForLog(expected));
+        verifiedVersion_.set(reported);
+        publish();
         return;
     }
     stage_.store(UpdateStage::verification);

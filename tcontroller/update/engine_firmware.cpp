@@ -23,7 +23,7 @@ std::string volumeText(const QVariant& userInfo, const char* key) {
     return text.toString().toStdString();
 }
 
-// The window's words for why a drive is not the controller's.
+// The words for why a drive is not the controller's.
 QString mismatchText(const DriveVerdict& verdict) {
     const QString detail = QString::fromStdString(verdict.detail);
     switch (verdict.mismatch) {
@@ -160,6 +160,12 @@ void UpdateEngine::volumeMounted() {
     const bool presented = replugAlert_.exchange(false);
     logLine(std::string("hide alert ") + (presented ? "true" : "false"));
     updateSta.store(UpSta::updating);
+    // A controller found in its bootloader is written without a transfer
+    // before it: the session (no sleep, the desktop told the end) starts here.
+    beginUpdateSession();
+    if (presented) {
+        publish();
+    }
 }
 
 void UpdateEngine::startFirmwareCopy() {
@@ -274,7 +280,7 @@ void UpdateEngine::didUnMount(const QVariant& userInfo) {
         return;
     }
     driveBuses_.mutate([&](auto& buses) { buses.erase(path); });
-    // The window stops speaking of a refused drive once it is gone.
+    // The refused drive is no longer spoken of once it is gone.
     const bool noted = foreignDriveNote_.mutate([&](ForeignDriveNote& note) {
         if (note.path != path) {
             return false;

@@ -1,4 +1,4 @@
-// Network side of the main window controller: the first reachability report and
+// The engine's network side: the first reachability report and
 // the version history query.
 #include <QPointer>
 
@@ -36,8 +36,8 @@ void UpdateEngine::reachabilityChangedWithNote(Reachability* note) {
 
 void UpdateEngine::queryHistory() {
     // The fetch and the parse run on the download worker so neither a slow
-    // server nor a large reply freezes the window; the fields are written and
-    // the window redrawn on the main thread. The reply is logged escaped: it
+    // server nor a large reply holds up the main thread; the fields are written and
+    // published on the main thread. The reply is logged escaped: it
     // is the server's text, and must not forge or split log lines.
     const std::string address = historyURL + MODEL_NAME;
     ResourceReads* reads = platform_.reads;

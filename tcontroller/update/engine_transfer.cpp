@@ -1,17 +1,12 @@
 // The image transfer: erase, the fixed erase wait, then the image in 54-byte
-// data frames, one output report each. Runs on queue1.
+// data frames, one output report each, through the controller link. Runs on queue1.
 #include "tcontroller/base/log.h"
 #include "tcontroller/base/text_format.h"
-#include "tcontroller/device/commands.h"
-#include "tcontroller/device/frame.h"
+#include "tcontroller/device/controller_link.h"
 #include "tcontroller/device/progress_weights.h"
 #include "tcontroller/update/update_engine.h"
 
 namespace tarvo {
-namespace {
-constexpr std::size_t kChunk = frame::kChunkSize;
-const char* const kDeviceGone = "hid device is not existed";
-}  // namespace
 
 void UpdateEngine::sendImage(const Bytes& image) {
     Clock& clock = *platform_.clock;
@@ -21,27 +16,45 @@ void UpdateEngine::sendImage(const Bytes& image) {
     // nothing after the erase reaches a controller that was not erased in it.
     const TransferTarget target{controllerIdentified() ? identifiedDevice_.get() : HIDDevicePtr{},
                                 attachEpoch_.load()};
+    ControllerLink link({[this, &target](const Bytes& frame, bool expectReply) {
+                             return sendReportTo(target.device, frame, expectReply);
+                         },
+                         [this, &target] { return stillAttached(target); }},
+                        clock);
+    const auto progress = [this](ControllerLink::Stage stage, std::size_t i, std::size_t n) {
+        if (stage == ControllerLink::Stage::erase) {
+            setProgressLater(static_cast<double>(i + 1));
+            setProgressLineLater(eraseProgress(static_cast<double>(i)));
+            return;
+        }
+        if (i == n) {
+            setProgressLater(progress::kDataEnd);
+        } else if (i > 0) {
+            setProgressLater(progress::afterDataFrame(i - 1, n));
+        }
+        setProgressLineLater(transferProgress(i, n));
+    };
     const double t0 = clock.now();
-    TransferEnd end = eraseStage(target);
-    if (end == TransferEnd::done) {
-        end = dataStage(image, target);
+    stage_.store(UpdateStage::erase);
+    Result<void> sent = link.erase(progress);
+    if (sent.ok()) {
+        stage_.store(UpdateStage::transfer);
+        sent = link.sendImage(image, progress);
     }
-    switch (end) {
-        case TransferEnd::writeFailed:
-            imageUpdateDone(Result<void>::failure(kDeviceGone));
-            return;
-        case TransferEnd::gone:
-            updateSta.store(UpSta::failed);
-            publish();
-            return;
-        case TransferEnd::done:
-            break;
+    if (!sent.ok() && sent.error == ControllerLink::kDetached) {
+        updateSta.store(UpSta::failed);
+        publish();
+        return;
+    }
+    if (!sent.ok()) {
+        imageUpdateDone(sent);
+        return;
     }
     const double t1 = clock.now();
     logLine(shortestDecimal(t1) + " - " + shortestDecimal(t0) + " = " + shortestDecimal(t1 - t0) +
             " seconds");
     keepPendingRelease();
-    imageUpdateDone(Result<void>::success());
+    imageUpdateDone(sent);
 }
 
 void UpdateEngine::keepPendingRelease() {
@@ -61,75 +74,6 @@ bool UpdateEngine::stillAttached(const TransferTarget& target) const {
     // Compared under the lock, without taking a reference: this runs once per frame.
     return target.device && attachEpoch_.load() == target.epoch &&
            hidDeviceInfo.with([&target](const HIDDevicePtr& d) { return d == target.device; });
-}
-
-UpdateEngine::TransferEnd UpdateEngine::eraseStage(const TransferTarget& target) {
-    stage_.store(UpdateStage::erase);
-    if (!stillAttached(target) ||
-        !sendReportTo(target.device, Commands::imageEraseCommand(false), false)) {
-        return TransferEnd::writeFailed;
-    }
-    logLine("erasing data...");
-    if (!stillAttached(target)) {
-        return TransferEnd::gone;
-    }
-    // A fixed wait: the controller does not say when the erase is over. The
-    // time left is counted in the clock's one-second sleeps, so it stays true
-    // on a clock that shortens them (the demo's) as on the real one.
-    for (int k = 1; k <= kEraseSeconds; ++k) {
-        setProgressLater(k);
-        setProgressLineLater(eraseProgress(k - 1));
-        platform_.clock->sleep(1.0);
-        if (!stillAttached(target)) {
-            return TransferEnd::gone;
-        }
-    }
-    return TransferEnd::done;
-}
-
-UpdateEngine::TransferEnd UpdateEngine::dataStage(const Bytes& image,
-                                                  const TransferTarget& target) {
-    const auto send = [this, &target](const Bytes& frame) {
-        return sendReportTo(target.device, frame, false);
-    };
-    stage_.store(UpdateStage::transfer);
-    if (!send(Commands::imageTransferCommand(true))) {
-        return TransferEnd::writeFailed;
-    }
-    logLine("begin image update");
-    const std::size_t length = image.size();
-    const std::size_t frames = length / kChunk;
-    const std::size_t rest = length % kChunk;
-    logLine("data size: " + std::to_string(length) + " = N_chunks(" + std::to_string(frames) +
-            ") * " + std::to_string(kChunk) + " + final(" + std::to_string(rest) + "), ");
-    // One frame buffer for the whole image: the loop allocates nothing per frame.
-    Bytes frame;
-    for (std::size_t i = 0; i < frames; ++i) {
-        if (!stillAttached(target)) {
-            return TransferEnd::gone;
-        }
-        setProgressLineLater(transferProgress(i, frames));
-        if (i % kFramesPerPause == 0) {
-            platform_.clock->sleep(1.0);
-        }
-        if (!Commands::buildImageDataFrame(image.data() + i * kChunk, kChunk, frame) ||
-            !send(frame)) {
-            return TransferEnd::writeFailed;
-        }
-        setProgressLater(progress::afterDataFrame(i, frames));
-    }
-    setProgressLater(progress::kDataEnd);
-    setProgressLineLater(transferProgress(frames, frames));
-    const std::optional<Bytes> last =
-        Commands::imageDataFrame(image.data() + frames * kChunk, rest);
-    // The short final frame and the end command count as sent whatever the
-    // device answers, so a controller gone by now is caught here.
-    if (!stillAttached(target) || !last || !send(*last) || !stillAttached(target) ||
-        !send(Commands::imageTransferCommand(false))) {
-        return TransferEnd::writeFailed;
-    }
-    logLine("end image update");
-    return TransferEnd::done;
 }
 
 }  // namespace tarvo

@@ -8,7 +8,7 @@
 #include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/firmware_names.h"
 #include "tcontroller/catalogue/version.h"
-#include "tcontroller/device/commands.h"
+#include "tcontroller/device/controller_link.h"
 #include "tcontroller/update/update_engine.h"
 
 namespace tarvo {
@@ -55,6 +55,16 @@ bool UpdateEngine::updateRunning() const {
 
 void UpdateEngine::updateToNewest() {
     press();
+}
+
+void UpdateEngine::updateToBuiltIn() {
+    if (updateSta.load() == UpSta::updating || downloading_.load() ||
+        !isNewer(FW_VER, hid_FW.get())) {
+        return;
+    }
+    downloadNote_.set({});
+    takeBuiltInRelease();
+    publish();
 }
 
 void UpdateEngine::confirm() {
@@ -111,12 +121,13 @@ void UpdateEngine::press() {
 
 void UpdateEngine::startPreparedUpdate() {
     // Only a controller that identified itself as the supported model is ever
-    // erased; the window says why nothing happens for any other.
+    // erased; the front end says why nothing happens for any other.
     if (!controllerIdentified()) {
         return;
     }
-    // A new attempt: what failed in an earlier one is not this one's failure.
+    // A new attempt: what failed or was verified in an earlier one is not this one's.
     failureNote_.set({});
+    verifiedVersion_.set({});
     stage_.store(UpdateStage::none);
     const bool ready = FWData.with([](const auto& d) { return d.has_value(); }) &&
                        imageData.with([](const auto& d) { return d != nullptr; });
@@ -200,7 +211,7 @@ void UpdateEngine::runDownload(const Histoty& release, unsigned id) {
 
 void UpdateEngine::finishDownload(const Histoty& release, unsigned id, Download firmware,
                                   Download image, const std::string& failure) {
-    // A cancelled download has put the window back already; a later one may
+    // A cancelled download has put the state back already; a later one may
     // be running by now.
     if (downloadCancelled(id) || id != downloadSerial_.load()) {
         return;
@@ -231,7 +242,7 @@ void UpdateEngine::cancelDownload() {
         return;
     }
     // The read stops at its next progress call (at least once a second, also
-    // on a stalled server); the window goes back to where it was at once.
+    // on a stalled server); the state goes back to where it was at once.
     cancelledDownload_.store(id);
     logLine("download cancelled");
     downloading_.store(false);
@@ -337,7 +348,7 @@ bool UpdateEngine::sendFinalStep() {
     // A final step sent again after a failure resumes the update.
     beginUpdateSession();
     // The controller restarts as its bootloader volume once it takes this command.
-    if (sendReport(Commands::finalStepCommand(), false)) {
+    if (linkToAttached().finalStep().ok()) {
         finalStep.store(true);
         stage_.store(UpdateStage::waitingForDrive);
         setProgressLineLater({UpdateStage::waitingForDrive});
@@ -385,6 +396,12 @@ void UpdateEngine::alerted() {
     }
     replugAlert_.store(false);
     publish();
+    // Answered before the controller was replugged, or sent to a record that
+    // was leaving the bus: while the drive does not come, the user is asked
+    // again, as after the first final step.
+    if (finalStep.load()) {
+        startWatchdog();
+    }
 }
 
 void UpdateEngine::firmwareUpdateFinished(const Result<void>& written) {
@@ -397,6 +414,7 @@ void UpdateEngine::firmwareUpdateFinished(const Result<void>& written) {
     logLine("fw update successed");
     if (replugAlert_.exchange(false)) {
         logLine("close alert view");
+        publish();
     }
     updateSta.store(UpSta::suc);
     finalStep.store(false);

@@ -45,7 +45,7 @@ UpdateEngine::UpdateEngine(const Platform& platform, QObject* parent)
 
 UpdateEngine::~UpdateEngine() {
     // Stop every source of events before the state goes.
-    if (platform_.volumeWatcher != nullptr && started_.load()) {
+    if (platform_.volumeWatcher != nullptr) {
         // Stopping the watcher joins its thread, so no mount handler is
         // running once this returns.
         platform_.volumeWatcher->stop();
@@ -216,7 +216,8 @@ UpdateSnapshot UpdateEngine::snapshot() const {
     s.releases = onlineVers.get();
     s.filesHeld = FWData.with([](const auto& d) { return d.has_value(); }) &&
                   imageData.with([](const auto& d) { return d != nullptr; });
-    s.mountWithFiles = usbMount.load() && s.filesHeld;
+    s.driveMounted = usbMount.load();
+    s.mountWithFiles = s.driveMounted && s.filesHeld;
     s.finalStep = finalStep.load();
     if (s.mode != UpMode::none) {
         s.selected = chosen_.get();

@@ -19,6 +19,7 @@
 #include "tcontroller/base/result.h"
 #include "tcontroller/base/util.h"
 #include "tcontroller/catalogue/builtin_files.h"
+#include "tcontroller/device/controller_link.h"
 #include "tcontroller/device/identity.h"
 #include "tcontroller/platform/bootloader_drive.h"
 #include "tcontroller/platform/platform.h"
@@ -82,6 +83,9 @@ class UpdateEngine : public QObject {
     // Prepares the newest release known (downloading a published one), or,
     // when one is prepared, starts it: what the left button does.
     void updateToNewest();
+    // Prepares the release built into the tool (when it is newer than the
+    // controller's firmware, as the left button would offer it).
+    void updateToBuiltIn();
     // Starts the prepared update; nothing when none is prepared.
     void confirm();
     // How a request for an earlier release goes on.
@@ -151,9 +155,6 @@ class UpdateEngine : public QObject {
         HIDDevicePtr device;
         unsigned epoch = 0;
     };
-    // How a stage of the transfer ended: on to the next, a failed write, or
-    // the controller gone (detached, or re-attached as another device record).
-    enum class TransferEnd { done, writeFailed, gone };
 
     void publishBody();
     void startDeviceMonitor();
@@ -168,13 +169,13 @@ class UpdateEngine : public QObject {
     void sendImage(const Bytes& image);
     void imageUpdateDone(const Result<void>& sent);
     bool stillAttached(const TransferTarget& target) const;
-    TransferEnd eraseStage(const TransferTarget& target);
-    TransferEnd dataStage(const Bytes& image, const TransferTarget& target);
     std::string newestKnownVersion() const;
     void watchIdentification(unsigned epoch);
     void applyReply(const QByteArray& report);
     void verifyUpdate(const std::string& reported);
     bool sendReportTo(const HIDDevicePtr& device, const Bytes& frame, bool expectReply);
+    // The protocol steps on the controller attached now.
+    ControllerLink linkToAttached();
     bool sendFinalStep();
     void startWatchdog();
     void checkFinalStep();

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "tcontroller/device/controller_link.h"
+
 namespace tarvo {
 
 // The stages of an update in the order they run, for the line under the
@@ -18,10 +20,9 @@ enum class UpdateStage {
     download,         // a release's files from the firmware server
 };
 
-// The fixed timing of an update, shared by the transfer and its estimate.
-inline constexpr int kEraseSeconds = 35;
-// A one-second pause before every this-many-th data frame.
-inline constexpr std::size_t kFramesPerPause = 10000;
+// The fixed timing of an update, the transfer's own, for its estimate.
+inline constexpr int kEraseSeconds = static_cast<int>(ControllerLink::kEraseSeconds);
+inline constexpr std::size_t kFramesPerPause = ControllerLink::kFramesPerPause;
 // The controller takes one report per millisecond (a full-speed interrupt endpoint).
 inline constexpr double kSecondsPerReport = 0.001;
 

@@ -28,6 +28,7 @@ struct UpdateSnapshot {
     // The published releases, newest first (empty without a network).
     std::vector<Util::Histoty> releases{};
     bool filesHeld = false;       // both files of the prepared release are held
+    bool driveMounted = false;    // the controller's bootloader drive is mounted
     bool mountWithFiles = false;  // the bootloader volume is mounted, both files held
     bool finalStep = false;
     // The release a prepared update installs, while one is prepared.
