@@ -61,10 +61,8 @@ void runNewestUpdate(bool throughWindow, UpdateRun* run) {
                              lines.push_back(UpdateEngine::progressText(line).toStdString());
                          });
     }
-    ASSERT_TRUE(test::waitUntil([&] {
-        return rig.sim.reachability()->stopped() && !rig.engine->awaitingHistory() &&
-               rig.state().releases.size() == 2;
-    }));
+    ASSERT_TRUE(rig.waitSettled());
+    ASSERT_EQ(rig.state().releases.size(), 2u);
     rig.sim.controller().plug();
     ASSERT_TRUE(rig.waitIdle());
     rig.sim.instantClock()->holdSleepsOfAtLeast(5.0);  // the watchdog waits for the test
