@@ -10,7 +10,6 @@ namespace {
 
 TEST_F(ChooserTest, RowsFillTheSlotsFromTheTopAndSkipOnlyTheExactBuiltInVersion) {
     const std::pair<std::vector<Histoty>, QStringList> cases[] = {
-        {{}, {"Select from FW file"}},
         // Text from the server is shown as it is, never as markup.
         {{{"<b>1.3</b>", "<i>x</i>"}, {"1.2", "2019-10-22"}},
          {"Version V<b>1.3</b> [<i>x</i>]", "Select from FW file"}},

@@ -29,12 +29,14 @@ struct Rig {
         // controller leaves its bootloader, also under the sanitizers.
         sim.controller().updateConfig([](auto& config) { config.timings.flash = 600ms; });
     }
+    // Whatever a test does, the tool never sends a frame the controller rejects.
     ~Rig() {
         if (sim.instantClock() != nullptr) {
             sim.instantClock()->release();
         }
         window.reset();
         owned.reset();
+        EXPECT_EQ(sim.controller().violationCount(), 0u);
     }
 
     void publishDefault() {

@@ -65,19 +65,6 @@ inline tarvo::Bytes data(const std::uint8_t* chunk, std::size_t n) {
     return frame(0x97, payload, true);
 }
 
-// The whole transfer of an image: erase, begin, 54-byte chunks, the final
-// (possibly empty) chunk, end.
-inline std::vector<tarvo::Bytes> transfer(const tarvo::Bytes& image) {
-    std::vector<tarvo::Bytes> out{erase(), begin()};
-    std::size_t at = 0;
-    for (; at + 54 <= image.size(); at += 54) {
-        out.push_back(data(image.data() + at, 54));
-    }
-    out.push_back(data(image.data() + at, image.size() - at));
-    out.push_back(end());
-    return out;
-}
-
 }  // namespace frames
 
 // Polls `done` until it holds, without an event loop; false after 10 s
