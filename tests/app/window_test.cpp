@@ -2,6 +2,8 @@
 // windowFor for each rule; the live tests check that the real window shows
 // what the engine reports after real events on the simulated platform.
 #include <gtest/gtest.h>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QPushButton>
 #include <QTextDocument>
 #include <QTranslator>
@@ -210,8 +212,9 @@ class MarkupTranslation : public QTranslator {
     bool isEmpty() const override { return false; }
 };
 
-// The failure text is markup the window makes around words that may hold
-// anything (here a translation's): those are shown as they are.
+// The failure screen: its text is markup the window makes around words that
+// may hold anything (here a translation's), and those are shown as they are;
+// Copy details and OK.
 TEST(LiveWindow, AFailureIsToldAsPlainText) {
     MarkupTranslation translation;
     QCoreApplication::installTranslator(&translation);
@@ -221,14 +224,24 @@ TEST(LiveWindow, AFailureIsToldAsPlainText) {
     faceButton(*vc, "leftBut")->click();  // offline: the built-in release
     faceButton(*vc, "leftBut")->click();  // OK: the first data frame fails
     QPushButton* ok = test::button(*vc, "FailedOKBut");
-    ASSERT_TRUE(test::waitUntil([&] { return !ok->isHidden(); }));
+    QPushButton* copy = test::button(*vc, "copyDetailsBut");
+    ASSERT_TRUE(test::waitUntil([&] { return !ok->isHidden() && !copy->isHidden(); }));
     const std::string cause = vc->engine().snapshot().failureNote;
     EXPECT_NE(cause.find("<b>transfer</b> & co"), std::string::npos) << cause;
     QTextDocument shown;
     shown.setHtml(test::label(*vc, "msgLabel")->text());
     EXPECT_EQ(shown.toPlainText().toStdString(), "Update Fail!\n" + cause);
+
+    // Copy details puts the engine's details for support on the clipboard.
+    QGuiApplication::clipboard()->clear();
+    copy->click();
+    const std::string details = QGuiApplication::clipboard()->text().toStdString();
+    EXPECT_EQ(details.rfind("Tarvo Remote Firmware Update ", 0), 0u) << details;
+    EXPECT_NE(details.find("\nStatus: failed\n"), std::string::npos) << details;
+    // OK takes the window back to its offer.
     ok->click();
     EXPECT_EQ(text(*vc, "msgLabel"), kOffer);
+    EXPECT_TRUE(ok->isHidden() && copy->isHidden());
 }
 
 }  // namespace
