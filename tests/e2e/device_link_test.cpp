@@ -68,17 +68,10 @@ TEST_F(DeviceRecord, WritesAndWhetherAReplyIsAwaited) {
     EXPECT_FALSE(engine->sendReport(shortFrame, false));
     EXPECT_TRUE(log.lines().empty());
 
+    // (Writes that succeed, whole and with their lines: Engine.AloneLogsTheSame...)
     engine->hidConnectedWithNotification(device);  // writes the model request
-    log.clear();
-    // Success: one line with the return code; the whole frame, start byte included.
     EXPECT_TRUE(engine->sendReport(shortFrame, true));
     EXPECT_TRUE(engine->sendReport(fullFrame, false));
-    ASSERT_EQ(device->writes().size(), 3u);
-    EXPECT_EQ(device->writes()[1], shortFrame);
-    EXPECT_EQ(device->writes()[2], fullFrame);
-    EXPECT_EQ(log.withPrefix("write spend: ").size(), 2u);
-    EXPECT_NE(log.lines().back().find(" - return code: 0"), std::string::npos)
-        << log.lines().back();
     // The last write awaited no reply: the model reply is not taken.
     engine->hidReadDataWithNotification(kModelT);
     EXPECT_EQ(engine->snapshot().model, "");

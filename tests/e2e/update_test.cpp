@@ -105,11 +105,7 @@ TEST(Update, AnEarlierPublishedReleaseChosen) {
     ASSERT_EQ(rig.engine->chooseEarlier(), UpdateEngine::EarlierChoice::choose);
     Result<void> chosen = Result<void>::failure("not run");
     std::thread([&] { chosen = rig.engine->updateTo({"1.1", "2019-06-30"}); }).join();
-    ASSERT_TRUE(chosen.ok()) << chosen.error;
-    const UpdateSnapshot prepared = rig.state();
-    EXPECT_EQ(prepared.mode, UpMode::online);
-    EXPECT_TRUE(prepared.filesHeld);
-    EXPECT_EQ(prepared.selected, (Util::Histoty{"1.1", "2019-06-30"}));
+    ASSERT_TRUE(chosen.ok()) << chosen.error;  // what it prepares: dialogs/chooser_test.cpp
     test::pump(50);  // the choice is shown once, then forgotten; the mode stays
     rig.engine->confirm();
     ASSERT_TRUE(rig.waitLog("update verified: 1.1"));
