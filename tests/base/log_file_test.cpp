@@ -204,20 +204,5 @@ TEST(LogFile, AFileMovedOrDeletedWhileLoggingIsMadeAgain) {
     stopLogFile();
 }
 
-TEST(LogFile, FolderFollowsXdgStateHome) {
-    const char* saved = std::getenv("XDG_STATE_HOME");
-    const std::string restore = saved != nullptr ? saved : "";
-    ::setenv("XDG_STATE_HOME", "/var/tmp/state", 1);
-    EXPECT_EQ(defaultLogDirectory(), "/var/tmp/state/tarvo-remote-update");
-    ::setenv("XDG_STATE_HOME", "relative/ignored", 1);
-    const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
-    EXPECT_EQ(defaultLogDirectory(), home + "/.local/state/tarvo-remote-update");
-    if (saved != nullptr) {
-        ::setenv("XDG_STATE_HOME", restore.c_str(), 1);
-    } else {
-        ::unsetenv("XDG_STATE_HOME");
-    }
-}
-
 }  // namespace
 }  // namespace tarvo

@@ -13,15 +13,6 @@ using test::Rig;
 using test::UpMode;
 using Conn = Reachability::Connection;
 
-// The controller identified and the release list (1.3 the newest) in.
-void startIdle(Rig& rig) {
-    rig.publishDefault();
-    rig.sim.controller().plug();
-    rig.start();
-    ASSERT_TRUE(rig.waitIdle());
-    ASSERT_TRUE(rig.state().hasNetwork);
-}
-
 // A fault of the server or the network and what the engine says about it.
 struct DownloadCase {
     const char* name;
@@ -35,7 +26,8 @@ class DownloadFailure : public ::testing::TestWithParam<DownloadCase> {};
 TEST_P(DownloadFailure, SaysTheCauseAndTheNextRequestTriesAgain) {
     const DownloadCase& c = GetParam();
     Rig rig;
-    ASSERT_NO_FATAL_FAILURE(startIdle(rig));
+    rig.publishDefault();
+    ASSERT_TRUE(rig.startIdle());
     rig.sim.server().setFault(c.fault);
     rig.sim.reachability()->setConnectionNow(c.networkAfterHistory);
     rig.engine->updateToNewest();
@@ -87,7 +79,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Download, FromAStalledServerIsCancelledAndTheStateIsAsBefore) {
     Rig rig;
-    ASSERT_NO_FATAL_FAILURE(startIdle(rig));
+    rig.publishDefault();
+    ASSERT_TRUE(rig.startIdle());
     rig.sim.server().setFault(sim::ServerFault::stall);
     rig.engine->updateToNewest();
     const auto shown = [&] {

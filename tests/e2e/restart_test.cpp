@@ -31,9 +31,7 @@ TEST_P(Restart, AfterTheFinalStepFinishesTheUpdateWithItsRelease) {
         // before its drive appears.
         before.sim.controller().updateFaults(
             [](auto& faults) { faults.mountAfterFinalStep = false; });
-        before.sim.controller().plug();
-        before.start();
-        ASSERT_TRUE(before.waitIdle());
+        ASSERT_TRUE(before.startIdle());
         before.sim.instantClock()->holdSleepsOfAtLeast(5.0);
         ASSERT_TRUE(before.prepareNewest());
         ASSERT_EQ(before.state().mode, UpMode::online);

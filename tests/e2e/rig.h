@@ -112,6 +112,12 @@ struct Rig {
         return waitUntil(
             [&] { return sim.reachability()->stopped() && !engine->awaitingHistory(); });
     }
+    // The controller plugged in, then the engine started: waitIdle().
+    bool startIdle(const std::string& fw = "1.1") {
+        sim.controller().plug();
+        start();
+        return waitIdle(fw);
+    }
     // ...and for the controller to be identified with `fw`.
     bool waitIdle(const std::string& fw = "1.1") {
         return waitSettled() && waitUntil([&] {
@@ -146,9 +152,7 @@ struct Rig {
     // A controller of firmware 1.1 identified, the watchdog held, and (on a
     // platform without network) the built-in release 1.2 prepared.
     void prepareBuiltIn() {
-        sim.controller().plug();
-        start();
-        ASSERT_TRUE(waitIdle());
+        ASSERT_TRUE(startIdle());
         sim.instantClock()->holdSleepsOfAtLeast(5.0);
         ASSERT_TRUE(prepareNewest());
         ASSERT_EQ(state().mode, UpMode::bIn);

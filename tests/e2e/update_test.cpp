@@ -3,7 +3,6 @@
 // server and a bootloader volume, on the instant clock; and how each fault of
 // the controller or its drive ends them.
 #include <filesystem>
-#include <thread>
 
 #include "e2e/rig.h"
 #include "support/temp_files.h"
@@ -90,28 +89,6 @@ INSTANTIATE_TEST_SUITE_P(Update, BuiltInRelease,
                          ::testing::Values(BuiltIn::folder, BuiltIn::tmpfs,
                                            BuiltIn::bootloaderAtStart, BuiltIn::bootloaderLater),
                          builtInName);
-
-TEST(Update, AnEarlierPublishedReleaseChosen) {
-    Rig rig;
-    rig.sim.server().publish({{"1.3", "2020-01-15", std::nullopt, std::nullopt},
-                              {"1.1", "2019-06-30", std::nullopt, std::nullopt}});
-    rig.sim.controller().updateConfig([](auto& config) { config.versionChars = "100"; });
-    rig.sim.controller().plug();
-    rig.start();
-    ASSERT_TRUE(rig.waitIdle("1.0"));
-    ASSERT_EQ(rig.state().releases.size(), 2u);
-    rig.sim.instantClock()->holdSleepsOfAtLeast(5.0);
-
-    ASSERT_EQ(rig.engine->chooseEarlier(), UpdateEngine::EarlierChoice::choose);
-    Result<void> chosen = Result<void>::failure("not run");
-    std::thread([&] { chosen = rig.engine->updateTo({"1.1", "2019-06-30"}); }).join();
-    ASSERT_TRUE(chosen.ok()) << chosen.error;  // what it prepares: dialogs/chooser_test.cpp
-    test::pump(50);  // the choice is shown once, then forgotten; the mode stays
-    rig.engine->confirm();
-    ASSERT_TRUE(rig.waitLog("update verified: 1.1"));
-    EXPECT_EQ(rig.sim.controller().receivedImage(), rig.sim.server().imageFile("1.1"));
-    EXPECT_EQ(rig.sim.controller().receivedFirmware(), rig.sim.server().firmwareFile("1.1"));
-}
 
 // Every fault ends failed, never as a success that was not written.
 void expectFailedNotWritten(Rig& rig) {
@@ -296,9 +273,7 @@ class ImageSizes : public ::testing::TestWithParam<SizeCase> {};
 TEST_P(ImageSizes, FramesProgressAndPauses) {
     const SizeCase& c = GetParam();
     Rig rig;
-    rig.sim.controller().plug();
-    rig.start();
-    ASSERT_TRUE(rig.waitIdle());
+    ASSERT_TRUE(rig.startIdle());
     auto* clock = rig.sim.instantClock();
     clock->holdSleepsOfAtLeast(5.0);
     const Bytes image = test::patternBytes(c.length);
@@ -332,18 +307,6 @@ INSTANTIATE_TEST_SUITE_P(Transfer, ImageSizes,
                          ::testing::Values(SizeCase{0, 1, 0}, SizeCase{53, 1, 0},
                                            SizeCase{54, 2, 1}, SizeCase{540054, 10002, 2}),
                          [](const auto& info) { return "L" + std::to_string(info.param.length); });
-
-TEST(Transfer, TheTimeLeftCountsThePausesBeforeEveryTenThousandthFrame) {
-    // 20,001 data frames: pauses before frames 0, 10,000 and 20,000.
-    EXPECT_EQ(transferProgress(0, 20001).secondsLeft, 24);      // 20,003 reports and 3 pauses
-    EXPECT_EQ(transferProgress(10000, 20001).secondsLeft, 13);  // the pause at 10,000 is ahead
-    EXPECT_EQ(transferProgress(10001, 20001).secondsLeft, 12);
-    EXPECT_EQ(transferProgress(20001, 20001).secondsLeft, 1);
-    EXPECT_EQ(transferProgress(10001, 20001).percent, 50);
-    EXPECT_EQ(eraseProgress(0).secondsLeft, 35);
-    EXPECT_EQ(eraseProgress(34.5).secondsLeft, 1);
-    EXPECT_EQ(eraseProgress(40).secondsLeft, 0);
-}
 
 }  // namespace
 }  // namespace tarvo

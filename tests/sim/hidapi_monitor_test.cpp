@@ -187,6 +187,8 @@ class FakeBus final : public HidBackend, public std::enable_shared_from_this<Fak
     const int hotplugFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 };
 
+const std::string kNode = "/dev/hidraw7";
+
 // The monitor on a FakeBus, its loop on a thread of its own, every
 // notification recorded as the tool would see it.
 class MonitorRun {
@@ -223,6 +225,12 @@ class MonitorRun {
     HIDDevicePtr connected(std::size_t index) const {
         return events.of(Event::connected).at(index).device;
     }
+    // The controller at kNode attached and the loop started: its record.
+    HIDDevicePtr startWithController() {
+        bus->attach(kNode);
+        start();
+        return events.waitFor(Event::connected, 1) ? connected(0) : nullptr;
+    }
 
     const std::shared_ptr<FakeBus> bus = std::make_shared<FakeBus>();
     std::unique_ptr<HidapiMonitor> monitor;
@@ -246,40 +254,33 @@ Bytes report(std::uint8_t first, std::size_t length = 64) {
     return r;
 }
 
-const std::string kNode = "/dev/hidraw7";
-
 TEST(HidapiMonitor, ReportsTheAttachedControllerItsReportsInOrderAndWritesWholeFrames) {
     MonitorRun run;
-    run.bus->attach(kNode);
-    run.start();
-    ASSERT_TRUE(run.events.waitFor(Event::connected, 1));
-    const HIDDevicePtr device = run.connected(0);
+    const HIDDevicePtr device = run.startWithController();
+    ASSERT_TRUE(device);
     EXPECT_EQ(device->name(), kNode);
 
     run.bus->feed(kNode, report(0x10));
     run.bus->feed(kNode, report(0x20, 10));
     run.bus->feed(kNode, report(0x30));
     ASSERT_TRUE(run.events.waitFor(Event::data, 3));
-    const auto data = run.events.of(Event::data);
-    ASSERT_EQ(data.size(), 3u);
-    EXPECT_EQ(data[0].bytes, report(0x10));
-    EXPECT_EQ(data[1].bytes, report(0x20, 10));
-    EXPECT_EQ(data[2].bytes, report(0x30));
-    // Every notification comes from the loop's thread, never a reader's.
-    for (const auto& d : data) {
+    std::vector<Bytes> received;
+    for (const auto& d : run.events.of(Event::data)) {
+        received.push_back(d.bytes);
+        // Every notification comes from the loop's thread, never a reader's.
         EXPECT_EQ(d.thread, run.events.of(Event::connected)[0].thread);
     }
+    EXPECT_EQ(received, (std::vector<Bytes>{report(0x10), report(0x20, 10), report(0x30)}));
 
     // On the wire: report number 0, then the frame as it is, with no padding.
     const Bytes command = {0xA9, 0x04, 0x01, 0x00, 0x9E, 0x5D, 0x5C};
-    const Bytes data64 = report(0xA9);
     ASSERT_TRUE(send(device, command).ok());
-    ASSERT_TRUE(send(device, data64).ok());
-    Bytes wireCommand{0x00};
-    wireCommand.insert(wireCommand.end(), command.begin(), command.end());
-    Bytes wireData{0x00};
-    wireData.insert(wireData.end(), data64.begin(), data64.end());
-    EXPECT_EQ(run.bus->writes(kNode), (std::vector<Bytes>{wireCommand, wireData}));
+    ASSERT_TRUE(send(device, report(0xA9)).ok());
+    const auto onWire = [](Bytes frame) {
+        frame.insert(frame.begin(), 0x00);
+        return frame;
+    };
+    EXPECT_EQ(run.bus->writes(kNode), (std::vector<Bytes>{onWire(command), onWire(report(0xA9))}));
     EXPECT_FALSE(device->setReport(2, 1, command.data(), command.size()).ok());
     EXPECT_EQ(run.bus->writes(kNode).size(), 2u);
 
@@ -294,10 +295,8 @@ TEST(HidapiMonitor, ReportsTheAttachedControllerItsReportsInOrderAndWritesWholeF
 // record is released and the tool told once, also when udev's remove follows.
 TEST(HidapiMonitor, AReadErrorReleasesTheDeviceWithOneDisconnect) {
     MonitorRun run;
-    run.bus->attach(kNode);
-    run.start();
-    ASSERT_TRUE(run.events.waitFor(Event::connected, 1));
-    const HIDDevicePtr device = run.connected(0);
+    const HIDDevicePtr device = run.startWithController();
+    ASSERT_TRUE(device);
 
     run.bus->failNextRead(kNode);
     ASSERT_TRUE(run.events.waitFor(Event::disconnected, 1));
@@ -321,10 +320,8 @@ TEST(HidapiMonitor, AReadErrorReleasesTheDeviceWithOneDisconnect) {
 TEST(HidapiMonitor, UnplugReplugAndWritesThroughTheOldRecord) {
     test::LogCapture log;
     MonitorRun run;
-    run.bus->attach(kNode);
-    run.start();
-    ASSERT_TRUE(run.events.waitFor(Event::connected, 1));
-    const HIDDevicePtr first = run.connected(0);
+    const HIDDevicePtr first = run.startWithController();
+    ASSERT_TRUE(first);
     const Bytes frame = {0xA9, 0x04, 0x01, 0x00, 0x9E, 0x5D, 0x5C};
 
     // Gone before udev said so: the system's error, with the node in front.
