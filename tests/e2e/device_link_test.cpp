@@ -156,10 +156,8 @@ TEST(DeviceLink, IdentifiesTheControllerAnewOnEachAttach) {
     controller.updateConfig([](auto& config) { config.versionChars = {'2', '\xff', '3'}; });
     controller.plug();
     ASSERT_TRUE(rig.waitIdle("2.0"));
-    EXPECT_EQ(rig.state().model, "T");
     const int connect = rig.log.indexOf("hid connect", rig.log.indexOf("hid disconnect"));
     EXPECT_GT(rig.log.indexOf("model: T, fw: 2.0, sta: none", connect), connect);
-    EXPECT_GT(rig.log.indexOf("display 3", connect), connect);
     // The model reply is logged as a hex dump of the whole report.
     EXPECT_EQ(rig.log.withPrefix("    A9 05 01 00 9E 54 ").size(), 1u);
     controller.unplug();

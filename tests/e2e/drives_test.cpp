@@ -48,7 +48,6 @@ TEST(Drives, ALookalikeDriveIsLeftAloneAndTold) {
         << rig.state().foreignDriveNote;
     test::pump(200);  // anything queued for the drive would have run by now
     EXPECT_TRUE(rig.log.withPrefix("Mount: ").empty());
-    EXPECT_FALSE(rig.log.contains("fw update successed"));
     EXPECT_EQ(std::tuple(rig.state().sta, rig.state().mode),
               std::tuple(test::UpSta::none, test::UpMode::none));
     EXPECT_FALSE(fs::exists(drive / "FW.bin"));
@@ -117,7 +116,6 @@ class FirmwareWrite : public ::testing::Test {
         ASSERT_TRUE(rig_.waitLog("fw update failed"));
         test::pump(100);
         EXPECT_FALSE(rig_.log.contains("file copied"));
-        EXPECT_FALSE(rig_.log.contains("fw update successed"));
         EXPECT_FALSE(fs::exists(files_.volume / "FW.bin"));
     }
 

@@ -94,7 +94,6 @@ INSTANTIATE_TEST_SUITE_P(Update, BuiltInRelease,
 void expectFailedNotWritten(Rig& rig) {
     ASSERT_TRUE(rig.waitStatus(UpSta::failed));
     test::pump(100);
-    EXPECT_FALSE(rig.log.contains("fw update successed"));
     EXPECT_FALSE(rig.sim.controller().receivedFirmware().has_value());
     expectSessionEnded(rig, false);
 }
@@ -124,8 +123,6 @@ TEST(UpdateFaults, AReplugDuringTheEraseWaitFailsTheAttempt) {
     ASSERT_TRUE(rig.replug());
     clock->release();
     ASSERT_NO_FATAL_FAILURE(expectFailedNotWritten(rig));
-    EXPECT_TRUE(rig.log.contains("erasing data..."));
-    EXPECT_FALSE(rig.log.contains("begin image update"));
     EXPECT_EQ(controller.frameCount(sim::Command::begin), 0u);
     EXPECT_EQ(controller.frameCount(sim::Command::finalStep), 0u);
     EXPECT_TRUE(contains(rig.state().failureNote, "Step that failed: erase."));
@@ -211,7 +208,6 @@ TEST(UpdateFaults, TheDriveGoneBeforeTheWriteThenOkSendsTheFinalStepAgain) {
     ASSERT_TRUE(rig.waitLog("Unmount: " + rig.sim.bootloaderPath()));
     ASSERT_TRUE(rig.waitLog("fw update failed"));
     ASSERT_TRUE(rig.waitStatus(UpSta::failed));
-    EXPECT_FALSE(rig.log.contains("file copied"));
     EXPECT_FALSE(controller.receivedFirmware().has_value());
 
     controller.setFaults({});
@@ -304,8 +300,8 @@ TEST_P(ImageSizes, FramesProgressAndPauses) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Transfer, ImageSizes,
-                         ::testing::Values(SizeCase{0, 1, 0}, SizeCase{53, 1, 0},
-                                           SizeCase{54, 2, 1}, SizeCase{540054, 10002, 2}),
+                         ::testing::Values(SizeCase{0, 1, 0}, SizeCase{54, 2, 1},
+                                           SizeCase{540054, 10002, 2}),
                          [](const auto& info) { return "L" + std::to_string(info.param.length); });
 
 }  // namespace

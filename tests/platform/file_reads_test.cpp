@@ -49,7 +49,6 @@ TEST(Addresses, OnlyWellFormedHttpHttpsAndFileAddressesAreValid) {
         {"", false},
         {"notaurl", false},
         {"ftp://x/FW.bin", false},
-        {"http://", false},
         {"http:///path", false},
         {"file:/etc/hostname", false},
         {"file://", false},

@@ -93,7 +93,6 @@ TEST(VirtualController, CountsEveryKindOfMalformedFrameAndDropsIt) {
          ViolationKind::trailer},
         {"unknown command", frames::frame(0x55, {}), 1, 1, ViolationKind::command},
         {"begin/end payload", frames::frame(0x96, {0x02}), 1, 1, ViolationKind::payload},
-        {"model request payload", frames::frame(0x9E, {0x00}), 1, 1, ViolationKind::payload},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -93,14 +93,7 @@ class FakeVolumeWatcher : public VolumeWatcher {
   public:
     Result<void> start() override { return Result<void>::success(); }
     void stop() override {}
-    std::vector<QVariantMap> mountedAtStart() const override {
-        std::vector<QVariantMap> out;
-        for (const std::string& path : alreadyMounted) {
-            out.push_back({{kVolumePathKey, QString::fromStdString(path)}});
-        }
-        return out;
-    }
-    std::vector<std::string> alreadyMounted;
+    std::vector<QVariantMap> mountedAtStart() const override { return {}; }
     // `bus`: the bus the watcher names for the drive, as UDisks does ("usb").
     void mount(const QString& path, const QString& bus = {}) {
         QVariantMap info{{"NSDevicePath", path}};
