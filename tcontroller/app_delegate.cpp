@@ -4,7 +4,7 @@
 #include <csignal>
 #include <filesystem>
 
-#include "tcontroller/view_controller.h"
+#include "tcontroller/ui/view_controller.h"
 
 namespace tarvo {
 

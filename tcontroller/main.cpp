@@ -15,7 +15,7 @@
 #include "tcontroller/platform/linux/linux_platform.h"
 #include "tcontroller/single_instance.h"
 #include "tcontroller/translations.h"
-#include "tcontroller/view_controller.h"
+#include "tcontroller/ui/view_controller.h"
 
 namespace {
 

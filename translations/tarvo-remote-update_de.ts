@@ -144,110 +144,34 @@ und stecken Sie das USB-Kabel neu ein, um die Aktualisierung abzuschließen.</tr
     </message>
 </context>
 <context>
-    <name>tarvo::ViewController</name>
+    <name>tarvo::UpdateEngine</name>
     <message>
         <source>The controller came back with firmware %1 instead of %2: it did not take the new firmware. Keep it plugged in and run the update again. If this happens again, contact support.</source>
         <translation>Der Controller meldet sich mit Firmware %1 statt %2 zurück: Er hat die neue Firmware nicht übernommen. Lassen Sie ihn eingesteckt und starten Sie die Aktualisierung erneut. Wenn das wieder passiert, wenden Sie sich an den Support.</translation>
     </message>
     <message>
-        <source>Internet connection required to update to previous</source>
-        <translation>Für eine ältere Version ist eine Internetverbindung nötig</translation>
+        <source>it is not a USB drive</source>
+        <translation>es ist kein USB-Laufwerk</translation>
     </message>
     <message>
-        <source>Update complete!</source>
-        <translation>Aktualisierung abgeschlossen!</translation>
+        <source>it holds %1 MiB; the controller&apos;s drive holds at most %2 MiB</source>
+        <translation>es fasst %1 MiB; das Laufwerk des Controllers fasst höchstens %2 MiB</translation>
     </message>
     <message>
-        <source>OK</source>
-        <translation>OK</translation>
+        <source>it holds other files, such as &quot;%1&quot;</source>
+        <translation>es enthält andere Dateien, etwa „%1“</translation>
     </message>
     <message>
-        <source>Update Fail!
-</source>
-        <translation>Aktualisierung fehlgeschlagen!
-</translation>
+        <source>its contents cannot be read: %1</source>
+        <translation>sein Inhalt kann nicht gelesen werden: %1</translation>
     </message>
     <message>
-        <source>The tool cannot watch the USB bus, so it cannot find the controller. Close the tool and start it again. If this happens again, contact support.</source>
-        <translation>Das Programm kann den USB-Bus nicht überwachen und findet den Controller deshalb nicht. Schließen Sie das Programm und starten Sie es neu. Wenn das wieder passiert, wenden Sie sich an den Support.</translation>
+        <source>A drive named &quot;%1&quot; was found at %2, but it does not look like the controller (%3). Nothing was written to it.</source>
+        <translation>Unter %2 wurde ein Laufwerk namens „%1“ gefunden, aber es sieht nicht wie der Controller aus (%3). Es wurde nichts darauf geschrieben.</translation>
     </message>
     <message>
-        <source>Closes the update tool</source>
-        <translation>Schließt das Aktualisierungsprogramm</translation>
-    </message>
-    <message>
-        <source>Acknowledges the failed update</source>
-        <translation>Bestätigt die fehlgeschlagene Aktualisierung</translation>
-    </message>
-    <message>
-        <source>Starts the update shown above</source>
-        <translation>Startet die oben gezeigte Aktualisierung</translation>
-    </message>
-    <message>
-        <source>CANCEL</source>
-        <translation>ABBRECHEN</translation>
-    </message>
-    <message>
-        <source>Goes back without updating</source>
-        <translation>Kehrt ohne Aktualisierung zurück</translation>
-    </message>
-    <message>
-        <source>UPDATE TO NEWEST</source>
-        <translation>NEUESTE INSTALLIEREN</translation>
-    </message>
-    <message>
-        <source>Prepares the newest firmware release and asks before installing it</source>
-        <translation>Bereitet die neueste Firmware vor und fragt vor der Installation nach</translation>
-    </message>
-    <message>
-        <source>UPDATE TO PREVIOUS</source>
-        <translation>ÄLTERE WÄHLEN</translation>
-    </message>
-    <message>
-        <source>Lets you choose an earlier release or firmware files from your disk</source>
-        <translation>Lässt Sie eine ältere Version oder Firmware-Dateien von Ihrem Datenträger wählen</translation>
-    </message>
-    <message>
-        <source>An update is running. Closing now can leave the controller unusable.</source>
-        <translation>Eine Aktualisierung läuft. Wenn Sie jetzt schließen, kann der Controller unbrauchbar werden.</translation>
-    </message>
-    <message>
-        <source>Keep updating</source>
-        <translation>Weiter aktualisieren</translation>
-    </message>
-    <message>
-        <source>Close anyway</source>
-        <translation>Trotzdem schließen</translation>
-    </message>
-    <message>
-        <source>Update progress</source>
-        <translation>Fortschritt der Aktualisierung</translation>
-    </message>
-    <message>
-        <source>How far the firmware update has come</source>
-        <translation>Wie weit die Firmware-Aktualisierung ist</translation>
-    </message>
-    <message>
-        <source>Shows the version of this tool</source>
-        <translation>Zeigt die Version dieses Programms</translation>
-    </message>
-    <message>
-        <source>About %1</source>
-        <translation>Über %1</translation>
-    </message>
-    <message>
-        <source>Tarvo Remote Firmware Update %1</source>
-        <translation>Tarvo Remote Firmware-Aktualisierung %1</translation>
-    </message>
-    <message>
-        <source>Built-in firmware release: %1 (%2)
-Support log: %3</source>
-        <translation>Eingebaute Firmware-Version: %1 (%2)
-Support-Protokoll: %3</translation>
-    </message>
-    <message>
-        <source>Close</source>
-        <translation>Schließen</translation>
+        <source>Finishing the interrupted update to %1</source>
+        <translation>Die unterbrochene Aktualisierung auf %1 wird abgeschlossen</translation>
     </message>
     <message>
         <source>Erasing – %1 s left</source>
@@ -362,6 +286,10 @@ Support-Protokoll: %3</translation>
         <translation>Firmware %1 wird heruntergeladen …</translation>
     </message>
     <message>
+        <source>Update complete!</source>
+        <translation>Aktualisierung abgeschlossen!</translation>
+    </message>
+    <message>
         <source>The controller now runs firmware %1.</source>
         <translation>Der Controller läuft jetzt mit Firmware %1.</translation>
     </message>
@@ -374,36 +302,115 @@ Support-Protokoll: %3</translation>
         <translation>Das Laufwerk „%1“ des Controllers konnte nicht eingebunden werden (%2). Öffnen Sie es im Dateimanager oder binden Sie es wie in der README beschrieben von Hand ein; die Aktualisierung geht dann weiter.</translation>
     </message>
     <message>
+        <source>The tool cannot watch the USB bus, so it cannot find the controller. Close the tool and start it again. If this happens again, contact support.</source>
+        <translation>Das Programm kann den USB-Bus nicht überwachen und findet den Controller deshalb nicht. Schließen Sie das Programm und starten Sie es neu. Wenn das wieder passiert, wenden Sie sich an den Support.</translation>
+    </message>
+</context>
+<context>
+    <name>tarvo::ViewController</name>
+    <message>
+        <source>Internet connection required to update to previous</source>
+        <translation>Für eine ältere Version ist eine Internetverbindung nötig</translation>
+    </message>
+    <message>
+        <source>Update complete!</source>
+        <translation>Aktualisierung abgeschlossen!</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Update Fail!
+</source>
+        <translation>Aktualisierung fehlgeschlagen!
+</translation>
+    </message>
+    <message>
+        <source>Closes the update tool</source>
+        <translation>Schließt das Aktualisierungsprogramm</translation>
+    </message>
+    <message>
+        <source>Acknowledges the failed update</source>
+        <translation>Bestätigt die fehlgeschlagene Aktualisierung</translation>
+    </message>
+    <message>
+        <source>Starts the update shown above</source>
+        <translation>Startet die oben gezeigte Aktualisierung</translation>
+    </message>
+    <message>
+        <source>CANCEL</source>
+        <translation>ABBRECHEN</translation>
+    </message>
+    <message>
+        <source>Goes back without updating</source>
+        <translation>Kehrt ohne Aktualisierung zurück</translation>
+    </message>
+    <message>
+        <source>UPDATE TO NEWEST</source>
+        <translation>NEUESTE INSTALLIEREN</translation>
+    </message>
+    <message>
+        <source>Prepares the newest firmware release and asks before installing it</source>
+        <translation>Bereitet die neueste Firmware vor und fragt vor der Installation nach</translation>
+    </message>
+    <message>
+        <source>UPDATE TO PREVIOUS</source>
+        <translation>ÄLTERE WÄHLEN</translation>
+    </message>
+    <message>
+        <source>Lets you choose an earlier release or firmware files from your disk</source>
+        <translation>Lässt Sie eine ältere Version oder Firmware-Dateien von Ihrem Datenträger wählen</translation>
+    </message>
+    <message>
+        <source>An update is running. Closing now can leave the controller unusable.</source>
+        <translation>Eine Aktualisierung läuft. Wenn Sie jetzt schließen, kann der Controller unbrauchbar werden.</translation>
+    </message>
+    <message>
+        <source>Keep updating</source>
+        <translation>Weiter aktualisieren</translation>
+    </message>
+    <message>
+        <source>Close anyway</source>
+        <translation>Trotzdem schließen</translation>
+    </message>
+    <message>
+        <source>Update progress</source>
+        <translation>Fortschritt der Aktualisierung</translation>
+    </message>
+    <message>
+        <source>How far the firmware update has come</source>
+        <translation>Wie weit die Firmware-Aktualisierung ist</translation>
+    </message>
+    <message>
+        <source>Shows the version of this tool</source>
+        <translation>Zeigt die Version dieses Programms</translation>
+    </message>
+    <message>
+        <source>About %1</source>
+        <translation>Über %1</translation>
+    </message>
+    <message>
+        <source>Tarvo Remote Firmware Update %1</source>
+        <translation>Tarvo Remote Firmware-Aktualisierung %1</translation>
+    </message>
+    <message>
+        <source>Built-in firmware release: %1 (%2)
+Support log: %3</source>
+        <translation>Eingebaute Firmware-Version: %1 (%2)
+Support-Protokoll: %3</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
         <source>Stops the download and puts the window back</source>
         <translation>Bricht den Download ab und stellt das Fenster wieder her</translation>
     </message>
     <message>
         <source>Puts what support needs about this failure on the clipboard</source>
         <translation>Legt ab, was der Support zu diesem Fehler braucht, in die Zwischenablage</translation>
-    </message>
-    <message>
-        <source>it is not a USB drive</source>
-        <translation>es ist kein USB-Laufwerk</translation>
-    </message>
-    <message>
-        <source>it holds %1 MiB; the controller&apos;s drive holds at most %2 MiB</source>
-        <translation>es fasst %1 MiB; das Laufwerk des Controllers fasst höchstens %2 MiB</translation>
-    </message>
-    <message>
-        <source>it holds other files, such as &quot;%1&quot;</source>
-        <translation>es enthält andere Dateien, etwa „%1“</translation>
-    </message>
-    <message>
-        <source>its contents cannot be read: %1</source>
-        <translation>sein Inhalt kann nicht gelesen werden: %1</translation>
-    </message>
-    <message>
-        <source>A drive named &quot;%1&quot; was found at %2, but it does not look like the controller (%3). Nothing was written to it.</source>
-        <translation>Unter %2 wurde ein Laufwerk namens „%1“ gefunden, aber es sieht nicht wie der Controller aus (%3). Es wurde nichts darauf geschrieben.</translation>
-    </message>
-    <message>
-        <source>Finishing the interrupted update to %1</source>
-        <translation>Die unterbrochene Aktualisierung auf %1 wird abgeschlossen</translation>
     </message>
 </context>
 </TS>

@@ -25,7 +25,7 @@
 #include "tcontroller/platform/linux/freedesktop_notifier.h"
 #include "tcontroller/platform/linux/logind_sleep_inhibitor.h"
 #include "tcontroller/translations.h"
-#include "tcontroller/view_controller.h"
+#include "tcontroller/ui/view_controller.h"
 
 namespace {
 
