@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QSocketNotifier>
 #include <QWidget>
 
@@ -22,6 +23,7 @@
 #include "tcontroller/catalogue/builtin_files.h"
 #include "tcontroller/cli/cli_options.h"
 #include "tcontroller/cli/command_runner.h"
+#include "tcontroller/cli/doctor.h"
 #include "tcontroller/platform/linux/linux_platform.h"
 #include "tcontroller/single_instance.h"
 #include "tcontroller/translations.h"
@@ -134,6 +136,25 @@ void onInterrupt(int /*signal*/) {
     [[maybe_unused]] const ssize_t written = ::write(interruptPipe[1], &byte, 1);
 }
 
+// `doctor`: reads udev's rules and sysfs, asks the system bus and the firmware
+// server once, and looks at the state folder. It opens no controller and
+// starts no engine, so it needs no claim against a running tool; nor does it
+// open the support log, whose folder it checks.
+int runDoctorCommand(int argc, char** argv, const tarvo::CliOptions& options) {
+    tarvo::setStdoutStyle(tarvo::StdoutStyle::quiet);
+    std::signal(SIGPIPE, SIG_IGN);
+    const QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tarvo-remote-update"));
+    const tarvo::LinuxPlatform linux(
+        TARVO_SERVER_BASE,
+        tarvo::findResourcesDir(QCoreApplication::applicationDirPath().toStdString()));
+    const std::vector<tarvo::DoctorCheck> checks =
+        tarvo::runDoctor(linux.platform(), QDBusConnection::systemBus());
+    tarvo::printLine(options.json ? tarvo::doctorJson(checks) : tarvo::doctorText(checks));
+    tarvo::flushLog(2.0);
+    return tarvo::doctorExitStatus(checks);
+}
+
 // A sub-command: the same engine and services as the window, no display.
 int runSubCommand(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -144,6 +165,9 @@ int runSubCommand(int argc, char** argv) {
         return kExitUsage;
     }
     const tarvo::CliOptions& options = *parsed.options;
+    if (options.command == tarvo::CliOptions::Command::doctor) {
+        return runDoctorCommand(argc, argv, options);
+    }
     // The window and a command never watch the same controller at once.
     tarvo::SingleInstance instance(tarvo::SingleInstance::defaultFolder(), "tarvo-remote-update");
     if (const auto claim = instance.claim();

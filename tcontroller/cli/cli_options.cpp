@@ -13,6 +13,9 @@ std::optional<CliOptions::Command> commandNamed(const std::string& name) {
     if (name == "releases") {
         return CliOptions::Command::releases;
     }
+    if (name == "doctor") {
+        return CliOptions::Command::doctor;
+    }
     return std::nullopt;
 }
 
@@ -82,6 +85,10 @@ std::string cliUsage() {
            "  update [--to VERSION | --files IMAGE FIRMWARE | --builtin] [--yes] [--json]\n"
            "                       installs the newest release (or the one named) after\n"
            "                       asking; --yes does not ask (needed without a terminal)\n"
+           "  doctor [--json]      checks this computer for what an update needs (the udev\n"
+           "                       rule, access to the controller, UDisks2, the login\n"
+           "                       manager, the firmware server, the state folder) and says\n"
+           "                       what to do; exit status 0 when no check fails, else 1\n"
            "\n"
            "Exit status: 0 installed and verified (status: an update is offered),\n"
            "1 failed or not verified, 2 timed out, 3 nothing to do (no controller,\n"

@@ -9,7 +9,7 @@ namespace tarvo {
 // What a start of the tool with a sub-command asks for. Plain C++: parsed
 // before any Qt object exists, and fuzzed.
 struct CliOptions {
-    enum class Command { status, update, releases };
+    enum class Command { status, update, releases, doctor };
     Command command = Command::status;
     bool json = false;  // JSON on standard output instead of text
     bool yes = false;   // no question before an update

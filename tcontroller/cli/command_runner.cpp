@@ -71,6 +71,9 @@ int CommandRunner::run() {
             return releases();
         case CliOptions::Command::update:
             return update();
+        case CliOptions::Command::doctor:
+            // Runs without the engine (main's runDoctorCommand).
+            break;
     }
     return kExitUsage;
 }

@@ -26,6 +26,10 @@ TEST(CliOptions, ReadsEachCommandsOptions) {
     const CliParse status = parseCliArguments({"status", "--json"});
     ASSERT_TRUE(status.options);
     EXPECT_EQ(status.options->command, CliOptions::Command::status);
+    const CliParse doctor = parseCliArguments({"doctor", "--json"});
+    ASSERT_TRUE(doctor.options) << doctor.error;
+    EXPECT_EQ(doctor.options->command, CliOptions::Command::doctor);
+    EXPECT_TRUE(doctor.options->json);
     EXPECT_TRUE(isSubCommand("releases"));
     EXPECT_FALSE(isSubCommand("-platform"));
 }
@@ -39,6 +43,7 @@ TEST(CliOptions, MistakesAreUsageErrors) {
         {"update", "--files", "a", "b", "--builtin"},  // two sources
         {"status", "--yes"},                           // update's option
         {"releases", "extra"},
+        {"doctor", "--yes"},  // update's option
         {"flash"},
         {},
     };
