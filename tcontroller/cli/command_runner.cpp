@@ -260,17 +260,16 @@ std::optional<int> CommandRunner::prepare(const UpdateSnapshot& before) {
                           "release not published");
         }
         // The download blocks: it runs beside the event loop.
-        std::optional<Result<void>> fetched;
-        const Util::Histoty release = *it;
-        std::thread worker([this, release, &fetched] {
+        const auto fetched = std::make_shared<std::optional<Result<void>>>();
+        std::thread worker([this, release = *it, fetched] {
             Result<void> result = engine_.updateTo(release);
-            postToMain([&fetched, result] { fetched = result; });
+            postToMain([fetched, result] { *fetched = result; });
         });
-        waitUntil([&] { return fetched.has_value(); }, limits_.update);
+        waitUntil([&] { return fetched->has_value(); }, limits_.update);
         worker.join();
         QCoreApplication::processEvents();
-        if (!fetched || !fetched->ok()) {
-            const std::string why = fetched ? fetched->error : "interrupted";
+        if (!*fetched || !(*fetched)->ok()) {
+            const std::string why = *fetched ? (*fetched)->error : "interrupted";
             say("Cannot download release " + options_.to + ": " + why);
             return finish(interrupted_ ? *interrupted_ : kExitFailed, fw, options_.to, false,
                           "download", why);
