@@ -160,6 +160,9 @@ void UpdateEngine::volumeMounted() {
     const bool presented = replugAlert_.exchange(false);
     logLine(std::string("hide alert ") + (presented ? "true" : "false"));
     updateSta.store(UpSta::updating);
+    // A controller found in its bootloader is written without a transfer
+    // before it: the session (no sleep, the desktop told the end) starts here.
+    beginUpdateSession();
     if (presented) {
         publish();
     }

@@ -396,6 +396,12 @@ void UpdateEngine::alerted() {
     }
     replugAlert_.store(false);
     publish();
+    // Answered before the controller was replugged, or sent to a record that
+    // was leaving the bus: while the drive does not come, the user is asked
+    // again, as after the first final step.
+    if (finalStep.load()) {
+        startWatchdog();
+    }
 }
 
 void UpdateEngine::firmwareUpdateFinished(const Result<void>& written) {

@@ -1,18 +1,15 @@
 #pragma once
 
-// A real main window controller reading from the loopback firmware server,
-// with helpers that open and drive its version chooser offscreen.
+// The real window on the simulated platform (loopback firmware server, real
+// reads and files), not started, and its version chooser opened over it with
+// the window's engine, driven offscreen.
 #include <gtest/gtest.h>
-#include <QLabel>
-#include <QPushButton>
 #include <QTest>
 
-#include "sim/clocks.h"
-#include "sim/firmware_server.h"
+#include "sim/simulated_platform.h"
 #include "support/test_support.h"
-#include "tcontroller/ui/dialogs/sel_view_controller.h"
+#include "support/window_parts.h"
 #include "tcontroller/ui/dialogs/ver_view.h"
-#include "tcontroller/platform/linux/curl_resource_reads.h"
 #include "tcontroller/ui/view_controller.h"
 
 namespace tarvo::test {
@@ -20,28 +17,20 @@ namespace tarvo::test {
 using Histoty = Util::Histoty;
 using UpMode = Util::UpMode;
 
+inline const Histoty k13{"1.3", "2020-01-15"};
+inline const Histoty k11{"1.1", "2019-06-30"};
+
 class ChooserTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(server.start());
-        platform.reads = &reads;
-        platform.clock = &clock;
-        platform.serverBase = server.baseAddress();
-        platform.resourcesDir = TARVO_SOURCE_RESOURCES_DIR;
-        vc = std::make_unique<ViewController>(platform);
-        // What each refresh saw: a refresh removes selectedFW right after.
-        vc->refreshObserver = [this] {
-            refreshes.emplace_back(vc->updateMode.load(), vc->selectedFW.get());
-        };
-    }
-    void TearDown() override {
-        delete chooser.data();  // before the controller it writes into
-        vc.reset();
-    }
+    explicit ChooserTest(sim::SimulatedPlatform::Options options = {})
+        : sim(options), vc(sim.platform()) {}
+    void TearDown() override { delete chooser.data(); }  // before the engine it writes into
+
     void open(const std::vector<Histoty>& history) {
-        vc->onlineVers.set(history);
-        vc->presentChooser();
-        chooser = vc->openChooser;
+        chooser = new SelViewController(&vc);
+        chooser->engine = &vc.engine();
+        chooser->dataArr = history;
+        chooser->present();
     }
     // A left press on the row's label, which passes it on to the row.
     void press(std::size_t row) {
@@ -55,18 +44,12 @@ class ChooserTest : public ::testing::Test {
             return chooser.isNull();
         });
     }
-    bool unchanged() const {
-        return !vc->FWData.get() && !vc->imageData.get() && vc->updateMode.load() == UpMode::none &&
-               refreshes.empty();
-    }
+    UpdateSnapshot state() const { return vc.engine().snapshot(); }
 
-    sim::InstantClock clock;
-    CurlResourceReads reads;
-    sim::FirmwareServer server;
-    Platform platform;
-    std::unique_ptr<ViewController> vc;
+    LogCapture log;
+    sim::SimulatedPlatform sim;
+    ViewController vc;
     QPointer<SelViewController> chooser;
-    std::vector<std::pair<UpMode, std::optional<Histoty>>> refreshes;
 };
 
 }  // namespace tarvo::test

@@ -1,9 +1,8 @@
 // The local file selection: the file panel's answer, the name rules and the
-// reads of a pair of files into the controller.
-#include <QFile>
-#include <QTemporaryDir>
-
+// reads of a pair of real files into the engine.
 #include "chooser_fixture.h"
+#include "support/temp_files.h"
+#include "tcontroller/update/pending_release.h"
 
 namespace tarvo::test {
 namespace {
@@ -12,23 +11,14 @@ using Lines = std::vector<std::string>;
 
 class LocalFilesTest : public ChooserTest {
   protected:
-    void SetUp() override {
-        ChooserTest::SetUp();
-        ASSERT_TRUE(QDir().mkpath(folder));
-    }
-    QString write(const QString& name, const Bytes& bytes) {
-        QFile file(folder + "/" + name);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
-        return file.fileName();
-    }
+    LocalFilesTest() : ChooserTest({.network = Reachability::Connection::none}) {}
     // OK on the file row, and the panel answers `paths` with `result`.
     void choose(const QStringList& paths, int result = 1) {
         if (!chooser) {
             open({});
             press(0);
-            log.clear();  // the console lines of the selection only
         }
+        log.clear();  // the lines of the selection only
         chooser->runOpenPanel = [this, paths, result](QStringList* out) {
             ++panelRuns;
             *out = paths;
@@ -38,52 +28,74 @@ class LocalFilesTest : public ChooserTest {
         chooser->okBut->click();
         ASSERT_TRUE(waitUntil([&] { return panelRuns > before; }));
     }
-    QTemporaryDir temp;
-    const QString folder = temp.path() + "/my firmware";  // a space in the path
-    LogCapture log;
+    QString write(const std::string& name, const Bytes& bytes) {
+        return QString::fromStdString(dir.write("my firmware/" + name, bytes).string());
+    }
+    TempDir dir;  // a space in the folder's name
     int panelRuns = 0;
-    const Bytes image{0x11, 0x22, 0x00, 0x33};
+    const Bytes image = patternBytes(54 * 3 + 7);
     const Bytes firmware{0xA9, 0x5C, 0x00};
 };
 
-TEST_F(LocalFilesTest, ImageThenFirmwareBecomeAnOfflineRelease) {
+// The pair in the panel's order, image first, becomes the offline release;
+// its update sends the image file to the controller and keeps the firmware
+// file for the controller's drive (the record a restart would finish).
+TEST_F(LocalFilesTest, ImageThenFirmwareBecomeAnOfflineReleaseAndAreSentInTheirRoles) {
+    sim.controller().updateFaults([](auto& f) { f.mountAfterFinalStep = false; });
+    sim.controller().plug();
+    vc.viewDidLoad();
+    ASSERT_TRUE(waitUntil([this] { return state().identified; }));
     choose(
         {write("Tarvo Remote_IMG_V1.4.bin", image), write("Tarvo Remote_FW_V1.4.bin", firmware)});
     ASSERT_TRUE(closed());
     EXPECT_EQ(log.lines(), (Lines{"vvvvvvvvvv", "success", "^^^^^^^^^^"}));
-    EXPECT_EQ(vc->FWData.get(), firmware);
-    EXPECT_EQ(bytesOf(vc->imageData.get()), image);
-    EXPECT_EQ(refreshes, (decltype(refreshes){{UpMode::offline, Histoty{"1.4", ""}}}));
+    const UpdateSnapshot s = state();
+    EXPECT_EQ(s.mode, UpMode::offline);
+    EXPECT_EQ(s.selected, (Histoty{"1.4", ""}));
+    ASSERT_TRUE(s.filesHeld);
+    vc.engine().confirm();
+    ASSERT_TRUE(waitUntil([this] { return state().finalStep; }));
+    EXPECT_EQ(sim.controller().receivedImage(), image);
+    const auto kept = PendingReleaseStore(sim.platform().pendingDir).load();
+    ASSERT_TRUE(kept.ok() && kept.value->has_value()) << kept.error;
+    EXPECT_EQ((*kept.value)->firmware, firmware);
+    EXPECT_EQ((*kept.value)->version, "1.4");
 }
 
-TEST_F(LocalFilesTest, CancelOrOtherThanTwoFilesKeepsTheChooserOpenAndSilent) {
+// A cancelled panel or other than two files keep the chooser open and
+// silent; a pair that breaks the name rules, or whose image cannot be read,
+// closes it: the release is taken whole or not at all.
+TEST_F(LocalFilesTest, AnswersThatAreNotAGoodPairTakeNothing) {
     const QString img = write("Tarvo Remote_IMG_V1.4.bin", image);
     const QString fw = write("Tarvo Remote_FW_V1.4.bin", firmware);
-    choose({img, fw}, 0);
-    choose({fw});
-    choose({img, fw, img});
-    pump(50);
-    ASSERT_TRUE(chooser && chooser->isVisible());
-    EXPECT_EQ(chooser->idx, 0);
-    EXPECT_TRUE(log.lines().empty());
-    EXPECT_TRUE(unchanged());
-}
-
-TEST_F(LocalFilesTest, TwoFirmwareFilesAreRejected) {
-    choose({write("Tarvo Remote_FW_V1.4.bin", firmware), write("tarvo remote_fw_v1.3.bin", image)});
-    ASSERT_TRUE(closed());
-    EXPECT_EQ(log.lines(), (Lines{"vvvvvvvvvv", "invalidate files", "^^^^^^^^^^"}));
-    EXPECT_TRUE(unchanged());
-}
-
-// A release is taken whole or not at all.
-TEST_F(LocalFilesTest, UnreadableImageTakesNothing) {
-    choose({write("Tarvo Remote_FW_V1.4.bin", firmware), folder + "/Tarvo Remote_IMG_V1.4.bin"});
-    ASSERT_TRUE(closed());
-    EXPECT_EQ(log.lines(), (Lines{"vvvvvvvvvv", "success", "load files failed", "^^^^^^^^^^"}));
-    EXPECT_FALSE(vc->FWData.get());
-    EXPECT_FALSE(vc->imageData.get());
-    EXPECT_EQ(vc->updateMode.load(), UpMode::none);
+    const struct {
+        QStringList paths;
+        int result;
+        Lines lines;  // none: the chooser stays open
+    } cases[] = {
+        {{img, fw}, 0, {}},
+        {{fw}, 1, {}},
+        {{img, fw, img}, 1, {}},
+        {{fw, write("tarvo remote_fw_v1.3.bin", image)},
+         1,
+         {"vvvvvvvvvv", "invalidate files", "^^^^^^^^^^"}},
+        {{fw, QString::fromStdString((dir.path() / "my firmware/Tarvo Remote_IMG_V1.3.bin"))},
+         1,
+         {"vvvvvvvvvv", "success", "load files failed", "^^^^^^^^^^"}},
+    };
+    for (const auto& c : cases) {
+        choose(c.paths, c.result);
+        if (c.lines.empty()) {
+            pump(50);
+            ASSERT_TRUE(chooser && chooser->isVisible());
+            EXPECT_EQ(chooser->idx, 0);
+        } else {
+            ASSERT_TRUE(closed());
+        }
+        EXPECT_EQ(log.lines(), c.lines);
+        EXPECT_EQ(state().mode, UpMode::none);
+        EXPECT_FALSE(state().filesHeld);
+    }
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The device link seen from the window: report writes, attach and detach, and
-// the identification exchange against the virtual controller.
+// The device link of the engine: report writes, attach and detach, and the
+// identification exchange, fed by hand and against the virtual controller.
 #include "e2e/rig.h"
 #include "tcontroller/device/commands.h"
 
@@ -8,144 +8,156 @@ namespace {
 
 using test::RecordingDevice;
 using test::Rig;
-using namespace std::chrono_literals;
 
-// The window alone, with a recording device record instead of a controller.
-class SendReportTest : public ::testing::Test {
+// A report of the controller: `head`, then zeros up to 64 bytes.
+QByteArray reply(std::vector<std::uint8_t> head) {
+    QByteArray r(64, 0);
+    for (std::size_t i = 0; i < head.size(); ++i) {
+        r[static_cast<int>(i)] = static_cast<char>(head[i]);
+    }
+    return r;
+}
+const QByteArray kModelT = reply({0xA9, 0x05, 1, 0, 0x9E, 'T', 0, 0x5C});
+
+// The engine alone, its platform events fed by the test, with a recording
+// device record instead of a controller.
+class DeviceRecord : public ::testing::Test {
   protected:
-    SendReportTest() {
+    DeviceRecord() {
         platform.clock = &clock;
-        vc = std::make_unique<ViewController>(platform);
+        engine = std::make_unique<UpdateEngine>(platform);
+    }
+    ~DeviceRecord() override { clock.release(); }  // no transfer left waiting
+    // Attaches the device record and answers the identification as 1.1.
+    void identify() {
+        engine->hidConnectedWithNotification(device);
+        engine->hidReadDataWithNotification(kModelT);
+        engine->hidReadDataWithNotification(
+            reply({0xA9, 0x07, 1, 0, 0xA0, '1', '1', '0', 0, 0x5C}));
+        ASSERT_TRUE(engine->controllerIdentified());
     }
     sim::InstantClock clock;
     Platform platform;
-    std::unique_ptr<ViewController> vc;
+    std::unique_ptr<UpdateEngine> engine;
+    std::shared_ptr<RecordingDevice> device = std::make_shared<RecordingDevice>();
     test::LogCapture log;
 };
 
-TEST_F(SendReportTest, ResultRules) {
+TEST_F(DeviceRecord, WritesAndWhetherAReplyIsAwaited) {
     const Bytes shortFrame = Commands::modelRequest();
     const Bytes fullFrame = *Commands::imageDataFrame(Bytes(54, 7));
     ASSERT_EQ(fullFrame.size(), 64u);
 
-    // No controller: nothing written or logged, flag unchanged.
-    vc->flag = true;
-    EXPECT_FALSE(vc->sendReport(shortFrame, false));
-    EXPECT_TRUE(vc->flag.load());
+    // No controller: nothing written or logged.
+    EXPECT_FALSE(engine->sendReport(shortFrame, false));
     EXPECT_TRUE(log.lines().empty());
 
-    auto device = std::make_shared<RecordingDevice>();
-    vc->hidDeviceInfo.set(device);
-
-    // Success: flag follows expectReply, one log line with the return code.
-    EXPECT_TRUE(vc->sendReport(shortFrame, true));
-    EXPECT_TRUE(vc->flag.load());
-    EXPECT_TRUE(vc->sendReport(fullFrame, false));
-    EXPECT_FALSE(vc->flag.load());
-    ASSERT_EQ(device->writes().size(), 2u);
-    EXPECT_EQ(device->writes()[0], shortFrame);  // the whole frame, start byte included
-    auto lines = log.withPrefix("write spend: ");
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_NE(lines[0].find(" - return code: 0"), std::string::npos) << lines[0];
-
-    // A failed 64-byte frame is a failed write: no write line, flag unchanged,
-    // the cause on a line of its own.
-    device->setResult(Result<void>::failure("recording: No such device"));
-    vc->flag = true;
-    EXPECT_FALSE(vc->sendReport(fullFrame, false));
-    EXPECT_TRUE(vc->flag.load());
+    engine->hidConnectedWithNotification(device);  // writes the model request
+    log.clear();
+    // Success: one line with the return code; the whole frame, start byte included.
+    EXPECT_TRUE(engine->sendReport(shortFrame, true));
+    EXPECT_TRUE(engine->sendReport(fullFrame, false));
+    ASSERT_EQ(device->writes().size(), 3u);
+    EXPECT_EQ(device->writes()[1], shortFrame);
+    EXPECT_EQ(device->writes()[2], fullFrame);
     EXPECT_EQ(log.withPrefix("write spend: ").size(), 2u);
-    EXPECT_EQ(log.lines().back(), "write failed: recording: No such device");
+    EXPECT_NE(log.lines().back().find(" - return code: 0"), std::string::npos)
+        << log.lines().back();
+    // The last write awaited no reply: the model reply is not taken.
+    engine->hidReadDataWithNotification(kModelT);
+    EXPECT_EQ(engine->snapshot().model, "");
 
     // A short frame counts as sent whatever the platform said: the write line
-    // keeps the platform's error code, and the cause follows it on the next line.
+    // keeps the platform's error code, and the cause follows it.
+    device->setResult(Result<void>::failure("recording: No such device"));
+    EXPECT_TRUE(engine->sendReport(shortFrame, true));
+    // A failed 64-byte frame is a failed write: no write line, the cause on a
+    // line of its own, and the reply awaited before it is still awaited.
+    log.clear();
+    EXPECT_FALSE(engine->sendReport(fullFrame, false));
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"write failed: recording: No such device"});
     device->setResult(Result<void>::failure("recording: \x1b[2Jgone\n"));
-    vc->flag = false;
-    EXPECT_TRUE(vc->sendReport(shortFrame, true));
-    EXPECT_TRUE(vc->flag.load());
-    lines = log.withPrefix("write spend: ");
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_NE(lines[2].find(" - return code: e00002bc"), std::string::npos) << lines[2];
-    const int written = log.indexOf(lines[2]);
-    ASSERT_GE(written, 0);
-    EXPECT_EQ(log.lines().at(static_cast<std::size_t>(written) + 1),
-              "write failed: recording: \\x1B[2Jgone\\x0A");
+    engine->hidReadDataWithNotification(kModelT);  // taken; the version request goes out
+    EXPECT_EQ(engine->snapshot().model, "T");
+    const auto lines = log.lines();
+    const auto written = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.rfind("write spend: ", 0) == 0;
+    });
+    ASSERT_NE(written, lines.end());
+    EXPECT_NE(written->find(" - return code: e00002bc"), std::string::npos) << *written;
+    ASSERT_NE(written + 1, lines.end());
+    EXPECT_EQ(*(written + 1), "write failed: recording: \\x1B[2Jgone\\x0A");
 
     // A buffer too short to carry a report ID is never written.
-    EXPECT_FALSE(vc->sendReport(Bytes{0xA9, 0x04}, false));
-    EXPECT_EQ(device->writes().size(), 4u);
+    const std::size_t writes = device->writes().size();
+    EXPECT_FALSE(engine->sendReport(Bytes{0xA9, 0x04}, false));
+    EXPECT_EQ(device->writes().size(), writes);
 }
 
-TEST_F(SendReportTest, ConnectWithoutADeviceRecordResetsAndRefreshes) {
-    vc->updateMode = Util::UpMode::online;
-    vc->FWData.set(Bytes{1});
-    int refreshes = 0;
-    vc->refreshObserver = [&] { ++refreshes; };
-    // A notification without a device record: resets run, the model request
-    // fails, refresh.
-    vc->hidConnectedWithNotification(nullptr);
+// An attach resets the prepared release, also without a device record (the
+// model request then fails), and says so.
+TEST_F(DeviceRecord, AnAttachForgetsThePreparedRelease) {
+    engine->takeRelease(Util::UpMode::online, {"1.3", ""}, Bytes{1}, Bytes{2});
+    ASSERT_TRUE(engine->snapshot().filesHeld);
+    int changes = 0;
+    QObject::connect(engine.get(), &UpdateEngine::changed, engine.get(), [&] { ++changes; });
+    engine->hidConnectedWithNotification(nullptr);
     EXPECT_TRUE(log.contains("hid connect"));
-    EXPECT_EQ(vc->updateMode.load(), Util::UpMode::none);
-    EXPECT_FALSE(vc->FWData.get().has_value());
-    EXPECT_EQ(vc->hid_FW.get(), "");
-    EXPECT_EQ(refreshes, 1);
+    const UpdateSnapshot s = engine->snapshot();
+    EXPECT_EQ(s.mode, Util::UpMode::none);
+    EXPECT_FALSE(s.filesHeld);
+    EXPECT_EQ(changes, 1);
 }
 
-TEST_F(SendReportTest, RepliesOutOfTurnAreIgnored) {
-    auto device = std::make_shared<RecordingDevice>();
-    vc->hidConnectedWithNotification(device);
-    ASSERT_TRUE(vc->flag.load());
-    const auto reply = [](std::vector<std::uint8_t> head) {
-        QByteArray r(64, 0);
-        for (std::size_t i = 0; i < head.size(); ++i) {
-            r[static_cast<int>(i)] = static_cast<char>(head[i]);
-        }
-        return r;
-    };
-    // A version reply while the model is awaited, a wrong end byte, a short report.
-    vc->hidReadDataWithNotification(reply({0xA9, 0x07, 1, 0, 0xA0, '1', '1', '0', 0, 0x5C}));
-    vc->hidReadDataWithNotification(reply({0xA9, 0x05, 1, 0, 0x9E, 'T', 0, 0x00}));
-    vc->hidReadDataWithNotification(QByteArray("\xA9\x05", 2));
-    EXPECT_EQ(vc->readSta.load(), Util::ReadSta::MODEL);
-    EXPECT_EQ(device->writes().size(), 1u);
-    // The model reply moves on and asks for the version.
-    vc->hidReadDataWithNotification(reply({0xA9, 0x05, 1, 0, 0x9E, 'T', 0, 0x5C}));
-    EXPECT_EQ(vc->readSta.load(), Util::ReadSta::FW);
-    ASSERT_EQ(device->writes().size(), 2u);
-    EXPECT_EQ(device->writes()[1], (Bytes{0xA9, 0x05, 0x01, 0x00, 0xA0, 0x00, 0x5A, 0x5C}));
-    // A second model reply is not a version reply.
-    vc->hidReadDataWithNotification(reply({0xA9, 0x05, 1, 0, 0x9E, 'X', 0, 0x5C}));
-    EXPECT_EQ(vc->hid_model.get(), "T");
-    vc->hidReadDataWithNotification(reply({0xA9, 0x07, 1, 0, 0xA0, '2', 0xFF, '3', 0, 0x5C}));
-    EXPECT_EQ(vc->readSta.load(), Util::ReadSta::DONE);
-    EXPECT_EQ(vc->hid_FW.get(), "2.0");
-    EXPECT_FALSE(vc->flag.load());
-    EXPECT_TRUE(log.contains("model: T, fw: 2.0, sta: none"));
-    // Once done, even a well-formed reply changes nothing.
-    vc->flag = true;
-    vc->hidReadDataWithNotification(reply({0xA9, 0x07, 1, 0, 0xA0, '9', '9', '9', 0, 0x5C}));
-    EXPECT_EQ(vc->hid_FW.get(), "2.0");
+// A controller that leaves and comes back during the erase wait as the same
+// device record (a platform may hand out one record per node) ends the
+// attempt all the same: nothing after the erase is written to it.
+TEST_F(DeviceRecord, AReattachDuringTheEraseWaitEndsTheAttempt) {
+    clock.holdSleepsOfAtLeast(1.0);
+    ASSERT_NO_FATAL_FAILURE(identify());
+    engine->takeRelease(Util::UpMode::offline, {"1.3", ""}, Bytes(100, 1), Bytes(10, 2));
+    engine->confirm();
+    ASSERT_TRUE(test::waitUntil([&] { return clock.heldSleepers() == 1; }));
+    engine->hidDisconnectedWithNotification(device);
+    ASSERT_NO_FATAL_FAILURE(identify());
+    const std::size_t written = device->writes().size();
+    clock.release();
+    ASSERT_TRUE(test::waitUntil([&] {
+        return engine->snapshot().sta == Util::UpSta::failed ||
+               !log.withPrefix("image update done").empty();
+    }));
+    EXPECT_EQ(device->writes().size(), written);
+    EXPECT_FALSE(log.contains("begin image update"));
 }
 
-TEST(DeviceLink, IdentifiesTheControllerAndOffersTheUpdate) {
+TEST(DeviceLink, IdentifiesTheControllerAnewOnEachAttach) {
     Rig rig;
-    rig.publishDefault();
-    rig.sim.controller().plug();
+    auto& controller = rig.sim.controller();
+    controller.updateFaults([](auto& faults) { faults.neverReply = true; });
+    controller.plug();
     rig.start();
-    ASSERT_TRUE(rig.waitIdle("1.1"));
-    EXPECT_EQ(rig.vc->hid_model.get(), "T");
-    EXPECT_FALSE(rig.vc->flag.load());
-    ASSERT_TRUE(test::waitUntil([&] { return rig.vc->FWLabel->text() == "V 1.1"; }));
-    EXPECT_EQ(rig.message(), "*Update Recommanded Click \"UPDATE TO NEWEST\"");
-    EXPECT_TRUE(rig.vc->leftBut->isEnabled());
-    const int connect = rig.log.indexOf("hid connect");
-    ASSERT_GE(connect, 0);
-    EXPECT_GT(rig.log.indexOf("model: T, fw: 1.1, sta: none", connect), connect);
+    ASSERT_TRUE(
+        test::waitUntil([&] { return controller.frameCount(sim::Command::modelRequest) == 1; }));
+    controller.unplug();
+    ASSERT_TRUE(rig.waitLog("hid disconnect"));
+    EXPECT_FALSE(rig.state().attached);
+
+    // Identified, then detached: back to the model step, without controller.
+    controller.updateFaults([](auto& faults) { faults.neverReply = false; });
+    controller.updateConfig([](auto& config) { config.versionChars = {'2', '\xff', '3'}; });
+    controller.plug();
+    ASSERT_TRUE(rig.waitIdle("2.0"));
+    EXPECT_EQ(rig.state().model, "T");
+    const int connect = rig.log.indexOf("hid connect", rig.log.indexOf("hid disconnect"));
+    EXPECT_GT(rig.log.indexOf("model: T, fw: 2.0, sta: none", connect), connect);
     EXPECT_GT(rig.log.indexOf("display 3", connect), connect);
     // The model reply is logged as a hex dump of the whole report.
-    const auto dumps = rig.log.withPrefix("    A9 05 01 00 9E 54 ");
-    EXPECT_EQ(dumps.size(), 1u);
-    EXPECT_EQ(rig.sim.controller().violationCount(), 0u);
+    EXPECT_EQ(rig.log.withPrefix("    A9 05 01 00 9E 54 ").size(), 1u);
+    controller.unplug();
+    ASSERT_TRUE(test::waitUntil([&] { return rig.log.count("hid disconnect") == 2; }));
+    EXPECT_FALSE(rig.state().identified);
+    EXPECT_FALSE(rig.state().attached);
+    EXPECT_EQ(controller.violationCount(), 0u);
 }
 
 TEST(DeviceLink, AnotherModelStopsAfterTheModelStep) {
@@ -153,36 +165,12 @@ TEST(DeviceLink, AnotherModelStopsAfterTheModelStep) {
     rig.sim.controller().updateConfig([](auto& config) { config.model = 'X'; });
     rig.sim.controller().plug();
     rig.start();
-    ASSERT_TRUE(test::waitUntil([&] { return rig.vc->hid_model.get() == "X"; }));
+    ASSERT_TRUE(test::waitUntil([&] { return rig.state().otherModel == "X"; }));
     test::pump(100);
-    EXPECT_EQ(rig.vc->readSta.load(), Util::ReadSta::MODEL);
-    EXPECT_FALSE(rig.vc->flag.load());
+    EXPECT_FALSE(rig.state().identified);
     EXPECT_EQ(rig.sim.controller().frameCount(sim::Command::versionRequest), 0u);
+    EXPECT_TRUE(rig.log.contains("unsupported controller model: X"));
     EXPECT_TRUE(rig.log.withPrefix("model: ").empty());
-}
-
-TEST(DeviceLink, DetachAtEachStepStartsTheExchangeOver) {
-    Rig rig;
-    auto& controller = rig.sim.controller();
-    controller.updateFaults([](auto& faults) { faults.neverReply = true; });
-    controller.plug();
-    rig.start();
-    ASSERT_TRUE(test::waitUntil([&] { return rig.vc->flag.load(); }));
-    controller.unplug();
-    ASSERT_TRUE(test::waitUntil([&] { return rig.log.contains("hid disconnect"); }));
-    EXPECT_EQ(rig.vc->readSta.load(), Util::ReadSta::MODEL);
-    EXPECT_FALSE(rig.vc->hidDeviceInfo.get());
-
-    // Identified, then detached: back to the model step, window without controller.
-    controller.updateFaults([](auto& faults) { faults.neverReply = false; });
-    controller.updateConfig([](auto& config) { config.versionChars = {'2', '\xff', '3'}; });
-    controller.plug();
-    ASSERT_TRUE(rig.waitIdle("2.0"));
-    controller.unplug();
-    ASSERT_TRUE(test::waitUntil([&] { return rig.log.count("hid disconnect") == 2; }));
-    EXPECT_EQ(rig.vc->readSta.load(), Util::ReadSta::MODEL);
-    ASSERT_TRUE(test::waitUntil([&] { return rig.vc->FWLabel->text().isEmpty(); }));
-    EXPECT_FALSE(rig.vc->leftBut->isEnabled());
 }
 
 }  // namespace

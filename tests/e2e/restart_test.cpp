@@ -13,7 +13,7 @@ namespace tarvo {
 namespace {
 
 namespace fs = std::filesystem;
-using UpMode = Util::UpMode;
+using test::UpMode;
 
 class Restart : public ::testing::TestWithParam<bool> {};
 
@@ -35,17 +35,11 @@ TEST_P(Restart, AfterTheFinalStepFinishesTheUpdateWithItsRelease) {
         before.start();
         ASSERT_TRUE(before.waitIdle());
         before.sim.instantClock()->holdSleepsOfAtLeast(5.0);
-        before.vc->leftClick();
-        ASSERT_TRUE(test::waitUntil([&] {
-            return before.vc->updateMode.load() == UpMode::online && !before.vc->downloading() &&
-                   before.vc->FWData.get().has_value();
-        }));
-        before.vc->leftClick();
-        ASSERT_TRUE(test::waitUntil([&] { return before.vc->finalStep.load(); }, 30000));
-        // Closed: its queues end their waits, and the window goes.
-        before.sim.instantClock()->release();
-        before.vc.reset();
-    }
+        ASSERT_TRUE(before.prepareNewest());
+        ASSERT_EQ(before.state().mode, UpMode::online);
+        before.engine->confirm();
+        ASSERT_TRUE(test::waitUntil([&] { return before.state().finalStep; }));
+    }  // closed: its queues end their waits, and the engine goes
     ASSERT_TRUE(fs::exists(options.pendingDir + "/release"));
     if (damaged) {
         std::fstream file(options.pendingDir + "/firmware.bin",
@@ -59,7 +53,7 @@ TEST_P(Restart, AfterTheFinalStepFinishesTheUpdateWithItsRelease) {
     after.sim.controller().startInBootloader();
     after.start();
     const std::string version = damaged ? "1.2" : "1.3";
-    ASSERT_TRUE(after.waitLog("update verified: " + version, 30000));
+    ASSERT_TRUE(after.waitLog("update verified: " + version));
     if (damaged) {
         EXPECT_TRUE(
             after.log.contains("the interrupted update cannot be finished: " + options.pendingDir +

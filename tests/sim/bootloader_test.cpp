@@ -25,17 +25,6 @@ void writeFile(const std::string& path, const Bytes& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
 }
 
-// Runs a complete image stage and the final step on an attached controller.
-void imageStageAndFinalStep(ControllerRun& run) {
-    auto device = run.plugAndWait();
-    ASSERT_TRUE(device);
-    Bytes image(300, 0x5A);
-    for (const auto& f : frames::transfer(image)) {
-        ASSERT_TRUE(send(device, f).ok());
-    }
-    ASSERT_TRUE(send(device, frames::finalStep()).ok());
-}
-
 }  // namespace
 
 TEST(Bootloader, RejectsBadFirmwareFilesAndStaysMounted) {
@@ -70,12 +59,17 @@ TEST(Bootloader, ALostFinalStepIsSpentByTheReplug) {
     ControllerRun run;
     run.vc.setFaults(Faults::of(DeviceFault::loseFinalStep));
     run.run();
-    imageStageAndFinalStep(run);
+    auto device = run.plugAndWait();
+    ASSERT_TRUE(device);
+    for (const auto& f : frames::transfer(Bytes(300, 0x5A))) {
+        ASSERT_TRUE(send(device, f).ok());
+    }
+    ASSERT_TRUE(send(device, frames::finalStep()).ok());
     ASSERT_TRUE(run.vc.waitUntilDisconnected());
     EXPECT_FALSE(run.vc.waitUntilBootloaderMounted(ms(300)));
     // A replug brings it back on its old firmware with the image in flash...
     run.vc.unplug();
-    auto device = run.plugAndWait();
+    device = run.plugAndWait();
     ASSERT_TRUE(device);
     EXPECT_EQ(run.vc.config().versionChars, "110");
     EXPECT_TRUE(run.vc.imageComplete());
@@ -86,36 +80,4 @@ TEST(Bootloader, ALostFinalStepIsSpentByTheReplug) {
     ASSERT_TRUE(run.vc.waitUntilBackOnHid());
     EXPECT_EQ(run.vc.config().versionChars, "140");
     EXPECT_EQ(run.vc.violationCount(), 0u);
-}
-
-TEST(SimVolumeWatcher, DeliversInOrderOnItsOwnThreadOnlyWhileStarted) {
-    tarvo::sim::SimVolumeWatcher watcher;
-    std::mutex mutex;
-    std::vector<std::pair<std::string, std::thread::id>> seen;
-    auto record = [&](const char* kind) {
-        return [&, kind](const QVariant& o) {
-            std::lock_guard<std::mutex> hold(mutex);
-            seen.emplace_back(kind + o.toMap().value("NSDevicePath").toString().toStdString(),
-                              std::this_thread::get_id());
-        };
-    };
-    QObject::connect(&watcher, &tarvo::VolumeWatcher::didMount, &watcher, record("+"),
-                     Qt::DirectConnection);
-    QObject::connect(&watcher, &tarvo::VolumeWatcher::didUnmount, &watcher, record("-"),
-                     Qt::DirectConnection);
-    watcher.announceMount("/before");
-    ASSERT_TRUE(watcher.start().ok());
-    watcher.announceMount("/media/CRP DISABLE");
-    watcher.announceUnmount("/media/CRP DISABLE");
-    watcher.announceMount("/x");
-    ASSERT_TRUE(watcher.waitUntilDelivered(tarvo::sim::VirtualController::kWait));
-    watcher.stop();
-    watcher.announceMount("/after");
-
-    std::lock_guard<std::mutex> hold(mutex);
-    ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen[0].first, "+/media/CRP DISABLE");
-    EXPECT_EQ(seen[1].first, "-/media/CRP DISABLE");
-    EXPECT_EQ(seen[2].first, "+/x");
-    EXPECT_NE(seen[0].second, std::this_thread::get_id());
 }

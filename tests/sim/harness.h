@@ -1,14 +1,14 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
-#include <QVariantMap>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
-#include "sim/sim_volume_watcher.h"
 #include "sim/virtual_controller.h"
 #include "tcontroller/base/bytes.h"
 #include "tcontroller/platform/hid_monitor.h"
@@ -80,65 +80,45 @@ inline std::vector<tarvo::Bytes> transfer(const tarvo::Bytes& image) {
 
 // A notification as the tool would see it, with the thread it arrived on.
 struct Event {
-    enum Type { connected, disconnected, data, mount, unmount } type;
+    enum Type { connected, disconnected, data } type;
     tarvo::HIDDevicePtr device;
     tarvo::Bytes bytes;
-    std::string path;
     std::thread::id thread;
 };
 
-// Runs a virtual controller's loop on a thread of its own, with a simulated
-// volume watcher, and records every notification (direct connections, so no
-// event loop is needed).
+// Runs a virtual controller's loop on a thread of its own and records every
+// notification (direct connections, so no event loop is needed).
 class ControllerRun {
   public:
     ControllerRun() {
         using tarvo::HidMonitor;
-        QObject::connect(
-            &vc, &HidMonitor::HIDDeviceConnected, &vc,
-            [this](const tarvo::HIDDevicePtr& device) {
-                add({Event::connected, device, {}, {}, {}});
-            },
-            Qt::DirectConnection);
-        QObject::connect(
-            &vc, &HidMonitor::HIDDeviceDisconnected, &vc,
-            [this](const tarvo::HIDDevicePtr& device) {
-                add({Event::disconnected, device, {}, {}, {}});
-            },
-            Qt::DirectConnection);
-        QObject::connect(
-            &vc, &HidMonitor::HIDDeviceDataReceived, &vc,
-            [this](const QByteArray& d) {
-                add({Event::data, nullptr, tarvo::Bytes(d.begin(), d.end()), {}, {}});
-            },
-            Qt::DirectConnection);
-        auto path = [](const QVariant& o) {
-            return o.toMap().value(QStringLiteral("NSDevicePath")).toString().toStdString();
+        const auto on = [this](auto signal, Event::Type type) {
+            QObject::connect(
+                &vc, signal, &vc,
+                [this, type](const auto& what) {
+                    Event e{type, nullptr, {}, std::this_thread::get_id()};
+                    if constexpr (std::is_same_v<std::decay_t<decltype(what)>, QByteArray>) {
+                        e.bytes.assign(what.begin(), what.end());
+                    } else {
+                        e.device = what;
+                    }
+                    std::lock_guard<std::mutex> hold(mutex_);
+                    events_.push_back(std::move(e));
+                },
+                Qt::DirectConnection);
         };
-        QObject::connect(
-            &watcher, &tarvo::VolumeWatcher::didMount, &watcher,
-            [this, path](const QVariant& o) {
-                add({Event::mount, nullptr, {}, path(o), {}});
-            },
-            Qt::DirectConnection);
-        QObject::connect(
-            &watcher, &tarvo::VolumeWatcher::didUnmount, &watcher,
-            [this, path](const QVariant& o) {
-                add({Event::unmount, nullptr, {}, path(o), {}});
-            },
-            Qt::DirectConnection);
-        vc.updateConfig([this](auto& config) { config.volumeWatcher = &watcher; });
+        on(&HidMonitor::HIDDeviceConnected, Event::connected);
+        on(&HidMonitor::HIDDeviceDisconnected, Event::disconnected);
+        on(&HidMonitor::HIDDeviceDataReceived, Event::data);
     }
     ~ControllerRun() {
         vc.stop();
         if (thread_.joinable()) {
             thread_.join();
         }
-        watcher.stop();
     }
 
     void run() {
-        watcher.start();
         thread_ = std::thread([this] { vc.start(); });
     }
 
@@ -165,16 +145,9 @@ class ControllerRun {
         return vc.waitUntilConnected() ? lastConnected() : nullptr;
     }
 
-    tarvo::sim::SimVolumeWatcher watcher;
     tarvo::sim::VirtualController vc;
 
   private:
-    void add(Event e) {
-        e.thread = std::this_thread::get_id();
-        std::lock_guard<std::mutex> hold(mutex_);
-        events_.push_back(std::move(e));
-    }
-
     std::mutex mutex_;
     std::vector<Event> events_;
     std::thread thread_;

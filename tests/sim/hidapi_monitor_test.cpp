@@ -10,9 +10,11 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 #include <utility>
 
 #include "support/test_support.h"
@@ -66,18 +68,9 @@ class FakeBus final : public HidBackend, public std::enable_shared_from_this<Fak
         changed_.notify_all();
     }
 
-    std::vector<Bytes> writes(const std::string& node) {
-        std::lock_guard<std::mutex> hold(mutex_);
-        return devices_[node].writes;
-    }
-    int openHandles(const std::string& node) {
-        std::lock_guard<std::mutex> hold(mutex_);
-        return devices_[node].openHandles;
-    }
-    int readsStarted(const std::string& node) {
-        std::lock_guard<std::mutex> hold(mutex_);
-        return devices_[node].readsStarted;
-    }
+    std::vector<Bytes> writes(const std::string& node) { return with(node).writes; }
+    int openHandles(const std::string& node) { return with(node).openHandles; }
+    int readsStarted(const std::string& node) { return with(node).readsStarted; }
 
     Result<void> init() override { return Result<void>::success(); }
     // Every device on this bus is a controller.
@@ -183,6 +176,11 @@ class FakeBus final : public HidBackend, public std::enable_shared_from_this<Fak
         const std::shared_ptr<FakeBus> bus_;
     };
 
+    // A copy of the node's record.
+    Device with(const std::string& node) {
+        std::lock_guard<std::mutex> hold(mutex_);
+        return devices_[node];
+    }
     void script(const std::string& node, Step step) {
         std::lock_guard<std::mutex> hold(mutex_);
         devices_[node].script.push_back(std::move(step));
@@ -196,6 +194,18 @@ class FakeBus final : public HidBackend, public std::enable_shared_from_this<Fak
     bool releaseBlocked_ = false;
     const int hotplugFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 };
+
+// Polls `done` until it holds, or until the deadline.
+bool eventually(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
 
 // The monitor on a FakeBus, its loop on a thread of its own, every
 // notification recorded as the tool would see it.
@@ -212,24 +222,24 @@ class MonitorRun {
         auto made = HidapiMonitor::create({{0xC251, 0x2201}}, 64, bus);
         EXPECT_TRUE(made.ok()) << made.error;
         monitor = std::move(*made.value);
-        QObject::connect(
-            monitor.get(), &HidMonitor::HIDDeviceConnected, monitor.get(),
-            [this](const HIDDevicePtr& d) {
-                add({Seen::connected, d, {}, {}});
-            },
-            Qt::DirectConnection);
-        QObject::connect(
-            monitor.get(), &HidMonitor::HIDDeviceDisconnected, monitor.get(),
-            [this](const HIDDevicePtr& d) {
-                add({Seen::disconnected, d, {}, {}});
-            },
-            Qt::DirectConnection);
-        QObject::connect(
-            monitor.get(), &HidMonitor::HIDDeviceDataReceived, monitor.get(),
-            [this](const QByteArray& r) {
-                add({Seen::data, nullptr, Bytes(r.begin(), r.end()), {}});
-            },
-            Qt::DirectConnection);
+        const auto on = [this](auto signal, Seen::Kind kind) {
+            QObject::connect(
+                monitor.get(), signal, monitor.get(),
+                [this, kind](const auto& what) {
+                    Seen s{kind, nullptr, {}, std::this_thread::get_id()};
+                    if constexpr (std::is_same_v<std::decay_t<decltype(what)>, QByteArray>) {
+                        s.bytes.assign(what.begin(), what.end());
+                    } else {
+                        s.device = what;
+                    }
+                    std::lock_guard<std::mutex> hold(mutex_);
+                    seen_.push_back(std::move(s));
+                },
+                Qt::DirectConnection);
+        };
+        on(&HidMonitor::HIDDeviceConnected, Seen::connected);
+        on(&HidMonitor::HIDDeviceDisconnected, Seen::disconnected);
+        on(&HidMonitor::HIDDeviceDataReceived, Seen::data);
     }
     ~MonitorRun() {
         if (!stopAndJoin()) {
@@ -242,9 +252,7 @@ class MonitorRun {
     void start() {
         loop_ = std::thread([this] {
             monitor->start();
-            std::lock_guard<std::mutex> hold(mutex_);
             returned_ = true;
-            changed_.notify_all();
         });
     }
     // stop(), then waits for start() to return. False when it has not by the
@@ -254,11 +262,7 @@ class MonitorRun {
             return true;
         }
         monitor->stop();
-        bool returned = false;
-        {
-            std::unique_lock<std::mutex> hold(mutex_);
-            returned = changed_.wait_for(hold, kDeadline, [this] { return returned_; });
-        }
+        const bool returned = eventually([this] { return returned_.load(); });
         if (!returned) {
             bus->releaseBlockedReads();
         }
@@ -269,51 +273,23 @@ class MonitorRun {
     std::vector<Seen> seen(Seen::Kind kind) {
         std::lock_guard<std::mutex> hold(mutex_);
         std::vector<Seen> out;
-        for (const Seen& s : seen_) {
-            if (s.kind == kind) {
-                out.push_back(s);
-            }
-        }
+        std::copy_if(seen_.begin(), seen_.end(), std::back_inserter(out),
+                     [kind](const Seen& s) { return s.kind == kind; });
         return out;
     }
     bool waitFor(Seen::Kind kind, std::size_t count) {
-        std::unique_lock<std::mutex> hold(mutex_);
-        return changed_.wait_for(hold, kDeadline, [&] {
-            return std::count_if(seen_.begin(), seen_.end(), [&](const Seen& s) {
-                       return s.kind == kind;
-                   }) >= static_cast<std::ptrdiff_t>(count);
-        });
+        return eventually([&] { return seen(kind).size() >= count; });
     }
 
     const std::shared_ptr<FakeBus> bus = std::make_shared<FakeBus>();
     std::unique_ptr<HidapiMonitor> monitor;
 
   private:
-    void add(Seen s) {
-        s.thread = std::this_thread::get_id();
-        std::lock_guard<std::mutex> hold(mutex_);
-        seen_.push_back(std::move(s));
-        changed_.notify_all();
-    }
-
     std::mutex mutex_;
-    std::condition_variable changed_;
     std::vector<Seen> seen_;
-    bool returned_ = false;
+    std::atomic<bool> returned_{false};
     std::thread loop_;
 };
-
-// Polls `done` until it holds, or until the deadline.
-bool eventually(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 Bytes report(std::uint8_t first, std::size_t length = 64) {
     Bytes r(length, 0x00);

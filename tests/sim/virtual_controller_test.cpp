@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <random>
 
 #include "harness.h"
 
@@ -166,29 +165,9 @@ TEST(VirtualController, CountsOrderAndChunkViolations) {
     EXPECT_EQ(run.vc.violationCount(), 7u);
 }
 
-TEST(VirtualController, SurvivesGarbageAndStillAnswers) {
-    ControllerRun run;
-    run.run();
-    auto device = run.plugAndWait();
-    ASSERT_TRUE(device);
-    std::mt19937 random(12345);
-    const int frames = 2000;
-    for (int i = 0; i < frames; ++i) {
-        Bytes junk(random() % 80);
-        for (auto& b : junk) {
-            b = static_cast<std::uint8_t>(random());
-        }
-        if (!junk.empty() && junk[0] == 0xA9) {
-            junk[0] = 0x00;  // so that every frame is certainly malformed
-        }
-        send(device, junk, static_cast<std::uint8_t>(random()));
-    }
-    EXPECT_GE(run.vc.violationCount(), static_cast<std::size_t>(frames));
-    ASSERT_TRUE(send(device, frames::model()).ok());
-    ASSERT_TRUE(run.vc.waitUntilReplies(1));
-    EXPECT_EQ(run.eventsOf(Event::data).at(0).bytes[5], 'T');
-}
-
+// Each attach gets a record of its own; writes through one that has left
+// the bus fail. The replug-in-erase fault comes back as such a fresh attach,
+// running its firmware, which knows nothing of the erase.
 TEST(VirtualController, RecordsAreNewPerAttachAndDeadAfterDetach) {
     ControllerRun run;
     run.vc.plug();  // before start: reported once the loop runs
@@ -204,52 +183,16 @@ TEST(VirtualController, RecordsAreNewPerAttachAndDeadAfterDetach) {
     auto second = run.plugAndWait();
     ASSERT_TRUE(second);
     EXPECT_NE(first, second);
-    EXPECT_FALSE(send(first, frames::model()).ok());
-    EXPECT_TRUE(send(second, frames::model()).ok());
-    const auto gone = run.eventsOf(Event::disconnected);
-    ASSERT_EQ(gone.size(), 1u);
-    EXPECT_EQ(gone[0].device, first);
-}
+    EXPECT_EQ(run.eventsOf(Event::disconnected).at(0).device, first);
 
-TEST(VirtualController, ReplugInEraseComesBackAsAFreshAttach) {
-    ControllerRun run;
-    run.run();
-    auto device = run.plugAndWait();
-    ASSERT_TRUE(device);
     run.vc.setFaults(Faults::of(DeviceFault::replugInErase));
-    const std::size_t attaches = run.vc.connectedNotifications();
-    EXPECT_TRUE(send(device, frames::erase()).ok());
-    // Back as a fresh attach, after the old record's disconnect.
-    ASSERT_TRUE(run.vc.waitUntil(
-        [&] { return run.vc.connectedNotifications() > attaches && run.vc.isOnHid(); },
-        std::chrono::milliseconds(5000)));
+    EXPECT_TRUE(send(second, frames::erase()).ok());
+    ASSERT_TRUE(
+        run.vc.waitUntil([&] { return run.vc.connectedNotifications() == 3 && run.vc.isOnHid(); },
+                         tarvo::sim::VirtualController::kWait));
     auto back = run.lastConnected();
-    EXPECT_NE(back, device);
-    EXPECT_EQ(run.eventsOf(Event::disconnected).back().device, device);
-    EXPECT_FALSE(send(device, frames::begin()).ok());
-    // Its firmware knows nothing of the erase: a begin now breaks the order.
+    EXPECT_EQ(run.eventsOf(Event::disconnected).back().device, second);
+    EXPECT_FALSE(send(second, frames::begin()).ok());
     EXPECT_TRUE(send(back, frames::begin()).ok());
     EXPECT_EQ(run.vc.violationCount(ViolationKind::order), 1u);
-}
-
-TEST(VirtualController, PacedWritesFromSeveralThreadsAreAllTaken) {
-    ControllerRun run;
-    run.vc.updateConfig([](auto& config) { config.pacing = true; });
-    run.run();
-    auto device = run.plugAndWait();
-    ASSERT_TRUE(device);
-    std::vector<std::thread> writers;
-    for (int t = 0; t < 3; ++t) {
-        writers.emplace_back([&] {
-            for (int i = 0; i < 30; ++i) {
-                EXPECT_TRUE(send(device, frames::version()).ok());
-            }
-        });
-    }
-    for (auto& w : writers) {
-        w.join();
-    }
-    ASSERT_TRUE(run.vc.waitUntilReplies(90));
-    EXPECT_EQ(run.vc.frameCount(Command::versionRequest), 90u);
-    EXPECT_EQ(run.vc.violationCount(), 0u);
 }

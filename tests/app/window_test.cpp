@@ -1,0 +1,230 @@
+// The main window is a function of the engine's state: the table checks
+// windowFor for each rule; the live tests check that the real window shows
+// what the engine reports after real events on the simulated platform.
+#include <gtest/gtest.h>
+#include <QPushButton>
+#include <QTextDocument>
+#include <QTranslator>
+
+#include "sim/simulated_platform.h"
+#include "support/test_support.h"
+#include "support/window_parts.h"
+#include "tcontroller/ui/view_controller.h"
+#include "tcontroller/ui/window_state.h"
+
+namespace tarvo {
+namespace {
+
+using UpSta = Util::UpSta;
+using UpMode = Util::UpMode;
+using test::faceButton;
+using test::text;
+
+const std::string kProduct = "Tarvo Remote";
+const std::string kOffer = "*Update Recommanded Click \"UPDATE TO NEWEST\"";
+const std::string kConfirm = "Do you want to update \nFrom: Firmware V1.1\nTo: Firmware V1.3";
+const std::string kRunning = "DO NOT remove power of USB cable";
+const Util::Histoty k13{"1.3", "2020-01-15"};
+
+// A view in the rows' terms: the title, product, firmware and message lines,
+// then the views that are on, in this order: failure (the styled failure
+// text), chosen (OK/CANCEL faces), left, right (enabled), close, ok, progress,
+// cancel, details (shown).
+std::string describe(const WindowView& v) {
+    const std::pair<bool, const char*> flags[] = {
+        {v.failure, "failure"},        {v.modeChosen, "chosen"},  {v.leftEnabled, "left"},
+        {v.rightEnabled, "right"},     {v.closeShown, "close"},   {v.okShown, "ok"},
+        {v.progressShown, "progress"}, {v.cancelShown, "cancel"}, {v.detailsShown, "details"}};
+    std::string out = v.title + " | " + v.product + " | " + v.firmware + " | " + v.message + " |";
+    for (const auto& [on, name] : flags) {
+        out += on ? std::string(" ") + name : "";
+    }
+    return out;
+}
+// The same for a view expected: the 1.1 controller's lines unless others are given.
+std::string shows(const std::string& message, const std::string& on,
+                  const std::string& product = kProduct, const std::string& firmware = "V 1.1",
+                  const std::string& title = "T") {
+    return title + " | " + product + " | " + firmware + " | " + message + " | " + on;
+}
+
+// A controller that identified itself, running 1.1, with 1.3 the newest
+// known, changed by `change`.
+UpdateSnapshot on11(const std::function<void(UpdateSnapshot&)>& change = {}) {
+    UpdateSnapshot s{.attached = true, .identified = true, .fw = "1.1", .newest = "1.3"};
+    if (change) {
+        change(s);
+    }
+    return s;
+}
+
+struct Row {
+    const char* name;
+    UpdateSnapshot state;
+    std::string expected;
+};
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << row.name;
+}
+
+// clang-format off
+const Row kRows[] = {
+    {"no_controller", {.fw = "000", .newest = "1.2"}, shows("", "close", "", "")},
+    {"offer", on11(), shows(kOffer, "left right close")},
+    {"up_to_date", on11([](auto& s) { s.fw = "1.3"; }),
+     shows("Already the latest version", "right close", kProduct, "V 1.3")},
+    // Nothing can start before the controller has said what it is.
+    {"version_not_read_yet", {.attached = true, .newest = "1.2"},
+     shows(kOffer, "close", kProduct, "V ")},
+    {"unsupported_model", {.attached = true, .otherModel = "X", .newest = "1.2"},
+     shows("This controller reports model \"X\". This tool updates only the Tarvo Remote "
+           "(model T), so no update is offered. Nothing was changed on the controller.", "close",
+           kProduct, "")},
+    {"silent_controller", {.attached = true, .identifyTimedOut = true, .newest = "1.2"},
+     shows("The controller does not answer. Unplug it, plug it in again and wait a few seconds. "
+           "If this happens again, contact support.", "close", kProduct, "")},
+    {"checking_releases", on11([](auto& s) { s.checkingReleases = true; }),
+     shows("Checking for firmware releases\u2026", "close")},
+    {"monitor_cannot_start", {.monitorError = "cannot watch"},
+     shows("cannot watch", "close", "", "")},
+    {"confirm_built_in_with_network",
+     on11([](auto& s) { s.mode = UpMode::bIn; s.hasNetwork = true; s.selected = k13; }),
+     shows(kConfirm, "chosen left right close")},
+    {"confirm_built_in_offline", on11([](auto& s) { s.mode = UpMode::bIn; s.selected = k13; }),
+     shows("No internet connection, newest version as of: Version 1.3 [2020-01-15] will be "
+           "installed", "chosen left right close")},
+    {"confirm_local_files_offline",
+     on11([](auto& s) { s.mode = UpMode::offline; s.selected = k13; }),
+     shows(kConfirm, "chosen left right close")},
+    // The warning not to unplug stands over a foreign drive's note.
+    {"updating", on11([](auto& s) {
+         s.sta = UpSta::updating; s.mode = UpMode::online; s.foreignDriveNote = "left alone"; }),
+     shows(kRunning, "chosen progress")},
+    // In its bootloader the controller is named by the volume that holds the release.
+    {"updating_resumed_in_bootloader",
+     {.sta = UpSta::updating, .mode = UpMode::bIn, .fw = "1.1", .mountWithFiles = true,
+      .finalStep = true, .resumeNote = "resumed"},
+     shows("resumed", "chosen progress")},
+    {"updating_volume_not_mounted", on11([](auto& s) {
+         s.sta = UpSta::updating; s.volumeNote = "mount it"; s.resumeNote = "resumed"; }),
+     shows("mount it", "progress")},
+    {"succeeded", on11([](auto& s) { s.sta = UpSta::suc; s.mode = UpMode::online; }),
+     shows("", "chosen left right close", "", "")},
+    {"failed", on11([](auto& s) { s.sta = UpSta::failed; s.mode = UpMode::online; }),
+     shows(kGeneralFailureText, "failure close ok details", "", "", "")},
+    {"failed_with_its_cause", on11([](auto& s) { s.sta = UpSta::failed; s.failureNote = "1.1"; }),
+     shows("1.1", "failure close ok details", "", "", "")},
+    // Once the final step was sent the replug alert speaks for the failure.
+    {"failed_after_final_step", on11([](auto& s) {
+         s.sta = UpSta::failed; s.mode = UpMode::online; s.selected = k13; s.finalStep = true; }),
+     shows(kConfirm, "chosen left right close")},
+    // While the files come, only Cancel acts; a failed download says why.
+    {"downloading", on11([](auto& s) {
+         s.mode = UpMode::online; s.downloading = true; s.downloadNote = "Downloading";
+         s.foreignDriveNote = "left alone"; }),
+     shows("Downloading", "close progress cancel")},
+    {"download_failed", on11([](auto& s) { s.downloadNote = "Could not download"; }),
+     shows("Could not download", "left right close details")},
+    {"foreign_drive_left_alone", on11([](auto& s) { s.foreignDriveNote = "left alone"; }),
+     shows("left alone", "left right close")},
+};
+// clang-format on
+
+class WindowTable : public ::testing::TestWithParam<Row> {};
+
+TEST_P(WindowTable, ShowsTheState) {
+    WindowState state;
+    static_cast<UpdateSnapshot&>(state) = GetParam().state;
+    state.title = "T";
+    EXPECT_EQ(describe(windowFor(state)), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Window, WindowTable, ::testing::ValuesIn(kRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A translation may put the values in another order; values are filled in
+// once, so a model or version that holds "%1" is shown as it is.
+TEST(WindowTranslation, ValuesFillTheTranslatedTextInItsOrder) {
+    WindowState s;
+    static_cast<UpdateSnapshot&>(s) = on11([](auto& u) {
+        u.mode = UpMode::online;
+        u.selected = Util::Histoty{"%1.3", "2020-01-15"};
+    });
+    s.translate = [](const char* source) {
+        return std::string(source).starts_with("Do you want") ? "nach V%2 von V%1" : "?";
+    };
+    EXPECT_EQ(windowFor(s).message, "nach V%1.3 von V1.1");
+    static_cast<UpdateSnapshot&>(s) = {.attached = true, .otherModel = "X%2"};
+    EXPECT_EQ(windowFor(s).message, "?");
+    s.translate = {};
+    EXPECT_TRUE(windowFor(s).message.starts_with("This controller reports model \"X%2\". "));
+}
+
+// The real window on the simulated platform with the controller (model T,
+// firmware 1.1) plugged in, once it shows the controller and the network
+// report is handled.
+std::unique_ptr<ViewController> startedOn(sim::SimulatedPlatform& sim) {
+    sim.controller().plug();
+    auto vc = std::make_unique<ViewController>(sim.platform());
+    vc->viewDidLoad();
+    EXPECT_TRUE(test::waitUntil(
+        [&] { return text(*vc, "FWLabel") == "V 1.1" && !vc->engine().awaitingHistory(); }));
+    return vc;
+}
+
+TEST(LiveWindow, FollowsTheEngineFromTheOfferToTheConfirmationAndBack) {
+    sim::SimulatedPlatform sim;
+    sim.server().publish({{"1.3", "2020-01-15", {}, {}}, {"1.2", "2019-10-22", {}, {}}});
+    const auto vc = startedOn(sim);
+    ImageButton* left = faceButton(*vc, "leftBut");
+    ImageButton* right = faceButton(*vc, "rightBut");
+    EXPECT_EQ(text(*vc, "prodLabel"), kProduct);
+    EXPECT_EQ(text(*vc, "msgLabel"), kOffer);
+    ASSERT_TRUE(left->isEnabled() && right->isEnabled());
+    left->click();  // the newest comes through the loopback server
+    ASSERT_TRUE(test::waitUntil([&] { return vc->engine().snapshot().filesHeld; }));
+    EXPECT_EQ(text(*vc, "msgLabel"), kConfirm);
+    EXPECT_TRUE(left->isEnabled());
+    EXPECT_EQ(left->text(), "OK");
+    EXPECT_EQ(left->imageName(), "button_ok");
+    EXPECT_EQ(right->text(), "CANCEL");
+    right->click();
+    EXPECT_EQ(vc->engine().snapshot().mode, UpMode::none);
+    EXPECT_EQ(text(*vc, "msgLabel"), kOffer);
+    EXPECT_EQ(left->text(), "UPDATE TO NEWEST");
+    EXPECT_EQ(right->imageName(), "button_offlineUpdate");
+}
+
+// A translation whose words hold characters that mean something in markup.
+class MarkupTranslation : public QTranslator {
+  public:
+    QString translate(const char*, const char* source, const char*, int) const override {
+        return qstrcmp(source, "transfer") == 0 ? QStringLiteral("<b>transfer</b> & co")
+                                                : QString();
+    }
+    bool isEmpty() const override { return false; }
+};
+
+// The failure text is markup the window makes around words that may hold
+// anything (here a translation's): those are shown as they are.
+TEST(LiveWindow, AFailureIsToldAsPlainText) {
+    MarkupTranslation translation;
+    QCoreApplication::installTranslator(&translation);
+    sim::SimulatedPlatform sim({.network = Reachability::Connection::none});
+    sim.controller().updateFaults([](auto& f) { f.failWritesAfterDataFrames = 0; });
+    const auto vc = startedOn(sim);
+    faceButton(*vc, "leftBut")->click();  // offline: the built-in release
+    faceButton(*vc, "leftBut")->click();  // OK: the first data frame fails
+    QPushButton* ok = test::button(*vc, "FailedOKBut");
+    ASSERT_TRUE(test::waitUntil([&] { return !ok->isHidden(); }));
+    const std::string cause = vc->engine().snapshot().failureNote;
+    EXPECT_NE(cause.find("<b>transfer</b> & co"), std::string::npos) << cause;
+    QTextDocument shown;
+    shown.setHtml(test::label(*vc, "msgLabel")->text());
+    EXPECT_EQ(shown.toPlainText().toStdString(), "Update Fail!\n" + cause);
+    ok->click();
+    EXPECT_EQ(text(*vc, "msgLabel"), kOffer);
+}
+
+}  // namespace
+}  // namespace tarvo
