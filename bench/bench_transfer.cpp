@@ -3,7 +3,8 @@
 // or a slow pipe when asked for):
 //
 //   bench_transfer frame          per-frame host cost of sendReport against a bare write()
-//   bench_transfer update MODE    one update through the window and the virtual controller:
+//   bench_transfer update MODE    one update through the engine (its window on screen) and
+//                                 the virtual controller:
 //                                 MODE paced (real clock, 1 ms per report), gui (16 MiB,
 //                                 unpaced, fast clock) or slow-reader (1 MiB, paced, fast
 //                                 clock; run once with standard output on /dev/null, once
@@ -16,7 +17,6 @@
 #include <QApplication>
 #include <QEvent>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -36,8 +36,8 @@
 #include "tcontroller/base/ticks.h"
 #include "tcontroller/device/commands.h"
 #include "tcontroller/device/frame.h"
-#include "tcontroller/ui/image_button.h"
 #include "tcontroller/ui/view_controller.h"
+#include "tcontroller/update/update_engine.h"
 
 // ---- A counting allocator: every operator new counts, and the live heap is
 // tracked by the sizes malloc hands out.
@@ -161,8 +161,10 @@ int benchFrame() {
     RealTimeNoSleepClock clock;
     Platform platform;
     platform.clock = &clock;
-    ViewController vc(platform);
-    vc.hidDeviceInfo.set(std::make_shared<CopyWriteDevice>(devNull));
+    // The device attached as the monitor reports it; the model request it is
+    // sent first is not counted, and no answer comes.
+    UpdateEngine engine(platform);
+    engine.hidConnectedWithNotification(std::make_shared<CopyWriteDevice>(devNull));
     const Bytes image(kFrames * frame::kChunkSize, 0x5A);
     Bytes frame;
     double frameBest = 1e9;
@@ -173,7 +175,7 @@ int benchFrame() {
         for (std::size_t i = 0; i < kFrames; ++i) {
             if (!Commands::buildImageDataFrame(image.data() + i * frame::kChunkSize,
                                                frame::kChunkSize, frame) ||
-                !vc.sendReport(frame, false)) {
+                !engine.sendReport(frame, false)) {
                 return 1;
             }
         }
@@ -284,10 +286,17 @@ int benchUpdate(const std::string& mode) {
         }
     });
 
+    // The window is on screen as in the tool (its bar and redraws load the GUI
+    // thread that is measured); the update is driven through its engine.
     auto window = AppDelegate::makeMainWindow(sim.platform());
-    ViewController& vc = *window;
+    UpdateEngine& engine = window->engine();
+    auto* bar = window->findChild<QProgressBar*>(QStringLiteral("progress"));
+    if (bar == nullptr) {
+        std::fprintf(stderr, "bench_transfer: the window has no progress bar\n");
+        return 1;
+    }
     int progressUpdates = 0;
-    QObject::connect(vc.progress, &QProgressBar::valueChanged, [&](int) {
+    QObject::connect(bar, &QProgressBar::valueChanged, [&](int) {
         if (begun.load() > 0 && ended.load() == 0) {
             ++progressUpdates;
         }
@@ -314,19 +323,19 @@ int benchUpdate(const std::string& mode) {
     QObject::connect(&driver, &QTimer::timeout, [&] {
         using UpMode = Util::UpMode;
         using UpSta = Util::UpSta;
-        const bool idle = vc.readSta.load() == Util::ReadSta::DONE && !vc.awaitingHistory() &&
-                          vc.updateSta.load() == UpSta::none && vc.leftBut->isEnabled();
-        if (step == 0 && idle && vc.updateMode.load() == UpMode::none) {
-            vc.leftBut->click();  // UPDATE TO NEWEST: downloads the release
+        const UpdateSnapshot now = engine.snapshot();
+        const bool idle = now.identified && !engine.awaitingHistory() && !now.downloading &&
+                          now.sta == UpSta::none;
+        if (step == 0 && idle && now.mode == UpMode::none) {
+            engine.updateToNewest();  // UPDATE TO NEWEST: downloads the release
             step = 1;
-        } else if (step == 1 && idle && vc.updateMode.load() != UpMode::none &&
-                   vc.imageData.with([](const auto& d) { return d != nullptr; })) {
+        } else if (step == 1 && idle && now.mode != UpMode::none && now.filesHeld) {
             heapAtPress.store(gLiveBytes.load());
-            vc.leftBut->click();  // OK: erase and send
+            engine.confirm();  // OK: erase and send
             step = 2;
         } else if (step == 2 && ended.load() > 0) {
             QApplication::exit(0);
-        } else if (vc.updateSta.load() == UpSta::failed || secondsSince(t0) > 900) {
+        } else if (now.sta == UpSta::failed || secondsSince(t0) > 900) {
             std::fprintf(stderr, "bench_transfer: the update failed or took too long\n");
             QApplication::exit(1);
         }

@@ -1,5 +1,6 @@
 #include "sim/demo/demo_driver.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <system_error>
 
 #include "sim/demo/note.h"
@@ -17,8 +19,9 @@
 #include "sim/firmware_format.h"
 #include "sim/simulated_platform.h"
 #include "tcontroller/base/log.h"
+#include "tcontroller/catalogue/builtin_files.h"
+#include "tcontroller/device/identity.h"
 #include "tcontroller/ui/dialogs/alert_view_controller.h"
-#include "tcontroller/ui/image_button.h"
 #include "tcontroller/ui/view_controller.h"
 
 namespace tarvo::demo {
@@ -26,7 +29,6 @@ namespace {
 
 using UpSta = Util::UpSta;
 using UpMode = Util::UpMode;
-using ReadSta = Util::ReadSta;
 
 // The tool's log lines about the controller and the installed release.
 constexpr char kUnsupportedModel[] = "unsupported controller model: ";
@@ -34,11 +36,32 @@ constexpr char kNoIdentification[] = "controller did not answer identification";
 constexpr char kVerified[] = "update verified: ";
 constexpr char kNotVerified[] = "update not verified: ";
 
+// The child of `window` named `name` (or the one of its type, without a name).
+template <class T>
+T* part(const QWidget& window, const char* name = nullptr) {
+    T* found =
+        name != nullptr ? window.findChild<T*>(QString::fromLatin1(name)) : window.findChild<T*>();
+    if (found == nullptr) {
+        throw std::logic_error(std::string("the window has no ") +
+                               (name != nullptr ? name : T::staticMetaObject.className()));
+    }
+    return found;
+}
+
 }  // namespace
 
 DemoDriver::DemoDriver(sim::SimulatedPlatform& sim, ViewController& window,
                        const DemoOptions& options)
-    : sim_(sim), window_(window), options_(options), shots_(options.screenshotsDir) {
+    : sim_(sim),
+      window_(window),
+      msgLabel_(part<QLabel>(window, "msgLabel")),
+      fwLabel_(part<QLabel>(window, "FWLabel")),
+      progress_(part<QProgressBar>(window, "progress")),
+      leftBut_(part<QAbstractButton>(window, "leftBut")),
+      failedOKBut_(part<QAbstractButton>(window, "FailedOKBut")),
+      alert_(part<AlertViewController>(window)),
+      options_(options),
+      shots_(options.screenshotsDir) {
     setLogTap([this](const std::string& line) {
         if (line == "Network not reachable") {
             networkDown_ = true;
@@ -64,7 +87,7 @@ DemoDriver::DemoDriver(sim::SimulatedPlatform& sim, ViewController& window,
     if (options_.bootloader) {
         // Nothing to press: the tool writes its built-in firmware on its own.
         stage_ = Stage::updating;
-        target_ = window_.FW_VER;
+        target_ = kBuiltinVersion;
     }
     poll_.setInterval(kPollMs);
     connect(&poll_, &QTimer::timeout, this, [this] { tick(); });
@@ -99,8 +122,7 @@ bool DemoDriver::restartNow() {
     if (options_.restartAfter.empty() || restarted_ || finished_) {
         return false;
     }
-    const bool due =
-        options_.restartAfter == "image" ? imageSent_.load() : window_.finalStep.load();
+    const bool due = options_.restartAfter == "image" ? imageSent_.load() : state().finalStep;
     if (!due) {
         return false;
     }
@@ -124,19 +146,19 @@ void DemoDriver::tick() {
 
 // Pictures of what appears on its own, whoever presses the buttons.
 void DemoDriver::observe() {
-    const UpSta sta = window_.updateSta.load();
-    if (window_.alert != nullptr && window_.alert->shown) {
-        shots_.takeOver("alert", &window_, window_.alert);
+    const UpSta sta = state().sta;
+    if (alertShown()) {
+        shots_.takeOver("alert", &window_, alert_);
     }
-    if (sta == UpSta::updating && !window_.progress->isHidden()) {
-        const int value = window_.progress->value();
+    if (sta == UpSta::updating && !progress_->isHidden()) {
+        const int value = progress_->value();
         if (erasing_.load() && !imageBegun_.load() && value >= 5 && value < 35) {
             shots_.take("erasing", &window_);
         } else if (imageBegun_.load() && value >= 50 && value < 95) {
             shots_.take("sending-image", &window_);
         }
     }
-    if (sta == UpSta::failed && !window_.FailedOKBut->isHidden()) {
+    if (sta == UpSta::failed && !failedOKBut_->isHidden()) {
         shots_.take("failed", &window_);
     }
     if (QMessageBox* box = completionDialog()) {
@@ -162,11 +184,10 @@ bool DemoDriver::actOnRefusal() {
         line = refusalLine_;
     }
     // The model answer can come before this driver's log tap is in place; the
-    // window's state tells the same.
-    if (const std::string model = window_.hid_model.get();
-        line.empty() && window_.hidDeviceInfo.get() && !model.empty() &&
-        model != window_.MODEL_NAME) {
-        line = kUnsupportedModel + model;
+    // tool's state tells the same.
+    if (const UpdateSnapshot now = state();
+        line.empty() && now.attached && !now.model.empty() && now.model != identity::kModelCode) {
+        line = kUnsupportedModel + now.model;
     }
     if (line.empty()) {
         return false;
@@ -182,7 +203,7 @@ bool DemoDriver::actOnRefusal() {
     } else {
         shots_.take("idle", &window_);
         say("the tool refused the controller (" + line +
-            "); window says: " + window_.msgLabel->text().toStdString());
+            "); window says: " + msgLabel_->text().toStdString());
     }
     stage_ = Stage::done;
     if (options_.autoRun) {
@@ -193,14 +214,13 @@ bool DemoDriver::actOnRefusal() {
 
 // The window shows a failure: acknowledge it with its OK, and the run failed.
 bool DemoDriver::actOnFailure() {
-    const bool shown =
-        window_.updateSta.load() == UpSta::failed && !window_.FailedOKBut->isHidden();
+    const bool shown = state().sta == UpSta::failed && !failedOKBut_->isHidden();
     if (!failure_.holds(shown)) {
         return false;
     }
     shots_.take("failed", &window_);
     say("the window shows a failure; pressing its OK");
-    window_.FailedOKBut->click();
+    failedOKBut_->click();
     finish(kExitFailed, "the update failed");
     return true;
 }
@@ -210,7 +230,7 @@ bool DemoDriver::actOnFailure() {
 // identified, the alert's button is pressed. An alert that comes back after
 // that means the replug did not help: the run gives up.
 bool DemoDriver::answerAlert() {
-    const bool shown = window_.alert != nullptr && window_.alert->shown;
+    const bool shown = alertShown();
     switch (alertStep_) {
         case AlertStep::none:
             if (!shown) {
@@ -237,9 +257,9 @@ bool DemoDriver::answerAlert() {
             if (!replugged_.holds(identified() && sim_.controller().isOnHid())) {
                 return true;
             }
-            say("controller back on HID with firmware " + window_.hid_FW.get() +
+            say("controller back on HID with firmware " + state().fw +
                 "; pressing the alert's button");
-            window_.alert->click();
+            alert_->click();
             alertStep_ = AlertStep::pressed;
             return true;
         case AlertStep::pressed:
@@ -278,8 +298,7 @@ void DemoDriver::judgeResult() {
     if (!verdict.empty()) {
         const std::string version = verdict.substr(std::strlen(kVerified));
         shots_.take("done", &window_);
-        say("controller back on HID with firmware " + window_.hid_FW.get() +
-            "; the tool says: " + verdict);
+        say("controller back on HID with firmware " + state().fw + "; the tool says: " + verdict);
         if (version != target_) {
             finish(kExitFailed,
                    "the tool verified " + version + ", but " + target_ + " was to be installed");
@@ -300,7 +319,7 @@ void DemoDriver::judgeResult() {
         return;
     }
     shots_.take("done", &window_);
-    say("controller back on HID with firmware " + window_.hid_FW.get());
+    say("controller back on HID with firmware " + state().fw);
     finish(kExitUpdated, "updated to " + target_);
 }
 
@@ -314,14 +333,15 @@ void DemoDriver::driveIdle(bool autoRun) {
         return;
     }
     shots_.take("idle", &window_);
-    say("controller " + window_.hid_model.get() + " on firmware " + window_.hid_FW.get() +
-        "; window says: " + window_.msgLabel->text().toStdString());
+    const UpdateSnapshot shown = state();
+    say("controller " + shown.model + " on firmware " + shown.fw +
+        "; window says: " + msgLabel_->text().toStdString());
     stage_ = Stage::confirm;
     if (!autoRun) {
         return;
     }
     if (options_.serverFault != sim::ServerFault::none) {
-        if (window_.hasNetwork.load()) {
+        if (shown.hasNetwork) {
             // Only now, so the history query got through and the release
             // download is what meets the fault.
             sim_.server().setFault(options_.serverFault);
@@ -330,28 +350,28 @@ void DemoDriver::driveIdle(bool autoRun) {
             say("the tool has no network; the server fault changes nothing");
         }
     }
-    if (!window_.leftBut->isEnabled()) {
+    if (!leftBut_->isEnabled()) {
         say("nothing offered: UPDATE TO NEWEST is disabled");
         finish(kExitNothing, "nothing to install");
         return;
     }
     say(networkSettled() ? "pressing UPDATE TO NEWEST"
                          : "pressing UPDATE TO NEWEST before the version history arrived");
-    window_.leftBut->click();
+    leftBut_->click();
 }
 
 // The confirmation: a picture, then the second press.
 void DemoDriver::driveConfirm(bool autoRun) {
     if (autoRun && downloadFailed_.load()) {
         // Once the window says why, that is the picture of the failed download.
-        const QString failed = QCoreApplication::translate("tarvo::ViewController",
+        const QString failed = QCoreApplication::translate("tarvo::UpdateEngine",
                                                            "Could not download firmware %1: %2.");
         if (!downloadFailure_.holds(
-                window_.msgLabel->text().startsWith(failed.left(failed.indexOf("%1"))))) {
+                msgLabel_->text().startsWith(failed.left(failed.indexOf("%1"))))) {
             return;
         }
         shots_.take("download-failed", &window_);
-        say("the window says: " + window_.msgLabel->text().toStdString());
+        say("the window says: " + msgLabel_->text().toStdString());
         finish(kExitFailed, "the download failed");
         return;
     }
@@ -360,11 +380,11 @@ void DemoDriver::driveConfirm(bool autoRun) {
     }
     confirm_.reset();
     shots_.take("confirm", &window_);
-    target_ = targetOf(window_.msgLabel->text(), window_.FW_VER);
+    target_ = targetOf(msgLabel_->text(), kBuiltinVersion);
     stage_ = Stage::updating;
     if (autoRun) {
         say("pressing OK to install " + target_);
-        window_.leftBut->click();
+        leftBut_->click();
     }
 }
 
@@ -394,8 +414,9 @@ void DemoDriver::drive() {
                 finish(kExitFailed, "the update stopped");
                 return;
             }
-            if (!autoRun && !options_.bootloader && window_.updateMode.load() == UpMode::none &&
-                window_.updateSta.load() == UpSta::none) {
+            if (const UpdateSnapshot now = state(); !autoRun && !options_.bootloader &&
+                                                    now.mode == UpMode::none &&
+                                                    now.sta == UpSta::none) {
                 stage_ = Stage::confirm;  // cancelled: wait for the next confirmation
             }
             return;
@@ -409,7 +430,7 @@ void DemoDriver::drive() {
                 return;
             }
             shots_.take("done", &window_);
-            say("controller back on HID with firmware " + window_.hid_FW.get());
+            say("controller back on HID with firmware " + state().fw);
             stage_ = Stage::done;
             return;
         }

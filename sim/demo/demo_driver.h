@@ -8,10 +8,15 @@
 
 #include "sim/demo/demo_options.h"
 #include "sim/demo/screenshots.h"
+#include "tcontroller/update/update_snapshot.h"
 
+class QAbstractButton;
+class QLabel;
 class QMessageBox;
+class QProgressBar;
 
 namespace tarvo {
+class AlertViewController;
 class ViewController;
 namespace sim {
 class SimulatedPlatform;
@@ -24,8 +29,9 @@ namespace tarvo::demo {
 // it: takes a screenshot at each step a user would notice and, with --auto,
 // presses the buttons a user would press for one update, and replugs the
 // controller when the tool's alert asks for it. Decides the exit status of an
-// automatic run from what the window, the log and the virtual controller show;
-// success is the tool's own verification of the installed release.
+// automatic run from what the window, the tool's state (its engine's
+// snapshot), the log and the virtual controller show; success is the tool's
+// own verification of the installed release.
 class DemoDriver : public QObject {
     Q_OBJECT
   public:
@@ -89,11 +95,22 @@ class DemoDriver : public QObject {
     bool backOnHid() const;
     bool backWithTarget() const;
     bool backToOffer() const;
+    bool alertShown() const;
     QMessageBox* completionDialog() const;
     void say(const std::string& line) const;
+    // What the tool knows now: its engine's snapshot.
+    UpdateSnapshot state() const;
 
     sim::SimulatedPlatform& sim_;
     ViewController& window_;
+    // The window's parts the driver looks at and presses, found by their
+    // object names as a user's tool (an accessibility reader) would find them.
+    QLabel* const msgLabel_;
+    QLabel* const fwLabel_;
+    QProgressBar* const progress_;
+    QAbstractButton* const leftBut_;
+    QAbstractButton* const failedOKBut_;
+    AlertViewController* const alert_;
     const DemoOptions options_;
     Screenshots shots_;
     QTimer poll_;

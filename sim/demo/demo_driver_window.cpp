@@ -1,17 +1,17 @@
-// What the demo's driver reads off the window and the simulator, as a person
-// looking at the screen would: whether the controller is shown, the offer,
-// the confirmation, the controller back after an update, the completion box.
+// What the demo's driver reads off the window, the tool's state and the
+// simulator, as a person looking at the screen would: whether the controller
+// is shown, the offer, the confirmation, the controller back after an update,
+// the alert, the completion box.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPushButton>
 
 #include "sim/demo/demo_driver.h"
 #include "sim/demo/window_texts.h"
 #include "sim/firmware_format.h"
 #include "sim/simulated_platform.h"
 #include "tcontroller/ui/dialogs/alert_view_controller.h"
-#include "tcontroller/ui/image_button.h"
 #include "tcontroller/ui/view_controller.h"
 
 namespace tarvo::demo {
@@ -19,7 +19,6 @@ namespace {
 
 using UpSta = Util::UpSta;
 using UpMode = Util::UpMode;
-using ReadSta = Util::ReadSta;
 
 }  // namespace
 
@@ -28,48 +27,57 @@ bool DemoDriver::Steady::holds(bool condition, int ticks) {
     return ticks_ >= ticks;
 }
 
+UpdateSnapshot DemoDriver::state() const {
+    return window_.engine().snapshot();
+}
+
+bool DemoDriver::alertShown() const {
+    return alert_->shown;
+}
+
 bool DemoDriver::networkSettled() const {
     const sim::SimReachability* reachability = sim_.reachability();
     return reachability != nullptr && reachability->stopped() &&
-           (window_.hasNetwork.load() || networkDown_.load() || historyFailed_.load());
+           (state().hasNetwork || networkDown_.load() || historyFailed_.load());
 }
 
+// The controller on the bus answered as the supported model with its firmware.
 bool DemoDriver::identified() const {
-    return window_.readSta.load() == ReadSta::DONE && window_.hidDeviceInfo.get() != nullptr;
+    return state().identified;
 }
 
 // The controller is shown and nothing is going on; the version history has
 // arrived (or failed, or there is no network), so the offer is final.
 bool DemoDriver::idleWindow() const {
-    return identified() && networkSettled() && window_.updateSta.load() == UpSta::none &&
-           window_.updateMode.load() == UpMode::none &&
-           window_.FWLabel->text().toStdString() == "V " + window_.hid_FW.get() &&
-           !window_.msgLabel->text().isEmpty();
+    const UpdateSnapshot now = state();
+    return now.identified && networkSettled() && now.sta == UpSta::none &&
+           now.mode == UpMode::none && fwLabel_->text().toStdString() == "V " + now.fw &&
+           !msgLabel_->text().isEmpty();
 }
 
 // The controller is shown and UPDATE TO NEWEST can be pressed, whether or not
 // the version history has arrived.
 bool DemoDriver::offerShown() const {
-    return identified() && window_.updateSta.load() == UpSta::none &&
-           window_.updateMode.load() == UpMode::none && window_.leftBut->isEnabled() &&
-           window_.FWLabel->text().toStdString() == "V " + window_.hid_FW.get() &&
-           !window_.msgLabel->text().isEmpty();
+    const UpdateSnapshot now = state();
+    return now.identified && now.sta == UpSta::none && now.mode == UpMode::none &&
+           leftBut_->isEnabled() && fwLabel_->text().toStdString() == "V " + now.fw &&
+           !msgLabel_->text().isEmpty();
 }
 
+// The question before an update, with both files of the release held.
 bool DemoDriver::confirmationShown() const {
-    const QString message = window_.msgLabel->text();
-    return window_.updateMode.load() != UpMode::none && window_.updateSta.load() == UpSta::none &&
-           window_.FWData.with([](const auto& d) { return d.has_value(); }) &&
-           window_.imageData.with([](const auto& d) { return d != nullptr; }) &&
-           window_.leftBut->isEnabled() && isConfirmation(message);
+    const UpdateSnapshot now = state();
+    return now.mode != UpMode::none && now.sta == UpSta::none && now.filesHeld &&
+           leftBut_->isEnabled() && isConfirmation(msgLabel_->text());
 }
 
 // After "Update complete!": the controller is back on HID and the window shows
 // the firmware it reports.
 bool DemoDriver::backOnHid() const {
-    return completionSeen_ && identified() && window_.updateSta.load() == UpSta::none &&
-           window_.updateMode.load() == UpMode::none && sim_.controller().isOnHid() &&
-           window_.FWLabel->text().toStdString() == "V " + window_.hid_FW.get();
+    const UpdateSnapshot now = state();
+    return completionSeen_ && now.identified && now.sta == UpSta::none &&
+           now.mode == UpMode::none && sim_.controller().isOnHid() &&
+           fwLabel_->text().toStdString() == "V " + now.fw;
 }
 
 bool DemoDriver::backWithTarget() const {
@@ -80,9 +88,9 @@ bool DemoDriver::backWithTarget() const {
 // no update going on and no alert to answer (a re-attached controller resets
 // the window, whatever became of the update).
 bool DemoDriver::backToOffer() const {
-    return alertStep_ != AlertStep::replugging && identified() &&
-           window_.updateSta.load() == UpSta::none && window_.updateMode.load() == UpMode::none &&
-           (window_.alert == nullptr || !window_.alert->shown);
+    const UpdateSnapshot now = state();
+    return alertStep_ != AlertStep::replugging && now.identified && now.sta == UpSta::none &&
+           now.mode == UpMode::none && !alertShown();
 }
 
 QMessageBox* DemoDriver::completionDialog() const {

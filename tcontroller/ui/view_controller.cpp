@@ -147,7 +147,16 @@ void ViewController::render() {
     state.translate = [](const char* source) {
         return QCoreApplication::translate("WindowState", source).toStdString();
     };
-    showWindow(windowFor(state));
+    if (snapshot.complete && snapshot.sta == Util::UpSta::suc) {
+        // "Update complete!" is said over the view of the update it ends,
+        // while the controller restarts: that view stays, without the
+        // controller's name and version, until the dialog is read or the
+        // controller is back.
+        ui_->prodLabel->clear();
+        ui_->FWLabel->clear();
+    } else {
+        showWindow(windowFor(state));
+    }
     // The replug alert is up while the engine asks for it.
     if (snapshot.replugAlert && !alert_->shown) {
         alert_->present();

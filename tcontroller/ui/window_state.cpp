@@ -87,8 +87,10 @@ void showController(const WindowState& s, WindowView& v) {
         v.leftEnabled = false;
         v.rightEnabled = false;
     }
-    // The bootloader volume holds a release that is about to be written.
-    if (s.mountWithFiles) {
+    // The controller left the bus for its bootloader after the final step, or
+    // its volume holds a release about to be written: it is still the one
+    // being updated.
+    if (s.mountWithFiles || s.finalStep) {
         v.product = kProductName;
         v.firmware = firmwareLine;
     }

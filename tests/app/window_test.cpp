@@ -105,6 +105,11 @@ const Row kRows[] = {
      {.sta = UpSta::updating, .mode = UpMode::bIn, .fw = "1.1", .mountWithFiles = true,
       .finalStep = true, .resumeNote = "resumed"},
      shows("resumed", "chosen progress")},
+    // After the final step the controller is off the bus on its way to its
+    // bootloader: it is still the one being updated, and named so.
+    {"updating_controller_away_after_final_step",
+     {.sta = UpSta::updating, .mode = UpMode::online, .fw = "1.1", .finalStep = true},
+     shows(kRunning, "chosen progress")},
     {"updating_volume_not_mounted", on11([](auto& s) {
          s.sta = UpSta::updating; s.volumeNote = "mount it"; s.resumeNote = "resumed"; }),
      shows("mount it", "progress")},

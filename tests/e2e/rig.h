@@ -6,6 +6,7 @@
 // a front end without widgets would, or through the real window.
 #include <gtest/gtest.h>
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -71,9 +72,14 @@ struct Rig {
             if (box != nullptr && box->informativeText() == "Update complete!") {
                 ++completions;
                 // The tool's own icon, not a warning sign, and one button.
-                completionLooksRight = !box->iconPixmap().isNull() &&
-                                       box->icon() == QMessageBox::NoIcon &&
-                                       box->buttons().size() == 1;
+                // Behind it the finished update's view stays, without the
+                // controller's name and version and with nothing to press.
+                auto* left = window->findChild<QWidget*>(QStringLiteral("leftBut"));
+                auto* version = window->findChild<QLabel*>(QStringLiteral("FWLabel"));
+                completionLooksRight =
+                    !box->iconPixmap().isNull() && box->icon() == QMessageBox::NoIcon &&
+                    box->buttons().size() == 1 && left != nullptr && !left->isEnabled() &&
+                    version != nullptr && version->text().isEmpty();
                 box->buttons().front()->click();
             }
         });
