@@ -39,6 +39,7 @@ struct alignas(64) Entry {
     unsigned code = 0;                        // a write: the platform's return code
     bool write = false;
     bool printOnly = false;  // a front end's own line, for standard output only
+    bool lastPrint = false;  // after it, standard output gets no more lines
     std::string text;        // the line; its buffer is kept for the next use of the slot
 };
 
@@ -89,10 +90,11 @@ class LogQueue {
         return *queue;
     }
 
-    void pushText(std::string_view line, bool printOnly = false) {
-        push([line, printOnly](Entry& entry) {
+    void pushText(std::string_view line, bool printOnly = false, bool lastPrint = false) {
+        push([line, printOnly, lastPrint](Entry& entry) {
             entry.write = false;
             entry.printOnly = printOnly;
+            entry.lastPrint = lastPrint;
             entry.ticks = ticks::now();
             entry.text.assign(line);
         });
@@ -102,6 +104,7 @@ class LogQueue {
         push([=](Entry& entry) {
             entry.write = true;
             entry.printOnly = false;
+            entry.lastPrint = false;
             entry.ticks = endTicks;
             entry.spanTicks = endTicks - startTicks;
             entry.code = code;
@@ -232,6 +235,9 @@ class LogQueue {
                 out_.append(line);
                 out_.push_back('\n');
                 ++lines;
+                if (entry.lastPrint) {
+                    stdoutStyle.store(static_cast<int>(StdoutStyle::quiet));
+                }
             } else if (style == StdoutStyle::json) {
                 out_.append(R"({"event":"log","line":)");
                 appendJsonString(out_, line);
@@ -334,6 +340,10 @@ void logWrite(std::uint64_t startTicks, std::uint64_t endTicks, unsigned code) {
 
 void printLine(std::string_view line) {
     LogQueue::instance().pushText(line, true);
+}
+
+void printLastLine(std::string_view line) {
+    LogQueue::instance().pushText(line, true, true);
 }
 
 void setStdoutStyle(StdoutStyle style) {

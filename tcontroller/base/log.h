@@ -40,6 +40,9 @@ void setStdoutStyle(StdoutStyle style);
 // front end's own output (a result, a JSON event). Neither the support log
 // nor the lines kept for support get it.
 void printLine(std::string_view line);
+// The same for a front end's last line (a command's result): the log's lines
+// that follow it reach the support log but no longer standard output.
+void printLastLine(std::string_view line);
 
 // Appends `text` to `out` as a JSON string: quoted, with '"', '\' and the
 // control characters escaped. Bytes above 0x7F are copied as they are.

@@ -382,7 +382,13 @@ int CommandRunner::finish(int status, const std::string& from, const std::string
         result["failed_step"] = orNull(failedStep);
         result["reason"] = orNull(reason);
         result["exit_status"] = status;
-        emitJson(result);
+        // The result is the last line a script reads.
+        const std::string line = QJsonDocument(result).toJson(QJsonDocument::Compact).toStdString();
+        if (io_.print) {
+            io_.print(line);
+        } else {
+            printLastLine(line);
+        }
     }
     return status;
 }
