@@ -39,6 +39,7 @@ complete_words() {  # the completion's answer for the words given
     _ "$completion" "$@"
 }
 [ "$(complete_words tarvo-remote-update st)" = "status" ] || fail "completion of 'st'"
+[ "$(complete_words tarvo-remote-update do)" = "doctor" ] || fail "completion of 'do'"
 [ "$(complete_words tarvo-remote-update update --b)" = "--builtin" ] || fail "completion of 'update --b'"
 [ -z "$(complete_words tarvo-remote-update update --to '')" ] || fail "completion offers a version"
 cat "$dir/out" "$dir/err"
