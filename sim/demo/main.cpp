@@ -318,6 +318,75 @@ SplitArguments splitArguments(const std::vector<std::string>& args) {
     return out;
 }
 
+// Takes a sub-command and its own options out of `args`, leaving the demo's;
+// the exit status of a usage error when they are wrong.
+std::optional<int> takeCommand(std::vector<std::string>& args, std::optional<CliOptions>* command) {
+    const std::optional<std::size_t> at = commandPosition(args);
+    if (!at) {
+        return std::nullopt;
+    }
+    // The demo's own options may come first (a wrapper's --timeout, say).
+    std::rotate(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(*at),
+                args.begin() + static_cast<std::ptrdiff_t>(*at) + 1);
+    SplitArguments split = splitArguments(args);
+    const CliParse parsed = parseCliArguments(split.command);
+    if (!parsed.options) {
+        std::fprintf(stderr, "tarvo-remote-demo: %s\n\n%s", parsed.error.c_str(),
+                     cliUsage().c_str());
+        return demo::kExitUsage;
+    }
+    *command = parsed.options;
+    args = std::move(split.demo);
+    return std::nullopt;
+}
+
+// Options that only the window's run has a use for.
+bool windowOnly(const demo::DemoOptions& options) {
+    return options.autoRun || !options.screenshotsDir.empty() || !options.restartAfter.empty();
+}
+
+// The window on the simulated world, pressed through by the demo's driver
+// with --auto (and started again once with --restart-after).
+int runWindow(const demo::DemoOptions& options, sim::SimulatedPlatform& sim,
+              LookalikeDrive& lookalike) {
+    sim::VirtualController& controller = sim.controller();
+    int status = 0;
+    std::unique_ptr<ViewController> window = AppDelegate::makeMainWindow(sim.platform());
+    if (options.lookalikeDrive && !lookalike.plugIn(sim)) {
+        std::fprintf(stderr, "tarvo-remote-demo: cannot make the look-alike drive in %s\n",
+                     lookalike.path.c_str());
+        return demo::kExitFailed;
+    }
+    if (options.bootloader) {
+        // Only now: the window watches mounts from here on, and a drive that
+        // was mounted before the tool started watching would go unseen.
+        controller.startInBootloader();
+    }
+    auto driver = std::make_unique<demo::DemoDriver>(sim, *window, options);
+    driver->start();
+    status = QApplication::exec();
+    if (driver->restartRequested()) {
+        // Closed as a user (or a crash) would close it: the window and all
+        // it owns go; the controller, the server and the state folder stay.
+        const std::string target = driver->target();
+        driver.reset();
+        window.reset();
+        note("the tool is started again");
+        window = AppDelegate::makeMainWindow(sim.platform());
+        driver = std::make_unique<demo::DemoDriver>(sim, *window, options);
+        driver->resume(target);
+        driver->start();
+        status = QApplication::exec();
+    }
+    if (options.autoRun) {
+        status = driver->exitCode();
+    }
+    status = finishRun(status, sim, options, lookalike);
+    // The driver goes first (it removes its log tap), then the window, and
+    // the simulated platform last: the window's threads use it to the end.
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -337,19 +406,8 @@ int main(int argc, char** argv) {
     // instead of the window: `tarvo-remote-demo update --yes --json --fast`.
     std::vector<std::string> args(argv + 1, argv + argc);
     std::optional<CliOptions> command;
-    if (const auto at = commandPosition(args)) {
-        // The demo's own options may come first (a wrapper's --timeout, say).
-        std::rotate(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(*at),
-                    args.begin() + static_cast<std::ptrdiff_t>(*at) + 1);
-        SplitArguments split = splitArguments(args);
-        const CliParse parsed = parseCliArguments(split.command);
-        if (!parsed.options) {
-            std::fprintf(stderr, "tarvo-remote-demo: %s\n\n%s", parsed.error.c_str(),
-                         cliUsage().c_str());
-            return demo::kExitUsage;
-        }
-        command = parsed.options;
-        args = std::move(split.demo);
+    if (const std::optional<int> wrong = takeCommand(args, &command)) {
+        return *wrong;
     }
     demo::DemoOptions options;
     std::string error;
@@ -363,8 +421,7 @@ int main(int argc, char** argv) {
         case demo::ParseOutcome::run:
             break;
     }
-    if (command &&
-        (options.autoRun || !options.screenshotsDir.empty() || !options.restartAfter.empty())) {
+    if (command && windowOnly(options)) {
         std::fprintf(stderr,
                      "tarvo-remote-demo: --auto, --screenshots and --restart-after belong to "
                      "the window, not to a command\n");
@@ -475,39 +532,7 @@ int main(int argc, char** argv) {
     if (command) {
         status = runCommand(*command, options, sim, lookalike);
     } else {
-        std::unique_ptr<ViewController> window = AppDelegate::makeMainWindow(sim.platform());
-        if (options.lookalikeDrive && !lookalike.plugIn(sim)) {
-            std::fprintf(stderr, "tarvo-remote-demo: cannot make the look-alike drive in %s\n",
-                         lookalike.path.c_str());
-            return demo::kExitFailed;
-        }
-        if (options.bootloader) {
-            // Only now: the window watches mounts from here on, and a drive that
-            // was mounted before the tool started watching would go unseen.
-            controller.startInBootloader();
-        }
-        auto driver = std::make_unique<demo::DemoDriver>(sim, *window, options);
-        driver->start();
-        status = QApplication::exec();
-        if (driver->restartRequested()) {
-            // Closed as a user (or a crash) would close it: the window and all
-            // it owns go; the controller, the server and the state folder stay.
-            const std::string target = driver->target();
-            driver.reset();
-            window.reset();
-            note("the tool is started again");
-            window = AppDelegate::makeMainWindow(sim.platform());
-            driver = std::make_unique<demo::DemoDriver>(sim, *window, options);
-            driver->resume(target);
-            driver->start();
-            status = QApplication::exec();
-        }
-        if (options.autoRun) {
-            status = driver->exitCode();
-        }
-        status = finishRun(status, sim, options, lookalike);
-        // The driver goes first (it removes its log tap), then the window, and
-        // the simulated platform last: the window's threads use it to the end.
+        status = runWindow(options, sim, lookalike);
     }
     return status;
 }
