@@ -31,7 +31,6 @@ check() {  # check EXPECTED_STATUS TEXT args...
 }
 
 check 0 "Usage:" --help
-check 0 "--version" -h
 check 0 "built-in firmware release 1.2" --version
 check 0 "built-in firmware release 1.2" -platform offscreen -v
 check 64 "Unknown option 'no-such-option'" --no-such-option

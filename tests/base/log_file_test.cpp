@@ -71,11 +71,11 @@ TEST(LogFile, StampsLinesSummarisesFramesAndRotates) {
         all.insert(all.end(), part.begin(), part.end());
     }
     ASSERT_FALSE(all.empty());
-    EXPECT_EQ(all.back(), "line 599");
-    const int first = std::stoi(all.front().substr(5));
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        EXPECT_EQ(all[i], "line " + std::to_string(first + static_cast<int>(i)));
+    std::vector<std::string> tail;
+    for (int i = std::stoi(all.front().substr(5)); i < 600; ++i) {
+        tail.push_back("line " + std::to_string(i));
     }
+    EXPECT_EQ(all, tail);
 
     // The frames, before rotation took them: a fresh file with a large limit.
     const std::string framesPath = (dir.path() / "frames.log").string();
@@ -144,28 +144,10 @@ TEST(LogFile, TheToolsLogIsAppendedToAPrivateFileUntilStopped) {
 }
 
 // The tool may run with another user's environment (sudo -E): a link at the
-// log's path or at its folder is refused with the link named, and nothing is
-// written through it, whether its target exists or not.
-TEST(LogFile, ALinkAtThePathOrAtTheFolderIsNeverWrittenThrough) {
+// log's folder is refused with the link named, and nothing is written through
+// it. (A link at the file's own path: AFileMovedOrDeletedWhileLoggingIsMadeAgain.)
+TEST(LogFile, ALinkAtTheFolderIsNeverWrittenThrough) {
     test::TempDir dir;
-    const fs::path folder = dir.path() / "log";
-    fs::create_directories(folder);
-    const std::string path = (folder / kLogFileName).string();
-    const fs::path target = dir.path() / "target";
-    { std::ofstream(target) << "kept\n"; }
-    const fs::path missing = dir.path() / "missing";
-    for (const fs::path& to : {target, missing}) {
-        fs::remove(path);
-        fs::create_symlink(to, path);
-        const Result<std::string> refused = startLogFile(folder.string());
-        ASSERT_FALSE(refused.ok()) << to;
-        EXPECT_EQ(refused.error, path + " is a symbolic link");
-        logLine("not for the link's target");
-        flushLog(10);
-    }
-    EXPECT_EQ(readLines(target.string()), std::vector<std::string>{"kept"});
-    EXPECT_FALSE(fs::exists(fs::symlink_status(missing)));
-
     const fs::path real = dir.path() / "real";
     fs::create_directories(real);
     const fs::path linked = dir.path() / "linked";
@@ -204,9 +186,7 @@ TEST(LogFile, AFileMovedOrDeletedWhileLoggingIsMadeAgain) {
     fs::remove(path);
     EXPECT_EQ(logged("third"), Lines{"third"});
     fs::remove_all(folder);
-    EXPECT_EQ(logged("fourth"), Lines{"fourth"});
-    EXPECT_EQ(modeOf(folder), 0700u);
-    EXPECT_EQ(modeOf(path), 0600u);
+    EXPECT_EQ(logged("fourth"), Lines{"fourth"});  // made as at the start (modes: above)
 
     const fs::path aside = dir.path() / "aside.log";
     const fs::path target = dir.path() / "target";
@@ -220,21 +200,6 @@ TEST(LogFile, AFileMovedOrDeletedWhileLoggingIsMadeAgain) {
     fs::remove(path);
     EXPECT_EQ(logged("sixth"), Lines{"sixth"});
     stopLogFile();
-}
-
-TEST(LogFile, FolderFollowsXdgStateHome) {
-    const char* saved = std::getenv("XDG_STATE_HOME");
-    const std::string restore = saved != nullptr ? saved : "";
-    ::setenv("XDG_STATE_HOME", "/var/tmp/state", 1);
-    EXPECT_EQ(defaultLogDirectory(), "/var/tmp/state/tarvo-remote-update");
-    ::setenv("XDG_STATE_HOME", "relative/ignored", 1);
-    const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
-    EXPECT_EQ(defaultLogDirectory(), home + "/.local/state/tarvo-remote-update");
-    if (saved != nullptr) {
-        ::setenv("XDG_STATE_HOME", restore.c_str(), 1);
-    } else {
-        ::unsetenv("XDG_STATE_HOME");
-    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "sim/simulated_platform.h"
 #include "support/test_support.h"
 #include "support/window_parts.h"
+#include "tcontroller/ui/dialogs/sel_view_controller.h"
 #include "tcontroller/ui/dialogs/ver_view.h"
 #include "tcontroller/ui/view_controller.h"
 

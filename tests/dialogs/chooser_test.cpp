@@ -10,7 +10,6 @@ namespace {
 
 TEST_F(ChooserTest, RowsFillTheSlotsFromTheTopAndSkipOnlyTheExactBuiltInVersion) {
     const std::pair<std::vector<Histoty>, QStringList> cases[] = {
-        {{}, {"Select from FW file"}},
         // Text from the server is shown as it is, never as markup.
         {{{"<b>1.3</b>", "<i>x</i>"}, {"1.2", "2019-10-22"}},
          {"Version V<b>1.3</b> [<i>x</i>]", "Select from FW file"}},
@@ -85,11 +84,16 @@ TEST_F(ChooserTest, OkWithoutSelectionStaysOpenAndCancelOrEscapeDownloadNothing)
 }
 
 // A version picked with keys alone is downloaded into the engine, the
-// firmware file first; a release is taken whole or not at all, so a failed
-// download leaves the one prepared before.
+// firmware file first, and its update sends that release's own image; a
+// release is taken whole or not at all, so a failed download leaves the one
+// prepared before.
 TEST_F(ChooserTest, APickedVersionIsDownloadedWholeOrNotAtAll) {
     sim.server().publish({{k13.ver, k13.date, {}, {}}, {k11.ver, k11.date, {}, {}}});
     sim.server().setRedirect(sim::FirmwareServer::imagePath("1.3"), "/missing.bin");
+    sim.controller().updateFaults([](auto& f) { f.mountAfterFinalStep = false; });
+    sim.controller().plug();
+    vc.viewDidLoad();
+    ASSERT_TRUE(waitUntil([this] { return state().identified && !vc.engine().awaitingHistory(); }));
     Guarded<std::vector<std::string>> targets;
     sim.server().setRequestLog([&](const std::string&, const std::string& target, int) {
         targets.mutate([&](auto& all) { all.push_back(target); });
@@ -135,6 +139,9 @@ TEST_F(ChooserTest, APickedVersionIsDownloadedWholeOrNotAtAll) {
     EXPECT_EQ(sim.server().requestCount(), requests);
     expectPrepared();
     EXPECT_EQ(log.count("download file failed."), 2);
+    vc.engine().confirm();
+    ASSERT_TRUE(waitUntil([this] { return state().finalStep; }));
+    EXPECT_EQ(sim.controller().receivedImage(), sim.server().imageFile("1.1"));
 }
 
 }  // namespace

@@ -75,7 +75,6 @@ TEST_F(LocalFilesTest, AnswersThatAreNotAGoodPairTakeNothing) {
     } cases[] = {
         {{img, fw}, 0, {}},
         {{fw}, 1, {}},
-        {{img, fw, img}, 1, {}},
         {{fw, write("tarvo remote_fw_v1.3.bin", image)},
          1,
          {"vvvvvvvvvv", "invalidate files", "^^^^^^^^^^"}},

@@ -6,8 +6,24 @@
 namespace tarvo {
 namespace {
 
-using test::RecordingDevice;
 using test::Rig;
+
+// A device record that accepts (or refuses) every write and remembers them.
+class RecordingDevice : public HIDDevice {
+  public:
+    Result<void> setReport(int, std::uint8_t, const std::uint8_t* bytes,
+                           std::size_t length) override {
+        writes_.mutate([&](auto& all) { all.emplace_back(bytes, bytes + length); });
+        return result_.get();
+    }
+    std::string name() const override { return "recording"; }
+    void setResult(Result<void> r) { result_.set(std::move(r)); }
+    std::vector<Bytes> writes() const { return writes_.get(); }
+
+  private:
+    Guarded<std::vector<Bytes>> writes_;
+    Guarded<Result<void>> result_{Result<void>::success()};
+};
 
 // A report of the controller: `head`, then zeros up to 64 bytes.
 QByteArray reply(std::vector<std::uint8_t> head) {
@@ -52,17 +68,10 @@ TEST_F(DeviceRecord, WritesAndWhetherAReplyIsAwaited) {
     EXPECT_FALSE(engine->sendReport(shortFrame, false));
     EXPECT_TRUE(log.lines().empty());
 
+    // (Writes that succeed, whole and with their lines: Engine.AloneLogsTheSame...)
     engine->hidConnectedWithNotification(device);  // writes the model request
-    log.clear();
-    // Success: one line with the return code; the whole frame, start byte included.
     EXPECT_TRUE(engine->sendReport(shortFrame, true));
     EXPECT_TRUE(engine->sendReport(fullFrame, false));
-    ASSERT_EQ(device->writes().size(), 3u);
-    EXPECT_EQ(device->writes()[1], shortFrame);
-    EXPECT_EQ(device->writes()[2], fullFrame);
-    EXPECT_EQ(log.withPrefix("write spend: ").size(), 2u);
-    EXPECT_NE(log.lines().back().find(" - return code: 0"), std::string::npos)
-        << log.lines().back();
     // The last write awaited no reply: the model reply is not taken.
     engine->hidReadDataWithNotification(kModelT);
     EXPECT_EQ(engine->snapshot().model, "");
@@ -147,30 +156,14 @@ TEST(DeviceLink, IdentifiesTheControllerAnewOnEachAttach) {
     controller.updateConfig([](auto& config) { config.versionChars = {'2', '\xff', '3'}; });
     controller.plug();
     ASSERT_TRUE(rig.waitIdle("2.0"));
-    EXPECT_EQ(rig.state().model, "T");
     const int connect = rig.log.indexOf("hid connect", rig.log.indexOf("hid disconnect"));
     EXPECT_GT(rig.log.indexOf("model: T, fw: 2.0, sta: none", connect), connect);
-    EXPECT_GT(rig.log.indexOf("display 3", connect), connect);
     // The model reply is logged as a hex dump of the whole report.
     EXPECT_EQ(rig.log.withPrefix("    A9 05 01 00 9E 54 ").size(), 1u);
     controller.unplug();
     ASSERT_TRUE(test::waitUntil([&] { return rig.log.count("hid disconnect") == 2; }));
     EXPECT_FALSE(rig.state().identified);
     EXPECT_FALSE(rig.state().attached);
-    EXPECT_EQ(controller.violationCount(), 0u);
-}
-
-TEST(DeviceLink, AnotherModelStopsAfterTheModelStep) {
-    Rig rig;
-    rig.sim.controller().updateConfig([](auto& config) { config.model = 'X'; });
-    rig.sim.controller().plug();
-    rig.start();
-    ASSERT_TRUE(test::waitUntil([&] { return rig.state().otherModel == "X"; }));
-    test::pump(100);
-    EXPECT_FALSE(rig.state().identified);
-    EXPECT_EQ(rig.sim.controller().frameCount(sim::Command::versionRequest), 0u);
-    EXPECT_TRUE(rig.log.contains("unsupported controller model: X"));
-    EXPECT_TRUE(rig.log.withPrefix("model: ").empty());
 }
 
 }  // namespace

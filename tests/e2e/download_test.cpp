@@ -13,15 +13,6 @@ using test::Rig;
 using test::UpMode;
 using Conn = Reachability::Connection;
 
-// The controller identified and the release list (1.3 the newest) in.
-void startIdle(Rig& rig) {
-    rig.publishDefault();
-    rig.sim.controller().plug();
-    rig.start();
-    ASSERT_TRUE(rig.waitIdle());
-    ASSERT_TRUE(rig.state().hasNetwork);
-}
-
 // A fault of the server or the network and what the engine says about it.
 struct DownloadCase {
     const char* name;
@@ -35,19 +26,17 @@ class DownloadFailure : public ::testing::TestWithParam<DownloadCase> {};
 TEST_P(DownloadFailure, SaysTheCauseAndTheNextRequestTriesAgain) {
     const DownloadCase& c = GetParam();
     Rig rig;
-    ASSERT_NO_FATAL_FAILURE(startIdle(rig));
+    rig.publishDefault();
+    ASSERT_TRUE(rig.startIdle());
     rig.sim.server().setFault(c.fault);
     rig.sim.reachability()->setConnectionNow(c.networkAfterHistory);
     rig.engine->updateToNewest();
     ASSERT_TRUE(rig.waitLog("download file failed."));
     ASSERT_TRUE(test::waitUntil([&] { return !rig.state().downloading; }));
     // Not a failed update: nothing is prepared, and the next request tries again.
-    const UpdateSnapshot failed = rig.state();
-    EXPECT_EQ(failed.downloadNote, c.note);
-    EXPECT_EQ(failed.sta, test::UpSta::none);
-    EXPECT_EQ(failed.mode, UpMode::none);
-    EXPECT_FALSE(failed.selected.has_value());
-    EXPECT_FALSE(failed.filesHeld);
+    const UpdateSnapshot s = rig.state();
+    EXPECT_EQ(std::tuple(s.downloadNote, s.sta, s.mode, s.selected.has_value(), s.filesHeld),
+              std::tuple(c.note, test::UpSta::none, UpMode::none, false, false));
     // The cause is in the log too, for support.
     EXPECT_EQ(
         rig.log.withPrefix("could not download " + rig.sim.server().baseAddress() + "/").size(),
@@ -90,20 +79,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Download, FromAStalledServerIsCancelledAndTheStateIsAsBefore) {
     Rig rig;
-    ASSERT_NO_FATAL_FAILURE(startIdle(rig));
+    rig.publishDefault();
+    ASSERT_TRUE(rig.startIdle());
     rig.sim.server().setFault(sim::ServerFault::stall);
     rig.engine->updateToNewest();
-    const UpdateSnapshot downloading = rig.state();
-    EXPECT_TRUE(downloading.downloading);
-    EXPECT_EQ(downloading.downloadNote, "Downloading firmware 1.3\u2026");
-    EXPECT_EQ(downloading.mode, UpMode::online);
+    const auto shown = [&] {
+        const UpdateSnapshot s = rig.state();
+        return std::tuple(s.downloading, s.downloadNote, s.mode);
+    };
+    EXPECT_EQ(shown(), std::tuple(true, "Downloading firmware 1.3\u2026", UpMode::online));
 
     rig.engine->cancelDownload();
-    const UpdateSnapshot cancelled = rig.state();
-    EXPECT_FALSE(cancelled.downloading);
-    EXPECT_EQ(cancelled.downloadNote, "");
-    EXPECT_EQ(cancelled.mode, UpMode::none);
-    EXPECT_FALSE(cancelled.selected.has_value());
+    EXPECT_EQ(shown(), std::tuple(false, "", UpMode::none));
+    EXPECT_FALSE(rig.state().selected.has_value());
     EXPECT_TRUE(rig.log.contains("download cancelled"));
 
     // The stalled read ends at once (the server would keep it for 30 s), so

@@ -31,9 +31,7 @@ TEST_P(Restart, AfterTheFinalStepFinishesTheUpdateWithItsRelease) {
         // before its drive appears.
         before.sim.controller().updateFaults(
             [](auto& faults) { faults.mountAfterFinalStep = false; });
-        before.sim.controller().plug();
-        before.start();
-        ASSERT_TRUE(before.waitIdle());
+        ASSERT_TRUE(before.startIdle());
         before.sim.instantClock()->holdSleepsOfAtLeast(5.0);
         ASSERT_TRUE(before.prepareNewest());
         ASSERT_EQ(before.state().mode, UpMode::online);
@@ -62,8 +60,6 @@ TEST_P(Restart, AfterTheFinalStepFinishesTheUpdateWithItsRelease) {
         EXPECT_EQ(after.sim.controller().receivedFirmware(), after.builtInFirmware());
     } else {
         EXPECT_TRUE(after.log.contains("finishing the interrupted update to 1.3"));
-        EXPECT_FALSE(after.log.contains("open fw successed, size: 65536"))
-            << "the built-in release was read";
         EXPECT_EQ(after.sim.controller().receivedFirmware(), firmware13);
     }
     // The update has ended: a later start has nothing to finish.

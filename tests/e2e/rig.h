@@ -29,12 +29,14 @@ struct Rig {
         // controller leaves its bootloader, also under the sanitizers.
         sim.controller().updateConfig([](auto& config) { config.timings.flash = 600ms; });
     }
+    // Whatever a test does, the tool never sends a frame the controller rejects.
     ~Rig() {
         if (sim.instantClock() != nullptr) {
             sim.instantClock()->release();
         }
         window.reset();
         owned.reset();
+        EXPECT_EQ(sim.controller().violationCount(), 0u);
     }
 
     void publishDefault() {
@@ -89,14 +91,48 @@ struct Rig {
     }
     UpdateSnapshot state() const { return engine->snapshot(); }
 
-    // Waits for the first network report and the release list it brings to be
-    // handled, and for the controller to be identified with `fw`.
+    // The engine on the simulated platform, but with the test's own volume
+    // notifications and file system and, when given, the mount points where
+    // the controller's drive may be; nothing on HID and no network, so only a
+    // drive that appears starts anything: it is recovered with the built-in release.
+    void startOnDrives(VolumeWatcher& volumes, FileSystem& files,
+                       std::vector<std::string> mountPoints = {}) {
+        drives = sim.platform();
+        drives.volumeWatcher = &volumes;
+        drives.fileSystem = &files;
+        if (!mountPoints.empty()) {
+            drives.bootloaderMountPoints = std::move(mountPoints);
+        }
+        drives.hidMonitorFactory = nullptr;
+        drives.reachabilityFactory = nullptr;
+        start(&drives);
+    }
+    // Waits until the first network report and the release list it brings are handled.
+    bool waitSettled() {
+        return waitUntil(
+            [&] { return sim.reachability()->stopped() && !engine->awaitingHistory(); });
+    }
+    // The controller plugged in, then the engine started: waitIdle().
+    bool startIdle(const std::string& fw = "1.1") {
+        sim.controller().plug();
+        start();
+        return waitIdle(fw);
+    }
+    // ...and for the controller to be identified with `fw`.
     bool waitIdle(const std::string& fw = "1.1") {
-        return waitUntil([&] {
-            const UpdateSnapshot s = state();
-            return sim.reachability()->stopped() && !engine->awaitingHistory() && s.identified &&
-                   s.fw == fw;
-        });
+        return waitSettled() && waitUntil([&] {
+                   const UpdateSnapshot s = state();
+                   return s.identified && s.fw == fw;
+               });
+    }
+    // The cable pulled and put back: the controller has left and is identified again.
+    bool replug() {
+        sim.controller().unplug();
+        if (!waitUntil([&] { return !state().attached; })) {
+            return false;
+        }
+        sim.controller().plug();
+        return waitUntil([&] { return engine->controllerIdentified(); });
     }
     bool waitStatus(UpSta sta) {
         return waitUntil([&] { return state().sta == sta; });
@@ -116,9 +152,7 @@ struct Rig {
     // A controller of firmware 1.1 identified, the watchdog held, and (on a
     // platform without network) the built-in release 1.2 prepared.
     void prepareBuiltIn() {
-        sim.controller().plug();
-        start();
-        ASSERT_TRUE(waitIdle());
+        ASSERT_TRUE(startIdle());
         sim.instantClock()->holdSleepsOfAtLeast(5.0);
         ASSERT_TRUE(prepareNewest());
         ASSERT_EQ(state().mode, UpMode::bIn);
@@ -133,6 +167,7 @@ struct Rig {
 
     LogCapture log;
     sim::SimulatedPlatform sim;
+    Platform drives;  // startOnDrives(): the engine keeps a reference to it
     QTimer clicker;
     int completions = 0;  // "Update complete!" read
     bool completionLooksRight = false;
@@ -147,6 +182,15 @@ struct Rig {
                          [this](int v) { progressValues.push_back(v); });
     }
 };
+
+// Skips the test where a tmpfs cannot be mounted (without CAP_SYS_ADMIN).
+#define TARVO_SKIP_WITHOUT_TMPFS()                          \
+    do {                                                    \
+        std::string why_;                                   \
+        if (!sim::BootloaderVolume::canMountTmpfs(&why_)) { \
+            GTEST_SKIP() << why_;                           \
+        }                                                   \
+    } while (false)
 
 inline sim::SimulatedPlatform::Options offline() {
     sim::SimulatedPlatform::Options options;

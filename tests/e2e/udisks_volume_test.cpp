@@ -22,7 +22,7 @@ using namespace std::chrono_literals;
 class UDisksVolume : public ::testing::TestWithParam<bool> {
   protected:
     void TearDown() override {
-        engine_.reset();
+        rig_.reset();
         udisks_.reset();
         for (const char* name : {"CRP DISABLE", "CRP DISABLE1"}) {
             ::umount2(QDir(dir_.path()).filePath(name).toLocal8Bit().constData(), MNT_DETACH);
@@ -48,26 +48,18 @@ class UDisksVolume : public ::testing::TestWithParam<bool> {
             *why = bus_.skipReason();
             return false;
         }
-        rig_ = std::make_unique<test::Rig>();
         udisks_ = std::make_unique<UDisksVolumeWatcher>(
             bus_.bus(), UDisksVolumeWatcher::Options{kBootloaderLabel, 200ms, 10s});
-        platform_ = rig_->sim.platform();
-        platform_.volumeWatcher = udisks_.get();
-        platform_.fileSystem = &files_;
-        platform_.hidMonitorFactory = nullptr;
-        platform_.reachabilityFactory = nullptr;
-        engine_ = std::make_unique<UpdateEngine>(platform_);
-        engine_->start();
+        rig_ = std::make_unique<test::Rig>();
+        rig_->startOnDrives(*udisks_, files_);
         return true;
     }
 
     test::PrivateBus bus_;
     QTemporaryDir dir_;
-    std::unique_ptr<test::Rig> rig_;
     std::unique_ptr<UDisksVolumeWatcher> udisks_;
     PosixFileSystem files_;
-    Platform platform_;  // the engine keeps a reference to it
-    std::unique_ptr<UpdateEngine> engine_;
+    std::unique_ptr<test::Rig> rig_;
 };
 
 // A controller that arrives in bootloader mode is recovered with the built-in
@@ -84,9 +76,10 @@ TEST_P(UDisksVolume, TheBootloaderDriveIsWrittenWhereverItIsMounted) {
     // "CRP DISABLE" was taken by a stale folder, so the desktop used the next name.
     const std::filesystem::path elsewhere =
         std::filesystem::path(dir_.path().toStdString()) / "CRP DISABLE1";
+    std::optional<test::TmpfsMount> desktops;
     if (desktopMounts) {
-        std::filesystem::create_directories(elsewhere);
-        ASSERT_EQ(::mount("tarvo-udisks", elsewhere.c_str(), "tmpfs", 0, "size=1m"), 0);
+        desktops.emplace(elsewhere, "size=1m");
+        ASSERT_TRUE(desktops->mounted()) << desktops->reason();
         mock("SetMountPoint", {"sdc", QString::fromStdString(elsewhere.string())});
     }
     ASSERT_TRUE(rig.waitLog("fw update successed"));

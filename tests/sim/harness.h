@@ -2,8 +2,9 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <chrono>
 #include <cstdint>
-#include <mutex>
+#include <functional>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -11,6 +12,7 @@
 
 #include "sim/virtual_controller.h"
 #include "tcontroller/base/bytes.h"
+#include "tcontroller/base/guarded.h"
 #include "tcontroller/platform/hid_monitor.h"
 
 // Frames built by hand, byte by byte, independently of the tool's builders.
@@ -63,20 +65,20 @@ inline tarvo::Bytes data(const std::uint8_t* chunk, std::size_t n) {
     return frame(0x97, payload, true);
 }
 
-// The whole transfer of an image: erase, begin, 54-byte chunks, the final
-// (possibly empty) chunk, end.
-inline std::vector<tarvo::Bytes> transfer(const tarvo::Bytes& image) {
-    std::vector<tarvo::Bytes> out{erase(), begin()};
-    std::size_t at = 0;
-    for (; at + 54 <= image.size(); at += 54) {
-        out.push_back(data(image.data() + at, 54));
-    }
-    out.push_back(data(image.data() + at, image.size() - at));
-    out.push_back(end());
-    return out;
-}
-
 }  // namespace frames
+
+// Polls `done` until it holds, without an event loop; false after 10 s
+// (far longer than anything here takes: only a hang reaches it).
+inline bool eventually(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
 
 // A notification as the tool would see it, with the thread it arrived on.
 struct Event {
@@ -86,15 +88,15 @@ struct Event {
     std::thread::id thread;
 };
 
-// Runs a virtual controller's loop on a thread of its own and records every
-// notification (direct connections, so no event loop is needed).
-class ControllerRun {
+// Every notification of a HID monitor, the virtual controller's or the real
+// one's (direct connections, so no event loop is needed).
+class HidEvents {
   public:
-    ControllerRun() {
+    explicit HidEvents(tarvo::HidMonitor& monitor) {
         using tarvo::HidMonitor;
-        const auto on = [this](auto signal, Event::Type type) {
+        const auto on = [this, &monitor](auto signal, Event::Type type) {
             QObject::connect(
-                &vc, signal, &vc,
+                &monitor, signal, &monitor,
                 [this, type](const auto& what) {
                     Event e{type, nullptr, {}, std::this_thread::get_id()};
                     if constexpr (std::is_same_v<std::decay_t<decltype(what)>, QByteArray>) {
@@ -102,8 +104,7 @@ class ControllerRun {
                     } else {
                         e.device = what;
                     }
-                    std::lock_guard<std::mutex> hold(mutex_);
-                    events_.push_back(std::move(e));
+                    events_.mutate([&](auto& all) { all.push_back(std::move(e)); });
                 },
                 Qt::DirectConnection);
         };
@@ -111,45 +112,52 @@ class ControllerRun {
         on(&HidMonitor::HIDDeviceDisconnected, Event::disconnected);
         on(&HidMonitor::HIDDeviceDataReceived, Event::data);
     }
-    ~ControllerRun() {
-        vc.stop();
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
 
-    void run() {
-        thread_ = std::thread([this] { vc.start(); });
-    }
-
-    std::vector<Event> events() {
-        std::lock_guard<std::mutex> hold(mutex_);
-        return events_;
-    }
-    std::vector<Event> eventsOf(Event::Type type) {
+    std::vector<Event> all() const { return events_.get(); }
+    std::vector<Event> of(Event::Type type) const {
         std::vector<Event> out;
-        for (auto& e : events()) {
+        for (auto& e : all()) {
             if (e.type == type) {
                 out.push_back(e);
             }
         }
         return out;
     }
-    tarvo::HIDDevicePtr lastConnected() {
-        auto all = eventsOf(Event::connected);
-        return all.empty() ? nullptr : all.back().device;
+    tarvo::HIDDevicePtr lastConnected() const {
+        auto connected = of(Event::connected);
+        return connected.empty() ? nullptr : connected.back().device;
+    }
+    bool waitFor(Event::Type type, std::size_t count) const {
+        return eventually([&] { return of(type).size() >= count; });
+    }
+
+  private:
+    tarvo::Guarded<std::vector<Event>> events_;
+};
+
+// Runs a virtual controller's loop on a thread of its own and records every
+// notification.
+class ControllerRun {
+  public:
+    ~ControllerRun() {
+        vc.stop();
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+    void run() {
+        thread_ = std::thread([this] { vc.start(); });
     }
     // Plugs the controller in and waits for its record.
     tarvo::HIDDevicePtr plugAndWait() {
         vc.plug();
-        return vc.waitUntilConnected() ? lastConnected() : nullptr;
+        return vc.waitUntilConnected() ? events.lastConnected() : nullptr;
     }
 
     tarvo::sim::VirtualController vc;
+    HidEvents events{vc};
 
   private:
-    std::mutex mutex_;
-    std::vector<Event> events_;
     std::thread thread_;
 };
 

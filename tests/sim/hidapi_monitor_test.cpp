@@ -9,14 +9,12 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
-#include <functional>
-#include <iterator>
 #include <map>
 #include <mutex>
 #include <thread>
-#include <type_traits>
 #include <utility>
 
+#include "harness.h"
 #include "support/test_support.h"
 #include "tcontroller/platform/linux/hidapi_monitor.h"
 
@@ -24,9 +22,6 @@ namespace tarvo {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Far longer than anything here takes: only a hang reaches it.
-constexpr auto kDeadline = 10s;
 
 // A HID bus in memory behind the monitor's backend: devices by node, what
 // their reads return next, every write, and the hot-plug events announced.
@@ -70,7 +65,6 @@ class FakeBus final : public HidBackend, public std::enable_shared_from_this<Fak
 
     std::vector<Bytes> writes(const std::string& node) { return with(node).writes; }
     int openHandles(const std::string& node) { return with(node).openHandles; }
-    int readsStarted(const std::string& node) { return with(node).readsStarted; }
 
     Result<void> init() override { return Result<void>::success(); }
     // Every device on this bus is a controller.
@@ -106,7 +100,6 @@ class FakeBus final : public HidBackend, public std::enable_shared_from_this<Fak
         bool present = false;
         int openError = 0;
         int openHandles = 0;
-        int readsStarted = 0;
         std::deque<Step> script;
         std::vector<Bytes> writes;
     };
@@ -127,7 +120,6 @@ class FakeBus final : public HidBackend, public std::enable_shared_from_this<Fak
         int read(std::uint8_t* buffer, std::size_t size, int timeoutMs) override {
             std::unique_lock<std::mutex> hold(bus_->mutex_);
             Device& device = bus_->devices_[node_];
-            ++device.readsStarted;
             const auto ready = [&] { return !device.script.empty() || bus_->releaseBlocked_; };
             if (timeoutMs < 0) {
                 bus_->changed_.wait(hold, ready);
@@ -195,52 +187,13 @@ class FakeBus final : public HidBackend, public std::enable_shared_from_this<Fak
     const int hotplugFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 };
 
-// Polls `done` until it holds, or until the deadline.
-bool eventually(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+const std::string kNode = "/dev/hidraw7";
 
 // The monitor on a FakeBus, its loop on a thread of its own, every
 // notification recorded as the tool would see it.
 class MonitorRun {
   public:
-    struct Seen {
-        enum Kind { connected, disconnected, data } kind;
-        HIDDevicePtr device;
-        Bytes bytes;
-        std::thread::id thread;
-    };
-
-    MonitorRun() {
-        auto made = HidapiMonitor::create({{0xC251, 0x2201}}, 64, bus);
-        EXPECT_TRUE(made.ok()) << made.error;
-        monitor = std::move(*made.value);
-        const auto on = [this](auto signal, Seen::Kind kind) {
-            QObject::connect(
-                monitor.get(), signal, monitor.get(),
-                [this, kind](const auto& what) {
-                    Seen s{kind, nullptr, {}, std::this_thread::get_id()};
-                    if constexpr (std::is_same_v<std::decay_t<decltype(what)>, QByteArray>) {
-                        s.bytes.assign(what.begin(), what.end());
-                    } else {
-                        s.device = what;
-                    }
-                    std::lock_guard<std::mutex> hold(mutex_);
-                    seen_.push_back(std::move(s));
-                },
-                Qt::DirectConnection);
-        };
-        on(&HidMonitor::HIDDeviceConnected, Seen::connected);
-        on(&HidMonitor::HIDDeviceDisconnected, Seen::disconnected);
-        on(&HidMonitor::HIDDeviceDataReceived, Seen::data);
-    }
+    MonitorRun() : monitor(made()), events(*monitor) {}
     ~MonitorRun() {
         if (!stopAndJoin()) {
             ADD_FAILURE() << "the monitor's loop did not end after stop()";
@@ -269,24 +222,26 @@ class MonitorRun {
         loop_.join();
         return returned;
     }
-
-    std::vector<Seen> seen(Seen::Kind kind) {
-        std::lock_guard<std::mutex> hold(mutex_);
-        std::vector<Seen> out;
-        std::copy_if(seen_.begin(), seen_.end(), std::back_inserter(out),
-                     [kind](const Seen& s) { return s.kind == kind; });
-        return out;
+    HIDDevicePtr connected(std::size_t index) const {
+        return events.of(Event::connected).at(index).device;
     }
-    bool waitFor(Seen::Kind kind, std::size_t count) {
-        return eventually([&] { return seen(kind).size() >= count; });
+    // The controller at kNode attached and the loop started: its record.
+    HIDDevicePtr startWithController() {
+        bus->attach(kNode);
+        start();
+        return events.waitFor(Event::connected, 1) ? connected(0) : nullptr;
     }
 
     const std::shared_ptr<FakeBus> bus = std::make_shared<FakeBus>();
     std::unique_ptr<HidapiMonitor> monitor;
+    HidEvents events;
 
   private:
-    std::mutex mutex_;
-    std::vector<Seen> seen_;
+    std::unique_ptr<HidapiMonitor> made() {
+        auto made = HidapiMonitor::create({{0xC251, 0x2201}}, 64, bus);
+        EXPECT_TRUE(made.ok()) << made.error;
+        return std::move(*made.value);
+    }
     std::atomic<bool> returned_{false};
     std::thread loop_;
 };
@@ -299,66 +254,53 @@ Bytes report(std::uint8_t first, std::size_t length = 64) {
     return r;
 }
 
-Result<void> send(const HIDDevicePtr& device, const Bytes& frame) {
-    return device->setReport(kHIDReportTypeOutput, frame[2], frame.data(), frame.size());
-}
-
-const std::string kNode = "/dev/hidraw7";
-
 TEST(HidapiMonitor, ReportsTheAttachedControllerItsReportsInOrderAndWritesWholeFrames) {
     MonitorRun run;
-    run.bus->attach(kNode);
-    run.start();
-    ASSERT_TRUE(run.waitFor(MonitorRun::Seen::connected, 1));
-    const HIDDevicePtr device = run.seen(MonitorRun::Seen::connected)[0].device;
+    const HIDDevicePtr device = run.startWithController();
+    ASSERT_TRUE(device);
     EXPECT_EQ(device->name(), kNode);
 
     run.bus->feed(kNode, report(0x10));
     run.bus->feed(kNode, report(0x20, 10));
     run.bus->feed(kNode, report(0x30));
-    ASSERT_TRUE(run.waitFor(MonitorRun::Seen::data, 3));
-    const auto data = run.seen(MonitorRun::Seen::data);
-    ASSERT_EQ(data.size(), 3u);
-    EXPECT_EQ(data[0].bytes, report(0x10));
-    EXPECT_EQ(data[1].bytes, report(0x20, 10));
-    EXPECT_EQ(data[2].bytes, report(0x30));
-    // Every notification comes from the loop's thread, never a reader's.
-    for (const auto& d : data) {
-        EXPECT_EQ(d.thread, run.seen(MonitorRun::Seen::connected)[0].thread);
+    ASSERT_TRUE(run.events.waitFor(Event::data, 3));
+    std::vector<Bytes> received;
+    for (const auto& d : run.events.of(Event::data)) {
+        received.push_back(d.bytes);
+        // Every notification comes from the loop's thread, never a reader's.
+        EXPECT_EQ(d.thread, run.events.of(Event::connected)[0].thread);
     }
+    EXPECT_EQ(received, (std::vector<Bytes>{report(0x10), report(0x20, 10), report(0x30)}));
 
     // On the wire: report number 0, then the frame as it is, with no padding.
     const Bytes command = {0xA9, 0x04, 0x01, 0x00, 0x9E, 0x5D, 0x5C};
-    const Bytes data64 = report(0xA9);
     ASSERT_TRUE(send(device, command).ok());
-    ASSERT_TRUE(send(device, data64).ok());
-    Bytes wireCommand{0x00};
-    wireCommand.insert(wireCommand.end(), command.begin(), command.end());
-    Bytes wireData{0x00};
-    wireData.insert(wireData.end(), data64.begin(), data64.end());
-    EXPECT_EQ(run.bus->writes(kNode), (std::vector<Bytes>{wireCommand, wireData}));
+    ASSERT_TRUE(send(device, report(0xA9)).ok());
+    const auto onWire = [](Bytes frame) {
+        frame.insert(frame.begin(), 0x00);
+        return frame;
+    };
+    EXPECT_EQ(run.bus->writes(kNode), (std::vector<Bytes>{onWire(command), onWire(report(0xA9))}));
     EXPECT_FALSE(device->setReport(2, 1, command.data(), command.size()).ok());
     EXPECT_EQ(run.bus->writes(kNode).size(), 2u);
 
     // Stopping closes both handles without a disconnect: the device did not go.
     ASSERT_TRUE(run.stopAndJoin());
     EXPECT_EQ(run.bus->openHandles(kNode), 0);
-    EXPECT_TRUE(run.seen(MonitorRun::Seen::disconnected).empty());
-    EXPECT_EQ(run.seen(MonitorRun::Seen::connected).size(), 1u);
+    EXPECT_TRUE(run.events.of(Event::disconnected).empty());
+    EXPECT_EQ(run.events.of(Event::connected).size(), 1u);
 }
 
 // A failed read is the device going away, often before udev says so: the
 // record is released and the tool told once, also when udev's remove follows.
 TEST(HidapiMonitor, AReadErrorReleasesTheDeviceWithOneDisconnect) {
     MonitorRun run;
-    run.bus->attach(kNode);
-    run.start();
-    ASSERT_TRUE(run.waitFor(MonitorRun::Seen::connected, 1));
-    const HIDDevicePtr device = run.seen(MonitorRun::Seen::connected)[0].device;
+    const HIDDevicePtr device = run.startWithController();
+    ASSERT_TRUE(device);
 
     run.bus->failNextRead(kNode);
-    ASSERT_TRUE(run.waitFor(MonitorRun::Seen::disconnected, 1));
-    EXPECT_EQ(run.seen(MonitorRun::Seen::disconnected)[0].device, device);
+    ASSERT_TRUE(run.events.waitFor(Event::disconnected, 1));
+    EXPECT_EQ(run.events.of(Event::disconnected)[0].device, device);
     EXPECT_EQ(run.bus->openHandles(kNode), 0);
     const Result<void> late = send(device, {0xA9, 0x04, 0x01, 0x00, 0x9E, 0x5D, 0x5C});
     EXPECT_FALSE(late.ok());
@@ -370,30 +312,16 @@ TEST(HidapiMonitor, AReadErrorReleasesTheDeviceWithOneDisconnect) {
     run.bus->announce("remove", kNode);
     run.bus->attach("/dev/hidraw8");
     run.bus->announce("add", "/dev/hidraw8");
-    ASSERT_TRUE(run.waitFor(MonitorRun::Seen::connected, 2));
-    EXPECT_EQ(run.seen(MonitorRun::Seen::connected)[1].device->name(), "/dev/hidraw8");
-    EXPECT_EQ(run.seen(MonitorRun::Seen::disconnected).size(), 1u);
-}
-
-// Each reader waits for its device with a timeout, so stop() ends the loop
-// while a device that never sends anything is attached.
-TEST(HidapiMonitor, StopEndsTheLoopWhileASilentDeviceIsAttached) {
-    MonitorRun run;
-    run.bus->attach(kNode);
-    run.start();
-    ASSERT_TRUE(run.waitFor(MonitorRun::Seen::connected, 1));
-    ASSERT_TRUE(eventually([&] { return run.bus->readsStarted(kNode) > 0; }));
-    EXPECT_TRUE(run.stopAndJoin());
-    EXPECT_EQ(run.bus->openHandles(kNode), 0);
+    ASSERT_TRUE(run.events.waitFor(Event::connected, 2));
+    EXPECT_EQ(run.connected(1)->name(), "/dev/hidraw8");
+    EXPECT_EQ(run.events.of(Event::disconnected).size(), 1u);
 }
 
 TEST(HidapiMonitor, UnplugReplugAndWritesThroughTheOldRecord) {
     test::LogCapture log;
     MonitorRun run;
-    run.bus->attach(kNode);
-    run.start();
-    ASSERT_TRUE(run.waitFor(MonitorRun::Seen::connected, 1));
-    const HIDDevicePtr first = run.seen(MonitorRun::Seen::connected)[0].device;
+    const HIDDevicePtr first = run.startWithController();
+    ASSERT_TRUE(first);
     const Bytes frame = {0xA9, 0x04, 0x01, 0x00, 0x9E, 0x5D, 0x5C};
 
     // Gone before udev said so: the system's error, with the node in front.
@@ -403,8 +331,8 @@ TEST(HidapiMonitor, UnplugReplugAndWritesThroughTheOldRecord) {
     EXPECT_EQ(written.error, kNode + ": " + errnoText(ENODEV));
 
     run.bus->announce("remove", kNode);
-    ASSERT_TRUE(run.waitFor(MonitorRun::Seen::disconnected, 1));
-    EXPECT_EQ(run.seen(MonitorRun::Seen::disconnected)[0].device, first);
+    ASSERT_TRUE(run.events.waitFor(Event::disconnected, 1));
+    EXPECT_EQ(run.events.of(Event::disconnected)[0].device, first);
     written = send(first, frame);
     EXPECT_FALSE(written.ok());
     EXPECT_EQ(written.error, kNode + ": the device has been detached");
@@ -420,38 +348,12 @@ TEST(HidapiMonitor, UnplugReplugAndWritesThroughTheOldRecord) {
     }));
     run.bus->refuseOpens(kNode, 0);
     run.bus->announce("change", kNode);
-    ASSERT_TRUE(run.waitFor(MonitorRun::Seen::connected, 2));
-    const HIDDevicePtr second = run.seen(MonitorRun::Seen::connected)[1].device;
+    ASSERT_TRUE(run.events.waitFor(Event::connected, 2));
+    const HIDDevicePtr second = run.connected(1);
     EXPECT_NE(second, first);
     EXPECT_FALSE(send(first, frame).ok());
     EXPECT_TRUE(send(second, frame).ok());
     EXPECT_EQ(run.bus->writes(kNode).size(), 1u);
-}
-
-TEST(HidapiMonitor, TheSystemMonitorStartsAndStopsWithoutADeviceAndReportsNothing) {
-    auto monitor = hidapiMonitorFactory()({{0xC251, 0x2201}}, 64);
-    ASSERT_TRUE(monitor);
-    std::atomic<int> notifications{0};
-    QObject::connect(
-        monitor.get(), &HidMonitor::HIDDeviceConnected, monitor.get(),
-        [&](const HIDDevicePtr&) { ++notifications; }, Qt::DirectConnection);
-    QObject::connect(
-        monitor.get(), &HidMonitor::HIDDeviceDisconnected, monitor.get(),
-        [&](const HIDDevicePtr&) { ++notifications; }, Qt::DirectConnection);
-    QObject::connect(
-        monitor.get(), &HidMonitor::HIDDeviceDataReceived, monitor.get(),
-        [&](const QByteArray&) { ++notifications; }, Qt::DirectConnection);
-    std::atomic<bool> returned{false};
-    std::thread loop([&] {
-        monitor->start();
-        returned = true;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(returned);  // start() blocks while monitoring
-    monitor->stop();
-    loop.join();
-    monitor->start();  // a stopped monitor returns at once
-    EXPECT_EQ(notifications, 0);
 }
 
 }  // namespace

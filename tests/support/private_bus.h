@@ -72,7 +72,6 @@ class PrivateBus {
 
     bool ready() const { return skipReason_.empty(); }
     const std::string& skipReason() const { return skipReason_; }
-    const QString& address() const { return address_; }
     // The test's own connection to the bus.
     QDBusConnection& bus() { return *bus_; }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -14,6 +16,14 @@
 #include "tcontroller/base/bytes.h"
 
 namespace tarvo::test {
+
+// Writes `contents` to `path`, replacing what was there.
+inline void writeFile(const std::filesystem::path& path, const Bytes& contents) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(contents.data()),
+              static_cast<std::streamsize>(contents.size()));
+    EXPECT_TRUE(out.good()) << path;
+}
 
 // A fresh directory under the system's temp folder, removed with its contents.
 class TempDir {
@@ -37,15 +47,44 @@ class TempDir {
     std::filesystem::path write(const std::string& name, const Bytes& contents) const {
         const auto file = path_ / name;
         std::filesystem::create_directories(file.parent_path());
-        std::ofstream out(file, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(contents.data()),
-                  static_cast<std::streamsize>(contents.size()));
-        EXPECT_TRUE(out.good()) << file;
+        writeFile(file, contents);
         return file;
     }
 
   private:
     std::filesystem::path path_;
+};
+
+// A tmpfs at `target` (created if missing) while this lives, with mount
+// options such as "size=64k"; detached at its end, so a failing test never
+// leaves a mount behind.
+class TmpfsMount {
+  public:
+    TmpfsMount(const std::filesystem::path& target, const char* options) : target_(target) {
+        std::filesystem::create_directories(target_);
+        if (::geteuid() != 0) {
+            reason_ = "mounting tmpfs needs root";
+        } else if (::mount("tmpfs", target_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options) != 0) {
+            reason_ = "cannot mount tmpfs: " + std::generic_category().message(errno);
+        } else {
+            mounted_ = true;
+        }
+    }
+    ~TmpfsMount() { unmount(); }
+    TmpfsMount(const TmpfsMount&) = delete;
+    TmpfsMount& operator=(const TmpfsMount&) = delete;
+
+    bool mounted() const { return mounted_; }
+    const std::string& reason() const { return reason_; }  // why it is not mounted
+    bool unmount() {
+        mounted_ = mounted_ && ::umount2(target_.c_str(), MNT_DETACH) != 0;
+        return !mounted_;
+    }
+
+  private:
+    std::filesystem::path target_;
+    bool mounted_ = false;
+    std::string reason_;
 };
 
 // "file://" + the path with every byte outside the unreserved set and "/" escaped.

@@ -1,23 +1,18 @@
 #pragma once
 
 // Shared helpers of the tests: a log capture, bounded waits that keep the Qt
-// event loop running, and small platform doubles for services a test does not
-// exercise.
+// event loop running, and a volume watcher driven by the test and a recorder
+// of what a watcher reports.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
 #include <algorithm>
-#include <condition_variable>
 #include <functional>
-#include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "tcontroller/base/bytes.h"
+#include "tcontroller/base/guarded.h"
 #include "tcontroller/base/log.h"
-#include "tcontroller/platform/hid_monitor.h"
 #include "tcontroller/platform/volume_watcher.h"
 
 namespace tarvo::test {
@@ -27,15 +22,11 @@ class LogCapture {
   public:
     LogCapture() {
         setLogTap([this](const std::string& line) {
-            std::lock_guard<std::mutex> hold(mutex_);
-            lines_.push_back(line);
+            lines_.mutate([&](auto& all) { all.push_back(line); });
         });
     }
     ~LogCapture() { setLogTap({}); }
-    std::vector<std::string> lines() const {
-        std::lock_guard<std::mutex> hold(mutex_);
-        return lines_;
-    }
+    std::vector<std::string> lines() const { return lines_.get(); }
     int count(const std::string& line) const {
         const auto all = lines();
         return static_cast<int>(std::count(all.begin(), all.end(), line));
@@ -61,20 +52,11 @@ class LogCapture {
         }
         return -1;
     }
-    void clear() {
-        std::lock_guard<std::mutex> hold(mutex_);
-        lines_.clear();
-    }
+    void clear() { lines_.set({}); }
 
   private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
+    Guarded<std::vector<std::string>> lines_;
 };
-
-// The bytes a shared buffer holds (the window's image), absent for none.
-inline std::optional<Bytes> bytesOf(const std::shared_ptr<const Bytes>& shared) {
-    return shared ? std::optional<Bytes>(*shared) : std::nullopt;
-}
 
 // How long a test waits for work the code under test does (a transfer, a
 // reply, a refresh) before it fails. A passing test stops waiting as soon as
@@ -111,14 +93,7 @@ class FakeVolumeWatcher : public VolumeWatcher {
   public:
     Result<void> start() override { return Result<void>::success(); }
     void stop() override {}
-    std::vector<QVariantMap> mountedAtStart() const override {
-        std::vector<QVariantMap> out;
-        for (const std::string& path : alreadyMounted) {
-            out.push_back({{kVolumePathKey, QString::fromStdString(path)}});
-        }
-        return out;
-    }
-    std::vector<std::string> alreadyMounted;
+    std::vector<QVariantMap> mountedAtStart() const override { return {}; }
     // `bus`: the bus the watcher names for the drive, as UDisks does ("usb").
     void mount(const QString& path, const QString& bus = {}) {
         QVariantMap info{{"NSDevicePath", path}};
@@ -130,29 +105,39 @@ class FakeVolumeWatcher : public VolumeWatcher {
     void unmount(const QString& path) { emit didUnmount(QVariantMap{{"NSDevicePath", path}}); }
 };
 
-// A device record that accepts (or refuses) every write and remembers them.
-class RecordingDevice : public HIDDevice {
+// What a volume watcher reports, taken on whichever thread it reports from:
+// "mount PATH", "unmount PATH" and "failed LABEL: REASON".
+class VolumeEvents {
   public:
-    Result<void> setReport(int, std::uint8_t, const std::uint8_t* bytes,
-                           std::size_t length) override {
-        std::lock_guard<std::mutex> hold(mutex_);
-        writes_.emplace_back(bytes, bytes + length);
-        return result_;
+    explicit VolumeEvents(VolumeWatcher& watcher) {
+        const auto on = [this, &watcher](auto signal, const char* kind) {
+            QObject::connect(
+                &watcher, signal, &watcher,
+                [this, kind](const QVariant& info) {
+                    add(kind + info.toMap().value(kVolumePathKey).toString().toStdString());
+                },
+                Qt::DirectConnection);
+        };
+        on(&VolumeWatcher::didMount, "mount ");
+        on(&VolumeWatcher::didUnmount, "unmount ");
+        QObject::connect(
+            &watcher, &VolumeWatcher::mountFailed, &watcher,
+            [this](const QString& label, const QString& reason) {
+                add(("failed " + label + ": " + reason).toStdString());
+            },
+            Qt::DirectConnection);
     }
-    std::string name() const override { return "recording"; }
-    void setResult(Result<void> r) {
-        std::lock_guard<std::mutex> hold(mutex_);
-        result_ = std::move(r);
-    }
-    std::vector<std::vector<std::uint8_t>> writes() const {
-        std::lock_guard<std::mutex> hold(mutex_);
-        return writes_;
+    std::vector<std::string> all() const { return events_.get(); }
+    int count(const std::string& event) const {
+        const auto events = all();
+        return static_cast<int>(std::count(events.begin(), events.end(), event));
     }
 
   private:
-    mutable std::mutex mutex_;
-    std::vector<std::vector<std::uint8_t>> writes_;
-    Result<void> result_ = Result<void>::success();
+    void add(const std::string& event) {
+        events_.mutate([&](auto& events) { events.push_back(event); });
+    }
+    Guarded<std::vector<std::string>> events_;
 };
 
 }  // namespace tarvo::test

@@ -11,7 +11,6 @@
 #include <string>
 
 #include "tcontroller/ui/dialogs/alert_view_controller.h"
-#include "tcontroller/ui/dialogs/sel_view_controller.h"
 #include "tcontroller/ui/image_button.h"
 
 namespace tarvo::test {
@@ -43,10 +42,6 @@ inline std::string text(const QWidget& window, const char* labelName) {
 // The replug alert the window owns (one for the whole run).
 inline AlertViewController* alertOf(const QWidget& window) {
     return window.findChild<AlertViewController*>();
-}
-// The version chooser that is open, if any.
-inline SelViewController* chooserOf(const QWidget& window) {
-    return window.findChild<SelViewController*>();
 }
 
 }  // namespace tarvo::test
