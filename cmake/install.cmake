@@ -9,6 +9,7 @@
 #   share/metainfo/com.tarvo.RemoteFirmwareUpdate.metainfo.xml
 #   share/icons/hicolor/{128x128,256x256,scalable}/apps/com.tarvo.RemoteFirmwareUpdate.*
 #   lib/udev/rules.d/70-tarvo-remote.rules            access to the controller's hidraw node
+#   share/bash-completion/completions/tarvo-remote-update  the sub-commands' completion
 
 set(TARVO_RESOURCES ${PROJECT_SOURCE_DIR}/resources)
 set(TARVO_APP_ID com.tarvo.RemoteFirmwareUpdate)
@@ -40,6 +41,9 @@ install(FILES ${TARVO_RESOURCES}/icons/tarvo-remote-update.svg
         RENAME ${TARVO_APP_ID}.svg)
 
 install(FILES ${TARVO_RESOURCES}/70-tarvo-remote.rules DESTINATION ${TARVO_UDEV_RULES_DIR})
+# Bash completion of the sub-commands and their options.
+install(FILES ${TARVO_RESOURCES}/completion/tarvo-remote-update
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
 # The manual page and the Debian-style documentation: the copyright file as it
 # stands, the changelog and the manual page compressed the way Debian expects

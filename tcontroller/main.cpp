@@ -1,17 +1,29 @@
 // The tool's entry: the command line, one running tool per user session, the
-// support log, the real Linux services, one window, the Qt event loop.
+// support log, the real Linux services, then one window and the Qt event loop,
+// or a sub-command run headless on the same engine.
+#include <unistd.h>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QSocketNotifier>
 #include <QWidget>
+
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <iostream>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "tcontroller/app_delegate.h"
 #include "tcontroller/base/log.h"
 #include "tcontroller/base/log_file.h"
 #include "tcontroller/catalogue/builtin_files.h"
+#include "tcontroller/cli/cli_options.h"
+#include "tcontroller/cli/command_runner.h"
+#include "tcontroller/cli/doctor.h"
 #include "tcontroller/platform/linux/linux_platform.h"
 #include "tcontroller/single_instance.h"
 #include "tcontroller/translations.h"
@@ -19,8 +31,7 @@
 
 namespace {
 
-// sysexits.h's EX_USAGE: the command line was wrong.
-constexpr int kExitUsage = 64;
+using tarvo::kExitUsage;
 
 // Reads the command line before any window system is touched, so --help and
 // --version work without a display. Returns the exit status when the tool
@@ -63,6 +74,7 @@ std::optional<int> handleCommandLine(int argc, char** argv) {
     }
     if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         std::fputs(qPrintable(parser.helpText()), stdout);
+        std::fputs(("\n" + tarvo::cliUsage()).c_str(), stdout);
         return 0;
     }
     if (parser.isSet(version)) {
@@ -116,9 +128,110 @@ void bringToFront(QWidget& window) {
     window.activateWindow();
 }
 
+// Ctrl-C reaches the event loop through a pipe: a signal handler may only write.
+int interruptPipe[2] = {-1, -1};
+
+void onInterrupt(int /*signal*/) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(interruptPipe[1], &byte, 1);
+}
+
+// `doctor`: reads udev's rules and sysfs, asks the system bus and the firmware
+// server once, and looks at the state folder. It opens no controller and
+// starts no engine, so it needs no claim against a running tool; nor does it
+// open the support log, whose folder it checks.
+int runDoctorCommand(int argc, char** argv, const tarvo::CliOptions& options) {
+    tarvo::setStdoutStyle(tarvo::StdoutStyle::quiet);
+    std::signal(SIGPIPE, SIG_IGN);
+    const QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tarvo-remote-update"));
+    const tarvo::LinuxPlatform linux(
+        TARVO_SERVER_BASE,
+        tarvo::findResourcesDir(QCoreApplication::applicationDirPath().toStdString()));
+    const std::vector<tarvo::DoctorCheck> checks =
+        tarvo::runDoctor(linux.platform(), QDBusConnection::systemBus());
+    tarvo::printLine(options.json ? tarvo::doctorJson(checks) : tarvo::doctorText(checks));
+    tarvo::flushLog(2.0);
+    return tarvo::doctorExitStatus(checks);
+}
+
+// A sub-command: the same engine and services as the window, no display.
+int runSubCommand(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const tarvo::CliParse parsed = tarvo::parseCliArguments(args);
+    if (!parsed.options) {
+        std::fprintf(stderr, "tarvo-remote-update: %s\n\n%s", parsed.error.c_str(),
+                     tarvo::cliUsage().c_str());
+        return kExitUsage;
+    }
+    const tarvo::CliOptions& options = *parsed.options;
+    if (options.command == tarvo::CliOptions::Command::doctor) {
+        return runDoctorCommand(argc, argv, options);
+    }
+    // The window and a command never watch the same controller at once.
+    tarvo::SingleInstance instance(tarvo::SingleInstance::defaultFolder(), "tarvo-remote-update");
+    if (const auto claim = instance.claim();
+        claim.ok() && *claim.value != tarvo::SingleInstance::Claim::First) {
+        std::fputs("tarvo-remote-update: the tool is running already; close it first\n", stderr);
+        return tarvo::kExitFailed;
+    }
+    const auto logFile = tarvo::startLogFile(tarvo::defaultLogDirectory());
+    if (!logFile.ok()) {
+        std::fprintf(stderr, "tarvo-remote-update: no support log: %s\n", logFile.error.c_str());
+    }
+    // An update shows its log as the window's tool does (as JSON lines with
+    // --json); status and releases print only their answer.
+    const bool update = options.command == tarvo::CliOptions::Command::update;
+    tarvo::setStdoutStyle(!update        ? tarvo::StdoutStyle::quiet
+                          : options.json ? tarvo::StdoutStyle::json
+                                         : tarvo::StdoutStyle::plain);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tarvo-remote-update"));
+    const std::string resources =
+        tarvo::findResourcesDir(QCoreApplication::applicationDirPath().toStdString());
+    if (!options.json) {
+        tarvo::installTranslations(app, resources);
+    }
+    tarvo::LinuxPlatform linux(TARVO_SERVER_BASE, resources);
+    tarvo::UpdateEngine engine(linux.platform());
+    tarvo::CommandRunner::Io io;
+    io.stdinTerminal = ::isatty(STDIN_FILENO) != 0;
+    io.stderrTerminal = ::isatty(STDERR_FILENO) != 0;
+    io.readAnswer = []() -> std::optional<std::string> {
+        std::string line;
+        if (!std::getline(std::cin, line)) {
+            return std::nullopt;
+        }
+        return line;
+    };
+    io.tell = [](const std::string& text) {
+        std::fputs(text.c_str(), stderr);
+        std::fflush(stderr);
+    };
+    tarvo::CommandRunner runner(engine, options, io, {});
+    std::unique_ptr<QSocketNotifier> interrupts;
+    if (::pipe(interruptPipe) == 0) {
+        interrupts = std::make_unique<QSocketNotifier>(interruptPipe[0], QSocketNotifier::Read);
+        QObject::connect(interrupts.get(), &QSocketNotifier::activated, &runner, [&runner] {
+            char byte = 0;
+            [[maybe_unused]] const ssize_t got = ::read(interruptPipe[0], &byte, 1);
+            runner.interrupt();
+        });
+        std::signal(SIGINT, onInterrupt);
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    const int status = runner.run();
+    std::signal(SIGINT, SIG_DFL);
+    tarvo::flushLog(2.0);
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && tarvo::isSubCommand(argv[1])) {
+        return runSubCommand(argc, argv);
+    }
     if (const std::optional<int> status = handleCommandLine(argc, argv)) {
         std::fflush(stdout);
         return *status;

@@ -86,11 +86,14 @@ constexpr std::size_t kHelpColumn = 28;
 std::string usageText() {
     std::string text =
         "usage: tarvo-remote-demo [options]\n"
+        "       tarvo-remote-demo status|releases|update [command options] [options]\n"
         "\n"
         "Runs the Tarvo Remote firmware update tool against a simulated controller,\n"
         "a firmware server on 127.0.0.1 and a bootloader volume in a private folder.\n"
         "Standard output carries the tool's own log; the simulator writes to\n"
-        "standard error.\n"
+        "standard error. With a command the tool's command line runs instead of\n"
+        "the window (tarvo-remote-update --help lists the commands and their\n"
+        "options), e.g. tarvo-remote-demo update --yes --json --fast.\n"
         "\n";
     const std::string indent(kHelpColumn, ' ');
     for (const OptionSpec& option : kOptions) {

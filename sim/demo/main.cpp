@@ -1,16 +1,22 @@
 // tarvo-remote-demo: the real window of the update tool on the simulated
 // platform — a virtual controller, a firmware server on 127.0.0.1 and a
 // bootloader volume in a private folder. See demoUsage() for the options.
+#include <unistd.h>
 #include <QApplication>
 #include <QDBusConnection>
+#include <QSocketNotifier>
+#include <QTimer>
+
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <iterator>
 #include <memory>
 #include <sstream>
@@ -21,7 +27,10 @@
 #include "sim/firmware_format.h"
 #include "sim/simulated_platform.h"
 #include "tcontroller/app_delegate.h"
+#include "tcontroller/base/log.h"
 #include "tcontroller/base/log_file.h"
+#include "tcontroller/cli/cli_options.h"
+#include "tcontroller/cli/command_runner.h"
 #include "tcontroller/platform/linux/freedesktop_notifier.h"
 #include "tcontroller/platform/linux/logind_sleep_inhibitor.h"
 #include "tcontroller/translations.h"
@@ -156,6 +165,228 @@ bool writeReport(const std::string& path, int status, sim::SimulatedPlatform& si
     return static_cast<bool>(out.flush());
 }
 
+// Ctrl-C of a sub-command reaches the event loop through a pipe.
+int interruptPipe[2] = {-1, -1};
+void onInterrupt(int /*signal*/) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(interruptPipe[1], &byte, 1);
+}
+
+// Says what the controller saw, writes the --report file and stops the
+// server; called while the tool (window or engine) still owns the controller.
+int finishRun(int status, sim::SimulatedPlatform& sim, const demo::DemoOptions& options,
+              const LookalikeDrive& lookalike) {
+    sim::VirtualController& controller = sim.controller();
+    sim::FirmwareServer& server = sim.server();
+    // What the controller saw, for whoever reads the chatter (the window
+    // owns the controller, so this is said before the window goes).
+    using sim::Command;
+    const auto violations = controller.violations();
+    note("the controller took " + std::to_string(controller.frameCount(Command::erase)) +
+         " erase, " + std::to_string(controller.frameCount(Command::begin)) + " begin, " +
+         std::to_string(controller.frameCount(Command::data)) + " data, " +
+         std::to_string(controller.frameCount(Command::end)) + " end and " +
+         std::to_string(controller.frameCount(Command::finalStep)) +
+         " final-step frames; protocol violations: " + std::to_string(violations.size()));
+    constexpr std::size_t kShown = 10;
+    for (std::size_t i = 0; i < std::min(violations.size(), kShown); ++i) {
+        note(std::string("violation (") + sim::violationKindName(violations[i].kind) +
+             "): " + violations[i].description);
+    }
+    if (violations.size() > kShown) {
+        note("and " + std::to_string(violations.size() - kShown) + " more violations");
+    }
+    if (options.reportFile &&
+        !writeReport(*options.reportFile, status, sim, options.releases, lookalike)) {
+        std::fprintf(stderr, "tarvo-remote-demo: cannot write %s\n", options.reportFile->c_str());
+        status = demo::kExitFailed;
+    }
+    // The window's threads are joined when it goes, and a history query
+    // still held back by the server would keep one of them waiting.
+    server.stop();
+    return status;
+}
+
+// A sub-command of the tool's command line on the simulated world: the engine
+// without a window, its answers on standard output as the tool prints them.
+int runCommand(const CliOptions& command, const demo::DemoOptions& options,
+               sim::SimulatedPlatform& sim, LookalikeDrive& lookalike) {
+    const bool update = command.command == CliOptions::Command::update;
+    setStdoutStyle(!update        ? StdoutStyle::quiet
+                   : command.json ? StdoutStyle::json
+                                  : StdoutStyle::plain);
+    auto engine = std::make_unique<UpdateEngine>(sim.platform());
+    if (options.lookalikeDrive && !lookalike.plugIn(sim)) {
+        std::fprintf(stderr, "tarvo-remote-demo: cannot make the look-alike drive in %s\n",
+                     lookalike.path.c_str());
+        return demo::kExitFailed;
+    }
+    // The server's fault is switched on once the version history has arrived,
+    // so the release download is what fails (as with --auto).
+    if (options.serverFault != sim::ServerFault::none) {
+        QObject::connect(engine.get(), &UpdateEngine::changed, engine.get(),
+                         [&sim, &options, engine = engine.get(), done = false]() mutable {
+                             if (!done && !engine->awaitingHistory()) {
+                                 done = true;
+                                 sim.server().setFault(options.serverFault);
+                             }
+                         });
+    }
+    CommandRunner::Io io;
+    io.stdinTerminal = ::isatty(STDIN_FILENO) != 0;
+    io.stderrTerminal = ::isatty(STDERR_FILENO) != 0;
+    io.readAnswer = []() -> std::optional<std::string> {
+        std::string line;
+        if (!std::getline(std::cin, line)) {
+            return std::nullopt;
+        }
+        return line;
+    };
+    io.tell = [](const std::string& text) {
+        std::fputs(text.c_str(), stderr);
+        std::fflush(stderr);
+    };
+    CommandRunner::Limits limits;
+    limits.update = options.timeoutSeconds;
+    CommandRunner runner(*engine, command, io, limits);
+    std::unique_ptr<QSocketNotifier> interrupts;
+    if (::pipe(interruptPipe) == 0) {
+        interrupts = std::make_unique<QSocketNotifier>(interruptPipe[0], QSocketNotifier::Read);
+        QObject::connect(interrupts.get(), &QSocketNotifier::activated, &runner, [&runner] {
+            char byte = 0;
+            [[maybe_unused]] const ssize_t got = ::read(interruptPipe[0], &byte, 1);
+            runner.interrupt();
+        });
+        std::signal(SIGINT, onInterrupt);
+    }
+    if (options.bootloader) {
+        // Once the engine watches mounts, as in the window's run.
+        QTimer::singleShot(0, [&sim] { sim.controller().startInBootloader(); });
+    }
+    int status = runner.run();
+    std::signal(SIGINT, SIG_DFL);
+    flushLog(2.0);
+    status = finishRun(status, sim, options, lookalike);
+    return status;
+}
+
+// Where the sub-command is among the arguments: the first that names one and
+// is not the value of the option before it.
+std::optional<std::size_t> commandPosition(const std::vector<std::string>& args) {
+    static const std::vector<std::string> kFlags = {"--auto",    "--fast",    "--bootloader",
+                                                    "--offline", "--unpaced", "--lookalike-drive",
+                                                    "--json",    "--yes",     "--builtin"};
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (!isSubCommand(args[i])) {
+            continue;
+        }
+        const bool valueOfOption =
+            i > 0 && args[i - 1].rfind("--", 0) == 0 &&
+            args[i - 1].find('=') == std::string::npos &&
+            std::find(kFlags.begin(), kFlags.end(), args[i - 1]) == kFlags.end();
+        if (!valueOfOption) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+// A sub-command's own arguments (the command and the options the tool's
+// command line takes) apart from the demo's (the simulated world's).
+struct SplitArguments {
+    std::vector<std::string> command;
+    std::vector<std::string> demo;
+};
+
+SplitArguments splitArguments(const std::vector<std::string>& args) {
+    SplitArguments out;
+    out.command.push_back(args.front());
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--json" || arg == "--yes" || arg == "--builtin") {
+            out.command.push_back(arg);
+        } else if (arg == "--to" && i + 1 < args.size()) {
+            out.command.insert(out.command.end(), {arg, args[i + 1]});
+            ++i;
+        } else if (arg == "--files" && i + 2 < args.size()) {
+            out.command.insert(out.command.end(), {arg, args[i + 1], args[i + 2]});
+            i += 2;
+        } else {
+            out.demo.push_back(arg);
+        }
+    }
+    return out;
+}
+
+// Takes a sub-command and its own options out of `args`, leaving the demo's;
+// the exit status of a usage error when they are wrong.
+std::optional<int> takeCommand(std::vector<std::string>& args, std::optional<CliOptions>* command) {
+    const std::optional<std::size_t> at = commandPosition(args);
+    if (!at) {
+        return std::nullopt;
+    }
+    // The demo's own options may come first (a wrapper's --timeout, say).
+    std::rotate(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(*at),
+                args.begin() + static_cast<std::ptrdiff_t>(*at) + 1);
+    SplitArguments split = splitArguments(args);
+    const CliParse parsed = parseCliArguments(split.command);
+    if (!parsed.options) {
+        std::fprintf(stderr, "tarvo-remote-demo: %s\n\n%s", parsed.error.c_str(),
+                     cliUsage().c_str());
+        return demo::kExitUsage;
+    }
+    *command = parsed.options;
+    args = std::move(split.demo);
+    return std::nullopt;
+}
+
+// Options that only the window's run has a use for.
+bool windowOnly(const demo::DemoOptions& options) {
+    return options.autoRun || !options.screenshotsDir.empty() || !options.restartAfter.empty();
+}
+
+// The window on the simulated world, pressed through by the demo's driver
+// with --auto (and started again once with --restart-after).
+int runWindow(const demo::DemoOptions& options, sim::SimulatedPlatform& sim,
+              LookalikeDrive& lookalike) {
+    sim::VirtualController& controller = sim.controller();
+    int status = 0;
+    std::unique_ptr<ViewController> window = AppDelegate::makeMainWindow(sim.platform());
+    if (options.lookalikeDrive && !lookalike.plugIn(sim)) {
+        std::fprintf(stderr, "tarvo-remote-demo: cannot make the look-alike drive in %s\n",
+                     lookalike.path.c_str());
+        return demo::kExitFailed;
+    }
+    if (options.bootloader) {
+        // Only now: the window watches mounts from here on, and a drive that
+        // was mounted before the tool started watching would go unseen.
+        controller.startInBootloader();
+    }
+    auto driver = std::make_unique<demo::DemoDriver>(sim, *window, options);
+    driver->start();
+    status = QApplication::exec();
+    if (driver->restartRequested()) {
+        // Closed as a user (or a crash) would close it: the window and all
+        // it owns go; the controller, the server and the state folder stay.
+        const std::string target = driver->target();
+        driver.reset();
+        window.reset();
+        note("the tool is started again");
+        window = AppDelegate::makeMainWindow(sim.platform());
+        driver = std::make_unique<demo::DemoDriver>(sim, *window, options);
+        driver->resume(target);
+        driver->start();
+        status = QApplication::exec();
+    }
+    if (options.autoRun) {
+        status = driver->exitCode();
+    }
+    status = finishRun(status, sim, options, lookalike);
+    // The driver goes first (it removes its log tap), then the window, and
+    // the simulated platform last: the window's threads use it to the end.
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -171,10 +402,16 @@ int main(int argc, char** argv) {
         note("translation " + translation.toStdString());
     }
 
+    // With a sub-command the tool's command line runs on the simulated world
+    // instead of the window: `tarvo-remote-demo update --yes --json --fast`.
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::optional<CliOptions> command;
+    if (const std::optional<int> wrong = takeCommand(args, &command)) {
+        return *wrong;
+    }
     demo::DemoOptions options;
     std::string error;
-    switch (
-        demo::parseDemoOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {
+    switch (demo::parseDemoOptions(args, &options, &error)) {
         case demo::ParseOutcome::help:
             std::fputs(demo::demoUsage(), stdout);
             return 0;
@@ -183,6 +420,12 @@ int main(int argc, char** argv) {
             return demo::kExitUsage;
         case demo::ParseOutcome::run:
             break;
+    }
+    if (command && windowOnly(options)) {
+        std::fprintf(stderr,
+                     "tarvo-remote-demo: --auto, --screenshots and --restart-after belong to "
+                     "the window, not to a command\n");
+        return demo::kExitUsage;
     }
     // The support log, as the tool keeps it; standard output is unchanged.
     const auto logFile = startLogFile(defaultLogDirectory());
@@ -264,7 +507,7 @@ int main(int argc, char** argv) {
     if (!options.bootloader) {
         controller.plug();  // reported as soon as the window starts watching HID
     }
-    if (!options.autoRun && !haveDisplay()) {
+    if (!command && !options.autoRun && !haveDisplay()) {
         note("no display and no --auto: the window is offscreen; stop with Ctrl-C");
     }
 
@@ -286,66 +529,10 @@ int main(int argc, char** argv) {
 
     int status = 0;
     LookalikeDrive lookalike;
-    {
-        std::unique_ptr<ViewController> window = AppDelegate::makeMainWindow(sim.platform());
-        if (options.lookalikeDrive && !lookalike.plugIn(sim)) {
-            std::fprintf(stderr, "tarvo-remote-demo: cannot make the look-alike drive in %s\n",
-                         lookalike.path.c_str());
-            return demo::kExitFailed;
-        }
-        if (options.bootloader) {
-            // Only now: the window watches mounts from here on, and a drive that
-            // was mounted before the tool started watching would go unseen.
-            controller.startInBootloader();
-        }
-        auto driver = std::make_unique<demo::DemoDriver>(sim, *window, options);
-        driver->start();
-        status = QApplication::exec();
-        if (driver->restartRequested()) {
-            // Closed as a user (or a crash) would close it: the window and all
-            // it owns go; the controller, the server and the state folder stay.
-            const std::string target = driver->target();
-            driver.reset();
-            window.reset();
-            note("the tool is started again");
-            window = AppDelegate::makeMainWindow(sim.platform());
-            driver = std::make_unique<demo::DemoDriver>(sim, *window, options);
-            driver->resume(target);
-            driver->start();
-            status = QApplication::exec();
-        }
-        if (options.autoRun) {
-            status = driver->exitCode();
-        }
-        // What the controller saw, for whoever reads the chatter (the window
-        // owns the controller, so this is said before the window goes).
-        using sim::Command;
-        const auto violations = controller.violations();
-        note("the controller took " + std::to_string(controller.frameCount(Command::erase)) +
-             " erase, " + std::to_string(controller.frameCount(Command::begin)) + " begin, " +
-             std::to_string(controller.frameCount(Command::data)) + " data, " +
-             std::to_string(controller.frameCount(Command::end)) + " end and " +
-             std::to_string(controller.frameCount(Command::finalStep)) +
-             " final-step frames; protocol violations: " + std::to_string(violations.size()));
-        constexpr std::size_t kShown = 10;
-        for (std::size_t i = 0; i < std::min(violations.size(), kShown); ++i) {
-            note(std::string("violation (") + sim::violationKindName(violations[i].kind) +
-                 "): " + violations[i].description);
-        }
-        if (violations.size() > kShown) {
-            note("and " + std::to_string(violations.size() - kShown) + " more violations");
-        }
-        if (options.reportFile &&
-            !writeReport(*options.reportFile, status, sim, options.releases, lookalike)) {
-            std::fprintf(stderr, "tarvo-remote-demo: cannot write %s\n",
-                         options.reportFile->c_str());
-            status = demo::kExitFailed;
-        }
-        // The window's threads are joined when it goes, and a history query
-        // still held back by the server would keep one of them waiting.
-        server.stop();
-        // The driver goes first (it removes its log tap), then the window, and
-        // the simulated platform last: the window's threads use it to the end.
+    if (command) {
+        status = runCommand(*command, options, sim, lookalike);
+    } else {
+        status = runWindow(options, sim, lookalike);
     }
     return status;
 }

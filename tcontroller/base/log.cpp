@@ -38,8 +38,13 @@ struct alignas(64) Entry {
     std::uint64_t spanTicks = 0;              // a write: how long it took
     unsigned code = 0;                        // a write: the platform's return code
     bool write = false;
-    std::string text;  // the line; its buffer is kept for the next use of the slot
+    bool printOnly = false;  // a front end's own line, for standard output only
+    bool lastPrint = false;  // after it, standard output gets no more lines
+    std::string text;        // the line; its buffer is kept for the next use of the slot
 };
+
+// How standard output shows the log's lines (a StdoutStyle).
+std::atomic<int> stdoutStyle{0};
 
 // "write spend: <seconds> - return code: <code>" for a write of `spanTicks`.
 std::string_view formatWrite(std::uint64_t spanTicks, unsigned code, double secondsPerTick,
@@ -85,9 +90,11 @@ class LogQueue {
         return *queue;
     }
 
-    void pushText(std::string_view line) {
-        push([line](Entry& entry) {
+    void pushText(std::string_view line, bool printOnly = false, bool lastPrint = false) {
+        push([line, printOnly, lastPrint](Entry& entry) {
             entry.write = false;
+            entry.printOnly = printOnly;
+            entry.lastPrint = lastPrint;
             entry.ticks = ticks::now();
             entry.text.assign(line);
         });
@@ -96,6 +103,8 @@ class LogQueue {
     void pushWrite(std::uint64_t startTicks, std::uint64_t endTicks, unsigned code) {
         push([=](Entry& entry) {
             entry.write = true;
+            entry.printOnly = false;
+            entry.lastPrint = false;
             entry.ticks = endTicks;
             entry.spanTicks = endTicks - startTicks;
             entry.code = code;
@@ -220,13 +229,27 @@ class LogQueue {
             const std::string_view line =
                 entry.write ? formatWrite(entry.spanTicks, entry.code, secondsPerTick, formatted)
                             : std::string_view(entry.text);
-            out_.append(line);
-            out_.push_back('\n');
-            ++lines;
-            if (toFile) {
-                detail::queueForLogFile(line, wallTime(entry.ticks));
+            const auto style =
+                static_cast<StdoutStyle>(stdoutStyle.load(std::memory_order_relaxed));
+            if (entry.printOnly || style == StdoutStyle::plain) {
+                out_.append(line);
+                out_.push_back('\n');
+                ++lines;
+                if (entry.lastPrint) {
+                    stdoutStyle.store(static_cast<int>(StdoutStyle::quiet));
+                }
+            } else if (style == StdoutStyle::json) {
+                out_.append(R"({"event":"log","line":)");
+                appendJsonString(out_, line);
+                out_.append("}\n");
+                ++lines;
             }
-            recentLogLines().add(line);
+            if (!entry.printOnly) {
+                if (toFile) {
+                    detail::queueForLogFile(line, wallTime(entry.ticks));
+                }
+                recentLogLines().add(line);
+            }
             if (entry.text.capacity() > kKeptLineBytes) {
                 std::string().swap(entry.text);
             }
@@ -313,6 +336,37 @@ void logWrite(std::uint64_t startTicks, std::uint64_t endTicks, unsigned code) {
     std::lock_guard<std::mutex> hold(tapMutex());
     LogQueue::instance().pushText(line);
     showToTap(line);
+}
+
+void printLine(std::string_view line) {
+    LogQueue::instance().pushText(line, true);
+}
+
+void printLastLine(std::string_view line) {
+    LogQueue::instance().pushText(line, true, true);
+}
+
+void setStdoutStyle(StdoutStyle style) {
+    stdoutStyle.store(static_cast<int>(style));
+}
+
+void appendJsonString(std::string& out, std::string_view text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out.push_back('"');
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out.push_back('\\');
+            out.push_back(c);
+        } else if (byte < 0x20 || byte == 0x7F) {
+            out.append("\\u00");
+            out.push_back(kHex[byte >> 4]);
+            out.push_back(kHex[byte & 0xF]);
+        } else {
+            out.push_back(c);
+        }
+    }
+    out.push_back('"');
 }
 
 bool dispatchLog(double timeoutSeconds) {

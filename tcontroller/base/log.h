@@ -29,6 +29,25 @@ inline constexpr std::string_view kFrameLinePrefix = "write spend: ";
 // reports spends no time on it.
 void logWrite(std::uint64_t startTicks, std::uint64_t endTicks, unsigned code);
 
+// How standard output shows the log: plain lines (the window's tool), each
+// line as one JSON object {"event":"log","line":"..."} for a front end whose
+// standard output is JSON lines, or not at all (a front end that prints only
+// its own answer). The support log always gets plain lines.
+enum class StdoutStyle { plain, json, quiet };
+void setStdoutStyle(StdoutStyle style);
+
+// Writes `line` to standard output only, in order with the log's lines: a
+// front end's own output (a result, a JSON event). Neither the support log
+// nor the lines kept for support get it.
+void printLine(std::string_view line);
+// The same for a front end's last line (a command's result): the log's lines
+// that follow it reach the support log but no longer standard output.
+void printLastLine(std::string_view line);
+
+// Appends `text` to `out` as a JSON string: quoted, with '"', '\' and the
+// control characters escaped. Bytes above 0x7F are copied as they are.
+void appendJsonString(std::string& out, std::string_view text);
+
 // Waits until every line logged before the call has been handed on (to the
 // writers and the recent lines), but not for the writes themselves: true, or
 // false when `timeoutSeconds` passed first.
