@@ -23,6 +23,7 @@
 
 #include "sim/demo/demo_driver.h"
 #include "sim/demo/demo_options.h"
+#include "sim/demo/demo_report.h"
 #include "sim/demo/note.h"
 #include "sim/firmware_format.h"
 #include "sim/simulated_platform.h"
@@ -39,19 +40,11 @@
 namespace {
 
 using namespace tarvo;
+using demo::finishRun;
+using demo::LookalikeDrive;
 using demo::note;
+using demo::readWholeFile;
 using namespace std::chrono_literals;
-
-bool readWholeFile(const std::string& path, std::string* out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    *out = text.str();
-    return static_cast<bool>(in) || in.eof();
-}
 
 bool haveDisplay() {
     const char* x11 = std::getenv("DISPLAY");
@@ -59,152 +52,11 @@ bool haveDisplay() {
     return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
-// Which releases `bytes` are, separated by commas: each version whose file the
-// server serves with exactly these bytes and "builtin" for the tool's built-in
-// file (a tiny image can be all of them); "none" when nothing was received,
-// "other" for bytes of no release.
-std::string releaseLabel(const std::optional<Bytes>& bytes,
-                         const std::vector<sim::PublishedRelease>& releases,
-                         const std::function<std::optional<Bytes>(const std::string&)>& served,
-                         const std::string& builtinPath) {
-    if (!bytes) {
-        return "none";
-    }
-    std::string labels;
-    const auto add = [&labels](const std::string& label) {
-        labels += (labels.empty() ? "" : ",") + label;
-    };
-    for (const sim::PublishedRelease& release : releases) {
-        if (served(release.ver) == bytes) {
-            add(release.ver);
-        }
-    }
-    std::string builtin;
-    if (readWholeFile(builtinPath, &builtin) && Bytes(builtin.begin(), builtin.end()) == *bytes) {
-        add("builtin");
-    }
-    return labels.empty() ? "other" : labels;
-}
-
-// The USB stick of --lookalike-drive: labelled like the controller's drive,
-// holding a photo of its owner.
-struct LookalikeDrive {
-    std::filesystem::path path;
-    Bytes photo;
-
-    // Plugs it in: the folder with the photo, announced like any USB drive.
-    bool plugIn(sim::SimulatedPlatform& sim) {
-        path = std::filesystem::path(sim.bootloaderPath()).parent_path() / "CRP DISABLE1";
-        photo.resize(std::size_t{48} * 1024);
-        for (std::size_t i = 0; i < photo.size(); ++i) {
-            photo[i] = static_cast<std::uint8_t>(i * 37 + (i >> 9));
-        }
-        std::error_code ec;
-        std::filesystem::create_directories(path, ec);
-        std::ofstream out(path / "holiday.jpg", std::ios::binary);
-        out.write(reinterpret_cast<const char*>(photo.data()),
-                  static_cast<std::streamsize>(photo.size()));
-        if (ec || !out.flush()) {
-            return false;
-        }
-        // A small stick, so only what it holds tells it from the controller's.
-        sim.fileSystem().declareUsbDrive(path.string(), std::uint64_t{1} << 20);
-        sim.volumeWatcher().announceMount(path.string(), kBootloaderLabel);
-        note("a USB stick labelled \"CRP DISABLE\" with a photo on it is mounted at \"" +
-             path.string() + "\"");
-        return true;
-    }
-    // "untouched" when it still holds the photo, byte for byte, and nothing else.
-    std::string state() const {
-        if (path.empty()) {
-            return "none";
-        }
-        std::error_code ec;
-        std::size_t entries = 0;
-        for (auto it = std::filesystem::directory_iterator(path, ec);
-             !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-            ++entries;
-        }
-        std::ifstream in(path / "holiday.jpg", std::ios::binary);
-        const Bytes now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        return !ec && entries == 1 && now == photo ? "untouched" : "changed";
-    }
-};
-
-// What the controller holds at the end, taken from the simulator and never
-// from the tool, so a run can be judged apart from what the tool claims.
-bool writeReport(const std::string& path, int status, sim::SimulatedPlatform& sim,
-                 const std::vector<sim::PublishedRelease>& releases,
-                 const LookalikeDrive& lookalike) {
-    sim::VirtualController& controller = sim.controller();
-    sim::FirmwareServer& server = sim.server();
-    const std::string tfw = sim.platform().resourcesDir + "/TFW/";
-    Bytes image = controller.receivedImage();
-    std::optional<Bytes> received;
-    if (controller.dataFrameCount() > 0 || controller.imageComplete()) {
-        received = std::move(image);
-    }
-    std::ofstream out(path, std::ios::trunc);
-    out << "exit=" << status << "\n"
-        << "controller_reports=" << controller.config().versionChars << "\n"
-        << "controller_on_hid=" << (controller.isOnHid() ? 1 : 0) << "\n"
-        << "firmware="
-        << releaseLabel(
-               controller.receivedFirmware(), releases,
-               [&server](const std::string& ver) { return server.firmwareFile(ver); },
-               tfw + "FW.bin")
-        << "\n"
-        << "image="
-        << releaseLabel(
-               received, releases,
-               [&server](const std::string& ver) { return server.imageFile(ver); }, tfw + "IMG.bin")
-        << "\n"
-        << "image_complete=" << (controller.imageComplete() ? 1 : 0) << "\n"
-        << "violations=" << controller.violationCount() << "\n"
-        << "lookalike_drive=" << lookalike.state() << "\n";
-    return static_cast<bool>(out.flush());
-}
-
 // Ctrl-C of a sub-command reaches the event loop through a pipe.
 int interruptPipe[2] = {-1, -1};
 void onInterrupt(int /*signal*/) {
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(interruptPipe[1], &byte, 1);
-}
-
-// Says what the controller saw, writes the --report file and stops the
-// server; called while the tool (window or engine) still owns the controller.
-int finishRun(int status, sim::SimulatedPlatform& sim, const demo::DemoOptions& options,
-              const LookalikeDrive& lookalike) {
-    sim::VirtualController& controller = sim.controller();
-    sim::FirmwareServer& server = sim.server();
-    // What the controller saw, for whoever reads the chatter (the window
-    // owns the controller, so this is said before the window goes).
-    using sim::Command;
-    const auto violations = controller.violations();
-    note("the controller took " + std::to_string(controller.frameCount(Command::erase)) +
-         " erase, " + std::to_string(controller.frameCount(Command::begin)) + " begin, " +
-         std::to_string(controller.frameCount(Command::data)) + " data, " +
-         std::to_string(controller.frameCount(Command::end)) + " end and " +
-         std::to_string(controller.frameCount(Command::finalStep)) +
-         " final-step frames; protocol violations: " + std::to_string(violations.size()));
-    constexpr std::size_t kShown = 10;
-    for (std::size_t i = 0; i < std::min(violations.size(), kShown); ++i) {
-        note(std::string("violation (") + sim::violationKindName(violations[i].kind) +
-             "): " + violations[i].description);
-    }
-    if (violations.size() > kShown) {
-        note("and " + std::to_string(violations.size() - kShown) + " more violations");
-    }
-    if (options.reportFile &&
-        !writeReport(*options.reportFile, status, sim, options.releases, lookalike)) {
-        std::fprintf(stderr, "tarvo-remote-demo: cannot write %s\n", options.reportFile->c_str());
-        status = demo::kExitFailed;
-    }
-    // The window's threads are joined when it goes, and a history query
-    // still held back by the server would keep one of them waiting.
-    server.stop();
-    return status;
 }
 
 // A sub-command of the tool's command line on the simulated world: the engine

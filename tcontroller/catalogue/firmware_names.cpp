@@ -49,11 +49,6 @@ bool keptInPath(unsigned char c) {
     }
 }
 
-// A query also carries '?' as it is.
-bool keptInQuery(unsigned char c) {
-    return keptInPath(c) || c == '?';
-}
-
 // Every byte for which `kept` is false becomes %XX (upper-case hexadecimal).
 template <typename Kept>
 std::string percentEncode(std::string_view text, Kept kept) {
@@ -135,10 +130,6 @@ std::string imageAddress(std::string_view base, std::string_view ver) {
 
 std::string firmwareAddress(std::string_view base, std::string_view ver) {
     return concat(base, kFirmwarePathPrefix, ver, kReleaseFileSuffix);
-}
-
-std::string percentEncodeQuery(std::string_view text) {
-    return percentEncode(text, keptInQuery);
 }
 
 std::string fileAddressOfPath(std::string_view path) {

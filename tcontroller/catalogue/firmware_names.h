@@ -21,12 +21,6 @@ std::string historyQueryPrefix(std::string_view base);
 std::string imageAddress(std::string_view base, std::string_view ver);
 std::string firmwareAddress(std::string_view base, std::string_view ver);
 
-// Percent-encodes text for the query component of an address: unreserved
-// characters, sub-delimiters, ':', '@', '/' and '?' stay; every other byte
-// (the space, '%' and non-ASCII UTF-8 bytes among them) becomes %XX in
-// upper-case hexadecimal.
-std::string percentEncodeQuery(std::string_view text);
-
 // The "file://" address of a local path: every byte a path may not carry as it
 // is becomes %XX ('?', '#', '%', the space and non-ASCII UTF-8 bytes among
 // them); unreserved characters, sub-delimiters, ':', '@' and '/' stay. So no
