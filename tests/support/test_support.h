@@ -106,15 +106,18 @@ class FakeVolumeWatcher : public VolumeWatcher {
 };
 
 // What a volume watcher reports, taken on whichever thread it reports from:
-// "mount PATH", "unmount PATH" and "failed LABEL: REASON".
+// "mount PATH", "unmount PATH" and "failed LABEL: REASON". The reports are
+// kept where the watcher's connections can still reach them after the
+// recorder goes (a watcher that is still running may report an unmount then).
 class VolumeEvents {
   public:
     explicit VolumeEvents(VolumeWatcher& watcher) {
-        const auto on = [this, &watcher](auto signal, const char* kind) {
+        const auto on = [events = events_, &watcher](auto signal, const char* kind) {
             QObject::connect(
                 &watcher, signal, &watcher,
-                [this, kind](const QVariant& info) {
-                    add(kind + info.toMap().value(kVolumePathKey).toString().toStdString());
+                [events, kind](const QVariant& info) {
+                    add(*events,
+                        kind + info.toMap().value(kVolumePathKey).toString().toStdString());
                 },
                 Qt::DirectConnection);
         };
@@ -122,22 +125,23 @@ class VolumeEvents {
         on(&VolumeWatcher::didUnmount, "unmount ");
         QObject::connect(
             &watcher, &VolumeWatcher::mountFailed, &watcher,
-            [this](const QString& label, const QString& reason) {
-                add(("failed " + label + ": " + reason).toStdString());
+            [events = events_](const QString& label, const QString& reason) {
+                add(*events, ("failed " + label + ": " + reason).toStdString());
             },
             Qt::DirectConnection);
     }
-    std::vector<std::string> all() const { return events_.get(); }
+    std::vector<std::string> all() const { return events_->get(); }
     int count(const std::string& event) const {
         const auto events = all();
         return static_cast<int>(std::count(events.begin(), events.end(), event));
     }
 
   private:
-    void add(const std::string& event) {
-        events_.mutate([&](auto& events) { events.push_back(event); });
+    using Events = Guarded<std::vector<std::string>>;
+    static void add(Events& events, const std::string& event) {
+        events.mutate([&](auto& all) { all.push_back(event); });
     }
-    Guarded<std::vector<std::string>> events_;
+    std::shared_ptr<Events> events_ = std::make_shared<Events>();
 };
 
 }  // namespace tarvo::test
