@@ -2,6 +2,8 @@
 // the words for the stage that failed, a failed download's cause and next
 // step, and the details a user copies for support.
 
+#include <QPointer>
+
 #include "tcontroller/base/log.h"
 #include "tcontroller/base/recent_lines.h"
 #include "tcontroller/update/update_engine.h"
@@ -24,7 +26,17 @@ void UpdateEngine::setProgressLineLater(const ProgressLine& line) {
     if (shownLine_.exchange(packed) == packed) {
         return;
     }
-    emit progressLineChanged(line);
+    // As for the bar: emitted on the main thread only.
+    if (isMainThread()) {
+        emit progressLineChanged(line);
+        return;
+    }
+    QPointer<UpdateEngine> self(this);
+    postToMain([self, line] {
+        if (self) {
+            emit self->progressLineChanged(line);
+        }
+    });
 }
 
 QString UpdateEngine::progressText(const ProgressLine& line) {

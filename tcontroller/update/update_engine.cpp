@@ -254,7 +254,18 @@ void UpdateEngine::setProgressLater(double value) {
     if (shownProgress_.exchange(shown) == shown) {
         return;
     }
-    emit progressChanged(shown);
+    // Emitted on the main thread only: the value travels in the main
+    // thread's own inbox, never as a queued signal's copy made on a worker.
+    if (isMainThread()) {
+        emit progressChanged(shown);
+        return;
+    }
+    QPointer<UpdateEngine> self(this);
+    postToMain([self, shown] {
+        if (self) {
+            emit self->progressChanged(shown);
+        }
+    });
 }
 
 void UpdateEngine::prepareExit() {

@@ -138,9 +138,9 @@ class UpdateEngine : public QObject {
   signals:
     // The state changed: read snapshot() (main thread).
     void changed();
-    // The bar's value in whole percent changed (queued to the main thread).
+    // The bar's value in whole percent changed (main thread).
     void progressChanged(int percent);
-    // The line under the bar changed (queued to the main thread).
+    // The line under the bar changed (main thread).
     void progressLineChanged(tarvo::ProgressLine line);
 
   private:

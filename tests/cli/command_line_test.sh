@@ -14,7 +14,7 @@ failed=0
 fail() { echo "command_line_test: $*" >&2; failed=1; }
 
 run() {
-  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM QT_NO_GLIB=1 \
     http_proxy=http://127.0.0.1:9 HTTP_PROXY=http://127.0.0.1:9 no_proxy= NO_PROXY= \
     DBUS_SYSTEM_BUS_ADDRESS=unix:path=$dir/none DBUS_SESSION_BUS_ADDRESS=unix:path=$dir/none \
     XDG_STATE_HOME=$dir/state XDG_RUNTIME_DIR=$dir HOME=$dir \
