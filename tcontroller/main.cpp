@@ -1,18 +1,15 @@
 // The tool's entry: the command line, one running tool per user session, the
 // support log, the real Linux services, then one window and the Qt event loop,
 // or a sub-command run headless on the same engine.
-#include <unistd.h>
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDBusConnection>
-#include <QSocketNotifier>
 #include <QWidget>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -128,14 +125,6 @@ void bringToFront(QWidget& window) {
     window.activateWindow();
 }
 
-// Ctrl-C reaches the event loop through a pipe: a signal handler may only write.
-int interruptPipe[2] = {-1, -1};
-
-void onInterrupt(int /*signal*/) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(interruptPipe[1], &byte, 1);
-}
-
 // `doctor`: reads udev's rules and sysfs, asks the system bus and the firmware
 // server once, and looks at the state folder. It opens no controller and
 // starts no engine, so it needs no claim against a running tool; nor does it
@@ -194,34 +183,9 @@ int runSubCommand(int argc, char** argv) {
     }
     tarvo::LinuxPlatform linux(TARVO_SERVER_BASE, resources);
     tarvo::UpdateEngine engine(linux.platform());
-    tarvo::CommandRunner::Io io;
-    io.stdinTerminal = ::isatty(STDIN_FILENO) != 0;
-    io.stderrTerminal = ::isatty(STDERR_FILENO) != 0;
-    io.readAnswer = []() -> std::optional<std::string> {
-        std::string line;
-        if (!std::getline(std::cin, line)) {
-            return std::nullopt;
-        }
-        return line;
-    };
-    io.tell = [](const std::string& text) {
-        std::fputs(text.c_str(), stderr);
-        std::fflush(stderr);
-    };
-    tarvo::CommandRunner runner(engine, options, io, {});
-    std::unique_ptr<QSocketNotifier> interrupts;
-    if (::pipe(interruptPipe) == 0) {
-        interrupts = std::make_unique<QSocketNotifier>(interruptPipe[0], QSocketNotifier::Read);
-        QObject::connect(interrupts.get(), &QSocketNotifier::activated, &runner, [&runner] {
-            char byte = 0;
-            [[maybe_unused]] const ssize_t got = ::read(interruptPipe[0], &byte, 1);
-            runner.interrupt();
-        });
-        std::signal(SIGINT, onInterrupt);
-    }
+    tarvo::CommandRunner runner(engine, options, tarvo::CommandRunner::Io::terminal(), {});
     std::signal(SIGPIPE, SIG_IGN);
-    const int status = runner.run();
-    std::signal(SIGINT, SIG_DFL);
+    const int status = runner.runWithCtrlC();
     tarvo::flushLog(2.0);
     return status;
 }

@@ -1,22 +1,18 @@
 // tarvo-remote-demo: the real window of the update tool on the simulated
 // platform — a virtual controller, a firmware server on 127.0.0.1 and a
 // bootloader volume in a private folder. See demoUsage() for the options.
-#include <unistd.h>
 #include <QApplication>
 #include <QDBusConnection>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iostream>
 #include <iterator>
 #include <memory>
 #include <sstream>
@@ -52,13 +48,6 @@ bool haveDisplay() {
     return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
-// Ctrl-C of a sub-command reaches the event loop through a pipe.
-int interruptPipe[2] = {-1, -1};
-void onInterrupt(int /*signal*/) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(interruptPipe[1], &byte, 1);
-}
-
 // A sub-command of the tool's command line on the simulated world: the engine
 // without a window, its answers on standard output as the tool prints them.
 int runCommand(const CliOptions& command, const demo::DemoOptions& options,
@@ -84,39 +73,14 @@ int runCommand(const CliOptions& command, const demo::DemoOptions& options,
                              }
                          });
     }
-    CommandRunner::Io io;
-    io.stdinTerminal = ::isatty(STDIN_FILENO) != 0;
-    io.stderrTerminal = ::isatty(STDERR_FILENO) != 0;
-    io.readAnswer = []() -> std::optional<std::string> {
-        std::string line;
-        if (!std::getline(std::cin, line)) {
-            return std::nullopt;
-        }
-        return line;
-    };
-    io.tell = [](const std::string& text) {
-        std::fputs(text.c_str(), stderr);
-        std::fflush(stderr);
-    };
     CommandRunner::Limits limits;
     limits.update = options.timeoutSeconds;
-    CommandRunner runner(*engine, command, io, limits);
-    std::unique_ptr<QSocketNotifier> interrupts;
-    if (::pipe(interruptPipe) == 0) {
-        interrupts = std::make_unique<QSocketNotifier>(interruptPipe[0], QSocketNotifier::Read);
-        QObject::connect(interrupts.get(), &QSocketNotifier::activated, &runner, [&runner] {
-            char byte = 0;
-            [[maybe_unused]] const ssize_t got = ::read(interruptPipe[0], &byte, 1);
-            runner.interrupt();
-        });
-        std::signal(SIGINT, onInterrupt);
-    }
+    CommandRunner runner(*engine, command, CommandRunner::Io::terminal(), limits);
     if (options.bootloader) {
         // Once the engine watches mounts, as in the window's run.
         QTimer::singleShot(0, [&sim] { sim.controller().startInBootloader(); });
     }
-    int status = runner.run();
-    std::signal(SIGINT, SIG_DFL);
+    int status = runner.runWithCtrlC();
     flushLog(2.0);
     status = finishRun(status, sim, options, lookalike);
     return status;

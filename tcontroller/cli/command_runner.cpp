@@ -1,10 +1,16 @@
 #include "tcontroller/cli/command_runner.h"
 
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSocketNotifier>
 #include <QTimer>
+
+#include <csignal>
+#include <iostream>
+#include <memory>
 #include <thread>
 
 #include "tcontroller/base/log.h"
@@ -18,6 +24,14 @@ namespace {
 constexpr int kExitInterrupted = 130;
 // A second Ctrl-C within this many seconds stops a running update.
 constexpr qint64 kSecondInterruptMs = 5000;
+
+// Ctrl-C reaches the event loop through a pipe: a signal handler may only write.
+int interruptPipe[2] = {-1, -1};
+
+void onInterrupt(int /*signal*/) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(interruptPipe[1], &byte, 1);
+}
 
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
@@ -55,6 +69,40 @@ CommandRunner::CommandRunner(UpdateEngine& engine, CliOptions options, Io io, Li
     : engine_(engine), options_(std::move(options)), io_(std::move(io)), limits_(limits) {
     connect(&engine_, &UpdateEngine::progressLineChanged, this, &CommandRunner::showProgressLine);
     connect(&engine_, &UpdateEngine::progressChanged, this, &CommandRunner::showPercent);
+}
+
+CommandRunner::Io CommandRunner::Io::terminal() {
+    Io io;
+    io.stdinTerminal = ::isatty(STDIN_FILENO) != 0;
+    io.stderrTerminal = ::isatty(STDERR_FILENO) != 0;
+    io.readAnswer = []() -> std::optional<std::string> {
+        std::string line;
+        if (!std::getline(std::cin, line)) {
+            return std::nullopt;
+        }
+        return line;
+    };
+    io.tell = [](const std::string& text) {
+        std::fputs(text.c_str(), stderr);
+        std::fflush(stderr);
+    };
+    return io;
+}
+
+int CommandRunner::runWithCtrlC() {
+    std::unique_ptr<QSocketNotifier> interrupts;
+    if (interruptPipe[0] >= 0 || ::pipe(interruptPipe) == 0) {
+        interrupts = std::make_unique<QSocketNotifier>(interruptPipe[0], QSocketNotifier::Read);
+        connect(interrupts.get(), &QSocketNotifier::activated, this, [this] {
+            char byte = 0;
+            [[maybe_unused]] const ssize_t got = ::read(interruptPipe[0], &byte, 1);
+            interrupt();
+        });
+        std::signal(SIGINT, onInterrupt);
+    }
+    const int status = run();
+    std::signal(SIGINT, SIG_DFL);
+    return status;
 }
 
 int CommandRunner::run() {

@@ -32,6 +32,9 @@ class CommandRunner : public QObject {
         // Writes one line of the command's answer; unset: standard output, in
         // order with the log (printLine).
         std::function<void(const std::string&)> print;
+
+        // The process's own terminal: standard input, standard error.
+        static Io terminal();
     };
     // How long the runner waits, in real seconds.
     struct Limits {
@@ -44,6 +47,8 @@ class CommandRunner : public QObject {
 
     // Starts the engine, runs the command and returns its exit status.
     int run();
+    // run(), with Ctrl-C (SIGINT) taken as interrupt() meanwhile.
+    int runWithCtrlC();
     // Ctrl-C: cancels before the erase; during an update it says what
     // stopping would do and stops at a second press within 5 s.
     void interrupt();

@@ -2,8 +2,6 @@
 // the words for the stage that failed, a failed download's cause and next
 // step, and the details a user copies for support.
 
-#include <QPointer>
-
 #include "tcontroller/base/log.h"
 #include "tcontroller/base/recent_lines.h"
 #include "tcontroller/update/update_engine.h"
@@ -27,16 +25,7 @@ void UpdateEngine::setProgressLineLater(const ProgressLine& line) {
         return;
     }
     // As for the bar: emitted on the main thread only.
-    if (isMainThread()) {
-        emit progressLineChanged(line);
-        return;
-    }
-    QPointer<UpdateEngine> self(this);
-    postToMain([self, line] {
-        if (self) {
-            emit self->progressLineChanged(line);
-        }
-    });
+    onMainThread([line](UpdateEngine& engine) { emit engine.progressLineChanged(line); });
 }
 
 QString UpdateEngine::progressText(const ProgressLine& line) {

@@ -161,15 +161,19 @@ void UpdateEngine::watchVolumes() {
 }
 
 void UpdateEngine::publish() {
+    // Each posted publication reads the state as it is when it runs.
+    onMainThread([](UpdateEngine& engine) { engine.publishBody(); });
+}
+
+void UpdateEngine::onMainThread(std::function<void(UpdateEngine&)> job) {
     if (isMainThread()) {
-        publishBody();
+        job(*this);
         return;
     }
-    // Each posted publication reads the state as it is when it runs.
     QPointer<UpdateEngine> self(this);
-    postToMain([self] {
+    postToMain([self, job = std::move(job)] {
         if (self) {
-            self->publishBody();
+            job(*self);
         }
     });
 }
@@ -256,16 +260,7 @@ void UpdateEngine::setProgressLater(double value) {
     }
     // Emitted on the main thread only: the value travels in the main
     // thread's own inbox, never as a queued signal's copy made on a worker.
-    if (isMainThread()) {
-        emit progressChanged(shown);
-        return;
-    }
-    QPointer<UpdateEngine> self(this);
-    postToMain([self, shown] {
-        if (self) {
-            emit self->progressChanged(shown);
-        }
-    });
+    onMainThread([shown](UpdateEngine& engine) { emit engine.progressChanged(shown); });
 }
 
 void UpdateEngine::prepareExit() {

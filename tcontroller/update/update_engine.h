@@ -157,6 +157,9 @@ class UpdateEngine : public QObject {
     };
 
     void publishBody();
+    // Runs `job` on the main thread: now when called there, else posted
+    // (and dropped when the engine is gone by then).
+    void onMainThread(std::function<void(UpdateEngine&)> job);
     void startDeviceMonitor();
     void busNotWatched(const std::string& reason);
     void watchVolumes();
