@@ -100,6 +100,22 @@ Auf: Firmware V%2</translation>
         <source>No internet connection, newest version as of: Version %1 [%2] will be installed</source>
         <translation>Keine Internetverbindung. Die neueste bekannte Version %1 [%2] wird installiert</translation>
     </message>
+    <message>
+        <source>This installs an older firmware.
+From: Firmware V%1
+To: Firmware V%2 (older)</source>
+        <translation>Damit wird eine ältere Firmware installiert.
+Von: Firmware V%1
+Auf: Firmware V%2 (älter)</translation>
+    </message>
+    <message>
+        <source>Firmware %1 installed and verified.</source>
+        <translation>Firmware %1 installiert und geprüft.</translation>
+    </message>
+    <message>
+        <source>Connect the Tarvo Remote to this computer with its USB cable. If it is connected and does not appear here, the tool may not be allowed to use it: run &quot;tarvo-remote-update doctor&quot; in a terminal.</source>
+        <translation>Schließen Sie die Tarvo Remote mit ihrem USB-Kabel an diesen Computer an. Ist sie angeschlossen und erscheint hier nicht, darf das Programm sie womöglich nicht verwenden: Führen Sie in einem Terminal „tarvo-remote-update doctor“ aus.</translation>
+    </message>
 </context>
 <context>
     <name>tarvo::AlertViewController</name>
@@ -176,10 +192,6 @@ und stecken Sie das USB-Kabel neu ein, um die Aktualisierung abzuschließen.</tr
     <message>
         <source>Erasing – %1 s left</source>
         <translation>Löschen – noch %1 s</translation>
-    </message>
-    <message>
-        <source>Sending firmware – %1%, about %2 s left</source>
-        <translation>Firmware wird gesendet – %1 %, noch etwa %2 s</translation>
     </message>
     <message>
         <source>Waiting for the controller&apos;s drive CRP DISABLE…</source>
@@ -305,6 +317,10 @@ und stecken Sie das USB-Kabel neu ein, um die Aktualisierung abzuschließen.</tr
         <source>The tool cannot watch the USB bus, so it cannot find the controller. Close the tool and start it again. If this happens again, contact support.</source>
         <translation>Das Programm kann den USB-Bus nicht überwachen und findet den Controller deshalb nicht. Schließen Sie das Programm und starten Sie es neu. Wenn das wieder passiert, wenden Sie sich an den Support.</translation>
     </message>
+    <message>
+        <source>Sending firmware – %1% of the image sent, about %2 s left</source>
+        <translation>Firmware wird gesendet – %1 % des Abbilds gesendet, noch etwa %2 s</translation>
+    </message>
 </context>
 <context>
     <name>tarvo::ViewController</name>
@@ -411,6 +427,18 @@ Support-Protokoll: %3</translation>
     <message>
         <source>Puts what support needs about this failure on the clipboard</source>
         <translation>Legt ab, was der Support zu diesem Fehler braucht, in die Zwischenablage</translation>
+    </message>
+    <message>
+        <source>Tarvo Remote Firmware Update - %1</source>
+        <translation>Tarvo Remote Firmware-Aktualisierung - %1</translation>
+    </message>
+    <message>
+        <source>Copy details</source>
+        <translation>Details kopieren</translation>
+    </message>
+    <message>
+        <source>Copied</source>
+        <translation>Kopiert</translation>
     </message>
 </context>
 </TS>

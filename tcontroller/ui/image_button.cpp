@@ -85,12 +85,16 @@ void ImageButton::paintEvent(QPaintEvent*) {
         painter.drawText(textRect, Qt::AlignCenter, text());
     }
     if (hasFocus() && property("keyboardFocus").toBool()) {
-        // The keyboard focus ring, just inside the face's own border.
+        // The keyboard focus ring, just inside the face's own border: white
+        // with a dark edge on each side, so it stands out on a light face as
+        // on a dark or coloured one.
         painter.setOpacity(1.0);
-        QPen ring(palette().highlight().color(), 2.5);
-        painter.setPen(ring);
         painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5), 10, 10);
+        const QRectF ring = QRectF(rect()).adjusted(3, 3, -3, -3);
+        painter.setPen(QPen(QColor(0x10, 0x14, 0x1a), 6));
+        painter.drawRoundedRect(ring, 9, 9);
+        painter.setPen(QPen(Qt::white, 3));
+        painter.drawRoundedRect(ring, 9, 9);
     }
 }
 

@@ -5,16 +5,22 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
 #include "tcontroller/base/log.h"
 #include "tcontroller/base/log_file.h"
 #include "tcontroller/catalogue/builtin_files.h"
+#include "tcontroller/ui/announce.h"
 #include "tcontroller/ui/dialogs/alert_view_controller.h"
 #include "tcontroller/ui/dialogs/sel_view_controller.h"
 #include "tcontroller/ui/focus_ring.h"
@@ -26,7 +32,10 @@ namespace tarvo {
 namespace {
 
 const char* const kFailFirstLine = QT_TRANSLATE_NOOP("tarvo::ViewController", "Update Fail!\n");
-const char* const kAppName = "Tarvo Remote Firmware Update - ";
+const char* const kTitle =
+    QT_TRANSLATE_NOOP("tarvo::ViewController", "Tarvo Remote Firmware Update - %1");
+// How long Copy details says that it copied.
+constexpr int kCopiedMs = 3000;
 
 // The styled failure text: the first line in the system font at 16 points, red,
 // centred; the second part centred in the default font and colour. The second
@@ -63,8 +72,10 @@ ViewController::ViewController(const Platform& platform, QWidget* parent)
     ui_->leftBut->setImageDirectory(images);
     ui_->rightBut->setImageDirectory(images);
     applyFontSizes();
+    makeAnnounceable(ui_->msgLabel);
     // Keyboard use: Enter presses the focused button as Space does.
-    for (QPushButton* button : {ui_->aboutBut, ui_->closeBut, ui_->FailedOKBut}) {
+    for (QPushButton* button :
+         {ui_->aboutBut, ui_->closeBut, ui_->FailedOKBut, ui_->cancelBut, ui_->copyDetailsBut}) {
         button->setAutoDefault(true);
         showFocusRingForKeyboard(button);
     }
@@ -98,6 +109,26 @@ ViewController::ViewController(const Platform& platform, QWidget* parent)
     connect(engine_.get(), &UpdateEngine::progressLineChanged, this,
             &ViewController::showProgressLine);
     engine_->setUserWatching([this] { return window()->isActiveWindow(); });
+    copiedTimer_ = new QTimer(this);
+    copiedTimer_->setSingleShot(true);
+    copiedTimer_->setInterval(kCopiedMs);
+    connect(copiedTimer_, &QTimer::timeout, this,
+            [this] { ui_->copyDetailsBut->setText(tr("Copy details")); });
+}
+
+QSize ViewController::fittedSize() const {
+    QSize wanted = ui_->content->sizeHint().expandedTo(ui_->content->minimumSize());
+    const QScreen* shownOn = screen();
+    if (shownOn == nullptr) {
+        return wanted;
+    }
+    // Room for the window manager's frame and title bar.
+    const QSize room = shownOn->availableGeometry().size() - QSize(16, 48);
+    if (wanted.height() > room.height()) {
+        // Scrolling up and down: the scroll bar takes its width beside the content.
+        wanted.rwidth() += ui_->scroller->verticalScrollBar()->sizeHint().width();
+    }
+    return wanted.boundedTo(room);
 }
 
 void ViewController::applyFontSizes() {
@@ -130,11 +161,7 @@ void ViewController::viewDidLoad() {
     ui_->progress->setStyleSheet(
         "QProgressBar { background-color: #d3d3d3; border: none; border-radius: 4px; }"
         "QProgressBar::chunk { background-color: #2f80ed; border-radius: 4px; }");
-    ui_->FailedOKBut->setStyleSheet(
-        "QPushButton { background-color: #2f80ed; color: white; border: none;"
-        " border-radius: 6px; padding: 6px 28px; font-weight: bold; }"
-        "QPushButton:pressed { background-color: #1f5fb8; }"
-        "QPushButton[keyboardFocus=\"true\"] { border: 2px solid #ffffff; }");
+    resize(fittedSize());
     render();
     engine_->start();
 }
@@ -143,7 +170,7 @@ void ViewController::render() {
     const UpdateSnapshot snapshot = engine_->snapshot();
     WindowState state;
     static_cast<UpdateSnapshot&>(state) = snapshot;
-    state.title = kAppName + std::string(kBuiltinDate);
+    state.title = tr(kTitle).arg(QString::fromLatin1(kBuiltinDate)).toStdString();
     state.translate = [](const char* source) {
         return QCoreApplication::translate("WindowState", source).toStdString();
     };
@@ -191,6 +218,10 @@ void ViewController::showWindow(const WindowView& view) {
     ui_->copyDetailsBut->setHidden(!view.detailsShown);
     ui_->closeBut->setHidden(!view.closeShown);
     ui_->FailedOKBut->setHidden(!view.okShown);
+    if (!view.detailsShown) {
+        copiedTimer_->stop();
+        ui_->copyDetailsBut->setText(tr("Copy details"));
+    }
     ImageButton* leftBut = ui_->leftBut;
     ImageButton* rightBut = ui_->rightBut;
     leftBut->setEnabled(view.leftEnabled);
@@ -212,6 +243,31 @@ void ViewController::showWindow(const WindowView& view) {
         rightBut->setAccessibleDescription(
             tr("Lets you choose an earlier release or firmware files from your disk"));
     }
+    // A failure or a verified update is told to screen readers as it appears.
+    if (!view.announced) {
+        announce(ui_->msgLabel, false);
+    } else if (view.message != shown_.message || !shown_.announced) {
+        announce(ui_->msgLabel);
+    }
+    // The primary action of a new screen takes the focus (a screen that keeps
+    // its primary action leaves the focus where the user put it).
+    if (view.focus != shown_.focus || view.modeChosen != shown_.modeChosen) {
+        QWidget* primary = nullptr;
+        switch (view.focus) {
+            case WindowView::Focus::ok:
+                primary = ui_->FailedOKBut;
+                break;
+            case WindowView::Focus::left:
+                primary = leftBut;
+                break;
+            case WindowView::Focus::unchanged:
+                break;
+        }
+        if (primary != nullptr) {
+            primary->setFocus(Qt::OtherFocusReason);
+        }
+    }
+    shown_ = view;
 }
 
 void ViewController::showCompletion() {
@@ -298,6 +354,18 @@ void ViewController::presentChooser() {
 
 void ViewController::copyDetails() {
     QGuiApplication::clipboard()->setText(QString::fromStdString(engine_->supportDetails()));
+    // Said on the button (and so to screen readers, as its name changes) for
+    // a few seconds.
+    ui_->copyDetailsBut->setText(tr("Copied"));
+    copiedTimer_->start();
+}
+
+void ViewController::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && shown_.modeChosen && shown_.rightEnabled) {
+        rightClick();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void ViewController::closeClick() {

@@ -6,11 +6,13 @@
 #include <string>
 
 #include "tcontroller/platform/platform.h"
+#include "tcontroller/ui/window_state.h"
 #include "tcontroller/update/update_engine.h"
 
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 
 namespace Ui {
 class ViewController;
@@ -21,7 +23,6 @@ namespace tarvo {
 class AlertViewController;
 class ImageButton;
 class SelViewController;
-struct WindowView;
 
 // The main window: one view of the update engine. It shows
 // windowFor(engine().snapshot()) each time the engine says its state changed,
@@ -47,9 +48,15 @@ class ViewController : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    // Escape on the confirmation is its CANCEL.
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void applyFontSizes();
+    // The window's size for its content, within the screen's available area:
+    // on a small or strongly scaled screen the content scrolls instead of
+    // being cut off.
+    QSize fittedSize() const;
     // Shows the engine's state; called on each changed().
     void render();
     void showWindow(const WindowView& view);
@@ -83,6 +90,8 @@ class ViewController : public QWidget {
     AlertViewController* alert_ = nullptr;  // owned by this widget (Qt parent)
     QPointer<SelViewController> openChooser_;
     bool completionShown_ = false;
+    WindowView shown_{};             // the view on screen
+    QTimer* copiedTimer_ = nullptr;  // how long Copy details says "Copied"
 };
 
 }  // namespace tarvo

@@ -32,6 +32,16 @@ const char* const kUnsupported = QT_TRANSLATE_NOOP(
     "so no update is offered. Nothing was changed on the controller.");
 const char* const kConfirm = QT_TRANSLATE_NOOP(
     "WindowState", "Do you want to update \nFrom: Firmware V%1\nTo: Firmware V%2");
+const char* const kDowngrade = QT_TRANSLATE_NOOP(
+    "WindowState",
+    "This installs an older firmware.\nFrom: Firmware V%1\nTo: Firmware V%2 (older)");
+const char* const kVerified =
+    QT_TRANSLATE_NOOP("WindowState", "Firmware %1 installed and verified.");
+const char* const kConnect = QT_TRANSLATE_NOOP(
+    "WindowState",
+    "Connect the Tarvo Remote to this computer with its USB cable. If it is connected and "
+    "does not appear here, the tool may not be allowed to use it: run "
+    "\"tarvo-remote-update doctor\" in a terminal.");
 const char* const kOfflineConfirm = QT_TRANSLATE_NOOP(
     "WindowState",
     "No internet connection, newest version as of: Version %1 [%2] will be installed");
@@ -65,8 +75,14 @@ std::string unsupported(const WindowState& s) {
 // The prepared update asks for confirmation; without a network the built-in
 // release says it is the newest known as of its date.
 std::string confirmation(const WindowState& s) {
+    const std::string target = s.selected ? s.selected->ver : "";
+    // An older release than the controller runs is said to be one, whatever
+    // way it was chosen.
+    if (s.selected && isNewer(s.fw, target)) {
+        return filled(text(s, kDowngrade), s.fw, target);
+    }
     if (s.hasNetwork || s.mode != UpMode::bIn) {
-        return filled(text(s, kConfirm), s.fw, s.selected ? s.selected->ver : "");
+        return filled(text(s, kConfirm), s.fw, target);
     }
     return filled(text(s, kOfflineConfirm), s.selected ? s.selected->ver : "9.9.9",
                   s.selected ? s.selected->date : "1970-01-01");
@@ -126,6 +142,8 @@ void showStatus(const WindowState& s, WindowView& v) {
                 v.message = s.failureNote.empty() ? text(s, kFailSecondPart) : s.failureNote;
                 v.okShown = true;
                 v.detailsShown = true;
+                v.focus = WindowView::Focus::ok;
+                v.announced = true;
                 // OK is the one way on: the image buttons keep their offer
                 // faces and wait, so no second OK stands beside it.
                 v.modeChosen = false;
@@ -146,6 +164,8 @@ void showNotices(const WindowState& s, WindowView& v) {
     if (!s.attached) {
         if (!s.monitorError.empty()) {
             v.message = s.monitorError;
+        } else if (!s.mountWithFiles && !s.finalStep) {
+            v.message = text(s, kConnect);
         }
         return;
     }
@@ -161,6 +181,10 @@ void showNotices(const WindowState& s, WindowView& v) {
             v.message = text(s, kSilent);
         }
         return;
+    }
+    if (s.mode == UpMode::none && !s.verifiedVersion.empty()) {
+        v.message = filled(text(s, kVerified), s.verifiedVersion);
+        v.announced = true;
     }
     if (s.mode == UpMode::none && s.checkingReleases) {
         v.message = text(s, kChecking);
@@ -196,6 +220,11 @@ WindowView windowFor(const WindowState& state) {
     if (!state.foreignDriveNote.empty() && state.sta == UpSta::none && !view.modeChosen &&
         !state.downloading) {
         view.message = state.foreignDriveNote;
+    }
+    // The primary action takes the focus: OK on a failure, else the left face
+    // (the confirmation's OK, or the offer) while it can act.
+    if (view.focus == WindowView::Focus::unchanged && view.leftEnabled && !view.okShown) {
+        view.focus = WindowView::Focus::left;
     }
     return view;
 }

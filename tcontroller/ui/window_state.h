@@ -24,6 +24,10 @@ struct WindowState : UpdateSnapshot {
 
 // What each view of the main window shows.
 struct WindowView {
+    // The control that takes the keyboard focus when the view appears: the
+    // screen's primary action.
+    enum class Focus { unchanged, left, ok };
+
     std::string title{};
     std::string product{};
     std::string firmware{};
@@ -39,6 +43,10 @@ struct WindowView {
     bool progressShown = false;  // the bar and the stage line under it
     bool cancelShown = false;    // the Cancel of a download
     bool detailsShown = false;   // "Copy details" for support
+    Focus focus = Focus::unchanged;
+    // The message is news a screen reader should announce at once (a failure,
+    // a verified update), not only a label that changed.
+    bool announced = false;
 };
 
 // The window for a state. The rules stack: the idle baseline, the attached

@@ -139,6 +139,8 @@ void UpdateEngine::hidDisconnectedWithNotification(const HIDDevicePtr& /*device*
         // The controller left the bus for its bootloader: the final step goes on.
         return;
     }
+    // What was verified was this controller; the next one plugged in is not it.
+    verifiedVersion_.set({});
     const UpSta sta = updateSta.load();
     if (sta == UpSta::none || sta == UpSta::suc) {
         updateSta.store(UpSta::none);

@@ -33,7 +33,7 @@ QString UpdateEngine::progressText(const ProgressLine& line) {
         case UpdateStage::erase:
             return tr("Erasing \u2013 %1 s left").arg(line.secondsLeft);
         case UpdateStage::transfer:
-            return tr("Sending firmware \u2013 %1%, about %2 s left")
+            return tr("Sending firmware \u2013 %1% of the image sent, about %2 s left")
                 .arg(line.percent)
                 .arg(line.secondsLeft);
         case UpdateStage::finalStep:

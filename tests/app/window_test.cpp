@@ -2,8 +2,11 @@
 // windowFor for each rule; the live tests check that the real window shows
 // what the engine reports after real events on the simulated platform.
 #include <gtest/gtest.h>
+#include <QAccessible>
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QTextDocument>
 #include <QTranslator>
@@ -32,12 +35,22 @@ const Util::Histoty k13{"1.3", "2020-01-15"};
 // A view in the rows' terms: the title, product, firmware and message lines,
 // then the views that are on, in this order: failure (the styled failure
 // text), chosen (OK/CANCEL faces), left, right (enabled), close, ok, progress,
-// cancel, details (shown).
+// cancel, details (shown), announced (to screen readers), and which button
+// takes the focus.
 std::string describe(const WindowView& v) {
     const std::pair<bool, const char*> flags[] = {
-        {v.failure, "failure"},        {v.modeChosen, "chosen"},  {v.leftEnabled, "left"},
-        {v.rightEnabled, "right"},     {v.closeShown, "close"},   {v.okShown, "ok"},
-        {v.progressShown, "progress"}, {v.cancelShown, "cancel"}, {v.detailsShown, "details"}};
+        {v.failure, "failure"},
+        {v.modeChosen, "chosen"},
+        {v.leftEnabled, "left"},
+        {v.rightEnabled, "right"},
+        {v.closeShown, "close"},
+        {v.okShown, "ok"},
+        {v.progressShown, "progress"},
+        {v.cancelShown, "cancel"},
+        {v.detailsShown, "details"},
+        {v.announced, "announced"},
+        {v.focus == WindowView::Focus::left, "focus:left"},
+        {v.focus == WindowView::Focus::ok, "focus:ok"}};
     std::string out = v.title + " | " + v.product + " | " + v.firmware + " | " + v.message + " |";
     for (const auto& [on, name] : flags) {
         out += on ? std::string(" ") + name : "";
@@ -72,8 +85,11 @@ void PrintTo(const Row& row, std::ostream* out) {
 
 // clang-format off
 const Row kRows[] = {
-    {"no_controller", {.fw = "000", .newest = "1.2"}, shows("", "close", "", "")},
-    {"offer", on11(), shows(kOffer, "left right close")},
+    {"no_controller", {.fw = "000", .newest = "1.2"},
+     shows("Connect the Tarvo Remote to this computer with its USB cable. If it is connected and "
+           "does not appear here, the tool may not be allowed to use it: run "
+           "\"tarvo-remote-update doctor\" in a terminal.", "close", "", "")},
+    {"offer", on11(), shows(kOffer, "left right close focus:left")},
     {"up_to_date", on11([](auto& s) { s.fw = "1.3"; }),
      shows("Already the latest version", "right close", kProduct, "V 1.3")},
     // Nothing can start before the controller has said what it is.
@@ -92,13 +108,21 @@ const Row kRows[] = {
      shows("cannot watch", "close", "", "")},
     {"confirm_built_in_with_network",
      on11([](auto& s) { s.mode = UpMode::bIn; s.hasNetwork = true; s.selected = k13; }),
-     shows(kConfirm, "chosen left right close")},
+     shows(kConfirm, "chosen left right close focus:left")},
     {"confirm_built_in_offline", on11([](auto& s) { s.mode = UpMode::bIn; s.selected = k13; }),
      shows("No internet connection, newest version as of: Version 1.3 [2020-01-15] will be "
-           "installed", "chosen left right close")},
+           "installed", "chosen left right close focus:left")},
+    // An older release is said to be one, however it was chosen.
+    {"confirm_downgrade", on11([](auto& s) { s.mode = UpMode::online; s.selected = {{"1.0", ""}}; }),
+     shows("This installs an older firmware.\nFrom: Firmware V1.1\nTo: Firmware V1.0 (older)",
+           "chosen left right close focus:left")},
+    {"confirm_downgrade_built_in_offline",
+     on11([](auto& s) { s.fw = "1.4"; s.mode = UpMode::bIn; s.selected = k13; }),
+     shows("This installs an older firmware.\nFrom: Firmware V1.4\nTo: Firmware V1.3 (older)",
+           "chosen left right close focus:left", kProduct, "V 1.4")},
     {"confirm_local_files_offline",
      on11([](auto& s) { s.mode = UpMode::offline; s.selected = k13; }),
-     shows(kConfirm, "chosen left right close")},
+     shows(kConfirm, "chosen left right close focus:left")},
     // The warning not to unplug stands over a foreign drive's note.
     {"updating", on11([](auto& s) {
          s.sta = UpSta::updating; s.mode = UpMode::online; s.foreignDriveNote = "left alone"; }),
@@ -117,24 +141,26 @@ const Row kRows[] = {
          s.sta = UpSta::updating; s.volumeNote = "mount it"; s.resumeNote = "resumed"; }),
      shows("mount it", "progress")},
     {"succeeded", on11([](auto& s) { s.sta = UpSta::suc; s.mode = UpMode::online; }),
-     shows("", "chosen left right close", "", "")},
+     shows("", "chosen left right close focus:left", "", "")},
+    {"verified", on11([](auto& s) { s.fw = "1.3"; s.verifiedVersion = "1.3"; }),
+     shows("Firmware 1.3 installed and verified.", "right close announced", kProduct, "V 1.3")},
     {"failed", on11([](auto& s) { s.sta = UpSta::failed; s.mode = UpMode::online; }),
-     shows(kGeneralFailureText, "failure close ok details", "", "", "")},
+     shows(kGeneralFailureText, "failure close ok details announced focus:ok", "", "", "")},
     {"failed_with_its_cause", on11([](auto& s) { s.sta = UpSta::failed; s.failureNote = "1.1"; }),
-     shows("1.1", "failure close ok details", "", "", "")},
+     shows("1.1", "failure close ok details announced focus:ok", "", "", "")},
     // Once the final step was sent the replug alert speaks for the failure.
     {"failed_after_final_step", on11([](auto& s) {
          s.sta = UpSta::failed; s.mode = UpMode::online; s.selected = k13; s.finalStep = true; }),
-     shows(kConfirm, "chosen left right close")},
+     shows(kConfirm, "chosen left right close focus:left")},
     // While the files come, only Cancel acts; a failed download says why.
     {"downloading", on11([](auto& s) {
          s.mode = UpMode::online; s.downloading = true; s.downloadNote = "Downloading";
          s.foreignDriveNote = "left alone"; }),
      shows("Downloading", "close progress cancel")},
     {"download_failed", on11([](auto& s) { s.downloadNote = "Could not download"; }),
-     shows("Could not download", "left right close details")},
+     shows("Could not download", "left right close details focus:left")},
     {"foreign_drive_left_alone", on11([](auto& s) { s.foreignDriveNote = "left alone"; }),
-     shows("left alone", "left right close")},
+     shows("left alone", "left right close focus:left")},
 };
 // clang-format on
 
@@ -156,12 +182,12 @@ TEST(WindowTranslation, ValuesFillTheTranslatedTextInItsOrder) {
     WindowState s;
     static_cast<UpdateSnapshot&>(s) = on11([](auto& u) {
         u.mode = UpMode::online;
-        u.selected = Util::Histoty{"%1.3", "2020-01-15"};
+        u.selected = Util::Histoty{"1.3.%1", "2020-01-15"};
     });
     s.translate = [](const char* source) {
         return std::string(source).starts_with("Do you want") ? "nach V%2 von V%1" : "?";
     };
-    EXPECT_EQ(windowFor(s).message, "nach V%1.3 von V1.1");
+    EXPECT_EQ(windowFor(s).message, "nach V1.3.%1 von V1.1");
     static_cast<UpdateSnapshot&>(s) = {.attached = true, .otherModel = "X%2"};
     EXPECT_EQ(windowFor(s).message, "?");
 }
@@ -199,7 +225,11 @@ TEST(LiveWindow, FollowsTheEngineFromTheOfferToTheConfirmationAndBack) {
     ASSERT_TRUE(test::waitUntil([&] { return vc->engine().snapshot().filesHeld; }));
     EXPECT_EQ(shown(), kConfirm + " | OK button_ok | CANCEL button_cancel");
     EXPECT_TRUE(left->isEnabled());
-    right->click();
+    // The confirmation's OK has the focus (a second Enter confirms), and
+    // Escape is its CANCEL.
+    EXPECT_EQ(vc->focusWidget(), left);
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(left, &escape);
     EXPECT_EQ(vc->engine().snapshot().mode, UpMode::none);
     EXPECT_EQ(shown(), offer);
     right->click();  // with a network: the version chooser opens
@@ -225,20 +255,31 @@ TEST(LiveWindow, AFailureIsToldAsPlainText) {
     sim::SimulatedPlatform sim({.network = Reachability::Connection::none});
     sim.controller().updateFaults([](auto& f) { f.failWritesAfterDataFrames = 0; });
     const auto vc = startedOn(sim);
+    vc->show();
     faceButton(*vc, "leftBut")->click();  // offline: the built-in release
     faceButton(*vc, "leftBut")->click();  // OK: the first data frame fails
     QPushButton* ok = test::button(*vc, "FailedOKBut");
     QPushButton* copy = test::button(*vc, "copyDetailsBut");
     ASSERT_TRUE(test::waitUntil([&] { return !ok->isHidden() && !copy->isHidden(); }));
+    // OK has the focus, and screen readers find the failure as an alert.
+    EXPECT_EQ(vc->focusWidget(), ok);
+    QAccessibleInterface* told =
+        QAccessible::queryAccessibleInterface(test::label(*vc, "msgLabel"));
+    ASSERT_NE(told, nullptr);
+    EXPECT_EQ(told->role(), QAccessible::AlertMessage);
+    EXPECT_EQ(told->text(QAccessible::Name).toStdString().rfind("Update Fail!\n", 0), 0u);
     const std::string cause = vc->engine().snapshot().failureNote;
     EXPECT_NE(cause.find("<b>transfer</b> & co"), std::string::npos) << cause;
     QTextDocument shown;
     shown.setHtml(test::label(*vc, "msgLabel")->text());
     EXPECT_EQ(shown.toPlainText().toStdString(), "Update Fail!\n" + cause);
 
-    // Copy details puts the engine's details for support on the clipboard.
+    // Copy details (Enter on it) puts the engine's details for support on the
+    // clipboard, and says so.
     QGuiApplication::clipboard()->clear();
-    copy->click();
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(copy, &enter);
+    EXPECT_EQ(copy->text().toStdString(), "Copied");
     const std::string details = QGuiApplication::clipboard()->text().toStdString();
     EXPECT_EQ(details.rfind("Tarvo Remote Firmware Update ", 0), 0u) << details;
     EXPECT_NE(details.find("\nStatus: failed\n"), std::string::npos) << details;

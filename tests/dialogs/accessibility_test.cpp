@@ -5,6 +5,9 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QMessageBox>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <cmath>
 
 #include "chooser_fixture.h"
@@ -40,6 +43,20 @@ QStringList walk(QWidget* widget) {
     QStringList found;
     walk(QAccessible::queryAccessibleInterface(widget), found);
     return found;
+}
+
+// The contrast ratio of two colours, as accessibility guidelines define it.
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double lighter = std::max(luminance(a), luminance(b));
+    const double darker = std::min(luminance(a), luminance(b));
+    return (lighter + 0.05) / (darker + 0.05);
 }
 
 QString named(QAccessible::Role role, const QString& name) {
@@ -108,9 +125,32 @@ TEST_F(ChooserTest, ImageButtonsTakeEnterAndSpaceAndShowFocus) {
         GTEST_SKIP() << "the offscreen window did not take the focus";
     }
     EXPECT_EQ(left->grab().toImage(), plain);
-    button(vc, "aboutBut")->setFocus(Qt::TabFocusReason);
-    left->setFocus(Qt::TabFocusReason);
-    EXPECT_NE(left->grab().toImage(), plain);
+
+    // Every button's ring from the keyboard stands out from its own face by
+    // at least 3:1: the best contrast along the ring's band at mid-height,
+    // between the focused picture and the one without focus.
+    button(vc, "FailedOKBut")->show();
+    button(vc, "cancelBut")->show();
+    button(vc, "copyDetailsBut")->show();
+    for (const char* name : {"leftBut", "rightBut", "FailedOKBut", "cancelBut", "copyDetailsBut",
+                             "aboutBut", "closeBut"}) {
+        auto* focused = vc.findChild<QAbstractButton*>(QString::fromLatin1(name));
+        ASSERT_NE(focused, nullptr) << name;
+        focused->setEnabled(true);
+        button(vc, name == std::string("aboutBut") ? "closeBut" : "aboutBut")->setFocus();
+        QApplication::processEvents();
+        const QImage face = focused->grab().toImage();
+        focused->setFocus(Qt::TabFocusReason);
+        QApplication::processEvents();
+        EXPECT_TRUE(focused->hasFocus()) << name;
+        const QImage ring = focused->grab().toImage();
+        double best = 1;
+        for (int x = 0; x < 8; ++x) {
+            const int y = face.height() / 2;
+            best = std::max(best, contrast(ring.pixelColor(x, y), face.pixelColor(x, y)));
+        }
+        EXPECT_GE(best, 3.0) << name;
+    }
 }
 
 TEST_F(ChooserTest, TextFollowsTheSystemFontAndTheVersionLabelIsReadable) {
@@ -119,24 +159,24 @@ TEST_F(ChooserTest, TextFollowsTheSystemFontAndTheVersionLabelIsReadable) {
     small.setPointSizeF(9);
     QApplication::setFont(small);
     ViewController normal(sim.platform());
-    QFont large = saved;
-    large.setPointSizeF(20);
-    QApplication::setFont(large);
-    ViewController big(sim.platform());
+    QFont larger = saved;
+    larger.setPointSizeF(20);
+    QApplication::setFont(larger);
+    ViewController large(sim.platform());
     QApplication::setFont(saved);
-    for (ViewController* w : {&normal, &big}) {
+    for (ViewController* w : {&normal, &large}) {
         w->engine().publish();  // the window shows the engine's state
         w->show();
     }
     for (const char* name : {"msgLabel", "prodLabel"}) {
         EXPECT_NEAR(
-            label(big, name)->font().pointSizeF() / label(normal, name)->font().pointSizeF(),
+            label(large, name)->font().pointSizeF() / label(normal, name)->font().pointSizeF(),
             20.0 / 9, 0.01)
             << name;
     }
-    EXPECT_GT(big.sizeHint().width(), normal.sizeHint().width());
-    EXPECT_GT(big.sizeHint().height(), normal.sizeHint().height());
-    EXPECT_GT(faceButton(big, "leftBut")->sizeHint().height(),
+    EXPECT_GT(large.sizeHint().width(), normal.sizeHint().width());
+    EXPECT_GT(large.sizeHint().height(), normal.sizeHint().height());
+    EXPECT_GT(faceButton(large, "leftBut")->sizeHint().height(),
               faceButton(normal, "leftBut")->sizeHint().height());
     // The replug alert's longest line fits on one line.
     AlertViewController* alert = alertOf(normal);
@@ -147,23 +187,38 @@ TEST_F(ChooserTest, TextFollowsTheSystemFontAndTheVersionLabelIsReadable) {
     alert->dismiss();
 
     // The blue version text against the card behind it: at least 4.5:1.
-    const auto luminance = [](const QColor& c) {
-        const auto channel = [](double v) {
-            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
-               0.0722 * channel(c.blueF());
-    };
     const QColor text = label(normal, "FWLabel")->palette().color(QPalette::WindowText);
     QWidget* card = normal.findChild<QWidget*>(QStringLiteral("card"));
     ASSERT_NE(card, nullptr);
     card->ensurePolished();
     // The card's fill, read from its picture (the label is empty: no controller).
     const QColor fill = card->grab().toImage().pixelColor(card->width() / 2, 4);
-    const double lighter = std::max(luminance(text), luminance(fill));
-    const double darker = std::min(luminance(text), luminance(fill));
-    EXPECT_GE((lighter + 0.05) / (darker + 0.05), 4.5)
+    EXPECT_GE(contrast(text, fill), 4.5)
         << text.name().toStdString() << " on " << fill.name().toStdString();
+
+    // On a screen too small for the text (here a very large font) the window
+    // keeps within the screen and its content scrolls, all of it still there.
+    QFont huge = saved;
+    huge.setPointSizeF(48);
+    QApplication::setFont(huge);
+    ViewController big(sim.platform());
+    QApplication::setFont(saved);
+    big.viewDidLoad();
+    const QRect room = big.screen()->availableGeometry();
+    ASSERT_GT(big.findChild<QWidget*>(QStringLiteral("content"))->sizeHint().height(),
+              room.height());
+    EXPECT_LE(big.height(), room.height());
+    EXPECT_LE(big.width(), room.width());
+    auto* scroller = big.findChild<QScrollArea*>();
+    ASSERT_NE(scroller, nullptr);
+    big.show();
+    QApplication::processEvents();
+    EXPECT_GT(scroller->verticalScrollBar()->maximum(), 0);
+    ImageButton* bigLeft = faceButton(big, "leftBut");
+    scroller->ensureWidgetVisible(bigLeft);
+    QApplication::processEvents();
+    EXPECT_TRUE(scroller->viewport()->rect().contains(
+        bigLeft->mapTo(scroller->viewport(), bigLeft->rect().bottomRight())));
 }
 
 }  // namespace

@@ -172,9 +172,9 @@ TEST(Engine, AloneLogsTheSameUpdateAsTheWindowDoes) {
     for (int left = 35; left >= 1; --left) {
         expected.push_back("Erasing \u2013 " + std::to_string(left) + " s left");
     }
-    expected.insert(expected.end(), {"Sending firmware \u2013 0%, about 7 s left",
-                                     "Sending firmware \u2013 43%, about 4 s left",
-                                     "Sending firmware \u2013 99%, about 1 s left",
+    expected.insert(expected.end(), {"Sending firmware \u2013 0% of the image sent, about 7 s left",
+                                     "Sending firmware \u2013 43% of the image sent, about 4 s left",
+                                     "Sending firmware \u2013 99% of the image sent, about 1 s left",
                                      "Waiting for the controller's drive CRP DISABLE\u2026",
                                      "Writing firmware\u2026"});
     expectInOrder(alone.progressLines, expected);

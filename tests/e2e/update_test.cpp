@@ -78,6 +78,11 @@ TEST_P(BuiltInRelease, IsInstalledOnce) {
     // A recovery found in the bootloader is an update like any other: no
     // sleep while its firmware is written, and the desktop told its end.
     expectSessionEnded(rig, true);
+    // The version verified is told until the controller goes.
+    EXPECT_EQ(rig.state().verifiedVersion, "1.2");
+    controller.unplug();
+    ASSERT_TRUE(test::waitUntil([&] { return !rig.state().attached; }));
+    EXPECT_EQ(rig.state().verifiedVersion, "");
 }
 
 std::string builtInName(const ::testing::TestParamInfo<BuiltIn>& info) {

@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "tcontroller/base/log.h"
+#include "tcontroller/ui/announce.h"
 #include "tcontroller/ui/focus_ring.h"
 #include "ui_alert_view_controller.h"
 
@@ -33,6 +34,9 @@ AlertViewController::AlertViewController(QWidget* parent)
     ui_->button->setAccessibleDescription(
         tr("Closes this message; after a replug the tool sends the final step again"));
     showFocusRingForKeyboard(ui_->button);
+    // Screen readers read it as an alert when it appears, in the user's language.
+    setAccessibleName(label->text());
+    makeAnnounceable(this);
     connect(ui_->button, &QPushButton::clicked, this, &AlertViewController::click);
 }
 
@@ -42,6 +46,7 @@ void AlertViewController::present() {
     presented_ = true;
     show();
     activateWindow();
+    announce(this);
 }
 
 void AlertViewController::dismiss() {
