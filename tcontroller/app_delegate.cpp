@@ -15,8 +15,8 @@ std::unique_ptr<ViewController> AppDelegate::makeMainWindow(const Platform& plat
     auto window = std::make_unique<ViewController>(platform);
     window->setWindowIcon(
         QIcon(QString::fromStdString(platform.resourcesDir + "/icons/tarvo-remote-update.png")));
+    // Sized for its content within the screen (see ViewController::viewDidLoad).
     window->viewDidLoad();
-    window->setFixedSize(window->sizeHint().expandedTo(window->minimumSize()));
     window->show();
     return window;
 }

@@ -1,6 +1,7 @@
 #include "sim/demo/screenshots.h"
 
 #include <QColor>
+#include <QCoreApplication>
 #include <QPainter>
 #include <QPixmap>
 #include <QWidget>
@@ -43,6 +44,9 @@ void Screenshots::take(const std::string& name, QWidget* widget) {
     if (!enabled() || widget == nullptr || !names_.insert(name).second) {
         return;
     }
+    // A window that just grew is its new size once the platform's report of
+    // it is handled.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     save(name, widget->grab());
 }
 
@@ -50,6 +54,7 @@ void Screenshots::takeOver(const std::string& name, QWidget* window, QWidget* di
     if (!enabled() || window == nullptr || dialog == nullptr || !names_.insert(name).second) {
         return;
     }
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     QPixmap picture = window->grab();
     const QPixmap front = dialog->grab();
     QPainter painter(&picture);

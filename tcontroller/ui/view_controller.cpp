@@ -118,6 +118,10 @@ ViewController::ViewController(const Platform& platform, QWidget* parent)
 
 QSize ViewController::fittedSize() const {
     QSize wanted = ui_->content->sizeHint().expandedTo(ui_->content->minimumSize());
+    // Wrapped texts take the height they need at that width.
+    if (ui_->content->hasHeightForWidth()) {
+        wanted.setHeight(std::max(wanted.height(), ui_->content->heightForWidth(wanted.width())));
+    }
     const QScreen* shownOn = screen();
     if (shownOn == nullptr) {
         return wanted;
@@ -161,7 +165,12 @@ void ViewController::viewDidLoad() {
     ui_->progress->setStyleSheet(
         "QProgressBar { background-color: #d3d3d3; border: none; border-radius: 4px; }"
         "QProgressBar::chunk { background-color: #2f80ed; border-radius: 4px; }");
-    resize(fittedSize());
+    // At least the design's size where the screen has room for it (the
+    // window would otherwise take its scroll area's small default), scrolling
+    // where it has not.
+    const QSize fitted = fittedSize();
+    setMinimumSize(fitted);
+    resize(fitted);
     render();
     engine_->start();
 }
@@ -183,6 +192,7 @@ void ViewController::render() {
         ui_->FWLabel->clear();
     } else {
         showWindow(windowFor(state));
+        growToContent();
     }
     // The replug alert is up while the engine asks for it.
     if (snapshot.replugAlert && !alert_->shown) {
@@ -193,6 +203,15 @@ void ViewController::render() {
     if (snapshot.complete && !completionShown_) {
         completionShown_ = true;
         QMetaObject::invokeMethod(this, &ViewController::showCompletion, Qt::QueuedConnection);
+    }
+}
+
+void ViewController::growToContent() {
+    // A longer text (a failure's cause, a translation) makes the window
+    // taller while the screen has room; it never shrinks under the user.
+    const QSize fitted = fittedSize();
+    if (fitted.height() > height() || fitted.width() > width()) {
+        resize(size().expandedTo(fitted));
     }
 }
 
@@ -342,6 +361,7 @@ void ViewController::showNote(const QString& text, bool okShown) {
     ui_->msgLabel->setTextFormat(Qt::PlainText);
     ui_->msgLabel->setText(text);
     ui_->FailedOKBut->setHidden(!okShown);
+    growToContent();
 }
 
 void ViewController::presentChooser() {

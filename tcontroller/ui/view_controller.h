@@ -57,6 +57,8 @@ class ViewController : public QWidget {
     // on a small or strongly scaled screen the content scrolls instead of
     // being cut off.
     QSize fittedSize() const;
+    // Makes the window larger when its content needs more room than it has.
+    void growToContent();
     // Shows the engine's state; called on each changed().
     void render();
     void showWindow(const WindowView& view);
