@@ -1,7 +1,13 @@
 // The local file selection: the file panel's answer, the name rules and the
 // reads of a pair of real files into the engine.
+#include <QApplication>
+#include <QFileDialog>
+#include <QTimer>
+#include <QWindow>
+
 #include "chooser_fixture.h"
 #include "support/temp_files.h"
+#include "tcontroller/ui/dialogs/local_file_selection.h"
 #include "tcontroller/update/pending_release.h"
 
 namespace tarvo::test {
@@ -95,6 +101,47 @@ TEST_F(LocalFilesTest, AnswersThatAreNotAGoodPairTakeNothing) {
         EXPECT_EQ(state().mode, UpMode::none);
         EXPECT_FALSE(state().filesHeld);
     }
+}
+
+// The system panel asks for both files, stays above the chooser, and is
+// readable: its labels keep the application's dark text on its light face,
+// whatever the window's dark style sheet says about labels.
+TEST_F(LocalFilesTest, ThePanelAsksForBothFilesInReadableColours) {
+    vc.show();
+    open({});
+    QString title;
+    QWindow* above = nullptr;
+    QStringList unreadable;
+    int labels = 0;
+    QTimer look;
+    look.setInterval(10);
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        auto* panel = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (panel == nullptr || !panel->isVisible()) {
+            return;
+        }
+        title = panel->windowTitle();
+        above = panel->windowHandle()->transientParent();
+        const QColor face = panel->palette().color(QPalette::Window);
+        for (QLabel* label : panel->findChildren<QLabel*>()) {
+            if (!label->isVisible() || label->text().isEmpty()) {
+                continue;
+            }
+            ++labels;
+            const QColor ink = label->palette().color(QPalette::WindowText);
+            if (contrastRatio(ink, face) < 4.5) {
+                unreadable << label->text() + " " + ink.name() + " on " + face.name();
+            }
+        }
+        panel->reject();
+    });
+    look.start();
+    QStringList paths;
+    EXPECT_EQ(runSystemOpenPanel(chooser, &paths), 0);
+    EXPECT_EQ(title, QStringLiteral("Choose the firmware file and the image file"));
+    EXPECT_EQ(above, chooser->windowHandle());
+    EXPECT_GT(labels, 0);
+    EXPECT_TRUE(unreadable.isEmpty()) << unreadable.join(", ").toStdString();
 }
 
 }  // namespace

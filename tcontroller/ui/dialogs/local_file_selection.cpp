@@ -3,6 +3,7 @@
 #include "tcontroller/ui/dialogs/local_file_selection.h"
 
 #include <QFileDialog>
+#include <QWindow>
 
 #include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/firmware_names.h"
@@ -12,7 +13,19 @@
 namespace tarvo {
 
 int runSystemOpenPanel(QWidget* parent, QStringList* paths) {
-    QFileDialog panel(parent);
+    // Made without a parent widget: a dialog takes the style sheets of every
+    // widget above it, and the window's (light text for its dark face) would
+    // leave the panel's labels light grey on the panel's light background.
+    // The panel stays above `parent`'s window as its transient child, and is
+    // centred over it, as a child dialog would be.
+    QFileDialog panel(nullptr,
+                      SelViewController::tr("Choose the firmware file and the image file"));
+    if (parent != nullptr) {
+        panel.winId();
+        if (QWindow* above = parent->window()->windowHandle()) {
+            panel.windowHandle()->setTransientParent(above);
+        }
+    }
     panel.setAcceptMode(QFileDialog::AcceptOpen);
     panel.setFileMode(QFileDialog::ExistingFiles);
     panel.setOption(QFileDialog::ReadOnly, true);
