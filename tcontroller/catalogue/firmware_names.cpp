@@ -79,6 +79,12 @@ std::string asciiLower(std::string_view s) {
     return out;
 }
 
+// The last component of a path: what follows its last '/'.
+std::string_view lastComponent(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
 bool startsWith(std::string_view s, std::string_view prefix) {
     return s.starts_with(prefix);
 }
@@ -118,6 +124,47 @@ std::string versionFromFirmwareName(std::string_view name) {
     return {};
 }
 
+constexpr std::string_view kLocalPrefix = "tarvo remote_";
+constexpr std::string_view kFirmwareMark = "_fw_";
+constexpr std::string_view kImageMark = "_img_";
+constexpr std::string_view kServerFirmwarePrefix = "fw_v";
+constexpr std::string_view kServerImagePrefix = "img_v";
+
+enum class Naming { none, local, server };
+
+// What a picked file's name says about it under the two namings.
+struct NamedFile {
+    Naming naming = Naming::none;
+    bool firmware = false;  // a local name may carry both marks
+    bool image = false;
+    std::string version;  // under the server's naming
+};
+
+NamedFile namedFile(std::string_view path) {
+    NamedFile file;
+    const std::string local = asciiLower(localFileName(path));
+    if (startsWith(local, kLocalPrefix)) {
+        file.firmware = contains(local, kFirmwareMark);
+        file.image = contains(local, kImageMark);
+        file.naming = file.firmware || file.image ? Naming::local : Naming::none;
+        return file;
+    }
+    const std::string_view last = lastComponent(path);
+    const std::string lower = asciiLower(last);
+    for (const std::string_view prefix : {kServerFirmwarePrefix, kServerImagePrefix}) {
+        if (lower.size() > prefix.size() + kReleaseFileSuffix.size() && lower.starts_with(prefix) &&
+            lower.ends_with(kReleaseFileSuffix)) {
+            file.naming = Naming::server;
+            file.firmware = prefix == kServerFirmwarePrefix;
+            file.image = !file.firmware;
+            file.version = std::string(last.substr(
+                prefix.size(), last.size() - prefix.size() - kReleaseFileSuffix.size()));
+            return file;
+        }
+    }
+    return file;
+}
+
 }  // namespace
 
 std::string historyQueryPrefix(std::string_view base) {
@@ -137,8 +184,7 @@ std::string fileAddressOfPath(std::string_view path) {
 }
 
 std::string localFileName(std::string_view path) {
-    const std::size_t slash = path.rfind('/');
-    const std::string_view last = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const std::string_view last = lastComponent(path);
     std::string name;
     name.reserve(last.size());
     std::size_t start = 0;
@@ -151,31 +197,60 @@ std::string localFileName(std::string_view path) {
     return name;
 }
 
-std::optional<LocalPair> judgeLocalPair(std::string_view firstPath, std::string_view secondPath) {
-    static constexpr std::string_view kPrefix = "tarvo remote_";
-    static constexpr std::string_view kFirmwareMark = "_fw_";
-    static constexpr std::string_view kImageMark = "_img_";
-
-    const std::string names[2] = {localFileName(firstPath), localFileName(secondPath)};
-    const std::string a = asciiLower(names[0]);
-    const std::string b = asciiLower(names[1]);
-
-    const bool bothPrefixed = startsWith(a, kPrefix) && startsWith(b, kPrefix);
-    const bool firmwareThenImage = contains(a, kFirmwareMark) && contains(b, kImageMark);
-    const bool imageThenFirmware = contains(a, kImageMark) && contains(b, kFirmwareMark);
-    if (!bothPrefixed || !(firmwareThenImage || imageThenFirmware)) {
-        return std::nullopt;
+LocalPairVerdict judgeLocalFiles(const std::vector<std::string>& paths) {
+    LocalPairVerdict verdict;
+    if (paths.size() != 2) {
+        verdict.problem = LocalPairProblem::notTwoFiles;
+        return verdict;
     }
-
+    const NamedFile files[2] = {namedFile(paths[0]), namedFile(paths[1])};
+    for (std::size_t k = 0; k < 2; ++k) {
+        if (files[k].naming == Naming::none) {
+            verdict.problem = LocalPairProblem::unrecognisedName;
+            verdict.file = k;
+            return verdict;
+        }
+    }
+    const NamedFile& a = files[0];
+    const NamedFile& b = files[1];
+    if (a.naming != b.naming) {
+        verdict.problem = LocalPairProblem::mixedNamings;
+        return verdict;
+    }
+    const bool firmwareThenImage = a.firmware && b.image;
+    const bool imageThenFirmware = a.image && b.firmware;
+    if (!firmwareThenImage && !imageThenFirmware) {
+        // Each name has a mark, and no pairing of them works: both have the
+        // same one alone.
+        verdict.problem = a.firmware ? LocalPairProblem::bothFirmware : LocalPairProblem::bothImage;
+        return verdict;
+    }
     // The first file is the firmware file when its name has the firmware mark,
     // except when the pair is only valid the other way round (the first name
     // holds both marks, the second only "_fw_"): then the roles follow the
     // marks, so a file named as firmware is never sent as the image.
-    LocalPair pair;
-    pair.firmwareIndex = firmwareThenImage ? 0 : 1;
-    pair.imageIndex = 1 - pair.firmwareIndex;
-    pair.version = versionFromFirmwareName(names[pair.firmwareIndex]);
-    return pair;
+    verdict.pair.firmwareIndex = firmwareThenImage ? 0 : 1;
+    verdict.pair.imageIndex = 1 - verdict.pair.firmwareIndex;
+    if (a.naming == Naming::server) {
+        if (a.version != b.version) {
+            verdict.problem = LocalPairProblem::versionsDiffer;
+            verdict.pair = {};
+            return verdict;
+        }
+        verdict.pair.version = a.version;
+    } else {
+        verdict.pair.version =
+            versionFromFirmwareName(localFileName(paths[verdict.pair.firmwareIndex]));
+    }
+    return verdict;
+}
+
+std::optional<LocalPair> judgeLocalPair(std::string_view firstPath, std::string_view secondPath) {
+    LocalPairVerdict verdict = judgeLocalFiles({std::string(firstPath), std::string(secondPath)});
+    if (!verdict.ok()) {
+        return std::nullopt;
+    }
+    return std::move(verdict.pair);
 }
 
 }  // namespace tarvo

@@ -274,7 +274,8 @@ std::optional<int> CommandRunner::prepare(const UpdateSnapshot& before) {
         // The version in the names is the one the controller must come back with.
         if (!pair || pair->firmwareIndex != 0 || pair->version.empty()) {
             say("The files must be named like \"Tarvo Remote_FW_V1.3.bin\" (firmware) and "
-                "\"Tarvo Remote_IMG_V1.3.bin\" (image).");
+                "\"Tarvo Remote_IMG_V1.3.bin\" (image), or \"FW_V1.3.bin\" and \"Img_V1.3.bin\" "
+                "as downloaded.");
             return finish(kExitUsage, fw, {}, false, {}, "file names not recognised");
         }
         if (const Result<void> read =

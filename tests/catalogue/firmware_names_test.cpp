@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tarvo {
 namespace {
@@ -50,6 +51,58 @@ TEST(JudgeLocalPair, RolesFollowTheMarksAndTheVersionComesFromTheFirmwareName) {
     for (const Case& c : cases) {
         EXPECT_EQ(shown(judgeLocalPair(c.first, c.second)), shown(c.verdict))
             << c.first << " + " << c.second;
+    }
+}
+
+// Every way a choice fails is told apart, with the file that failed; the
+// server's names are taken in either order and case, with one version.
+TEST(JudgeLocalFiles, ServerNamesAreAPairAndEachRejectionSaysWhy) {
+    using P = LocalPairProblem;
+    const auto ok = [](std::size_t firmware, std::string version) {
+        return LocalPairVerdict{P::none, 0, LocalPair{firmware, 1 - firmware, std::move(version)}};
+    };
+    const auto no = [](P problem, std::size_t file = 0) {
+        return LocalPairVerdict{problem, file, {}};
+    };
+    const struct {
+        std::vector<std::string> paths;
+        LocalPairVerdict verdict;
+    } cases[] = {
+        {{"/home/u/Downloads/FW_V1.2.bin", "/home/u/Downloads/Img_V1.2.bin"}, ok(0, "1.2")},
+        {{"img_v1.2-rc.BIN", "/x/Img_V9/fW_v1.2-rc.bin"}, ok(1, "1.2-rc")},
+        {{"Tarvo Remote_Img_V1.3.bin", "Tarvo Remote_FW_V1.3.bin"}, ok(1, "1.3")},
+        {{"FW_V1.2.bin", "Img_V1.3.bin"}, no(P::versionsDiffer)},
+        // The version is compared as written.
+        {{"FW_V1.2.bin", "Img_v1.2.bin"}, ok(0, "1.2")},
+        {{"FW_Va.bin", "Img_VA.bin"}, no(P::versionsDiffer)},
+        {{"FW_V1.2.bin", "FW_V1.2 (1).bin"}, no(P::bothFirmware)},
+        {{"Img_V1.2.bin", "Img_V1.2.bin"}, no(P::bothImage)},
+        {{"Tarvo Remote_FW_V1.3.bin", "Tarvo Remote_fw_V1.4.bin"}, no(P::bothFirmware)},
+        {{"Tarvo Remote_IMG_V1.bin", "Tarvo Remote_img_V2.bin"}, no(P::bothImage)},
+        {{"Tarvo Remote_FW_V1.3.bin", "/tmp/notes.bin"}, no(P::unrecognisedName, 1)},
+        {{"Tarvo Remote_notes.bin", "notes.bin"}, no(P::unrecognisedName, 0)},
+        // No version, another suffix, or more in front: not the server's names.
+        {{"FW_V.bin", "Img_V1.bin"}, no(P::unrecognisedName, 0)},
+        {{"FW_V1.2.bin", "Img_V1.2.bin.txt"}, no(P::unrecognisedName, 1)},
+        {{"xFW_V1.2.bin", "Img_V1.2.bin"}, no(P::unrecognisedName, 0)},
+        {{"Tarvo Remote_FW_V1.3.bin", "Img_V1.3.bin"}, no(P::mixedNamings)},
+        {{"FW_V1.2.bin"}, no(P::notTwoFiles)},
+        {{"FW_V1.2.bin", "Img_V1.2.bin", "Img_V1.2.bin"}, no(P::notTwoFiles)},
+        {{}, no(P::notTwoFiles)},
+    };
+    const auto shown = [](const LocalPairVerdict& v) {
+        return std::to_string(static_cast<int>(v.problem)) + " file " + std::to_string(v.file) +
+               ": " + std::to_string(v.pair.firmwareIndex) + " " +
+               std::to_string(v.pair.imageIndex) + " " + v.pair.version;
+    };
+    for (const auto& c : cases) {
+        const LocalPairVerdict verdict = judgeLocalFiles(c.paths);
+        EXPECT_EQ(shown(verdict), shown(c.verdict)) << ::testing::PrintToString(c.paths);
+        if (c.paths.size() == 2) {
+            const std::optional<LocalPair> pair = judgeLocalPair(c.paths[0], c.paths[1]);
+            EXPECT_EQ(pair.has_value(), verdict.ok());
+            EXPECT_TRUE(!pair || *pair == verdict.pair);
+        }
     }
 }
 

@@ -4,7 +4,10 @@
 // reads and files), not started, and its version chooser opened over it with
 // the window's engine, driven offscreen.
 #include <gtest/gtest.h>
+#include <QColor>
 #include <QTest>
+#include <algorithm>
+#include <cmath>
 
 #include "sim/simulated_platform.h"
 #include "support/test_support.h"
@@ -20,6 +23,20 @@ using UpMode = Util::UpMode;
 
 inline const Histoty k13{"1.3", "2020-01-15"};
 inline const Histoty k11{"1.1", "2019-06-30"};
+
+// The contrast ratio of two colours (WCAG): 1 for equal ones, up to 21.
+inline double contrastRatio(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double lighter = std::max(luminance(a), luminance(b));
+    const double darker = std::min(luminance(a), luminance(b));
+    return (lighter + 0.05) / (darker + 0.05);
+}
 
 class ChooserTest : public ::testing::Test {
   protected:

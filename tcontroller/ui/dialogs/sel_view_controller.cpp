@@ -5,9 +5,11 @@
 #include <QPainter>
 #include <QPushButton>
 #include <algorithm>
+#include <initializer_list>
 
 #include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/firmware_names.h"
+#include "tcontroller/ui/announce.h"
 #include "tcontroller/ui/dialogs/notification_center.h"
 #include "tcontroller/ui/dialogs/ver_view.h"
 #include "tcontroller/ui/focus_ring.h"
@@ -28,6 +30,9 @@ const QColor kSelectedBackground = Qt::white;
 const QColor kSelectedText(85, 85, 85);  // dark gray
 const QColor kRowText = Qt::white;
 const QColor kBorder(72, 72, 72);
+
+// Room between the problem text and the buttons it pushes down.
+constexpr int kProblemGap = 8;
 
 // The frame of row slot `slot` (0 = top) in Qt's top-left coordinates.
 QRect rowFrame(int slot) {
@@ -73,6 +78,10 @@ SelViewController::SelViewController(QWidget* parent)
         tr("Choose with the arrow keys; Enter installs the chosen one, Escape cancels"));
     okBut->setAccessibleDescription(tr("Uses the chosen version"));
     cancelBut->setAccessibleDescription(tr("Closes the chooser without a change"));
+    makeAnnounceable(ui_->problemLabel);
+    ui_->problemLabel->setAccessibleDescription(tr("Why the chosen files were not used"));
+    ui_->problemLabel->hide();
+    buttonsTop_ = okBut->y();
     showFocusRingForKeyboard(okBut);
     showFocusRingForKeyboard(cancelBut);
     setTabOrder(ui_->listView, cancelBut);
@@ -90,6 +99,32 @@ SelViewController::~SelViewController() {
 
 QWidget* SelViewController::listView() const {
     return ui_->listView;
+}
+
+QLabel* SelViewController::problemLabel() const {
+    return ui_->problemLabel;
+}
+
+void SelViewController::showProblem(const QString& text) {
+    QLabel* label = ui_->problemLabel;
+    label->setText(text);
+    label->setAccessibleName(text);
+    int grow = 0;
+    if (!text.isEmpty()) {
+        // Wrapped to the label's width, as high as its lines need: long
+        // translations and file names are never cut.
+        label->ensurePolished();
+        label->resize(label->width(), label->heightForWidth(label->width()));
+        grow = label->height() + kProblemGap;
+    }
+    label->setVisible(!text.isEmpty());
+    for (QWidget* below :
+         std::initializer_list<QWidget*>{ui_->hintLabel, ui_->cancelBut, ui_->okBut}) {
+        below->move(below->x(), buttonsTop_ + grow);
+    }
+    setFixedSize(kContentWidth, kContentHeight + grow);
+    // Screen readers announce it without the focus moving there.
+    announce(label, !text.isEmpty());
 }
 
 void SelViewController::viewDidLoad() {
@@ -160,7 +195,11 @@ void SelViewController::viewDidAppear() {
 }
 
 void SelViewController::viewClickedWithNoti(const QVariant& object) {
-    idx.store(indexFrom(object));
+    const std::int64_t before = idx.exchange(indexFrom(object));
+    // What was said about refused files does not concern another row.
+    if (idx.load() != before && !ui_->problemLabel->isHidden()) {
+        showProblem({});
+    }
     logLine("click view @ index: " + std::to_string(idx.load()));
     recolour();
 }

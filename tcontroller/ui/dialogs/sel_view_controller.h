@@ -13,6 +13,7 @@
 #include "tcontroller/base/util.h"
 #include "tcontroller/platform/work_queue.h"
 
+class QLabel;
 class QPushButton;
 class QWidget;
 
@@ -24,11 +25,13 @@ namespace tarvo {
 
 class VerView;
 class UpdateEngine;
+struct LocalPairVerdict;
 
 // The version chooser: a small frameless modal window listing at most two
 // published versions (never the built-in one) and a last row "Select from FW
 // file". OK downloads the chosen version into the update engine, or
-// hands over to the local file selection. The list takes the keyboard focus
+// hands over to the local file selection, which explains under the list why
+// picked files were refused. The list takes the keyboard focus
 // when the chooser opens, so it works without a mouse. A new chooser is made for each
 // opening; it deletes itself when it closes.
 class SelViewController : public QDialog {
@@ -65,7 +68,10 @@ class SelViewController : public QDialog {
 
     // The view that holds the rows and nothing else, in row order.
     QWidget* listView() const;
+    // Why the last files picked were refused; hidden while there is nothing to tell.
+    QLabel* problemLabel() const;
 
+    // The chooser's size while no problem is shown; one shown adds its height.
     static constexpr int kContentWidth = 480;
     static constexpr int kContentHeight = 270;
 
@@ -85,9 +91,15 @@ class SelViewController : public QDialog {
     void dismissController();
     void runOkJob(const QPointer<SelViewController>& self);
     void recolour();
+    // Shows `text` under the list, growing the chooser to fit it, and alerts
+    // assistive technology; an empty text hides it and restores the size.
+    void showProblem(const QString& text);
+    // The explanation of refused files, with the naming they must follow.
+    QString rejectionText(const LocalPairVerdict& verdict, const QStringList& paths) const;
 
     std::unique_ptr<::Ui::SelViewController> ui_;
     bool appeared_ = false;
+    int buttonsTop_ = 0;  // the buttons' top edge while no problem is shown
 };
 
 }  // namespace tarvo
