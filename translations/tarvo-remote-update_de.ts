@@ -158,6 +158,46 @@ und stecken Sie das USB-Kabel neu ein, um die Aktualisierung abzuschließen.</tr
         <source>Closes the chooser without a change</source>
         <translation>Schließt die Auswahl ohne Änderung</translation>
     </message>
+    <message>
+        <source>Choose the firmware file and the image file</source>
+        <translation>Firmware-Datei und Abbilddatei wählen</translation>
+    </message>
+    <message>
+        <source>Pick both files together: the firmware file and the image file (hold Ctrl to pick the second).</source>
+        <translation>Wählen Sie beide Dateien zusammen: die Firmware-Datei und die Abbilddatei (halten Sie Strg gedrückt, um die zweite dazuzuwählen).</translation>
+    </message>
+    <message>
+        <source>Pick only two files: the firmware file and the image file.</source>
+        <translation>Wählen Sie nur zwei Dateien: die Firmware-Datei und die Abbilddatei.</translation>
+    </message>
+    <message>
+        <source>“%1” is not named like a firmware file or an image file.</source>
+        <translation>„%1“ ist nicht wie eine Firmware-Datei oder eine Abbilddatei benannt.</translation>
+    </message>
+    <message>
+        <source>“%1” and “%2” are both firmware files.</source>
+        <translation>„%1“ und „%2“ sind beide Firmware-Dateien.</translation>
+    </message>
+    <message>
+        <source>“%1” and “%2” are both image files.</source>
+        <translation>„%1“ und „%2“ sind beide Abbilddateien.</translation>
+    </message>
+    <message>
+        <source>“%1” and “%2” are named in two different ways.</source>
+        <translation>„%1“ und „%2“ sind auf zwei verschiedene Arten benannt.</translation>
+    </message>
+    <message>
+        <source>“%1” and “%2” belong to different versions.</source>
+        <translation>„%1“ und „%2“ gehören zu verschiedenen Versionen.</translation>
+    </message>
+    <message>
+        <source>Pick two files together: Tarvo Remote_FW_V1.3.bin and Tarvo Remote_Img_V1.3.bin (or FW_V1.3.bin and Img_V1.3.bin as downloaded).</source>
+        <translation>Wählen Sie zwei Dateien zusammen: Tarvo Remote_FW_V1.3.bin und Tarvo Remote_Img_V1.3.bin (oder FW_V1.3.bin und Img_V1.3.bin wie heruntergeladen).</translation>
+    </message>
+    <message>
+        <source>Why the chosen files were not used</source>
+        <translation>Warum die gewählten Dateien nicht verwendet wurden</translation>
+    </message>
 </context>
 <context>
     <name>tarvo::UpdateEngine</name>

@@ -45,20 +45,6 @@ QStringList walk(QWidget* widget) {
     return found;
 }
 
-// The contrast ratio of two colours, as accessibility guidelines define it.
-double contrast(const QColor& a, const QColor& b) {
-    const auto luminance = [](const QColor& c) {
-        const auto channel = [](double v) {
-            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
-               0.0722 * channel(c.blueF());
-    };
-    const double lighter = std::max(luminance(a), luminance(b));
-    const double darker = std::min(luminance(a), luminance(b));
-    return (lighter + 0.05) / (darker + 0.05);
-}
-
 QString named(QAccessible::Role role, const QString& name) {
     return QString::number(role, 16) + ":" + name;
 }
@@ -147,7 +133,7 @@ TEST_F(ChooserTest, ImageButtonsTakeEnterAndSpaceAndShowFocus) {
         double best = 1;
         for (int x = 0; x < 8; ++x) {
             const int y = face.height() / 2;
-            best = std::max(best, contrast(ring.pixelColor(x, y), face.pixelColor(x, y)));
+            best = std::max(best, contrastRatio(ring.pixelColor(x, y), face.pixelColor(x, y)));
         }
         EXPECT_GE(best, 3.0) << name;
     }
@@ -193,7 +179,7 @@ TEST_F(ChooserTest, TextFollowsTheSystemFontAndTheVersionLabelIsReadable) {
     card->ensurePolished();
     // The card's fill, read from its picture (the label is empty: no controller).
     const QColor fill = card->grab().toImage().pixelColor(card->width() / 2, 4);
-    EXPECT_GE(contrast(text, fill), 4.5)
+    EXPECT_GE(contrastRatio(text, fill), 4.5)
         << text.name().toStdString() << " on " << fill.name().toStdString();
 
     // On a screen too small for the text (here a very large font) the window
