@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,8 +21,10 @@
 #include "sim/simulated_platform.h"
 #include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/builtin_files.h"
+#include "tcontroller/ui/dialogs/sel_view_controller.h"
 #include "tcontroller/device/identity.h"
 #include "tcontroller/ui/dialogs/alert_view_controller.h"
+#include "tcontroller/ui/dialogs/sel_view_controller.h"
 #include "tcontroller/ui/view_controller.h"
 
 namespace tarvo::demo {
@@ -58,6 +61,7 @@ DemoDriver::DemoDriver(sim::SimulatedPlatform& sim, ViewController& window,
       fwLabel_(part<QLabel>(window, "FWLabel")),
       progress_(part<QProgressBar>(window, "progress")),
       leftBut_(part<QAbstractButton>(window, "leftBut")),
+      rightBut_(part<QAbstractButton>(window, "rightBut")),
       failedOKBut_(part<QAbstractButton>(window, "FailedOKBut")),
       alert_(part<AlertViewController>(window)),
       options_(options),
@@ -350,6 +354,12 @@ void DemoDriver::driveIdle(bool autoRun) {
             say("the tool has no network; the server fault changes nothing");
         }
     }
+    if (!options_.choose.empty()) {
+        say("pressing UPDATE TO PREVIOUS");
+        stage_ = Stage::choose;
+        rightBut_->click();
+        return;
+    }
     if (!leftBut_->isEnabled()) {
         say("nothing offered: UPDATE TO NEWEST is disabled");
         finish(kExitNothing, "nothing to install");
@@ -358,6 +368,54 @@ void DemoDriver::driveIdle(bool autoRun) {
     say(networkSettled() ? "pressing UPDATE TO NEWEST"
                          : "pressing UPDATE TO NEWEST before the version history arrived");
     leftBut_->click();
+}
+
+void DemoDriver::driveChooser() {
+    auto* chooser = window_.findChild<SelViewController*>();
+    if (chosen_) {
+        // Files the chooser refused: it stays open and says why.
+        if (chooser != nullptr && chooser->isVisible() && !chooser->problemLabel()->isHidden()) {
+            if (refusal_.holds(true)) {
+                shots_.takeOver("files-refused", &window_, chooser);
+                say("the chooser says: " + chooser->problemLabel()->text().toStdString());
+                chooser->cancelClick();
+                finish(kExitNothing, "the chosen files were refused");
+            }
+            return;
+        }
+        if (chooser == nullptr || !chooser->isVisible()) {
+            stage_ = Stage::confirm;
+        }
+        return;
+    }
+    if (!chooser_.holds(chooser != nullptr && chooser->isVisible())) {
+        return;
+    }
+    const std::string files = "files:";
+    std::size_t row = chooser->viewArr.size() - 1;  // the file row is the last
+    if (options_.choose.rfind(files, 0) == 0) {
+        const QStringList paths =
+            QString::fromStdString(options_.choose.substr(files.size())).split(QLatin1Char(','));
+        chooser->runOpenPanel = [paths](QStringList* chosen) {
+            *chosen = paths;
+            return 1;
+        };
+        say("picking the files " + paths.join(QStringLiteral(" and ")).toStdString());
+    } else {
+        const auto at = std::find_if(chooser->tmpArr.begin(), chooser->tmpArr.end(),
+                                     [&](const auto& h) { return h.ver == options_.choose; });
+        if (at == chooser->tmpArr.end()) {
+            say("the chooser has no row for " + options_.choose);
+            chooser->cancelClick();
+            finish(kExitNothing, "no such release to choose");
+            return;
+        }
+        row = static_cast<std::size_t>(at - chooser->tmpArr.begin());
+        say("picking " + options_.choose);
+    }
+    chooser->viewClickedWithNoti(QVariant(static_cast<qlonglong>(row)));
+    chosen_ = true;
+    chooser->okClick();
 }
 
 // The confirmation: a picture, then the second press.
@@ -404,6 +462,9 @@ void DemoDriver::drive() {
     switch (stage_) {
         case Stage::waitIdle:
             driveIdle(autoRun);
+            return;
+        case Stage::choose:
+            driveChooser();
             return;
         case Stage::confirm:
             driveConfirm(autoRun);

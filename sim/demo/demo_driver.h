@@ -57,7 +57,7 @@ class DemoDriver : public QObject {
     // update to go on when the window has fallen back to its offer (1 s).
     static constexpr int kVerdictTicks = 50;
 
-    enum class Stage { waitIdle, confirm, updating, backOnHid, done };
+    enum class Stage { waitIdle, choose, confirm, updating, backOnHid, done };
     // Answering the update-in-progress alert: replug, then press its button.
     enum class AlertStep { none, replugging, pressed };
 
@@ -80,6 +80,8 @@ class DemoDriver : public QObject {
     void drive();
     void driveIdle(bool autoRun);
     void driveConfirm(bool autoRun);
+    // --choose: the row of the version chooser, then what the window does with it.
+    void driveChooser();
     // Each returns true when it acted on what it watches (the run may have ended).
     bool actOnRefusal();
     bool actOnFailure();
@@ -109,6 +111,7 @@ class DemoDriver : public QObject {
     QLabel* const fwLabel_;
     QProgressBar* const progress_;
     QAbstractButton* const leftBut_;
+    QAbstractButton* const rightBut_;
     QAbstractButton* const failedOKBut_;
     AlertViewController* const alert_;
     const DemoOptions options_;
@@ -121,6 +124,8 @@ class DemoDriver : public QObject {
     Steady failure_;
     Steady downloadFailure_;
     Steady refusal_;
+    Steady chooser_;
+    bool chosen_ = false;  // the chooser's OK was pressed
     Steady replugged_;
     Steady stalled_;
     int ticksWithoutVerdict_ = 0;

@@ -69,6 +69,11 @@ constexpr OptionSpec kOptions[] = {
      "image|final-step: with --auto, close the tool once the\n"
      "image was sent (or the final step), then start it\n"
      "again on the same controller and state folder"},
+    {"choose", "CHOICE",
+     "VERSION | files:FILE,FILE: with --auto, press UPDATE\n"
+     "TO PREVIOUS and pick that release in the chooser, or\n"
+     "pick the two files (10-files-refused if they are not\n"
+     "taken)"},
     {"lookalike-drive", "",
      "a USB stick also labelled \"CRP DISABLE\", holding a\n"
      "file of its owner, is mounted before the controller's\n"
@@ -277,6 +282,12 @@ std::string takeRunOptions(const std::function<bool(const char*, std::string*)>&
             return "--restart-after needs image or final-step";
         }
         options->restartAfter = text;
+    }
+    if (given("choose", &text)) {
+        if (text.empty() || text == "files:") {
+            return "--choose needs a version or files:FILE,FILE";
+        }
+        options->choose = text;
     }
     return {};
 }

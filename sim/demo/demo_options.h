@@ -49,6 +49,10 @@ struct DemoOptions {
     // --restart-after image|final-step: the tool is closed at that point of the
     // update and started again on the same controller and state folder.
     std::string restartAfter;
+    // --choose VERSION | --choose files:IMAGE,FIRMWARE: with --auto, UPDATE TO
+    // PREVIOUS instead of UPDATE TO NEWEST, and that row of the chooser (the
+    // file row, answered with those two files).
+    std::string choose;
 };
 
 // The largest --image-size.
