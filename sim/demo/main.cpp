@@ -48,6 +48,28 @@ bool haveDisplay() {
     return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
+// Switches the server's fault on once the version history has arrived, so
+// the release download is what meets it, whoever presses the buttons: --auto,
+// a user of the window, or a command. The engine says so in the same turn of
+// the main thread that brings the history, before a press waiting for it can
+// start a download.
+void faultServerAfterHistory(UpdateEngine& engine, sim::FirmwareServer& server,
+                             sim::ServerFault fault) {
+    if (fault == sim::ServerFault::none) {
+        return;
+    }
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = QObject::connect(&engine, &UpdateEngine::changed, &engine,
+                                   [&engine, &server, fault, connection] {
+                                       if (!engine.snapshot().hasNetwork) {
+                                           return;
+                                       }
+                                       QObject::disconnect(*connection);
+                                       server.setFault(fault);
+                                       note("server fault switched on");
+                                   });
+}
+
 // A sub-command of the tool's command line on the simulated world: the engine
 // without a window, its answers on standard output as the tool prints them.
 int runCommand(const CliOptions& command, const demo::DemoOptions& options,
@@ -62,17 +84,7 @@ int runCommand(const CliOptions& command, const demo::DemoOptions& options,
                      lookalike.path.c_str());
         return demo::kExitFailed;
     }
-    // The server's fault is switched on once the version history has arrived,
-    // so the release download is what fails (as with --auto).
-    if (options.serverFault != sim::ServerFault::none) {
-        QObject::connect(engine.get(), &UpdateEngine::changed, engine.get(),
-                         [&sim, &options, engine = engine.get(), done = false]() mutable {
-                             if (!done && !engine->awaitingHistory()) {
-                                 done = true;
-                                 sim.server().setFault(options.serverFault);
-                             }
-                         });
-    }
+    faultServerAfterHistory(*engine, sim.server(), options.serverFault);
     CommandRunner::Limits limits;
     limits.update = options.timeoutSeconds;
     CommandRunner runner(*engine, command, CommandRunner::Io::terminal(), limits);
@@ -178,6 +190,7 @@ int runWindow(const demo::DemoOptions& options, sim::SimulatedPlatform& sim,
         // was mounted before the tool started watching would go unseen.
         controller.startInBootloader();
     }
+    faultServerAfterHistory(window->engine(), sim.server(), options.serverFault);
     auto driver = std::make_unique<demo::DemoDriver>(sim, *window, options);
     driver->start();
     status = QApplication::exec();
