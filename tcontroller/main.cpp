@@ -24,10 +24,12 @@
 #include "tcontroller/cli/cli_options.h"
 #include "tcontroller/cli/command_runner.h"
 #include "tcontroller/cli/doctor.h"
+#include "tcontroller/platform/linux/launcher_entry.h"
 #include "tcontroller/platform/linux/linux_platform.h"
 #include "tcontroller/single_instance.h"
 #include "tcontroller/translations.h"
 #include "tcontroller/ui/view_controller.h"
+#include "tcontroller/update/taskbar_feed.h"
 
 namespace {
 
@@ -281,7 +283,10 @@ int main(int argc, char** argv) {
     tarvo::installTranslations(app, resources);
     tarvo::LinuxPlatform linux(TARVO_SERVER_BASE, resources);
     tarvo::AppDelegate delegate;
+    // The update's progress on the tool's icon in the dock; it outlives the window.
+    tarvo::LauncherEntry launcher(QDBusConnection::sessionBus(), QApplication::desktopFileName());
     auto window = tarvo::AppDelegate::makeMainWindow(linux.platform());
+    tarvo::feedTaskbar(window->engine(), launcher);
     QObject::connect(&instance, &tarvo::SingleInstance::raiseRequested, window.get(),
                      [&window = *window] {
                          tarvo::logLine("another start: window brought to the front");

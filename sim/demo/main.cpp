@@ -29,9 +29,11 @@
 #include "tcontroller/cli/cli_options.h"
 #include "tcontroller/cli/command_runner.h"
 #include "tcontroller/platform/linux/freedesktop_notifier.h"
+#include "tcontroller/platform/linux/launcher_entry.h"
 #include "tcontroller/platform/linux/logind_sleep_inhibitor.h"
 #include "tcontroller/translations.h"
 #include "tcontroller/ui/view_controller.h"
+#include "tcontroller/update/taskbar_feed.h"
 
 namespace {
 
@@ -176,10 +178,11 @@ bool windowOnly(const demo::DemoOptions& options) {
 // The window on the simulated world, pressed through by the demo's driver
 // with --auto (and started again once with --restart-after).
 int runWindow(const demo::DemoOptions& options, sim::SimulatedPlatform& sim,
-              LookalikeDrive& lookalike) {
+              LookalikeDrive& lookalike, TaskbarEntry& taskbar) {
     sim::VirtualController& controller = sim.controller();
     int status = 0;
     std::unique_ptr<ViewController> window = AppDelegate::makeMainWindow(sim.platform());
+    feedTaskbar(window->engine(), taskbar);
     if (options.lookalikeDrive && !lookalike.plugIn(sim)) {
         std::fprintf(stderr, "tarvo-remote-demo: cannot make the look-alike drive in %s\n",
                      lookalike.path.c_str());
@@ -202,6 +205,7 @@ int runWindow(const demo::DemoOptions& options, sim::SimulatedPlatform& sim,
         window.reset();
         note("the tool is started again");
         window = AppDelegate::makeMainWindow(sim.platform());
+        feedTaskbar(window->engine(), taskbar);
         driver = std::make_unique<demo::DemoDriver>(sim, *window, options);
         driver->resume(target);
         driver->start();
@@ -355,13 +359,15 @@ int main(int argc, char** argv) {
         note("notifications: the desktop's notification server");
     }
     sim.useDesktopServices(inhibitor.get(), notifier.get());
+    // The update's progress on the tool's icon in the dock, as the tool shows it.
+    LauncherEntry launcher(QDBusConnection::sessionBus(), QApplication::desktopFileName());
 
     int status = 0;
     LookalikeDrive lookalike;
     if (command) {
         status = runCommand(*command, options, sim, lookalike);
     } else {
-        status = runWindow(options, sim, lookalike);
+        status = runWindow(options, sim, lookalike, launcher);
     }
     return status;
 }
