@@ -14,6 +14,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Library dependencies are worked out from the binary (dpkg-shlibdeps).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt's own texts (the file dialog, the buttons of message boxes) in the
+# user's language; the library dependencies are added to it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-translations-l10n)
 # UDisks finds and mounts the controller's bootloader drive wherever the
 # desktop puts it; without it only the usual mount points are watched.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS udisks2)

@@ -5,11 +5,14 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QStringList>
 #include <QWidget>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,21 +24,53 @@
 #include "tcontroller/cli/cli_options.h"
 #include "tcontroller/cli/command_runner.h"
 #include "tcontroller/cli/doctor.h"
+#include "tcontroller/platform/linux/launcher_entry.h"
 #include "tcontroller/platform/linux/linux_platform.h"
 #include "tcontroller/single_instance.h"
 #include "tcontroller/translations.h"
 #include "tcontroller/ui/view_controller.h"
+#include "tcontroller/update/taskbar_feed.h"
 
 namespace {
 
 using tarvo::kExitUsage;
 
+constexpr char kProgramName[] = "tarvo-remote-update";
+constexpr char kNoDisplay[] =
+    "No display found: run it on a desktop, or see tarvo-remote-update --help for the command "
+    "line\n";
+
+// True when each platform of a QT_QPA_PLATFORM value (or -platform) draws on
+// a display server: unset (Qt picks X11 or Wayland), xcb, wayland. A list
+// ("wayland;xcb") is tried in order, so one platform that needs no server
+// (offscreen, minimal, vnc, linuxfb, eglfs...) is enough. Options after ':'
+// do not change the platform.
+bool needsDisplayServer(const QString& platforms) {
+    const QStringList names = platforms.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    return std::all_of(names.begin(), names.end(), [](const QString& entry) {
+        const QString name = entry.section(QLatin1Char(':'), 0, 0).trimmed();
+        return name.isEmpty() || name == QLatin1String("xcb") ||
+               name.startsWith(QLatin1String("wayland"));
+    });
+}
+
+bool environmentSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
 // Reads the command line before any window system is touched, so --help and
 // --version work without a display. Returns the exit status when the tool
 // should end here.
 std::optional<int> handleCommandLine(int argc, char** argv) {
-    // A core application only: it needs no display.
-    QCoreApplication core(argc, argv);
+    // A core application only: it needs no display. Its first argument is
+    // the program's name, not the path it was started by, so that the usage
+    // line reads "tarvo-remote-update [options]" however it was started.
+    std::vector<char*> arguments(argv, argv + argc);
+    std::string name = kProgramName;
+    arguments.front() = name.data();
+    int count = argc;
+    QCoreApplication core(count, arguments.data());
     QCoreApplication::setApplicationName(QStringLiteral("tarvo-remote-update"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TARVO_VERSION));
     QCommandLineParser parser;
@@ -85,7 +120,33 @@ std::optional<int> handleCommandLine(int argc, char** argv) {
                      qPrintable(parser.helpText()));
         return kExitUsage;
     }
+    // Without a display Qt's platform plugin ends the program with an abort
+    // (and a core dump): say what to do instead.
+    const QString platform = parser.isSet(QStringLiteral("platform"))
+                                 ? parser.value(QStringLiteral("platform"))
+                                 : qEnvironmentVariable("QT_QPA_PLATFORM");
+    if (needsDisplayServer(platform) && !environmentSet("DISPLAY") &&
+        !environmentSet("WAYLAND_DISPLAY") && !parser.isSet(QStringLiteral("display"))) {
+        std::fputs(kNoDisplay, stderr);
+        return tarvo::kExitFailed;
+    }
     return std::nullopt;
+}
+
+// While the window system is opened: a platform plugin that still cannot
+// start (a display that is set but cannot be reached) is a fatal message of
+// Qt's, which aborts. The tool ends instead with the same advice as without a
+// display, after Qt's own warnings about the cause.
+QtMessageHandler qtMessages = nullptr;
+void endOnFatalMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type != QtFatalMsg) {
+        qtMessages(type, context, text);
+        return;
+    }
+    std::fputs(kNoDisplay, stderr);
+    tarvo::flushLog(1.0);
+    std::fflush(stdout);
+    std::_Exit(tarvo::kExitFailed);
 }
 
 // How long a second start waits for the running tool to answer.
@@ -211,7 +272,9 @@ int main(int argc, char** argv) {
     if (!logFile.ok()) {
         std::fprintf(stderr, "tarvo-remote-update: no support log: %s\n", logFile.error.c_str());
     }
+    qtMessages = qInstallMessageHandler(endOnFatalMessage);
     QApplication app(argc, argv);
+    qInstallMessageHandler(qtMessages);
     QApplication::setApplicationName(QStringLiteral("Tarvo Remote Firmware Update"));
     QApplication::setApplicationVersion(QStringLiteral(TARVO_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("com.tarvo.RemoteFirmwareUpdate"));
@@ -220,7 +283,10 @@ int main(int argc, char** argv) {
     tarvo::installTranslations(app, resources);
     tarvo::LinuxPlatform linux(TARVO_SERVER_BASE, resources);
     tarvo::AppDelegate delegate;
+    // The update's progress on the tool's icon in the dock; it outlives the window.
+    tarvo::LauncherEntry launcher(QDBusConnection::sessionBus(), QApplication::desktopFileName());
     auto window = tarvo::AppDelegate::makeMainWindow(linux.platform());
+    tarvo::feedTaskbar(window->engine(), launcher);
     QObject::connect(&instance, &tarvo::SingleInstance::raiseRequested, window.get(),
                      [&window = *window] {
                          tarvo::logLine("another start: window brought to the front");

@@ -344,16 +344,6 @@ void DemoDriver::driveIdle(bool autoRun) {
     if (!autoRun) {
         return;
     }
-    if (options_.serverFault != sim::ServerFault::none) {
-        if (shown.hasNetwork) {
-            // Only now, so the history query got through and the release
-            // download is what meets the fault.
-            sim_.server().setFault(options_.serverFault);
-            say("server fault switched on");
-        } else {
-            say("the tool has no network; the server fault changes nothing");
-        }
-    }
     if (!options_.choose.empty()) {
         say("pressing UPDATE TO PREVIOUS");
         stage_ = Stage::choose;

@@ -29,9 +29,11 @@
 #include "tcontroller/cli/cli_options.h"
 #include "tcontroller/cli/command_runner.h"
 #include "tcontroller/platform/linux/freedesktop_notifier.h"
+#include "tcontroller/platform/linux/launcher_entry.h"
 #include "tcontroller/platform/linux/logind_sleep_inhibitor.h"
 #include "tcontroller/translations.h"
 #include "tcontroller/ui/view_controller.h"
+#include "tcontroller/update/taskbar_feed.h"
 
 namespace {
 
@@ -48,6 +50,28 @@ bool haveDisplay() {
     return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
 }
 
+// Switches the server's fault on once the version history has arrived, so
+// the release download is what meets it, whoever presses the buttons: --auto,
+// a user of the window, or a command. The engine says so in the same turn of
+// the main thread that brings the history, before a press waiting for it can
+// start a download.
+void faultServerAfterHistory(UpdateEngine& engine, sim::FirmwareServer& server,
+                             sim::ServerFault fault) {
+    if (fault == sim::ServerFault::none) {
+        return;
+    }
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = QObject::connect(&engine, &UpdateEngine::changed, &engine,
+                                   [&engine, &server, fault, connection] {
+                                       if (!engine.snapshot().hasNetwork) {
+                                           return;
+                                       }
+                                       QObject::disconnect(*connection);
+                                       server.setFault(fault);
+                                       note("server fault switched on");
+                                   });
+}
+
 // A sub-command of the tool's command line on the simulated world: the engine
 // without a window, its answers on standard output as the tool prints them.
 int runCommand(const CliOptions& command, const demo::DemoOptions& options,
@@ -62,17 +86,7 @@ int runCommand(const CliOptions& command, const demo::DemoOptions& options,
                      lookalike.path.c_str());
         return demo::kExitFailed;
     }
-    // The server's fault is switched on once the version history has arrived,
-    // so the release download is what fails (as with --auto).
-    if (options.serverFault != sim::ServerFault::none) {
-        QObject::connect(engine.get(), &UpdateEngine::changed, engine.get(),
-                         [&sim, &options, engine = engine.get(), done = false]() mutable {
-                             if (!done && !engine->awaitingHistory()) {
-                                 done = true;
-                                 sim.server().setFault(options.serverFault);
-                             }
-                         });
-    }
+    faultServerAfterHistory(*engine, sim.server(), options.serverFault);
     CommandRunner::Limits limits;
     limits.update = options.timeoutSeconds;
     CommandRunner runner(*engine, command, CommandRunner::Io::terminal(), limits);
@@ -164,10 +178,11 @@ bool windowOnly(const demo::DemoOptions& options) {
 // The window on the simulated world, pressed through by the demo's driver
 // with --auto (and started again once with --restart-after).
 int runWindow(const demo::DemoOptions& options, sim::SimulatedPlatform& sim,
-              LookalikeDrive& lookalike) {
+              LookalikeDrive& lookalike, TaskbarEntry& taskbar) {
     sim::VirtualController& controller = sim.controller();
     int status = 0;
     std::unique_ptr<ViewController> window = AppDelegate::makeMainWindow(sim.platform());
+    feedTaskbar(window->engine(), taskbar);
     if (options.lookalikeDrive && !lookalike.plugIn(sim)) {
         std::fprintf(stderr, "tarvo-remote-demo: cannot make the look-alike drive in %s\n",
                      lookalike.path.c_str());
@@ -178,6 +193,7 @@ int runWindow(const demo::DemoOptions& options, sim::SimulatedPlatform& sim,
         // was mounted before the tool started watching would go unseen.
         controller.startInBootloader();
     }
+    faultServerAfterHistory(window->engine(), sim.server(), options.serverFault);
     auto driver = std::make_unique<demo::DemoDriver>(sim, *window, options);
     driver->start();
     status = QApplication::exec();
@@ -189,6 +205,7 @@ int runWindow(const demo::DemoOptions& options, sim::SimulatedPlatform& sim,
         window.reset();
         note("the tool is started again");
         window = AppDelegate::makeMainWindow(sim.platform());
+        feedTaskbar(window->engine(), taskbar);
         driver = std::make_unique<demo::DemoDriver>(sim, *window, options);
         driver->resume(target);
         driver->start();
@@ -342,13 +359,15 @@ int main(int argc, char** argv) {
         note("notifications: the desktop's notification server");
     }
     sim.useDesktopServices(inhibitor.get(), notifier.get());
+    // The update's progress on the tool's icon in the dock, as the tool shows it.
+    LauncherEntry launcher(QDBusConnection::sessionBus(), QApplication::desktopFileName());
 
     int status = 0;
     LookalikeDrive lookalike;
     if (command) {
         status = runCommand(*command, options, sim, lookalike);
     } else {
-        status = runWindow(options, sim, lookalike);
+        status = runWindow(options, sim, lookalike, launcher);
     }
     return status;
 }
