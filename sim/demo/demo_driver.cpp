@@ -21,7 +21,6 @@
 #include "sim/simulated_platform.h"
 #include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/builtin_files.h"
-#include "tcontroller/ui/dialogs/sel_view_controller.h"
 #include "tcontroller/device/identity.h"
 #include "tcontroller/ui/dialogs/alert_view_controller.h"
 #include "tcontroller/ui/dialogs/sel_view_controller.h"

@@ -13,6 +13,8 @@ QString windowText(const char* source) {
     return QCoreApplication::translate("WindowState", source);
 }
 const char* const kConfirm = "Do you want to update \nFrom: Firmware V%1\nTo: Firmware V%2";
+const char* const kDowngrade =
+    "This installs an older firmware.\nFrom: Firmware V%1\nTo: Firmware V%2 (older)";
 const char* const kOfflineConfirm =
     "No internet connection, newest version as of: Version %1 [%2] will be installed";
 
@@ -46,13 +48,15 @@ std::optional<QStringList> filledIn(const QString& pattern, const QString& text)
 }  // namespace
 
 bool isConfirmation(const QString& message) {
-    return filledIn(windowText(kConfirm), message) ||
+    return filledIn(windowText(kConfirm), message) || filledIn(windowText(kDowngrade), message) ||
            filledIn(windowText(kOfflineConfirm), message);
 }
 
 std::string targetOf(const QString& message, const std::string& builtIn) {
-    if (const auto online = filledIn(windowText(kConfirm), message)) {
-        return online->at(1).toStdString();
+    for (const char* pattern : {kConfirm, kDowngrade}) {
+        if (const auto online = filledIn(windowText(pattern), message)) {
+            return online->at(1).toStdString();
+        }
     }
     if (const auto offline = filledIn(windowText(kOfflineConfirm), message)) {
         return offline->at(0).toStdString();
