@@ -116,6 +116,10 @@ Auf: Firmware V%2 (älter)</translation>
         <source>Connect the Tarvo Remote to this computer with its USB cable. If it is connected and does not appear here, the tool may not be allowed to use it: run &quot;tarvo-remote-update doctor&quot; in a terminal.</source>
         <translation>Schließen Sie die Tarvo Remote mit ihrem USB-Kabel an diesen Computer an. Ist sie angeschlossen und erscheint hier nicht, darf das Programm sie womöglich nicht verwenden: Führen Sie in einem Terminal „tarvo-remote-update doctor“ aus.</translation>
     </message>
+    <message>
+        <source>%1 controllers are attached. Unplug all but one, or open the station view.</source>
+        <translation>%1 Controller sind angeschlossen. Ziehen Sie alle bis auf einen ab, oder öffnen Sie die Stationsansicht.</translation>
+    </message>
 </context>
 <context>
     <name>tarvo::AlertViewController</name>

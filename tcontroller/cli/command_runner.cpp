@@ -240,6 +240,12 @@ int CommandRunner::update() {
         say("The controller is in its bootloader: finishing its update.");
         return follow(s.fw, {});
     }
+    if (s.controllersAttached > 1) {
+        // Which one would be meant? The window's words.
+        say(std::to_string(s.controllersAttached) +
+            " controllers are attached. Unplug all but one, or open the station view.");
+        return finish(kExitNothingToDo, {}, {}, false, {}, "several controllers attached");
+    }
     if (!s.attached) {
         say("No controller is attached. Plug it in and run the command again.");
         return finish(kExitNothingToDo, {}, {}, false, {}, "no controller attached");

@@ -48,6 +48,9 @@ class HIDDevice {
                                    std::size_t length) = 0;
     // A stable name for logs (the device node, or the simulator's name).
     virtual std::string name() const = 0;
+    // The USB port the device is on, as the kernel names it ("1-1.2"); empty
+    // when unknown.
+    virtual std::string port() const { return {}; }
 };
 using HIDDevicePtr = std::shared_ptr<HIDDevice>;
 

@@ -42,6 +42,8 @@ const char* const kConnect = QT_TRANSLATE_NOOP(
     "Connect the Tarvo Remote to this computer with its USB cable. If it is connected and "
     "does not appear here, the tool may not be allowed to use it: run "
     "\"tarvo-remote-update doctor\" in a terminal.");
+const char* const kSeveral = QT_TRANSLATE_NOOP(
+    "WindowState", "%1 controllers are attached. Unplug all but one, or open the station view.");
 const char* const kOfflineConfirm = QT_TRANSLATE_NOOP(
     "WindowState",
     "No internet connection, newest version as of: Version %1 [%2] will be installed");
@@ -159,6 +161,16 @@ void showStatus(const WindowState& s, WindowView& v) {
 // States the plain window has no words for; only while no update runs.
 void showNotices(const WindowState& s, WindowView& v) {
     if (s.sta != UpSta::none) {
+        return;
+    }
+    if (s.controllersAttached > 1) {
+        // Which one would be meant? Nothing is offered until one is left.
+        v.product.clear();
+        v.firmware.clear();
+        v.modeChosen = false;
+        v.leftEnabled = false;
+        v.rightEnabled = false;
+        v.message = filled(text(s, kSeveral), std::to_string(s.controllersAttached));
         return;
     }
     if (!s.attached) {

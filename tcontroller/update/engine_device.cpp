@@ -64,6 +64,25 @@ bool UpdateEngine::sendReportTo(const HIDDevicePtr& device, const Bytes& frame, 
 
 void UpdateEngine::hidConnectedWithNotification(const HIDDevicePtr& device) {
     std::lock_guard<std::mutex> hold(lock2);
+    attachedDevices_.push_back(device);
+    attachedCount_.store(static_cast<int>(attachedDevices_.size()));
+    // The controller being updated, back from its bootloader while another
+    // is on the bus, is taken again: by its port where ports are known.
+    const bool returning = hidDeviceInfo.get() == nullptr && imageOrFirmwareSent() &&
+                           (device->port().empty() || device->port() == updatingPort_.get());
+    if (attachedDevices_.size() > 1 && !returning) {
+        // Another controller beside the one taken: the engine never switches
+        // to it (an update that runs goes on with its own controller), and
+        // offers nothing while both are there.
+        logLine("another controller attached: " + std::to_string(attachedDevices_.size()) +
+                " on the bus");
+        publish();
+        return;
+    }
+    takeDevice(device);
+}
+
+void UpdateEngine::takeDevice(const HIDDevicePtr& device) {
     // Once the image was sent the update is past the point of no return: a
     // controller re-attached while its final step is awaited (the alert asks
     // the user to replug) keeps the update, its release and its bar, so the
@@ -128,8 +147,17 @@ void UpdateEngine::watchIdentification(unsigned epoch) {
     });
 }
 
-void UpdateEngine::hidDisconnectedWithNotification(const HIDDevicePtr& /*device*/) {
+void UpdateEngine::hidDisconnectedWithNotification(const HIDDevicePtr& device) {
     std::lock_guard<std::mutex> hold(lock2);
+    std::erase(attachedDevices_, device);
+    attachedCount_.store(static_cast<int>(attachedDevices_.size()));
+    if (device != hidDeviceInfo.get() && hidDeviceInfo.get() != nullptr) {
+        // One of the others went; the one taken stays.
+        logLine("another controller detached: " + std::to_string(attachedDevices_.size()) +
+                " on the bus");
+        publish();
+        return;
+    }
     logLine("hid disconnect");
     ++attachEpoch_;
     readSta.store(ReadSta::MODEL);
@@ -149,6 +177,10 @@ void UpdateEngine::hidDisconnectedWithNotification(const HIDDevicePtr& /*device*
         updateSta.store(UpSta::failed);
     }
     publish();
+    if (attachedDevices_.size() == 1 && updateSta.load() == UpSta::none) {
+        // The one left on the bus is now the controller the tool speaks to.
+        takeDevice(attachedDevices_.front());
+    }
 }
 
 void UpdateEngine::hidReadDataWithNotification(const QByteArray& report) {

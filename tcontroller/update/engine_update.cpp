@@ -125,9 +125,16 @@ void UpdateEngine::startPreparedUpdate() {
     if (!controllerIdentified()) {
         return;
     }
+    if (attachedCount_.load() > 1) {
+        logLine("not started: several controllers attached");
+        return;
+    }
     // A new attempt: what failed or was verified in an earlier one is not this one's.
     failureNote_.set({});
     verifiedVersion_.set({});
+    if (const HIDDevicePtr device = hidDeviceInfo.get()) {
+        updatingPort_.set(device->port());
+    }
     stage_.store(UpdateStage::none);
     const bool ready = FWData.with([](const auto& d) { return d.has_value(); }) &&
                        imageData.with([](const auto& d) { return d != nullptr; });

@@ -238,6 +238,7 @@ UpdateSnapshot UpdateEngine::snapshot() const {
     s.complete = complete_.load();
     s.replugAlert = replugAlert_.load();
     s.verifiedVersion = verifiedVersion_.get();
+    s.controllersAttached = attachedCount_.load();
     return s;
 }
 

@@ -235,6 +235,19 @@ class UpdateEngine : public QObject {
     std::unique_ptr<Reachability> reachability;
     std::atomic<bool> hasNetwork{false};
     Guarded<HIDDevicePtr> hidDeviceInfo;
+    // Every controller on the bus, the one updated (hidDeviceInfo) among
+    // them; under lock2.
+    std::vector<HIDDevicePtr> attachedDevices_;
+    std::atomic<int> attachedCount_{0};
+    // Takes `device` as the controller to identify and update (lock2 held).
+    void takeDevice(const HIDDevicePtr& device);
+    // The port of the controller an update began on (empty: unknown).
+    Guarded<std::string> updatingPort_;
+    // The image was sent or its firmware written, and the controller has not
+    // yet come back to be verified.
+    bool imageOrFirmwareSent() const {
+        return imageUpdated.load() || !expectedVersion_.get().empty();
+    }
     std::atomic<bool> usbMount{false};
     std::atomic<bool> imageUpdated{false};
     std::atomic<bool> finalStep{false};

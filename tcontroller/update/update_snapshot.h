@@ -15,6 +15,9 @@ struct UpdateSnapshot {
     Util::UpSta sta = Util::UpSta::none;
     Util::UpMode mode = Util::UpMode::none;
     bool attached = false;  // a controller is on the bus
+    // How many controllers are on the bus: with more than one the engine
+    // updates none of them (which one would be meant?) and keeps the first.
+    int controllersAttached = 0;
     // The controller answered its identification as the supported model with
     // its firmware version.
     bool identified = false;

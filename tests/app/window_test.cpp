@@ -90,6 +90,10 @@ const Row kRows[] = {
            "does not appear here, the tool may not be allowed to use it: run "
            "\"tarvo-remote-update doctor\" in a terminal.", "close", "", "")},
     {"offer", on11(), shows(kOffer, "left right close focus:left")},
+    // Which one would be meant? Nothing is offered, nor a prepared update.
+    {"two_controllers", on11([](auto& s) { s.controllersAttached = 2; s.mode = UpMode::online; }),
+     shows("2 controllers are attached. Unplug all but one, or open the station view.", "close",
+           "", "")},
     {"up_to_date", on11([](auto& s) { s.fw = "1.3"; }),
      shows("Already the latest version", "right close", kProduct, "V 1.3")},
     // Nothing can start before the controller has said what it is.
