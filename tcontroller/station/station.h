@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QObject>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tcontroller/platform/platform.h"
+#include "tcontroller/station/station_row.h"
+
+namespace tarvo {
+
+class UpdateEngine;
+
+// Several controllers, each on its own USB port, each with an update engine
+// of its own: its identification, release, transfer, watchdog and
+// verification. One HID monitor and one volume watcher serve them all; the
+// station hands each engine only its own port's reports and drives. Erase and
+// image run in parallel; the bootloader stage (final step, drive, firmware,
+// return) runs for one controller at a time, so at most one "CRP DISABLE"
+// drive is expected at any moment, and a drive on another controller's port
+// is never written. Main thread.
+class Station : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit Station(const Platform& platform, QObject* parent = nullptr);
+    ~Station() override;
+
+    // Starts watching the bus and the drives.
+    void start();
+
+    // The controllers seen since the start, in port order.
+    std::vector<StationRow> rows() const;
+    // The engine of a port, or null.
+    UpdateEngine* engine(const std::string& port) const;
+    // The published releases as the first engine knows them (empty until a
+    // history arrived, or without a network).
+    std::vector<std::string> releaseVersions() const;
+    // True while any update is past its erase (stopping now would leave a
+    // controller without firmware).
+    bool anyPastErase() const;
+    // True while any update is asked or running.
+    bool busy() const;
+
+    // Installs `version` (empty: the newest known) on every attached,
+    // supported controller that is idle or whose last update failed or was
+    // verified to an older version. Returns how many were asked.
+    int updateAll(const std::string& version = {});
+    // While on, each supported controller is updated as soon as it is plugged
+    // in (or re-plugged), to `version` (empty: the newest).
+    void setUpdateOnPlug(bool on, const std::string& version = {});
+    bool updateOnPlug() const { return updateOnPlug_; }
+
+  signals:
+    // Some row changed: read rows().
+    void rowsChanged();
+    // A controller's update ended (verified or failed); once per update.
+    void finished(const tarvo::StationRow& row);
+
+  private:
+    struct Port;
+    class Router;
+
+    void addPort(const std::string& port);
+    void onEngineChanged(const std::string& port);
+    void ask(Port& port, const std::string& version);
+    void grantBootloaderTurn();
+    StationRow rowOf(const Port& port) const;
+
+    const Platform& platform_;
+    std::unique_ptr<Router> router_;
+    std::map<std::string, std::unique_ptr<Port>> ports_;
+    bool updateOnPlug_ = false;
+    std::string plugVersion_;
+};
+
+}  // namespace tarvo
+
+Q_DECLARE_METATYPE(tarvo::StationRow)
