@@ -23,6 +23,7 @@
 #include "tcontroller/catalogue/builtin_files.h"
 #include "tcontroller/cli/cli_options.h"
 #include "tcontroller/cli/command_runner.h"
+#include "tcontroller/cli/station_runner.h"
 #include "tcontroller/cli/doctor.h"
 #include "tcontroller/platform/linux/launcher_entry.h"
 #include "tcontroller/platform/linux/linux_platform.h"
@@ -231,7 +232,8 @@ int runSubCommand(int argc, char** argv) {
     }
     // An update shows its log as the window's tool does (as JSON lines with
     // --json); status and releases print only their answer.
-    const bool update = options.command == tarvo::CliOptions::Command::update;
+    const bool update = options.command == tarvo::CliOptions::Command::update ||
+                        options.command == tarvo::CliOptions::Command::station;
     tarvo::setStdoutStyle(!update        ? tarvo::StdoutStyle::quiet
                           : options.json ? tarvo::StdoutStyle::json
                                          : tarvo::StdoutStyle::plain);
@@ -243,10 +245,18 @@ int runSubCommand(int argc, char** argv) {
         tarvo::installTranslations(app, resources);
     }
     tarvo::LinuxPlatform linux(TARVO_SERVER_BASE, resources);
-    tarvo::UpdateEngine engine(linux.platform());
-    tarvo::CommandRunner runner(engine, options, tarvo::CommandRunner::Io::terminal(), {});
     std::signal(SIGPIPE, SIG_IGN);
-    const int status = runner.runWithCtrlC();
+    int status = tarvo::kExitFailed;
+    if (options.command == tarvo::CliOptions::Command::station || options.all) {
+        // Several controllers: an engine per USB port.
+        tarvo::Station station(linux.platform());
+        tarvo::StationRunner runner(station, options, tarvo::CommandRunner::Io::terminal(), {});
+        status = runner.runWithCtrlC();
+    } else {
+        tarvo::UpdateEngine engine(linux.platform());
+        tarvo::CommandRunner runner(engine, options, tarvo::CommandRunner::Io::terminal(), {});
+        status = runner.runWithCtrlC();
+    }
     tarvo::flushLog(2.0);
     return status;
 }

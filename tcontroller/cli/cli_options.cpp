@@ -16,6 +16,9 @@ std::optional<CliOptions::Command> commandNamed(const std::string& name) {
     if (name == "doctor") {
         return CliOptions::Command::doctor;
     }
+    if (name == "station") {
+        return CliOptions::Command::station;
+    }
     return std::nullopt;
 }
 
@@ -40,18 +43,26 @@ CliParse parseCliArguments(const std::vector<std::string>& args) {
     CliOptions options;
     options.command = *command;
     const bool update = *command == CliOptions::Command::update;
+    const bool station = *command == CliOptions::Command::station;
     int sources = 0;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const std::size_t left = args.size() - i - 1;
         if (arg == "--json") {
             options.json = true;
-        } else if (update && arg == "--yes") {
+        } else if ((update || station) && arg == "--yes") {
             options.yes = true;
+        } else if (update && arg == "--all") {
+            options.all = true;
+        } else if (station && arg == "--report") {
+            if (left < 1 || args[i + 1].empty()) {
+                return usageError("--report needs a file name");
+            }
+            options.report = args[++i];
         } else if (update && arg == "--builtin") {
             options.builtin = true;
             ++sources;
-        } else if (update && arg == "--to") {
+        } else if ((update || station) && arg == "--to") {
             if (left < 1 || args[i + 1].empty() || args[i + 1].rfind("--", 0) == 0) {
                 return usageError("--to needs a version");
             }
@@ -71,6 +82,9 @@ CliParse parseCliArguments(const std::vector<std::string>& args) {
     if (sources > 1) {
         return usageError("--to, --files and --builtin exclude each other");
     }
+    if (options.all && !options.image.empty()) {
+        return usageError("--all takes --to or --builtin, not --files");
+    }
     return CliParse{options, {}};
 }
 
@@ -85,6 +99,13 @@ std::string cliUsage() {
            "  update [--to VERSION | --files IMAGE FIRMWARE | --builtin] [--yes] [--json]\n"
            "                       installs the newest release (or the one named) after\n"
            "                       asking; --yes does not ask (needed without a terminal)\n"
+           "  update --all [--to VERSION | --builtin] [--yes] [--json]\n"
+           "                       updates every attached controller, each on its own USB\n"
+           "                       port, and reports each; exit status 0 only if all were\n"
+           "                       verified\n"
+           "  station [--to VERSION] [--report FILE] [--json]\n"
+           "                       updates each controller as it is plugged in, until\n"
+           "                       Ctrl-C; --report appends a CSV line per controller\n"
            "  doctor [--json]      checks this computer for what an update needs (the udev\n"
            "                       rule, access to the controller, UDisks2, the login\n"
            "                       manager, the firmware server, the state folder) and says\n"

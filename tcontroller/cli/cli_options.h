@@ -9,7 +9,7 @@ namespace tarvo {
 // What a start of the tool with a sub-command asks for. Plain C++: parsed
 // before any Qt object exists, and fuzzed.
 struct CliOptions {
-    enum class Command { status, update, releases, doctor };
+    enum class Command { status, update, releases, doctor, station };
     Command command = Command::status;
     bool json = false;  // JSON on standard output instead of text
     bool yes = false;   // no question before an update
@@ -18,6 +18,10 @@ struct CliOptions {
     std::string image;
     std::string firmware;  // with `image`: a pair of local files
     bool builtin = false;  // the release built into the tool
+    // `update --all`: every attached controller, each on its own port.
+    bool all = false;
+    // `station --report FILE`: one CSV line per finished controller appended.
+    std::string report;
 };
 
 // The result of reading the arguments after the program's name: options, or

@@ -43,28 +43,6 @@ QJsonValue orNull(const std::string& text) {
 
 }  // namespace
 
-const char* stageName(UpdateStage stage) {
-    switch (stage) {
-        case UpdateStage::erase:
-            return "erase";
-        case UpdateStage::transfer:
-            return "transfer";
-        case UpdateStage::finalStep:
-            return "final_step";
-        case UpdateStage::waitingForDrive:
-            return "waiting_for_drive";
-        case UpdateStage::firmwareWrite:
-            return "firmware_write";
-        case UpdateStage::verification:
-            return "verification";
-        case UpdateStage::download:
-            return "download";
-        case UpdateStage::none:
-            break;
-    }
-    return "none";
-}
-
 CommandRunner::CommandRunner(UpdateEngine& engine, CliOptions options, Io io, Limits limits)
     : engine_(engine), options_(std::move(options)), io_(std::move(io)), limits_(limits) {
     connect(&engine_, &UpdateEngine::progressLineChanged, this, &CommandRunner::showProgressLine);
@@ -89,20 +67,26 @@ CommandRunner::Io CommandRunner::Io::terminal() {
     return io;
 }
 
-int CommandRunner::runWithCtrlC() {
+int runWithInterrupts(QObject* context, const std::function<int()>& run,
+                      const std::function<void()>& interrupted) {
     std::unique_ptr<QSocketNotifier> interrupts;
     if (interruptPipe[0] >= 0 || ::pipe(interruptPipe) == 0) {
         interrupts = std::make_unique<QSocketNotifier>(interruptPipe[0], QSocketNotifier::Read);
-        connect(interrupts.get(), &QSocketNotifier::activated, this, [this] {
+        QObject::connect(interrupts.get(), &QSocketNotifier::activated, context, [interrupted] {
             char byte = 0;
             [[maybe_unused]] const ssize_t got = ::read(interruptPipe[0], &byte, 1);
-            interrupt();
+            interrupted();
         });
         std::signal(SIGINT, onInterrupt);
     }
     const int status = run();
     std::signal(SIGINT, SIG_DFL);
     return status;
+}
+
+int CommandRunner::runWithCtrlC() {
+    return runWithInterrupts(
+        this, [this] { return run(); }, [this] { interrupt(); });
 }
 
 int CommandRunner::run() {

@@ -87,7 +87,9 @@ class CommandRunner : public QObject {
     std::optional<QElapsedTimer> firstInterrupt_;
 };
 
-// The JSON name of a stage ("erase", "final_step", ...).
-const char* stageName(UpdateStage stage);
+// Runs `run` (which runs an event loop) with Ctrl-C (SIGINT) calling
+// `interrupted` on the main thread meanwhile; returns what `run` returns.
+int runWithInterrupts(QObject* context, const std::function<int()>& run,
+                      const std::function<void()>& interrupted);
 
 }  // namespace tarvo

@@ -39,6 +39,12 @@ struct Platform {
     std::vector<std::string> bootloaderMountPoints;
     // Folder holding TFW/IMG.bin, TFW/FW.bin and images/.
     std::string resourcesDir;
+    // Optional: blocks until this controller may begin its bootloader stage
+    // (final step, drive, firmware, return), when several controllers share
+    // the computer and only one drive "CRP DISABLE" may be expected at a
+    // time; false when the wait was given up (the tool is closing). Called on
+    // the transfer's thread. Unset: no wait.
+    std::function<bool()> awaitBootloaderTurn;
     // Folder where the release whose image the controller holds is kept until
     // its firmware is written, so a restart can finish it; empty: not kept.
     std::string pendingDir;

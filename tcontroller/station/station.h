@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -65,6 +66,8 @@ class Station : public QObject {
     class Router;
 
     void addPort(const std::string& port);
+    // Runs `job` on the main thread, unless the station is gone by then.
+    void postToMainOrNow(std::function<void()> job);
     void onEngineChanged(const std::string& port);
     void ask(Port& port, const std::string& version);
     void grantBootloaderTurn();

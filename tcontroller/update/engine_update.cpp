@@ -346,6 +346,16 @@ void UpdateEngine::imageUpdateDone(const Result<void>& sent) {
     }
     imageUpdated.store(true);
     stage_.store(UpdateStage::finalStep);
+    if (platform_.awaitBootloaderTurn) {
+        logLine("final step waits for the bootloader turn");
+        setProgressLineLater({UpdateStage::finalStep});
+        if (!platform_.awaitBootloaderTurn()) {
+            logLine("bootloader turn given up");
+            updateSta.store(UpSta::failed);
+            publish();
+            return;
+        }
+    }
     if (sendFinalStep()) {
         startWatchdog();
     }

@@ -42,4 +42,26 @@ ProgressLine downloadProgress(std::uint64_t received, std::uint64_t total) {
     return {UpdateStage::download, static_cast<int>(capped * 100 / total), -1};
 }
 
+const char* stageName(UpdateStage stage) {
+    switch (stage) {
+        case UpdateStage::erase:
+            return "erase";
+        case UpdateStage::transfer:
+            return "transfer";
+        case UpdateStage::finalStep:
+            return "final_step";
+        case UpdateStage::waitingForDrive:
+            return "waiting_for_drive";
+        case UpdateStage::firmwareWrite:
+            return "firmware_write";
+        case UpdateStage::verification:
+            return "verification";
+        case UpdateStage::download:
+            return "download";
+        case UpdateStage::none:
+            break;
+    }
+    return "none";
+}
+
 }  // namespace tarvo

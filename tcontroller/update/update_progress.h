@@ -20,6 +20,9 @@ enum class UpdateStage {
     download,         // a release's files from the firmware server
 };
 
+// The stage's name in reports and JSON ("erase", "transfer", "final_step", ...).
+const char* stageName(UpdateStage stage);
+
 // The fixed timing of an update, the transfer's own, for its estimate.
 inline constexpr int kEraseSeconds = static_cast<int>(ControllerLink::kEraseSeconds);
 inline constexpr std::size_t kFramesPerPause = ControllerLink::kFramesPerPause;
