@@ -28,6 +28,7 @@
 #include "tcontroller/base/log_file.h"
 #include "tcontroller/cli/cli_options.h"
 #include "tcontroller/cli/command_runner.h"
+#include "tcontroller/cli/station_runner.h"
 #include "tcontroller/platform/linux/freedesktop_notifier.h"
 #include "tcontroller/platform/linux/launcher_entry.h"
 #include "tcontroller/platform/linux/logind_sleep_inhibitor.h"
@@ -108,16 +109,35 @@ void plugSoon(int milliseconds, std::function<void()> step) {
 // without a window, its answers on standard output as the tool prints them.
 int runCommand(const CliOptions& command, const demo::DemoOptions& options,
                sim::SimulatedPlatform& sim, LookalikeDrive& lookalike) {
-    const bool update = command.command == CliOptions::Command::update;
+    const bool update = command.command == CliOptions::Command::update ||
+                        command.command == CliOptions::Command::station;
     setStdoutStyle(!update        ? StdoutStyle::quiet
                    : command.json ? StdoutStyle::json
                                   : StdoutStyle::plain);
-    auto engine = std::make_unique<UpdateEngine>(sim.platform());
     if (options.lookalikeDrive && !lookalike.plugIn(sim)) {
         std::fprintf(stderr, "tarvo-remote-demo: cannot make the look-alike drive in %s\n",
                      lookalike.path.c_str());
         return demo::kExitFailed;
     }
+    if (command.command == CliOptions::Command::station || command.all) {
+        // Several controllers: the station, an engine per port.
+        Station station(sim.platform());
+        if (options.serverFault != sim::ServerFault::none) {
+            sim.server().setFault(options.serverFault);
+        }
+        StationRunner::Limits limits;
+        limits.update = options.timeoutSeconds;
+        StationRunner runner(station, command, CommandRunner::Io::terminal(), limits);
+        if (options.bootloader) {
+            plugControllers(sim, options, [](int milliseconds, std::function<void()> step) {
+                QTimer::singleShot(milliseconds, std::move(step));
+            });
+        }
+        int status = runner.runWithCtrlC();
+        flushLog(2.0);
+        return finishRun(status, sim, options, lookalike);
+    }
+    auto engine = std::make_unique<UpdateEngine>(sim.platform());
     faultServerAfterHistory(*engine, sim.server(), options.serverFault);
     CommandRunner::Limits limits;
     limits.update = options.timeoutSeconds;
@@ -137,9 +157,9 @@ int runCommand(const CliOptions& command, const demo::DemoOptions& options,
 // Where the sub-command is among the arguments: the first that names one and
 // is not the value of the option before it.
 std::optional<std::size_t> commandPosition(const std::vector<std::string>& args) {
-    static const std::vector<std::string> kFlags = {"--auto",    "--fast",    "--bootloader",
-                                                    "--offline", "--unpaced", "--lookalike-drive",
-                                                    "--json",    "--yes",     "--builtin"};
+    static const std::vector<std::string> kFlags = {
+        "--auto", "--fast", "--bootloader", "--offline", "--unpaced", "--lookalike-drive",
+        "--json", "--yes",  "--builtin",    "--all"};
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (!isSubCommand(args[i])) {
             continue;
@@ -167,8 +187,12 @@ SplitArguments splitArguments(const std::vector<std::string>& args) {
     out.command.push_back(args.front());
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (arg == "--json" || arg == "--yes" || arg == "--builtin") {
+        if (arg == "--json" || arg == "--yes" || arg == "--builtin" || arg == "--all") {
             out.command.push_back(arg);
+        } else if (arg == "--report" && args.front() == "station" && i + 1 < args.size()) {
+            // The station's own report (the demo's --report is for the other commands).
+            out.command.insert(out.command.end(), {arg, args[i + 1]});
+            ++i;
         } else if (arg == "--to" && i + 1 < args.size()) {
             out.command.insert(out.command.end(), {arg, args[i + 1]});
             ++i;

@@ -105,6 +105,8 @@ int CommandRunner::run() {
             return update();
         case CliOptions::Command::doctor:
             // Runs without the engine (main's runDoctorCommand).
+        case CliOptions::Command::station:
+            // Runs on a station (StationRunner).
             break;
     }
     return kExitUsage;

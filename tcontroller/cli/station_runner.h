@@ -22,9 +22,9 @@ class StationRunner : public QObject {
 
   public:
     struct Limits {
-        double settle = 10.0;      // identification and the release list
-        double noController = 2;   // for controllers to appear at start
-        double update = 1800.0;    // all the updates of `update --all`
+        double settle = 10.0;     // identification and the release list
+        double noController = 2;  // for controllers to appear at start
+        double update = 1800.0;   // all the updates of `update --all`
     };
 
     StationRunner(Station& station, CliOptions options, CommandRunner::Io io, Limits limits);

@@ -15,9 +15,9 @@
 #include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/builtin_files.h"
 #include "tcontroller/catalogue/version.h"
+#include "tcontroller/device/frame.h"
 #include "tcontroller/device/identity.h"
 #include "tcontroller/platform/work_queue.h"
-#include "tcontroller/device/frame.h"
 #include "tcontroller/update/update_engine.h"
 
 namespace tarvo {
@@ -27,8 +27,6 @@ using UpSta = Util::UpSta;
 using UpMode = Util::UpMode;
 using State = StationRow::State;
 
-// The volume notification's key for the USB port of the drive's device.
-const char* const kUsbPortKey = "usbPort";
 // How long one controller may hold the bootloader stage before it is given up
 // (its drive never came, or it never came back), so the others go on.
 constexpr int kBootloaderTurnMs = 120000;
@@ -128,7 +126,9 @@ class PortVolumes : public VolumeWatcher {
     std::vector<QVariantMap> mountedAtStart() const override { return atStart; }
     void tellMounted(const QVariant& info) { emit didMount(info); }
     void tellUnmounted(const QVariant& info) { emit didUnmount(info); }
-    void tellFailed(const QString& label, const QString& reason) { emit mountFailed(label, reason); }
+    void tellFailed(const QString& label, const QString& reason) {
+        emit mountFailed(label, reason);
+    }
 
     std::vector<QVariantMap> atStart;
 };
@@ -365,7 +365,8 @@ void Station::start() {
         // known goes to the controller in its bootloader stage, and to no other.
         const auto owners = [this](const QVariant& info) {
             std::vector<Port*> out;
-            const QString port = info.toMap().value(QString::fromLatin1(kUsbPortKey)).toString();
+            const QString port =
+                info.toMap().value(QString::fromLatin1(kVolumeUsbPortKey)).toString();
             for (auto& [name, p] : ports_) {
                 const bool own = !port.isEmpty() && port.toStdString() == name;
                 std::lock_guard<std::mutex> hold(p->turnLock);
@@ -435,7 +436,8 @@ void Station::addPort(const std::string& name) {
     p->volumes = std::make_unique<PortVolumes>();
     if (platform_.volumeWatcher != nullptr) {
         for (const QVariantMap& volume : platform_.volumeWatcher->mountedAtStart()) {
-            if (volume.value(QString::fromLatin1(kUsbPortKey)).toString().toStdString() == name) {
+            if (volume.value(QString::fromLatin1(kVolumeUsbPortKey)).toString().toStdString() ==
+                name) {
                 p->volumes->atStart.push_back(volume);
             }
         }
@@ -586,7 +588,7 @@ void Station::ask(Port& port, const std::string& wanted) {
     port.clock.start();
     logLine("station: " + escapeForLog(port.name) + " gets " + escapeForLog(version));
     const auto published = std::find_if(s.releases.begin(), s.releases.end(),
-                                         [&](const auto& r) { return r.ver == version; });
+                                        [&](const auto& r) { return r.ver == version; });
     if (published == s.releases.end()) {
         if (version == kBuiltinVersion) {
             engine.updateToBuiltIn();

@@ -24,13 +24,13 @@ struct StationRow {
         failed,    // `failedStep` and `reason` say what happened
     };
     State state = State::idle;
-    std::string target;                  // the release it is to get, or got
+    std::string target;                     // the release it is to get, or got
     UpdateStage stage = UpdateStage::none;  // while updating: the stage
-    int percent = -1;                    // while updating: of the whole update
-    int secondsLeft = -1;                // while updating: of the stage; -1 unknown
-    std::string failedStep;              // when failed: the stage's name
-    std::string reason;                  // when failed: what happened
-    double seconds = 0;                  // when finished: how long the update took
+    int percent = -1;                       // while updating: of the whole update
+    int secondsLeft = -1;                   // while updating: of the stage; -1 unknown
+    std::string failedStep;                 // when failed: the stage's name
+    std::string reason;                     // when failed: what happened
+    double seconds = 0;                     // when finished: how long the update took
     bool operator==(const StationRow&) const = default;
 };
 
