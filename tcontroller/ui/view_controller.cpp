@@ -68,14 +68,15 @@ ViewController::ViewController(const Platform& platform, QWidget* parent)
     ui_->stageLabel->setHidden(true);
     ui_->cancelBut->setHidden(true);
     ui_->copyDetailsBut->setHidden(true);
+    ui_->stationBut->setHidden(true);
     const QString images = QString::fromStdString(platform.resourcesDir + "/images");
     ui_->leftBut->setImageDirectory(images);
     ui_->rightBut->setImageDirectory(images);
     applyFontSizes();
     makeAnnounceable(ui_->msgLabel);
     // Keyboard use: Enter presses the focused button as Space does.
-    for (QPushButton* button :
-         {ui_->aboutBut, ui_->closeBut, ui_->FailedOKBut, ui_->cancelBut, ui_->copyDetailsBut}) {
+    for (QPushButton* button : {ui_->aboutBut, ui_->closeBut, ui_->FailedOKBut, ui_->cancelBut,
+                                ui_->copyDetailsBut, ui_->stationBut}) {
         button->setAutoDefault(true);
         showFocusRingForKeyboard(button);
     }
@@ -87,13 +88,16 @@ ViewController::ViewController(const Platform& platform, QWidget* parent)
     ui_->cancelBut->setAccessibleDescription(tr("Stops the download and puts the window back"));
     ui_->copyDetailsBut->setAccessibleDescription(
         tr("Puts what support needs about this failure on the clipboard"));
+    ui_->stationBut->setAccessibleDescription(
+        tr("Opens a window that updates all attached controllers"));
     // Tab follows the screen from the top: the title row, the row under the
     // bar, then the two faces.
     setTabOrder(ui_->aboutBut, ui_->closeBut);
     setTabOrder(ui_->closeBut, ui_->cancelBut);
     setTabOrder(ui_->cancelBut, ui_->FailedOKBut);
     setTabOrder(ui_->FailedOKBut, ui_->copyDetailsBut);
-    setTabOrder(ui_->copyDetailsBut, ui_->leftBut);
+    setTabOrder(ui_->copyDetailsBut, ui_->stationBut);
+    setTabOrder(ui_->stationBut, ui_->leftBut);
     setTabOrder(ui_->leftBut, ui_->rightBut);
     connect(ui_->leftBut, &QAbstractButton::clicked, this, &ViewController::leftClick);
     connect(ui_->rightBut, &QAbstractButton::clicked, this, &ViewController::rightClick);
@@ -103,6 +107,7 @@ ViewController::ViewController(const Platform& platform, QWidget* parent)
             &UpdateEngine::cancelDownload);
     connect(ui_->copyDetailsBut, &QAbstractButton::clicked, this, &ViewController::copyDetails);
     connect(ui_->aboutBut, &QAbstractButton::clicked, this, &ViewController::showAbout);
+    connect(ui_->stationBut, &QAbstractButton::clicked, this, &ViewController::stationRequested);
     connect(alert_, &AlertViewController::answered, engine_.get(), &UpdateEngine::alerted);
     connect(engine_.get(), &UpdateEngine::changed, this, &ViewController::render);
     connect(engine_.get(), &UpdateEngine::progressChanged, ui_->progress, &QProgressBar::setValue);
@@ -193,6 +198,16 @@ void ViewController::render() {
     } else {
         showWindow(windowFor(state));
         growToContent();
+    }
+    // Several controllers and nothing running: the station's window can take
+    // them all (the window itself offers none of them). It takes the focus
+    // as it appears, being the one action left.
+    const bool several = snapshot.controllersAttached > 1 && snapshot.sta == Util::UpSta::none;
+    if (several != ui_->stationBut->isVisibleTo(this)) {
+        ui_->stationBut->setVisible(several);
+        if (several) {
+            ui_->stationBut->setFocus(Qt::OtherFocusReason);
+        }
     }
     // The replug alert is up while the engine asks for it.
     if (snapshot.replugAlert && !alert_->shown) {

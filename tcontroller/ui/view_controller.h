@@ -45,6 +45,9 @@ class ViewController : public QWidget {
   signals:
     // The line under the bar changed to `text`.
     void progressLineShown(const QString& text);
+    // "Open station view" was pressed (shown while several controllers are
+    // attached): the station's window is wanted.
+    void stationRequested();
 
   protected:
     void closeEvent(QCloseEvent* event) override;

@@ -293,5 +293,39 @@ TEST(LiveWindow, AFailureIsToldAsPlainText) {
     EXPECT_TRUE(ok->isHidden() && copy->isHidden());
 }
 
+// A second controller on the bus, for the window only: it takes any report.
+class OtherController : public HIDDevice {
+  public:
+    Result<void> setReport(int, std::uint8_t, const std::uint8_t*, std::size_t) override {
+        return Result<void>::success();
+    }
+    std::string name() const override { return "other"; }
+    std::string port() const override { return "1-1.3"; }
+};
+
+// With a second controller attached the window offers the station's window
+// (and takes the keyboard there); it asks for it and goes away with the second.
+TEST(LiveWindow, ASecondControllerOffersTheStationView) {
+    sim::SimulatedPlatform sim;
+    const auto vc = startedOn(sim);
+    vc->show();
+    QPushButton* station = test::button(*vc, "stationBut");
+    EXPECT_TRUE(station->isHidden());
+    const auto other = std::make_shared<OtherController>();
+    vc->engine().hidConnectedWithNotification(other);
+    ASSERT_TRUE(test::waitUntil([&] { return !station->isHidden(); }));
+    EXPECT_EQ(text(*vc, "msgLabel"),
+              "2 controllers are attached. Unplug all but one, or open the station view.");
+    EXPECT_EQ(vc->focusWidget(), station);
+    int asked = 0;
+    QObject::connect(vc.get(), &ViewController::stationRequested, [&] { ++asked; });
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(station, &enter);
+    EXPECT_EQ(asked, 1);
+    vc->engine().hidDisconnectedWithNotification(other);
+    ASSERT_TRUE(test::waitUntil([&] { return station->isHidden(); }));
+    EXPECT_EQ(text(*vc, "FWLabel"), "V 1.1");
+}
+
 }  // namespace
 }  // namespace tarvo

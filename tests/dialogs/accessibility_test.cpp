@@ -69,7 +69,7 @@ TEST_F(ChooserTest, EveryControlOfTheWindowAndTheChooserHasAnAccessibleName) {
         at = at->nextInFocusChain();
     } while (at != aboutBut && tabOrder.size() < 10);
     EXPECT_EQ(tabOrder, QStringList({"aboutBut", "closeBut", "cancelBut", "FailedOKBut",
-                                     "copyDetailsBut", "leftBut", "rightBut"}));
+                                     "copyDetailsBut", "stationBut", "leftBut", "rightBut"}));
 
     open({k13, k11});
     const QStringList rows = walk(chooser);
@@ -118,8 +118,9 @@ TEST_F(ChooserTest, ImageButtonsTakeEnterAndSpaceAndShowFocus) {
     button(vc, "FailedOKBut")->show();
     button(vc, "cancelBut")->show();
     button(vc, "copyDetailsBut")->show();
+    button(vc, "stationBut")->show();
     for (const char* name : {"leftBut", "rightBut", "FailedOKBut", "cancelBut", "copyDetailsBut",
-                             "aboutBut", "closeBut"}) {
+                             "stationBut", "aboutBut", "closeBut"}) {
         auto* focused = vc.findChild<QAbstractButton*>(QString::fromLatin1(name));
         ASSERT_NE(focused, nullptr) << name;
         focused->setEnabled(true);
