@@ -2,6 +2,7 @@
 // support log, the real Linux services, then one window and the Qt event loop,
 // or a sub-command run headless on the same engine.
 #include <QApplication>
+#include <QTimer>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -25,6 +26,7 @@
 #include "tcontroller/cli/command_runner.h"
 #include "tcontroller/cli/doctor.h"
 #include "tcontroller/cli/station_runner.h"
+#include "tcontroller/ui/station/station_window.h"
 #include "tcontroller/platform/linux/launcher_entry.h"
 #include "tcontroller/platform/linux/linux_platform.h"
 #include "tcontroller/single_instance.h"
@@ -302,6 +304,27 @@ int main(int argc, char** argv) {
                          tarvo::logLine("another start: window brought to the front");
                          bringToFront(window);
                      });
+    // The station view takes over from the window: the window (and its
+    // engine, which speaks to a controller) goes first, then an engine per
+    // port takes the controllers.
+    std::unique_ptr<tarvo::Station> station;
+    std::unique_ptr<tarvo::StationWindow> stationWindow;
+    QObject::connect(window.get(), &tarvo::ViewController::stationRequested, &app, [&] {
+        QTimer::singleShot(0, &app, [&] {
+            if (stationWindow) {
+                bringToFront(*stationWindow);
+                return;
+            }
+            tarvo::logLine("station view opened");
+            window.reset();
+            station = std::make_unique<tarvo::Station>(linux.platform());
+            stationWindow = std::make_unique<tarvo::StationWindow>(*station);
+            QObject::connect(&instance, &tarvo::SingleInstance::raiseRequested,
+                             stationWindow.get(), [&] { bringToFront(*stationWindow); });
+            station->start();
+            stationWindow->show();
+        });
+    });
     if (const tarvo::Result<void> listening = instance.listen(); !listening.ok()) {
         // A second start then says that the tool runs, without showing it.
         tarvo::logLine("another start cannot reach this one: " +
@@ -310,5 +333,7 @@ int main(int argc, char** argv) {
     delegate.applicationDidFinishLaunching();
     const int status = QApplication::exec();
     delegate.applicationWillTerminate();
+    stationWindow.reset();
+    station.reset();
     return status;
 }

@@ -32,7 +32,7 @@ QString fromStd(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-QString stageName(UpdateStage stage) {
+QString stageWords(UpdateStage stage) {
     switch (stage) {
         case UpdateStage::erase:
             return StationTableModel::tr("Erasing");
@@ -64,7 +64,7 @@ QString stageText(const StationRow& row) {
     if (row.secondsLeft >= 0) {
         known << StationTableModel::tr("%1 s left").arg(row.secondsLeft);
     }
-    const QString name = stageName(row.stage);
+    const QString name = stageWords(row.stage);
     return known.isEmpty() ? name
                            : name + QStringLiteral(" \u2013 ") + known.join(QStringLiteral(", "));
 }

@@ -361,8 +361,3 @@ void StationWindow::changeEvent(QEvent* event) {
 }
 
 }  // namespace tarvo
-
-// The window's meta-object code is compiled with it rather than with the
-// library's other classes: a program that never opens the window (a test of
-// the table alone) links neither it nor the station behind it.
-#include "moc_station_window.cpp"  // NOLINT(bugprone-suspicious-include)
