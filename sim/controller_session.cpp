@@ -4,22 +4,30 @@
 
 namespace tarvo::sim {
 
-ControllerSession::ControllerSession(VirtualController& controller) : controller_(controller) {
-    forward(&HidMonitor::HIDDeviceConnected);
-    forward(&HidMonitor::HIDDeviceDisconnected);
-    forward(&HidMonitor::HIDDeviceDataReceived);
+ControllerSession::ControllerSession(VirtualController& controller)
+    : ControllerSession(std::vector<VirtualController*>{&controller}) {}
+
+ControllerSession::ControllerSession(std::vector<VirtualController*> controllers)
+    : controllers_(std::move(controllers)) {
+    for (VirtualController* controller : controllers_) {
+        forward(controller, &HidMonitor::HIDDeviceConnected);
+        forward(controller, &HidMonitor::HIDDeviceDisconnected);
+        forward(controller, &HidMonitor::HIDDeviceDataReceived);
+    }
 }
 
-template <typename Arg>
-void ControllerSession::forward(void (HidMonitor::*signal)(Arg)) {
+template <typename... Args>
+void ControllerSession::forward(VirtualController* controller,
+                                void (HidMonitor::*signal)(Args...)) {
     // Forwarded on the controller's thread, under the lock: stop() waits for a
-    // notification on its way to the window.
+    // notification on its way to the window, and the controllers' threads
+    // take turns, as one monitor thread would deliver them.
     connect(
-        &controller_, signal, this,
-        [this, signal](Arg value) {
+        controller, signal, this,
+        [this, signal](Args... values) {
             std::lock_guard<std::mutex> hold(mutex_);
             if (!stopping_) {
-                emit(this->*signal)(value);
+                emit(this->*signal)(values...);
             }
         },
         Qt::DirectConnection);
@@ -27,11 +35,15 @@ void ControllerSession::forward(void (HidMonitor::*signal)(Arg)) {
 
 ControllerSession::~ControllerSession() {
     stop();
-    disconnect(&controller_, nullptr, this, nullptr);
+    for (VirtualController* controller : controllers_) {
+        disconnect(controller, nullptr, this, nullptr);
+    }
 }
 
 void ControllerSession::start() {
-    controller_.announceAttachment();
+    for (VirtualController* controller : controllers_) {
+        controller->announceAttachment();
+    }
     std::unique_lock<std::mutex> hold(mutex_);
     stopped_.wait(hold, [this] { return stopping_; });
 }

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <vector>
 
 #include "tcontroller/platform/hid_monitor.h"
 
@@ -9,27 +10,29 @@ namespace tarvo::sim {
 
 class VirtualController;
 
-// One run of the tool's view of a virtual controller that outlives it, as a
-// real controller outlives a restart of the tool. The controller's own loop
-// runs elsewhere; start() has the controller report its attachment again (a
+// One run of the tool's view of virtual controllers that outlive it, as real
+// controllers outlive a restart of the tool: one HID monitor for all of them,
+// each reporting its own device records. The controllers' own loops run
+// elsewhere; start() has every controller report its attachment again (a
 // monitor reports what is attached when it starts) and then waits for stop(),
-// forwarding the controller's notifications meanwhile. After stop() returns
-// nothing more is forwarded.
+// forwarding the controllers' notifications meanwhile, one at a time. After
+// stop() returns nothing more is forwarded.
 class ControllerSession : public HidMonitor {
     Q_OBJECT
   public:
     explicit ControllerSession(VirtualController& controller);
+    explicit ControllerSession(std::vector<VirtualController*> controllers);
     ~ControllerSession() override;
 
     void start() override;
     void stop() override;
 
   private:
-    // Re-emits the controller's `signal` as this session's own until stop().
-    template <typename Arg>
-    void forward(void (HidMonitor::*signal)(Arg));
+    // Re-emits `controller`'s `signal` as this session's own until stop().
+    template <typename... Args>
+    void forward(VirtualController* controller, void (HidMonitor::*signal)(Args...));
 
-    VirtualController& controller_;
+    const std::vector<VirtualController*> controllers_;
     std::mutex mutex_;  // held while a notification is forwarded
     std::condition_variable stopped_;
     bool stopping_ = false;

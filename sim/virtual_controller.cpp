@@ -14,8 +14,8 @@ namespace tarvo::sim {
 // ---------------------------------------------------------------------------
 // VirtualDevice
 
-VirtualDevice::VirtualDevice(VirtualController* owner, int serial)
-    : owner_(owner), serial_(serial) {}
+VirtualDevice::VirtualDevice(VirtualController* owner, int serial, std::string port)
+    : owner_(owner), serial_(serial), port_(std::move(port)) {}
 
 Result<void> VirtualDevice::setReport(int reportType, std::uint8_t reportId,
                                       const std::uint8_t* bytes, std::size_t length) {
@@ -30,7 +30,8 @@ Result<void> VirtualDevice::setReport(int reportType, std::uint8_t reportId,
 }
 
 std::string VirtualDevice::name() const {
-    return "virtual controller #" + std::to_string(serial_);
+    return "virtual controller " + (port_.empty() ? std::string() : port_ + " ") + "#" +
+           std::to_string(serial_);
 }
 
 void VirtualDevice::orphan() {
@@ -73,7 +74,7 @@ void VirtualController::changedLocked() {
 
 void VirtualController::chatter(const std::string& line) const {
     if (config_.verbose) {
-        std::fprintf(stderr, "virtual controller: %s\n", line.c_str());
+        std::fprintf(stderr, "virtual controller %s: %s\n", config_.port.c_str(), line.c_str());
     }
 }
 
@@ -148,7 +149,7 @@ void VirtualController::attach(unsigned epoch) {
         if (epoch != epoch_ || current_) {
             return;
         }
-        device = std::make_shared<VirtualDevice>(this, ++serials_);
+        device = std::make_shared<VirtualDevice>(this, ++serials_, config_.port);
         issued_.push_back(device);
         current_ = device;
         mode_ = Mode::hid;
@@ -176,14 +177,16 @@ void VirtualController::emitDisconnected(const HIDDevicePtr& device) {
 }
 
 void VirtualController::sendReply(const std::weak_ptr<VirtualDevice>& to, Bytes reply) {
+    HIDDevicePtr device;
     {
         std::lock_guard<std::mutex> hold(mutex_);
         if (to.lock() != current_ || !current_) {
             return;  // the controller left the bus before it could answer
         }
+        device = current_;
     }
-    emit HIDDeviceDataReceived(QByteArray(reinterpret_cast<const char*>(reply.data()),
-                                          static_cast<qsizetype>(reply.size())));
+    emit HIDDeviceDataReceived(device, QByteArray(reinterpret_cast<const char*>(reply.data()),
+                                                  static_cast<qsizetype>(reply.size())));
     std::lock_guard<std::mutex> hold(mutex_);
     ++repliesSent_;
     changedLocked();

@@ -41,14 +41,17 @@ enum class DeviceFault {
 
 class VirtualController;
 
-// The device record of the virtual controller: a new one per attach. Writes
-// through a record that has left the bus fail.
+// The device record of the virtual controller: a new one per attach, on the
+// USB port the controller was plugged into then. Writes through a record that
+// has left the bus fail.
 class VirtualDevice final : public HIDDevice {
   public:
-    VirtualDevice(VirtualController* owner, int serial);
+    VirtualDevice(VirtualController* owner, int serial, std::string port);
     Result<void> setReport(int reportType, std::uint8_t reportId, const std::uint8_t* bytes,
                            std::size_t length) override;
+    // "virtual controller 1-1.2 #3": the port and the attach's serial number.
     std::string name() const override;
+    std::string port() const override { return port_; }
 
   private:
     friend class VirtualController;
@@ -57,6 +60,7 @@ class VirtualDevice final : public HIDDevice {
     std::mutex mutex_;  // guards owner_ against the controller's destruction
     VirtualController* owner_;
     const int serial_;
+    const std::string port_;
 };
 
 // A remote controller on a virtual HID bus. start() runs its event loop (the
@@ -118,6 +122,10 @@ class VirtualController : public HidMonitor {
         bool pacing = false;
         // Simulator chatter on standard error.
         bool verbose = false;
+        // The USB port it is plugged into, as the kernel names it: its device
+        // records and its bootloader volume's announcements carry it, and
+        // the chatter names it.
+        std::string port = "1-1.1";
         Timings timings;
         // Where mounts and unmounts are announced (null: not announced).
         SimVolumeWatcher* volumeWatcher = nullptr;

@@ -48,8 +48,9 @@ class HIDDevice {
                                    std::size_t length) = 0;
     // A stable name for logs (the device node, or the simulator's name).
     virtual std::string name() const = 0;
-    // The USB port the device is on, as the kernel names it ("1-1.2"); empty
-    // when unknown.
+    // The USB port the device is plugged into, as the kernel names it
+    // ("1-1.2": bus 1, port 2 of the hub on port 1; see usb_port.h); empty
+    // when unknown. The same socket gives the same port after a replug.
     virtual std::string port() const { return {}; }
 };
 using HIDDevicePtr = std::shared_ptr<HIDDevice>;
@@ -58,7 +59,8 @@ using HIDDevicePtr = std::shared_ptr<HIDDevice>;
 // signals emitted on the monitor's own thread (the one that called start()):
 //   HIDDeviceConnected:    the record of a device that was attached
 //   HIDDeviceDisconnected: the record of a device that has gone (once per record)
-//   HIDDeviceDataReceived: one input report, in arrival order
+//   HIDDeviceDataReceived: one input report and the record of the device that
+//                          sent it, in arrival order
 // A matching device already attached when start() begins is reported connected.
 class HidMonitor : public QObject {
     Q_OBJECT
@@ -72,7 +74,7 @@ class HidMonitor : public QObject {
   signals:
     void HIDDeviceConnected(const tarvo::HIDDevicePtr& device);
     void HIDDeviceDisconnected(const tarvo::HIDDevicePtr& device);
-    void HIDDeviceDataReceived(const QByteArray& data);
+    void HIDDeviceDataReceived(const tarvo::HIDDevicePtr& device, const QByteArray& data);
     // The monitor cannot watch the bus, wholly or for devices being plugged
     // in; `reason` says why, for the log. Emitted at most once, on the
     // monitor's thread; start() may still run (and report what is attached).

@@ -183,7 +183,13 @@ void UpdateEngine::hidDisconnectedWithNotification(const HIDDevicePtr& device) {
     }
 }
 
-void UpdateEngine::hidReadDataWithNotification(const QByteArray& report) {
+void UpdateEngine::hidReadDataWithNotification(const HIDDevicePtr& device,
+                                               const QByteArray& report) {
+    // The record is set by the connect handler before any request goes out,
+    // on the monitor's thread that also delivers the replies.
+    if (device != hidDeviceInfo.get()) {
+        return;
+    }
     applyReply(report);
 }
 

@@ -126,7 +126,10 @@ class UpdateEngine : public QObject {
     bool sendReport(const Bytes& frame, bool expectReply);
     void hidConnectedWithNotification(const HIDDevicePtr& device);
     void hidDisconnectedWithNotification(const HIDDevicePtr& device);
-    void hidReadDataWithNotification(const QByteArray& report);
+    // A report of `device`; one from any device but the attached one (the
+    // record of the latest connect) is not the controller's answer and is
+    // dropped.
+    void hidReadDataWithNotification(const HIDDevicePtr& device, const QByteArray& report);
     void reachabilityChangedWithNote(Reachability* note);
     void didMount(const QVariant& userInfo);
     void didUnMount(const QVariant& userInfo);

@@ -47,9 +47,9 @@ class DeviceRecord : public ::testing::Test {
     // Attaches the device record and answers the identification as 1.1.
     void identify() {
         engine->hidConnectedWithNotification(device);
-        engine->hidReadDataWithNotification(kModelT);
+        engine->hidReadDataWithNotification(device, kModelT);
         engine->hidReadDataWithNotification(
-            reply({0xA9, 0x07, 1, 0, 0xA0, '1', '1', '0', 0, 0x5C}));
+            device, reply({0xA9, 0x07, 1, 0, 0xA0, '1', '1', '0', 0, 0x5C}));
         ASSERT_TRUE(engine->controllerIdentified());
     }
     sim::InstantClock clock;
@@ -73,7 +73,7 @@ TEST_F(DeviceRecord, WritesAndWhetherAReplyIsAwaited) {
     EXPECT_TRUE(engine->sendReport(shortFrame, true));
     EXPECT_TRUE(engine->sendReport(fullFrame, false));
     // The last write awaited no reply: the model reply is not taken.
-    engine->hidReadDataWithNotification(kModelT);
+    engine->hidReadDataWithNotification(device, kModelT);
     EXPECT_EQ(engine->snapshot().model, "");
 
     // A short frame counts as sent whatever the platform said: the write line
@@ -86,7 +86,10 @@ TEST_F(DeviceRecord, WritesAndWhetherAReplyIsAwaited) {
     EXPECT_FALSE(engine->sendReport(fullFrame, false));
     EXPECT_EQ(log.lines(), std::vector<std::string>{"write failed: recording: No such device"});
     device->setResult(Result<void>::failure("recording: \x1b[2Jgone\n"));
-    engine->hidReadDataWithNotification(kModelT);  // taken; the version request goes out
+    // The same answer from another device is not this controller's: dropped.
+    engine->hidReadDataWithNotification(std::make_shared<RecordingDevice>(), kModelT);
+    EXPECT_EQ(engine->snapshot().model, "");
+    engine->hidReadDataWithNotification(device, kModelT);  // taken; the version request goes out
     EXPECT_EQ(engine->snapshot().model, "T");
     const auto lines = log.lines();
     const auto written = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {

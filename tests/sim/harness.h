@@ -7,7 +7,6 @@
 #include <functional>
 #include <string>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 #include "sim/virtual_controller.h"
@@ -97,20 +96,20 @@ class HidEvents {
         const auto on = [this, &monitor](auto signal, Event::Type type) {
             QObject::connect(
                 &monitor, signal, &monitor,
-                [this, type](const auto& what) {
-                    Event e{type, nullptr, {}, std::this_thread::get_id()};
-                    if constexpr (std::is_same_v<std::decay_t<decltype(what)>, QByteArray>) {
-                        e.bytes.assign(what.begin(), what.end());
-                    } else {
-                        e.device = what;
-                    }
-                    events_.mutate([&](auto& all) { all.push_back(std::move(e)); });
+                [this, type](const tarvo::HIDDevicePtr& device) {
+                    record({type, device, {}, std::this_thread::get_id()});
                 },
                 Qt::DirectConnection);
         };
         on(&HidMonitor::HIDDeviceConnected, Event::connected);
         on(&HidMonitor::HIDDeviceDisconnected, Event::disconnected);
-        on(&HidMonitor::HIDDeviceDataReceived, Event::data);
+        QObject::connect(
+            &monitor, &HidMonitor::HIDDeviceDataReceived, &monitor,
+            [this](const tarvo::HIDDevicePtr& device, const QByteArray& data) {
+                record({Event::data, device, tarvo::Bytes(data.begin(), data.end()),
+                        std::this_thread::get_id()});
+            },
+            Qt::DirectConnection);
     }
 
     std::vector<Event> all() const { return events_.get(); }
@@ -132,6 +131,10 @@ class HidEvents {
     }
 
   private:
+    void record(Event e) {
+        events_.mutate([&](auto& all) { all.push_back(std::move(e)); });
+    }
+
     tarvo::Guarded<std::vector<Event>> events_;
 };
 

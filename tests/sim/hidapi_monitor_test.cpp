@@ -39,6 +39,11 @@ class FakeBus final : public HidBackend, public std::enable_shared_from_this<Fak
         devices_[node].present = false;
         changed_.notify_all();
     }
+    // The USB port the node's device is plugged into.
+    void setPort(const std::string& node, std::string port) {
+        std::lock_guard<std::mutex> hold(mutex_);
+        devices_[node].port = std::move(port);
+    }
     // Opens of the node fail with `error` (0: succeed).
     void refuseOpens(const std::string& node, int error) {
         std::lock_guard<std::mutex> hold(mutex_);
@@ -87,6 +92,7 @@ class FakeBus final : public HidBackend, public std::enable_shared_from_this<Fak
         ++device.openHandles;
         return {std::make_unique<Handle>(shared_from_this(), node), 0};
     }
+    std::string usbPort(const std::string& node) override { return with(node).port; }
     std::unique_ptr<HotplugWatch> watchHotplug() override {
         return std::make_unique<Watch>(shared_from_this());
     }
@@ -100,6 +106,7 @@ class FakeBus final : public HidBackend, public std::enable_shared_from_this<Fak
         bool present = false;
         int openError = 0;
         int openHandles = 0;
+        std::string port;
         std::deque<Step> script;
         std::vector<Bytes> writes;
     };
@@ -256,9 +263,11 @@ Bytes report(std::uint8_t first, std::size_t length = 64) {
 
 TEST(HidapiMonitor, ReportsTheAttachedControllerItsReportsInOrderAndWritesWholeFrames) {
     MonitorRun run;
+    run.bus->setPort(kNode, "3-2.1");
     const HIDDevicePtr device = run.startWithController();
     ASSERT_TRUE(device);
     EXPECT_EQ(device->name(), kNode);
+    EXPECT_EQ(device->port(), "3-2.1");
 
     run.bus->feed(kNode, report(0x10));
     run.bus->feed(kNode, report(0x20, 10));
@@ -267,6 +276,7 @@ TEST(HidapiMonitor, ReportsTheAttachedControllerItsReportsInOrderAndWritesWholeF
     std::vector<Bytes> received;
     for (const auto& d : run.events.of(Event::data)) {
         received.push_back(d.bytes);
+        EXPECT_EQ(d.device, device);  // each report with the record of its sender
         // Every notification comes from the loop's thread, never a reader's.
         EXPECT_EQ(d.thread, run.events.of(Event::connected)[0].thread);
     }

@@ -32,7 +32,9 @@ TEST(VirtualController, AnswersIdentificationByteExactFromItsOwnThreadAfterTheWr
         Qt::DirectConnection);
     QObject::connect(
         &run.vc, &tarvo::HidMonitor::HIDDeviceDataReceived, &run.vc,
-        [&](const QByteArray&) { replyBeforeHandlerDone = replyBeforeHandlerDone || !handlerDone; },
+        [&](const tarvo::HIDDevicePtr&, const QByteArray&) {
+            replyBeforeHandlerDone = replyBeforeHandlerDone || !handlerDone;
+        },
         Qt::DirectConnection);
     run.run();
     auto device = run.plugAndWait();

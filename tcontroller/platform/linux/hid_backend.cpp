@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <mutex>
 
+#include "tcontroller/platform/linux/sysfs_usb_port.h"
+
 namespace tarvo {
 
 namespace {
@@ -124,6 +126,9 @@ class HidapiBackend final : public HidBackend {
         }
         return {nullptr, openErrno(path)};
     }
+
+    // hidapi's hidraw backend names a device by its node.
+    std::string usbPort(const std::string& path) override { return usbPortOfHidrawNode(path); }
 
     std::unique_ptr<HotplugWatch> watchHotplug() override {
         udev* context = udev_new();

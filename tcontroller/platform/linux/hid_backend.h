@@ -61,6 +61,9 @@ class HidBackend {
     // The device nodes of the attached HID devices with these IDs.
     virtual std::vector<std::string> enumerate(std::uint16_t vendorId, std::uint16_t productId) = 0;
     virtual HidOpened open(const std::string& path) = 0;
+    // The USB port of the device at `path` (see HIDDevice::port); empty when
+    // unknown.
+    virtual std::string usbPort(const std::string& /*path*/) { return {}; }
     // Starts watching the hidraw subsystem; null when it cannot.
     virtual std::unique_ptr<HotplugWatch> watchHotplug() = 0;
 };

@@ -42,8 +42,8 @@ void drain(int fd) {
 // ---------------------------------------------------------------------------
 // HidapiDevice
 
-HidapiDevice::HidapiDevice(std::string path, std::shared_ptr<HidHandle> handle)
-    : path_(std::move(path)), handle_(std::move(handle)) {}
+HidapiDevice::HidapiDevice(std::string path, std::string port, std::shared_ptr<HidHandle> handle)
+    : path_(std::move(path)), port_(std::move(port)), handle_(std::move(handle)) {}
 
 Result<void> HidapiDevice::fail(const std::string& why) const {
     return Result<void>::failure(path_ + ": " + why);
@@ -287,7 +287,7 @@ void HidapiMonitor::open(const std::string& path) {
     }
 
     auto held = std::make_unique<Held>();
-    held->device = std::make_shared<HidapiDevice>(path, std::move(writer));
+    held->device = std::make_shared<HidapiDevice>(path, backend_->usbPort(path), std::move(writer));
     held->reader = std::move(reader);
     Held* raw = held.get();
     held->thread = std::thread([this, raw] { readLoop(raw); });
@@ -351,7 +351,8 @@ void HidapiMonitor::deliverInput() {
             release(path, true);
             continue;
         }
-        emit HIDDeviceDataReceived(QByteArray(reinterpret_cast<const char*>(input.data.data()),
+        emit HIDDeviceDataReceived(input.device,
+                                   QByteArray(reinterpret_cast<const char*>(input.data.data()),
                                               static_cast<qsizetype>(input.data.size())));
     }
 }

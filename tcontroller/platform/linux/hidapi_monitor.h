@@ -24,7 +24,8 @@ namespace tarvo {
 // detached keeps it open until the write returns.
 class HidapiDevice final : public HIDDevice {
   public:
-    HidapiDevice(std::string path, std::shared_ptr<HidHandle> handle);
+    // `port`: the USB port the device is plugged into, empty when unknown.
+    HidapiDevice(std::string path, std::string port, std::shared_ptr<HidHandle> handle);
 
     // The controller uses no numbered reports, so on the wire the report number
     // is 0: the handle is given one leading 00 byte followed by the whole frame,
@@ -36,6 +37,8 @@ class HidapiDevice final : public HIDDevice {
                            std::size_t length) override;
     // The hidraw device node, e.g. "/dev/hidraw3".
     std::string name() const override { return path_; }
+    // As read from sysfs when the device was opened, e.g. "1-1.2".
+    std::string port() const override { return port_; }
 
     // The device has gone: later writes fail; the handle closes once the last
     // write in progress has returned.
@@ -45,6 +48,7 @@ class HidapiDevice final : public HIDDevice {
     Result<void> fail(const std::string& why) const;
 
     const std::string path_;
+    const std::string port_;
     std::mutex stateMutex_;  // guards handle_
     std::shared_ptr<HidHandle> handle_;
     std::mutex writeMutex_;  // one call per handle at a time
