@@ -22,8 +22,8 @@ Result<void> SimVolumeWatcher::start() {
 std::vector<QVariantMap> SimVolumeWatcher::mountedAtStart() const {
     std::lock_guard<std::mutex> hold(mutex_);
     std::vector<QVariantMap> out;
-    for (const auto& [path, label] : atStart_) {
-        out.push_back(info(path, label));
+    for (const auto& [path, drive] : atStart_) {
+        out.push_back(info(path, drive));
     }
     return out;
 }
@@ -48,35 +48,40 @@ void SimVolumeWatcher::stop() {
     delivered_.notify_all();
 }
 
-QVariantMap SimVolumeWatcher::info(const std::string& path, const std::string& label) {
+QVariantMap SimVolumeWatcher::info(const std::string& path, const Drive& drive) {
     QVariantMap info{{QString::fromLatin1(kVolumePathKey), QString::fromStdString(path)},
                      {QString::fromLatin1(kVolumeBusKey), QStringLiteral("usb")}};
-    if (!label.empty()) {
-        info.insert(QString::fromLatin1(kVolumeLabelKey), QString::fromStdString(label));
+    if (!drive.label.empty()) {
+        info.insert(QString::fromLatin1(kVolumeLabelKey), QString::fromStdString(drive.label));
+    }
+    if (!drive.usbPort.empty()) {
+        info.insert(QString::fromLatin1(kVolumeUsbPortKey), QString::fromStdString(drive.usbPort));
     }
     return info;
 }
 
-void SimVolumeWatcher::announceMount(const std::string& path, const std::string& label) {
-    announce(true, path, label);
+void SimVolumeWatcher::announceMount(const std::string& path, const std::string& label,
+                                     const std::string& usbPort) {
+    announce(true, path, Drive{label, usbPort});
 }
 
-void SimVolumeWatcher::announceUnmount(const std::string& path, const std::string& label) {
-    announce(false, path, label);
+void SimVolumeWatcher::announceUnmount(const std::string& path, const std::string& label,
+                                       const std::string& usbPort) {
+    announce(false, path, Drive{label, usbPort});
 }
 
-void SimVolumeWatcher::announce(bool mounted, const std::string& path, const std::string& label) {
+void SimVolumeWatcher::announce(bool mounted, const std::string& path, Drive drive) {
     {
         std::lock_guard<std::mutex> hold(mutex_);
         if (mounted) {
-            mounted_[path] = label;
+            mounted_[path] = drive;
         } else {
             mounted_.erase(path);
         }
         if (!running_) {
             return;
         }
-        events_.push_back(Event{mounted, path, label});
+        events_.push_back(Event{mounted, path, std::move(drive)});
     }
     wake_.notify_one();
 }
@@ -98,7 +103,7 @@ void SimVolumeWatcher::run() {
         delivering_ = true;
         hold.unlock();
 
-        const QVariantMap note = info(event.path, event.label);
+        const QVariantMap note = info(event.path, event.drive);
         if (event.mounted) {
             emit didMount(note);
         } else {

@@ -18,7 +18,8 @@ namespace tarvo::sim {
 // volume; the watcher emits didMount / didUnmount {"NSDevicePath": path,
 // "VolumeBus": "usb"} from a thread of its own, in announcement order, like a
 // real watcher. Every drive of the simulated world hangs on USB; one announced
-// with a label is reported with it, as UDisks reports a drive's label. Announcements
+// with a label is reported with it, as UDisks reports a drive's label, and one
+// announced with a USB port with {"usbPort": port}. Announcements
 // made while the watcher is not started are dropped, as a real watcher does not
 // see what happened before it began watching.
 class SimVolumeWatcher : public VolumeWatcher {
@@ -33,21 +34,28 @@ class SimVolumeWatcher : public VolumeWatcher {
     void stop() override;
 
     // Safe from any thread; returns at once.
-    void announceMount(const std::string& path, const std::string& label = {});
-    void announceUnmount(const std::string& path, const std::string& label = {});
+    void announceMount(const std::string& path, const std::string& label = {},
+                       const std::string& usbPort = {});
+    void announceUnmount(const std::string& path, const std::string& label = {},
+                         const std::string& usbPort = {});
 
     // Waits until every announcement so far has been delivered (its handlers
     // have returned). False on timeout.
     bool waitUntilDelivered(std::chrono::milliseconds timeout);
 
   private:
+    // What is told of a drive besides its mount point.
+    struct Drive {
+        std::string label;
+        std::string usbPort;
+    };
     struct Event {
         bool mounted;
         std::string path;
-        std::string label;
+        Drive drive;
     };
-    static QVariantMap info(const std::string& path, const std::string& label);
-    void announce(bool mounted, const std::string& path, const std::string& label);
+    static QVariantMap info(const std::string& path, const Drive& drive);
+    void announce(bool mounted, const std::string& path, Drive drive);
     void run();
 
     mutable std::mutex mutex_;
@@ -55,8 +63,8 @@ class SimVolumeWatcher : public VolumeWatcher {
     std::condition_variable delivered_;
     std::deque<Event> events_;
     bool running_ = false;
-    std::map<std::string, std::string> mounted_;  // path -> label, also before start()
-    std::map<std::string, std::string> atStart_;
+    std::map<std::string, Drive> mounted_;  // by path, also before start()
+    std::map<std::string, Drive> atStart_;
     bool delivering_ = false;
     std::thread thread_;
 };

@@ -51,7 +51,7 @@ void VirtualController::mountVolume(unsigned epoch) {
     }
     chatter("bootloader volume mounted at " + volume_.path());
     if (config_.volumeWatcher) {
-        config_.volumeWatcher->announceMount(volume_.path());
+        config_.volumeWatcher->announceMount(volume_.path(), {}, config_.port);
     }
     if (faults_.unmountBeforeWrite) {
         chatter("bootloader volume gone again before anything was written (fault)");
@@ -121,7 +121,7 @@ void VirtualController::unmountLocked() {
     }
     volume_.unmount();
     if (config_.volumeWatcher) {
-        config_.volumeWatcher->announceUnmount(volume_.path());
+        config_.volumeWatcher->announceUnmount(volume_.path(), {}, config_.port);
     }
 }
 

@@ -13,12 +13,15 @@ namespace tarvo {
 inline constexpr const char* kVolumePathKey = "NSDevicePath";
 inline constexpr const char* kVolumeLabelKey = "VolumeLabel";
 inline constexpr const char* kVolumeBusKey = "VolumeBus";
+inline constexpr const char* kVolumeUsbPortKey = "usbPort";
 
 // Reports volumes that are mounted and unmounted. Signals are emitted on the
 // watcher's own thread; the object is a QVariantMap {"NSDevicePath": QString}
 // holding the mount point as the user sees it (escapes already decoded). A
 // watcher that knows the filesystem's label adds {"VolumeLabel": QString}, one
-// that knows the bus of the drive {"VolumeBus": QString} ("usb").
+// that knows the bus of the drive {"VolumeBus": QString} ("usb"), one that
+// knows the USB port the drive is plugged into {"usbPort": QString} ("1-1.2",
+// as HIDDevice::port() names it; absent or empty when unknown).
 class VolumeWatcher : public QObject {
     Q_OBJECT
   public:

@@ -48,8 +48,24 @@ class UDisksVolume : public ::testing::TestWithParam<bool> {
             *why = bus_.skipReason();
             return false;
         }
+        // The drive "sdc" hangs on USB port 4-2 of a sysfs tree of its own.
+        const std::filesystem::path sysfs = std::filesystem::path(sysfs_.path().toStdString());
+        const std::filesystem::path disk =
+            sysfs /
+            "devices/pci0000:00/0000:00:14.0/usb4/4-2/4-2:1.0/host3/target3:0:0/"
+            "3:0:0:0/block/sdc";
+        std::filesystem::create_directories(disk);
+        std::filesystem::create_directories(sysfs / "class/block");
+        std::filesystem::create_directory_symlink(disk, sysfs / "class/block/sdc");
         udisks_ = std::make_unique<UDisksVolumeWatcher>(
-            bus_.bus(), UDisksVolumeWatcher::Options{kBootloaderLabel, 200ms, 10s});
+            bus_.bus(), UDisksVolumeWatcher::Options{kBootloaderLabel, 200ms, 10s, sysfs.string()});
+        QObject::connect(
+            udisks_.get(), &VolumeWatcher::didMount, udisks_.get(),
+            [this](const QVariant& info) {
+                const QString port = info.toMap().value(kVolumeUsbPortKey).toString();
+                ports_.mutate([&](auto& all) { all.push_back(port.toStdString()); });
+            },
+            Qt::DirectConnection);
         rig_ = std::make_unique<test::Rig>();
         rig_->startOnDrives(*udisks_, files_);
         return true;
@@ -57,6 +73,8 @@ class UDisksVolume : public ::testing::TestWithParam<bool> {
 
     test::PrivateBus bus_;
     QTemporaryDir dir_;
+    QTemporaryDir sysfs_;
+    Guarded<std::vector<std::string>> ports_;  // of the mounts reported
     std::unique_ptr<UDisksVolumeWatcher> udisks_;
     PosixFileSystem files_;
     std::unique_ptr<test::Rig> rig_;
@@ -89,6 +107,8 @@ TEST_P(UDisksVolume, TheBootloaderDriveIsWrittenWhereverItIsMounted) {
     EXPECT_TRUE(rig.log.contains("Mount: " + volume.string()));
     EXPECT_EQ(test::readFile(volume / "FW.bin"), rig.builtInFirmware());
     EXPECT_EQ(bus_.calls("org.freedesktop.UDisks2", "Mount").size(), desktopMounts ? 0 : 1);
+    // The mount is told with the USB port of its drive.
+    EXPECT_EQ(ports_.get(), std::vector<std::string>{"4-2"});
 }
 
 INSTANTIATE_TEST_SUITE_P(UDisks, UDisksVolume, ::testing::Bool(), [](const auto& info) {

@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "tcontroller/base/log.h"
+#include "tcontroller/platform/linux/sysfs_usb_port.h"
 
 namespace tarvo {
 namespace {
@@ -72,6 +73,20 @@ std::vector<std::string> mountPointsOf(const QVariant& value) {
     return points;
 }
 
+// A byte-string property (ay) such as a block's Device: NUL-terminated.
+std::string byteString(const QVariant& value) {
+    QByteArray bytes;
+    if (value.metaType() == QMetaType::fromType<QByteArray>()) {
+        bytes = value.toByteArray();
+    } else if (value.metaType() == QMetaType::fromType<QDBusArgument>()) {
+        value.value<QDBusArgument>() >> bytes;
+    }
+    while (bytes.endsWith('\0')) {
+        bytes.chop(1);
+    }
+    return bytes.toStdString();
+}
+
 QString objectPathOf(const QVariant& value) {
     if (value.metaType() == QMetaType::fromType<QDBusObjectPath>()) {
         return value.value<QDBusObjectPath>().path();
@@ -118,17 +133,32 @@ Result<UDisksVolumeWatcher::Table> UDisksVolumeWatcher::readTable() const {
         if (drive.value(kDrive).value(QStringLiteral("ConnectionBus")).toString() != "usb") {
             continue;
         }
-        table[it.key().toStdString()].mountPoints =
+        Volume& volume = table[it.key().toStdString()];
+        volume.mountPoints =
             mountPointsOf(interfaces[kFilesystem].value(QStringLiteral("MountPoints")));
+        volume.usbPort = usbPortOfBlockDevice(byteString(block.value(QStringLiteral("Device"))),
+                                              options_.sysfsRoot);
     }
     return Result<Table>::success(std::move(table));
 }
 
-QVariantMap UDisksVolumeWatcher::info(const std::string& mountPoint) const {
+QVariantMap UDisksVolumeWatcher::info(const std::string& mountPoint,
+                                      const std::string& usbPort) const {
     // Only drives on USB are in the table (readTable), so the bus is known.
     return {{QString::fromLatin1(kVolumePathKey), QString::fromStdString(mountPoint)},
             {QString::fromLatin1(kVolumeLabelKey), QString::fromStdString(options_.label)},
-            {QString::fromLatin1(kVolumeBusKey), QStringLiteral("usb")}};
+            {QString::fromLatin1(kVolumeBusKey), QStringLiteral("usb")},
+            {QString::fromLatin1(kVolumeUsbPortKey), QString::fromStdString(usbPort)}};
+}
+
+UDisksVolumeWatcher::Points UDisksVolumeWatcher::pointsOf(const Table& table) {
+    Points points;
+    for (const auto& [object, volume] : table) {
+        for (const std::string& point : volume.mountPoints) {
+            points.emplace(point, volume.usbPort);
+        }
+    }
+    return points;
 }
 
 Result<void> UDisksVolumeWatcher::start() {
@@ -145,10 +175,7 @@ Result<void> UDisksVolumeWatcher::start() {
     {
         std::lock_guard<std::mutex> hold(mutex_);
         table_ = *table.value;
-        atStart_.clear();
-        for (const auto& [object, volume] : table_) {
-            atStart_.insert(atStart_.end(), volume.mountPoints.begin(), volume.mountPoints.end());
-        }
+        atStart_ = pointsOf(table_);
     }
     std::promise<bool> subscribed;
     std::future<bool> answer = subscribed.get_future();
@@ -213,8 +240,8 @@ void UDisksVolumeWatcher::stop() {
 std::vector<QVariantMap> UDisksVolumeWatcher::mountedAtStart() const {
     std::lock_guard<std::mutex> hold(mutex_);
     std::vector<QVariantMap> out;
-    for (const std::string& point : atStart_) {
-        out.push_back(info(point));
+    for (const auto& [point, usbPort] : atStart_) {
+        out.push_back(info(point, usbPort));
     }
     return out;
 }
@@ -225,34 +252,28 @@ void UDisksVolumeWatcher::tableChanged() {
         logLine("volume watch: " + escapeForLog(read.error));
         return;
     }
-    std::vector<std::string> mounted;
-    std::vector<std::string> unmounted;
+    Points mounted;
+    Points unmounted;
     {
         std::lock_guard<std::mutex> hold(mutex_);
-        const auto pointsOf = [](const Table& table) {
-            std::set<std::string> points;
-            for (const auto& [object, volume] : table) {
-                points.insert(volume.mountPoints.begin(), volume.mountPoints.end());
-            }
-            return points;
-        };
-        const std::set<std::string> before = pointsOf(table_);
-        const std::set<std::string> after = pointsOf(*read.value);
+        const Points before = pointsOf(table_);
+        const Points after = pointsOf(*read.value);
+        const auto byPoint = [](const auto& a, const auto& b) { return a.first < b.first; };
         std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
-                            std::back_inserter(mounted));
+                            std::inserter(mounted, mounted.end()), byPoint);
         std::set_difference(before.begin(), before.end(), after.begin(), after.end(),
-                            std::back_inserter(unmounted));
+                            std::inserter(unmounted, unmounted.end()), byPoint);
         // A drive that left may be mounted again when it comes back.
         for (auto it = mountAsked_.begin(); it != mountAsked_.end();) {
             it = read.value->count(*it) != 0 ? std::next(it) : mountAsked_.erase(it);
         }
         table_ = *read.value;
     }
-    for (const std::string& point : unmounted) {
-        emit didUnmount(info(point));
+    for (const auto& [point, usbPort] : unmounted) {
+        emit didUnmount(info(point, usbPort));
     }
-    for (const std::string& point : mounted) {
-        emit didMount(info(point));
+    for (const auto& [point, usbPort] : mounted) {
+        emit didMount(info(point, usbPort));
     }
     scheduleMounts(*read.value);
 }

@@ -39,7 +39,9 @@ class UDisksAgent : public QObject {
 // UDisks to mount it (interactive authorisation allowed) and reports the
 // result; a refusal is reported by mountFailed().
 //
-// Notifications carry {"NSDevicePath": mount point, "VolumeLabel": label}.
+// Notifications carry {"NSDevicePath": mount point, "VolumeLabel": label,
+// "VolumeBus": "usb", "usbPort": the drive's USB port, read from sysfs (empty
+// when it cannot be read)}.
 // Signals are emitted on the watcher's own thread, which runs the D-Bus
 // handlers.
 class UDisksVolumeWatcher final : public VolumeWatcher {
@@ -50,6 +52,8 @@ class UDisksVolumeWatcher final : public VolumeWatcher {
         std::chrono::milliseconds mountAfter{3000};
         // How long a mount request may wait, a password prompt included.
         std::chrono::milliseconds mountTimeout{std::chrono::minutes(5)};
+        // Where sysfs is mounted: the drives' USB ports are read there.
+        std::string sysfsRoot = "/sys";
     };
 
     UDisksVolumeWatcher(QDBusConnection bus, Options options);
@@ -62,11 +66,16 @@ class UDisksVolumeWatcher final : public VolumeWatcher {
 
   private:
     friend class UDisksAgent;
-    // One labelled filesystem: its object path and where it is mounted.
+    // One labelled filesystem (by object path): where it is mounted and the
+    // USB port of its drive (empty when unknown).
     struct Volume {
         std::vector<std::string> mountPoints;
+        std::string usbPort;
     };
     using Table = std::map<std::string, Volume>;
+    // Mount points and the USB port of the drive mounted there.
+    using Points = std::map<std::string, std::string>;
+    static Points pointsOf(const Table& table);
 
     // The watcher's thread: subscribes to UDisks' signals, says whether that
     // worked, and runs an event loop until stop().
@@ -79,7 +88,7 @@ class UDisksVolumeWatcher final : public VolumeWatcher {
     // Schedules the mount of every drive that is new and unmounted.
     void scheduleMounts(const Table& table);
     Result<Table> readTable() const;
-    QVariantMap info(const std::string& mountPoint) const;
+    QVariantMap info(const std::string& mountPoint, const std::string& usbPort) const;
 
     QDBusConnection bus_;
     Options options_;
@@ -87,7 +96,7 @@ class UDisksVolumeWatcher final : public VolumeWatcher {
 
     mutable std::mutex mutex_;
     Table table_;
-    std::vector<std::string> atStart_;
+    Points atStart_;
     // Drives seen unmounted whose mount is scheduled or was asked for: each is
     // mounted at most once while it stays attached.
     std::set<std::string> mountAsked_;
