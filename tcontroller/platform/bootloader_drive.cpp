@@ -16,6 +16,18 @@ bool equalNoCase(std::string_view a, std::string_view b) {
 
 }  // namespace
 
+bool isBootloaderMountPoint(std::string_view path, std::string_view point) {
+    if (point.empty() || path.size() < point.size() || path.substr(0, point.size()) != point) {
+        return false;
+    }
+    const std::string_view number = path.substr(point.size());
+    if (number.empty()) {
+        return true;
+    }
+    return number.front() != '0' &&
+           std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 bool isBootloaderDriveEntry(std::string_view name) {
     // A FAT volume shows a name in whatever case it was stored in.
     for (const std::string_view firmware : {"firmware.bin", "FW.bin"}) {

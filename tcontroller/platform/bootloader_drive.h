@@ -48,6 +48,12 @@ bool isBootloaderDriveEntry(std::string_view name);
 // kBootloaderDriveMaxBytes, and nothing in it but isBootloaderDriveEntry names.
 DriveVerdict checkBootloaderDrive(const VolumeFacts& facts);
 
+// Whether a volume mounted at `path` is at the bootloader mount point
+// `point`: the same path, or the same path with a number after it, as
+// desktops name a second drive that carries the same label ("CRP DISABLE1"
+// next to "CRP DISABLE"). The number has no leading zero; case counts.
+bool isBootloaderMountPoint(std::string_view path, std::string_view point);
+
 // The verdict in English, for the log: "it holds other files, such as \"a.txt\"".
 std::string driveMismatchText(const DriveVerdict& verdict);
 

@@ -35,7 +35,9 @@ struct Platform {
 
     // Scheme and host of the firmware server, e.g. "http://127.0.0.1:8080".
     std::string serverBase;
-    // Where the controller's bootloader volume may be mounted; matched exactly.
+    // Where the controller's bootloader volume may be mounted: each point as
+    // it is, or followed by the number a desktop adds for a second drive of
+    // the same label (isBootloaderMountPoint).
     std::vector<std::string> bootloaderMountPoints;
     // Folder holding TFW/IMG.bin, TFW/FW.bin and images/.
     std::string resourcesDir;

@@ -55,11 +55,13 @@ std::string UpdateEngine::bootloaderPath(const QVariant& userInfo) const {
     if (volumeText(userInfo, kVolumeLabelKey) == kBootloaderLabel) {
         return path;
     }
-    // Otherwise only the known mount points count, exactly and case-sensitively:
-    // a path that only begins with one is another volume.
+    // Otherwise only the known mount points count, case-sensitively, each as
+    // it is or with the number a desktop adds for a second drive of the same
+    // label ("CRP DISABLE1"): any other path that only begins with one is
+    // another volume.
     for (const std::string& point : platform_.bootloaderMountPoints) {
-        if (path == point) {
-            return point;
+        if (isBootloaderMountPoint(path, point)) {
+            return path;
         }
     }
     return {};

@@ -7,6 +7,7 @@
 
 #include "support/temp_files.h"
 #include "tcontroller/platform/linux/posix_file_system.h"
+#include "tcontroller/platform/platform.h"
 
 namespace tarvo {
 namespace {
@@ -109,6 +110,29 @@ TEST(BootloaderDrive, ShapeRules) {
     const DriveVerdict other = verdict(1u << 20, {"FW.bin", "zeta", ".Trash-", "FW.bin.bak"});
     EXPECT_EQ(other.mismatch, DriveMismatch::otherFiles);
     EXPECT_EQ(driveMismatchText(other), "it holds other files, such as \".Trash-\"");
+}
+
+// The desktop's names for a second drive of the bootloader's label count as
+// the bootloader mount point; other paths that only begin with it do not.
+TEST(BootloaderDrive, MountPointNames) {
+    const std::vector<std::string> points = bootloaderMountPointsFor("u");
+    const auto taken = [&points](const std::string& path) {
+        return std::any_of(points.begin(), points.end(), [&path](const std::string& point) {
+            return isBootloaderMountPoint(path, point);
+        });
+    };
+    for (const char* path :
+         {"/media/u/CRP DISABLE", "/media/u/CRP DISABLE1", "/run/media/u/CRP DISABLE12",
+          "/media/CRP DISABLE3", "/Volumes/CRP DISABLE"}) {
+        EXPECT_TRUE(taken(path)) << path;
+    }
+    for (const char* path :
+         {"/media/u/CRP DISABLE0", "/media/u/CRP DISABLE01", "/media/u/CRP DISABLE 1",
+          "/media/u/CRP DISABLE1a", "/media/u/CRP DISABLE/1", "/media/u/crp disable",
+          "/media/u/CRP DISABL", "/media/v/CRP DISABLE1", "/media/u/CRP DISABLE-1", ""}) {
+        EXPECT_FALSE(taken(path)) << path;
+    }
+    EXPECT_FALSE(isBootloaderMountPoint("1", ""));
 }
 
 }  // namespace
