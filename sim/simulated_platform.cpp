@@ -28,11 +28,22 @@ Result<void> SimReachability::startNotifier() {
     return Result<void>::success();
 }
 
+VirtualController* SimFileSystem::controllerAt(const std::string& path) const {
+    for (const Volume& volume : volumes_) {
+        if (volume.path == path) {
+            return volume.controller;
+        }
+    }
+    return nullptr;
+}
+
 Result<void> SimFileSystem::createFile(const std::string& path, const Bytes& contents) {
-    const std::string folder = volumePath_ + "/";
-    if (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-        controller_->refuseFileForSpace(path.substr(folder.size()))) {
-        return Result<void>::failure(errnoText(ENOSPC));
+    for (const Volume& volume : volumes_) {
+        const std::string folder = volume.path + "/";
+        if (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+            volume.controller->refuseFileForSpace(path.substr(folder.size()))) {
+            return Result<void>::failure(errnoText(ENOSPC));
+        }
     }
     return PosixFileSystem::createFile(path, contents);
 }
@@ -56,14 +67,19 @@ void SimFileSystem::declareUsbDrive(const std::string& path,
 }
 
 bool SimFileSystem::isMountPoint(const std::string& path) {
-    if (path == volumePath_ && !tmpfs_) {
-        return controller_->isBootloaderMounted();
+    if (VirtualController* controller = controllerAt(path); controller != nullptr && !tmpfs_) {
+        return controller->isBootloaderMounted();
     }
     return PosixFileSystem::isMountPoint(path);
 }
 
 SimulatedPlatform::SimulatedPlatform(const Options& options)
     : options_(options), server_(options.server), reads_(options.readLimits) {
+    if (options_.controllers < 1 || options_.controllers > kMaxControllers) {
+        throw std::invalid_argument("simulated platform: from 1 to " +
+                                    std::to_string(kMaxControllers) + " controllers, not " +
+                                    std::to_string(options_.controllers));
+    }
     switch (options_.clock) {
         case ClockKind::instant:
             instant_ = std::make_unique<InstantClock>();
@@ -83,12 +99,15 @@ SimulatedPlatform::SimulatedPlatform(const Options& options)
         throw std::runtime_error(
             "simulated platform: the firmware server could not bind a port on 127.0.0.1");
     }
-    // Throws when the controller cannot make its descriptors or its own folder.
-    owned_ = std::make_unique<VirtualController>();
-    controller_ = owned_.get();
+    // Throws when a controller cannot make its descriptors or its own folder.
+    for (int k = 1; k <= options_.controllers; ++k) {
+        owned_.push_back(std::make_unique<VirtualController>());
+        controllers_.push_back(owned_.back().get());
+    }
 
-    // A private folder: the bootloader volume is "CRP DISABLE" inside it. Made
-    // after everything that may throw, since only the destructor removes it.
+    // A private folder: the bootloader volumes are "CRP DISABLE",
+    // "CRP DISABLE1", ... inside it. Made after everything that may throw,
+    // since only the destructor removes it.
     const std::filesystem::path temp = std::filesystem::temp_directory_path();
     std::string pattern = (temp / "tarvo-sim-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
@@ -96,31 +115,41 @@ SimulatedPlatform::SimulatedPlatform(const Options& options)
                                  temp.string() + ": " + tarvo::errnoText(errno));
     }
     workDir_ = pattern;
-    bootloaderPath_ = workDir_ + "/CRP DISABLE";
-    controller_->updateConfig([this](VirtualController::Config& config) {
-        config.volumePath = bootloaderPath_;
-        config.tmpfsVolume = options_.tmpfsVolume;
-        config.tmpfsBytes = options_.tmpfsBytes;
-        // A tmpfs mount is seen by the system's mount table; a directory is
-        // announced by the simulated watcher.
-        config.volumeWatcher = options_.tmpfsVolume ? nullptr : &simVolumes_;
-    });
+    std::vector<SimFileSystem::Volume> volumes;
+    for (int k = 1; k <= options_.controllers; ++k) {
+        const std::string path =
+            workDir_ + "/" + kBootloaderLabel + (k == 1 ? std::string() : std::to_string(k - 1));
+        bootloaderPaths_.push_back(path);
+        VirtualController* controller = controllers_[index(k)];
+        volumes.push_back({path, controller});
+        controller->updateConfig([this, k, &path](VirtualController::Config& config) {
+            config.port = "1-1." + std::to_string(k);
+            config.volumePath = path;
+            config.tmpfsVolume = options_.tmpfsVolume;
+            config.tmpfsBytes = options_.tmpfsBytes;
+            // A tmpfs mount is seen by the system's mount table; a directory is
+            // announced by the simulated watcher.
+            config.volumeWatcher = options_.tmpfsVolume ? nullptr : &simVolumes_;
+        });
+    }
     if (options_.tmpfsVolume) {
         mountVolumes_ = std::make_unique<MountVolumeWatcher>();
         platform_.volumeWatcher = mountVolumes_.get();
     } else {
         platform_.volumeWatcher = &simVolumes_;
     }
-    if (options_.keepController) {
-        controllerThread_ = std::thread([this] { controller_->start(); });
+    if (options_.keepController || options_.controllers > 1) {
+        for (VirtualController* controller : controllers_) {
+            controllerThreads_.emplace_back([controller] { controller->start(); });
+        }
         platform_.hidMonitorFactory = [this](const std::vector<HIDMonitorData>&,
                                              int) -> std::unique_ptr<HidMonitor> {
-            return std::make_unique<ControllerSession>(*controller_);
+            return std::make_unique<ControllerSession>(controllers_);
         };
     } else {
         platform_.hidMonitorFactory = [this](const std::vector<HIDMonitorData>&,
                                              int) -> std::unique_ptr<HidMonitor> {
-            return std::move(owned_);
+            return std::move(owned_.front());
         };
     }
     platform_.reachabilityFactory = [this]() -> std::unique_ptr<Reachability> {
@@ -129,24 +158,35 @@ SimulatedPlatform::SimulatedPlatform(const Options& options)
         return r;
     };
     platform_.reads = &reads_;
-    fileSystem_ =
-        std::make_unique<SimFileSystem>(bootloaderPath_, controller_, options_.tmpfsVolume);
-    // The controller's drive is on its USB port; a folder stands in for a
+    fileSystem_ = std::make_unique<SimFileSystem>(volumes, options_.tmpfsVolume);
+    // Each controller's drive is on its USB port; a folder stands in for a
     // drive of the tmpfs volume's size, a tmpfs has its own.
-    fileSystem_->declareUsbDrive(
-        bootloaderPath_,
-        options_.tmpfsVolume ? std::nullopt : std::optional<std::uint64_t>(options_.tmpfsBytes));
+    for (const std::string& path : bootloaderPaths_) {
+        fileSystem_->declareUsbDrive(path, options_.tmpfsVolume
+                                               ? std::nullopt
+                                               : std::optional<std::uint64_t>(options_.tmpfsBytes));
+    }
     platform_.fileSystem = fileSystem_.get();
     platform_.clock = clock_;
     platform_.sleepInhibitor = &sleepInhibitor_;
     platform_.notifier = &notifier_;
     platform_.serverBase = server_.baseAddress();
-    platform_.bootloaderMountPoints = {bootloaderPath_};
+    // The second and later controllers' volumes are the first's with a number
+    // after it, which the tool takes for the same mount point.
+    platform_.bootloaderMountPoints = {bootloaderPaths_.front()};
     platform_.resourcesDir = TARVO_SOURCE_RESOURCES_DIR;
     // The tool's state stays in the private folder: runs side by side never
     // share a pending release.
     platform_.pendingDir =
         options_.pendingDir.empty() ? workDir_ + "/state/pending" : options_.pendingDir;
+}
+
+std::size_t SimulatedPlatform::index(int k) const {
+    if (k < 1 || k > static_cast<int>(controllers_.size())) {
+        throw std::out_of_range("simulated platform: no controller " + std::to_string(k) + " of " +
+                                std::to_string(controllers_.size()));
+    }
+    return static_cast<std::size_t>(k - 1);
 }
 
 void SimulatedPlatform::useDesktopServices(SleepInhibitor* inhibitor, DesktopNotifier* notifier) {
@@ -162,9 +202,9 @@ SimulatedPlatform::~SimulatedPlatform() {
     if (instant_) {
         instant_->release();
     }
-    if (controllerThread_.joinable()) {
-        controller_->stop();
-        controllerThread_.join();
+    for (std::size_t i = 0; i < controllerThreads_.size(); ++i) {
+        controllers_[i]->stop();
+        controllerThreads_[i].join();
     }
     server_.stop();
     simVolumes_.stop();

@@ -45,17 +45,22 @@ class SimReachability : public Reachability {
     bool stopped_ = false;
 };
 
-// The real file system, except that the virtual controller's bootloader
-// folder counts as a mount point exactly while the controller has it mounted
-// (in directory mode it is a plain folder), that a file created in it fails
-// for lack of space, creating nothing, under the controller's volume-full fault,
-// and that the drives of the simulated world (the controller's and any a test
+// The real file system, except that a virtual controller's bootloader folder
+// counts as a mount point exactly while that controller has it mounted (in
+// directory mode it is a plain folder), that a file created in it fails for
+// lack of space, creating nothing, under that controller's volume-full fault,
+// and that the drives of the simulated world (the controllers' and any a test
 // declares) are USB drives of the size they are declared with.
 class SimFileSystem : public PosixFileSystem {
   public:
-    // `tmpfs`: the controller's volume is a real mount, seen as one by the system.
-    SimFileSystem(std::string volumePath, VirtualController* controller, bool tmpfs)
-        : volumePath_(std::move(volumePath)), controller_(controller), tmpfs_(tmpfs) {}
+    // A controller's bootloader folder.
+    struct Volume {
+        std::string path;
+        VirtualController* controller = nullptr;
+    };
+    // `tmpfs`: the controllers' volumes are real mounts, seen as such by the system.
+    SimFileSystem(std::vector<Volume> volumes, bool tmpfs)
+        : volumes_(std::move(volumes)), tmpfs_(tmpfs) {}
     Result<void> createFile(const std::string& path, const Bytes& contents) override;
     bool isMountPoint(const std::string& path) override;
     Result<VolumeFacts> describeVolume(const std::string& path) override;
@@ -65,15 +70,18 @@ class SimFileSystem : public PosixFileSystem {
     void declareUsbDrive(const std::string& path, std::optional<std::uint64_t> totalBytes);
 
   private:
-    std::string volumePath_;
-    VirtualController* controller_;
+    // The controller whose bootloader folder is `path`, or null.
+    VirtualController* controllerAt(const std::string& path) const;
+
+    const std::vector<Volume> volumes_;
     bool tmpfs_;
     std::mutex drivesMutex_;
     std::map<std::string, std::optional<std::uint64_t>> usbDrives_;
 };
 
-// The whole simulated world around the tool: the virtual controller on its
-// virtual HID bus, its bootloader volume (a directory, or a real tmpfs mount
+// The whole simulated world around the tool: one or more virtual controllers
+// on a virtual HID bus, each on a USB port of its own ("1-1.K" for controller
+// K) with a bootloader volume of its own (a directory, or a real tmpfs mount
 // watched through libmount), the loopback firmware server, real libcurl reads
 // and real files, a chosen network state and a chosen clock.
 class SimulatedPlatform {
@@ -92,19 +100,29 @@ class SimulatedPlatform {
         // one outlives a restart of the tool: its loop runs on a thread of the
         // platform's own, and every window gets a session of it.
         bool keepController = false;
+        // How many controllers, from 1 to kMaxControllers. With more than one
+        // they are all kept (as keepController), and every window gets one
+        // HID monitor that reports them all.
+        int controllers = 1;
     };
+    static constexpr int kMaxControllers = 8;
 
     // Throws std::runtime_error, saying what failed, when the simulated world
     // cannot be set up: no port for the server, no private folder, no
-    // descriptors for the controller.
+    // descriptors for the controllers; std::invalid_argument for a number of
+    // controllers out of range.
     explicit SimulatedPlatform(const Options& options);
     SimulatedPlatform() : SimulatedPlatform(Options{}) {}
     ~SimulatedPlatform();
 
     // The platform to build a ViewController with. Its HID monitor factory
-    // hands over the virtual controller once.
+    // hands over the virtual controller once (one controller, not kept), or
+    // a monitor of every controller each time.
     const Platform& platform() const { return platform_; }
-    VirtualController& controller() { return *controller_; }
+    // The first controller; controller(k) the k-th, from 1 to controllerCount().
+    VirtualController& controller() { return *controllers_.front(); }
+    VirtualController& controller(int k) { return *controllers_.at(index(k)); }
+    int controllerCount() const { return static_cast<int>(controllers_.size()); }
     FirmwareServer& server() { return server_; }
     Clock& clock() { return *clock_; }
     InstantClock* instantClock() { return instant_.get(); }
@@ -114,13 +132,20 @@ class SimulatedPlatform {
     // Puts real desktop services in place of the simulated ones (null keeps
     // the simulated one); they must outlive every window built on platform().
     void useDesktopServices(SleepInhibitor* inhibitor, DesktopNotifier* notifier);
-    const std::string& bootloaderPath() const { return bootloaderPath_; }
+    // Where the first controller's bootloader volume is mounted: "CRP DISABLE"
+    // in the private folder. bootloaderPath(k): the k-th's, "CRP DISABLE<k-1>"
+    // beside it for k >= 2, as desktops name a second drive with the same label.
+    const std::string& bootloaderPath() const { return bootloaderPaths_.front(); }
+    const std::string& bootloaderPath(int k) const { return bootloaderPaths_.at(index(k)); }
     // The simulated file system (drives can be declared on it).
     SimFileSystem& fileSystem() { return *fileSystem_; }
     // The simulated volume watcher (a directory-mode drive is announced on it).
     SimVolumeWatcher& volumeWatcher() { return simVolumes_; }
 
   private:
+    // Index of the 1-based controller number `k`; throws std::out_of_range.
+    std::size_t index(int k) const;
+
     Options options_;
     std::unique_ptr<InstantClock> instant_;
     std::unique_ptr<Clock> clock_owned_;
@@ -132,12 +157,13 @@ class SimulatedPlatform {
     SimSleepInhibitor sleepInhibitor_;
     SimNotifier notifier_;
     std::unique_ptr<MountVolumeWatcher> mountVolumes_;
-    std::unique_ptr<VirtualController> owned_;
-    std::thread controllerThread_;  // keepController: the controller's loop
-    VirtualController* controller_ = nullptr;
+    // Until the HID monitor factory hands the one controller over (when not kept).
+    std::vector<std::unique_ptr<VirtualController>> owned_;
+    std::vector<std::thread> controllerThreads_;  // kept controllers: their loops
+    std::vector<VirtualController*> controllers_;
     SimReachability* reachability_ = nullptr;
     std::string workDir_;
-    std::string bootloaderPath_;
+    std::vector<std::string> bootloaderPaths_;
     Platform platform_;
 };
 
