@@ -49,11 +49,21 @@ constexpr OptionSpec kOptions[] = {
      "the server answers the version history this late\n"
      "(a decimal; not scaled by --fast); --auto presses\n"
      "UPDATE TO NEWEST without waiting for it"},
-    {"device-fault", "F",
+    {"device-fault", "[K:]F",
      "what the controller does wrong:\n"
      "none, unplug-in-erase, replug-in-erase,\n"
      "unplug-in-data, lose-final-step, volume-full,\n"
-     "unmount-before-write, keep-old-version, no-answer"},
+     "unmount-before-write, keep-old-version, no-answer;\n"
+     "F alone: every controller, K:F: controller K only\n"
+     "(may be given several times)"},
+    {"controllers", "N",
+     "N controllers plugged in (1 to 8, default 1), controller\n"
+     "K on USB port 1-1.K with its volume \"CRP DISABLE\",\n"
+     "\"CRP DISABLE1\", ...; not with --auto"},
+    {"plug-interval", "SECONDS",
+     "plug the controllers in one after another, this many\n"
+     "seconds apart (a decimal; not scaled by --fast;\n"
+     "default 0: all at the start)"},
     {"screenshots", "DIR",
      "a PNG of the window at each step: 01-idle, 02-confirm,\n"
      "03-erasing, 04-sending-image, 05-alert (if shown),\n"
@@ -81,7 +91,8 @@ constexpr OptionSpec kOptions[] = {
     {"report", "FILE",
      "at the end write what the controller holds to FILE, one\n"
      "key=value per line (exit, controller_reports, firmware,\n"
-     "image, image_complete, violations, lookalike_drive)"},
+     "image, image_complete, violations, lookalike_drive;\n"
+     "of controller K >= 2 the same keys as controllerK_...)"},
     {"help", "", "this text"},
 };
 
@@ -254,6 +265,61 @@ bool parseSeconds(const std::string& text, double* out) {
     return true;
 }
 
+// One --device-fault value, "F" or "K:F", taken into `options` (whose
+// controllers are known already); a message when it is wrong.
+std::string takeDeviceFault(const std::string& value, DemoOptions* options) {
+    const std::size_t colon = value.find(':');
+    const std::string name = colon == std::string::npos ? value : value.substr(colon + 1);
+    const auto fault = parseDeviceFault(name);
+    if (!fault) {
+        return "--device-fault needs one of none, unplug-in-erase, replug-in-erase, "
+               "unplug-in-data, lose-final-step, volume-full, unmount-before-write, "
+               "keep-old-version, no-answer, alone or after a controller number and a colon "
+               "(2:no-answer)";
+    }
+    if (colon == std::string::npos) {
+        options->deviceFault = *fault;
+        return {};
+    }
+    int controller = 0;
+    if (!parsePositive(value.substr(0, colon), &controller) || controller > options->controllers) {
+        return "--device-fault " + value + ": no controller " + value.substr(0, colon) +
+               " (there " +
+               (options->controllers == 1 ? "is 1"
+                                          : "are " + std::to_string(options->controllers)) +
+               "; see --controllers)";
+    }
+    options->controllerFaults[controller] = *fault;
+    return {};
+}
+
+// --controllers, --device-fault (every value given, in order) and
+// --plug-interval: how many controllers, what each does wrong and when each
+// is plugged in; a message when one is wrong.
+std::string takeControllerOptions(const std::function<bool(const char*, std::string*)>& given,
+                                  const QStringList& faults, DemoOptions* options) {
+    std::string text;
+    if (given("controllers", &text) &&
+        (!parsePositive(text, &options->controllers) || options->controllers > kMaxControllers)) {
+        return "--controllers needs a number of controllers from 1 to " +
+               std::to_string(kMaxControllers);
+    }
+    if (options->autoRun && options->controllers > 1) {
+        return "--auto drives the window with one controller: leave out --controllers, or use a "
+               "command (status, update)";
+    }
+    for (const QString& value : faults) {
+        if (std::string message = takeDeviceFault(value.toLocal8Bit().toStdString(), options);
+            !message.empty()) {
+            return message;
+        }
+    }
+    if (given("plug-interval", &text) && !parseSeconds(text, &options->plugIntervalSeconds)) {
+        return "--plug-interval needs a number of seconds from 0 to 3600, such as 0.5";
+    }
+    return {};
+}
+
 // --timeout, --image-size and --report: how long a run may take, how large its
 // image is and where it reports; a message when one is wrong.
 std::string takeRunOptions(const std::function<bool(const char*, std::string*)>& given,
@@ -377,15 +443,10 @@ ParseOutcome parseDemoOptions(const std::vector<std::string>& args, DemoOptions*
         }
         options->serverFault = *fault;
     }
-    if (given("device-fault", &text)) {
-        const auto fault = parseDeviceFault(text);
-        if (!fault) {
-            return fail(
-                "--device-fault needs one of none, unplug-in-erase, replug-in-erase, "
-                "unplug-in-data, lose-final-step, volume-full, unmount-before-write, "
-                "keep-old-version, no-answer");
-        }
-        options->deviceFault = *fault;
+    if (std::string message =
+            takeControllerOptions(given, parser.values(QStringLiteral("device-fault")), options);
+        !message.empty()) {
+        return fail(message);
     }
     if (given("history-delay", &text) && !parseSeconds(text, &options->historyDelaySeconds)) {
         return fail("--history-delay needs a number of seconds from 0 to 3600, such as 2.5");

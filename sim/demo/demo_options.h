@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,7 +35,17 @@ struct DemoOptions {
     };
     std::optional<std::string> historyFile;
     sim::ServerFault serverFault = sim::ServerFault::none;
+    // --controllers: how many controllers are plugged in, each on a USB port
+    // and with a bootloader volume of its own.
+    int controllers = 1;
+    // --device-fault F: what every controller does wrong (with one
+    // controller, that one); --device-fault K:F for controller K (from 1)
+    // only, in place of F. See faultOf().
     sim::DeviceFault deviceFault = sim::DeviceFault::none;
+    std::map<int, sim::DeviceFault> controllerFaults;
+    // --plug-interval: controller K is plugged in (K-1) times this many
+    // seconds after the start (not scaled by --fast); 0: all at the start.
+    double plugIntervalSeconds = 0;
     // The history query is answered this many seconds late (server time, never
     // scaled by --fast); with --auto the update is pressed without waiting for it.
     double historyDelaySeconds = 0;
@@ -53,7 +64,16 @@ struct DemoOptions {
     // PREVIOUS instead of UPDATE TO NEWEST, and that row of the chooser (the
     // file row, answered with those two files).
     std::string choose;
+
+    // The fault of controller `k` (from 1).
+    sim::DeviceFault faultOf(int k) const {
+        const auto it = controllerFaults.find(k);
+        return it != controllerFaults.end() ? it->second : deviceFault;
+    }
 };
+
+// The largest --controllers.
+inline constexpr int kMaxControllers = 8;
 
 // The largest --image-size.
 inline constexpr std::size_t kMaxImageSize = std::size_t{64} * 1024 * 1024;

@@ -1,5 +1,6 @@
 #include "sim/demo/demo_report.h"
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -39,12 +40,12 @@ std::string releaseLabel(const std::optional<Bytes>& bytes,
     return labels.empty() ? "other" : labels;
 }
 
-// What the controller holds at the end, taken from the simulator and never
-// from the tool, so a run can be judged apart from what the tool claims.
-bool writeReport(const std::string& path, int status, sim::SimulatedPlatform& sim,
-                 const std::vector<sim::PublishedRelease>& releases,
-                 const LookalikeDrive& lookalike) {
-    sim::VirtualController& controller = sim.controller();
+// What controller `k` holds at the end, taken from the simulator and never
+// from the tool, so a run can be judged apart from what the tool claims: its
+// keys, each after `prefix`.
+void reportController(std::ostream& out, const std::string& prefix, sim::SimulatedPlatform& sim,
+                      int k, const std::vector<sim::PublishedRelease>& releases) {
+    sim::VirtualController& controller = sim.controller(k);
     sim::FirmwareServer& server = sim.server();
     const std::string tfw = sim.platform().resourcesDir + "/TFW/";
     Bytes image = controller.receivedImage();
@@ -52,25 +53,61 @@ bool writeReport(const std::string& path, int status, sim::SimulatedPlatform& si
     if (controller.dataFrameCount() > 0 || controller.imageComplete()) {
         received = std::move(image);
     }
-    std::ofstream out(path, std::ios::trunc);
-    out << "exit=" << status << "\n"
-        << "controller_reports=" << controller.config().versionChars << "\n"
-        << "controller_on_hid=" << (controller.isOnHid() ? 1 : 0) << "\n"
-        << "firmware="
+    // The first controller's keys are named as they were before there were more.
+    const std::string reports = prefix.empty() ? "controller_reports" : prefix + "reports";
+    const std::string onHid = prefix.empty() ? "controller_on_hid" : prefix + "on_hid";
+    out << reports << "=" << controller.config().versionChars << "\n"
+        << onHid << "=" << (controller.isOnHid() ? 1 : 0) << "\n"
+        << prefix << "firmware="
         << releaseLabel(
                controller.receivedFirmware(), releases,
                [&server](const std::string& ver) { return server.firmwareFile(ver); },
                tfw + "FW.bin")
         << "\n"
-        << "image="
+        << prefix << "image="
         << releaseLabel(
                received, releases,
                [&server](const std::string& ver) { return server.imageFile(ver); }, tfw + "IMG.bin")
         << "\n"
-        << "image_complete=" << (controller.imageComplete() ? 1 : 0) << "\n"
-        << "violations=" << controller.violationCount() << "\n"
-        << "lookalike_drive=" << lookalike.state() << "\n";
+        << prefix << "image_complete=" << (controller.imageComplete() ? 1 : 0) << "\n"
+        << prefix << "violations=" << controller.violationCount() << "\n";
+}
+
+// The --report file: the run's status, every controller, the look-alike drive.
+bool writeReport(const std::string& path, int status, sim::SimulatedPlatform& sim,
+                 const std::vector<sim::PublishedRelease>& releases,
+                 const LookalikeDrive& lookalike) {
+    std::ofstream out(path, std::ios::trunc);
+    out << "exit=" << status << "\n";
+    reportController(out, "", sim, 1, releases);
+    out << "lookalike_drive=" << lookalike.state() << "\n";
+    for (int k = 2; k <= sim.controllerCount(); ++k) {
+        reportController(out, "controller" + std::to_string(k) + "_", sim, k, releases);
+    }
     return static_cast<bool>(out.flush());
+}
+
+// What controller `k` saw, for whoever reads the chatter.
+void tellFrames(sim::SimulatedPlatform& sim, int k) {
+    sim::VirtualController& controller = sim.controller(k);
+    using sim::Command;
+    const std::string who =
+        sim.controllerCount() > 1 ? "controller " + std::to_string(k) : "the controller";
+    const auto violations = controller.violations();
+    note(who + " took " + std::to_string(controller.frameCount(Command::erase)) + " erase, " +
+         std::to_string(controller.frameCount(Command::begin)) + " begin, " +
+         std::to_string(controller.frameCount(Command::data)) + " data, " +
+         std::to_string(controller.frameCount(Command::end)) + " end and " +
+         std::to_string(controller.frameCount(Command::finalStep)) +
+         " final-step frames; protocol violations: " + std::to_string(violations.size()));
+    constexpr std::size_t kShown = 10;
+    for (std::size_t i = 0; i < std::min(violations.size(), kShown); ++i) {
+        note(std::string("violation (") + sim::violationKindName(violations[i].kind) +
+             "): " + violations[i].description);
+    }
+    if (violations.size() > kShown) {
+        note("and " + std::to_string(violations.size() - kShown) + " more violations");
+    }
 }
 
 }  // namespace
@@ -88,25 +125,11 @@ bool readWholeFile(const std::string& path, std::string* out) {
 
 int finishRun(int status, sim::SimulatedPlatform& sim, const DemoOptions& options,
               const LookalikeDrive& lookalike) {
-    sim::VirtualController& controller = sim.controller();
     sim::FirmwareServer& server = sim.server();
-    // What the controller saw, for whoever reads the chatter (the window
-    // owns the controller, so this is said before the window goes).
-    using sim::Command;
-    const auto violations = controller.violations();
-    note("the controller took " + std::to_string(controller.frameCount(Command::erase)) +
-         " erase, " + std::to_string(controller.frameCount(Command::begin)) + " begin, " +
-         std::to_string(controller.frameCount(Command::data)) + " data, " +
-         std::to_string(controller.frameCount(Command::end)) + " end and " +
-         std::to_string(controller.frameCount(Command::finalStep)) +
-         " final-step frames; protocol violations: " + std::to_string(violations.size()));
-    constexpr std::size_t kShown = 10;
-    for (std::size_t i = 0; i < std::min(violations.size(), kShown); ++i) {
-        note(std::string("violation (") + sim::violationKindName(violations[i].kind) +
-             "): " + violations[i].description);
-    }
-    if (violations.size() > kShown) {
-        note("and " + std::to_string(violations.size() - kShown) + " more violations");
+    // What the controllers saw (the window owns them, so this is said before
+    // the window goes).
+    for (int k = 1; k <= sim.controllerCount(); ++k) {
+        tellFrames(sim, k);
     }
     if (options.reportFile &&
         !writeReport(*options.reportFile, status, sim, options.releases, lookalike)) {

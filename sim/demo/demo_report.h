@@ -24,9 +24,12 @@ struct LookalikeDrive {
     std::filesystem::path path;
     Bytes photo;
 
-    // Plugs it in: the folder with the photo, announced like any USB drive.
+    // Plugs it in: the folder with the photo, announced like any USB drive,
+    // under the next name a desktop gives a drive of that label after the
+    // controllers' ("CRP DISABLE1" beside one controller).
     bool plugIn(sim::SimulatedPlatform& sim) {
-        path = std::filesystem::path(sim.bootloaderPath()).parent_path() / "CRP DISABLE1";
+        path = std::filesystem::path(sim.bootloaderPath()).parent_path() /
+               ("CRP DISABLE" + std::to_string(sim.controllerCount()));
         photo.resize(std::size_t{48} * 1024);
         for (std::size_t i = 0; i < photo.size(); ++i) {
             photo[i] = static_cast<std::uint8_t>(i * 37 + (i >> 9));

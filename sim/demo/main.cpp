@@ -72,6 +72,38 @@ void faultServerAfterHistory(UpdateEngine& engine, sim::FirmwareServer& server,
                                    });
 }
 
+// Plugs the controllers in (as their bootloader volumes with --bootloader):
+// the first now, the others --plug-interval apart, or all now without it.
+// `later` runs a step on the main thread after a delay in milliseconds.
+void plugControllers(sim::SimulatedPlatform& sim, const demo::DemoOptions& options,
+                     const std::function<void(int, std::function<void()>)>& later) {
+    for (int k = 1; k <= sim.controllerCount(); ++k) {
+        sim::VirtualController* controller = &sim.controller(k);
+        const auto plug = [controller, &options, k, &sim] {
+            if (sim.controllerCount() > 1) {
+                note("controller " + std::to_string(k) + " on USB port " +
+                     controller->config().port + " is plugged in");
+            }
+            if (options.bootloader) {
+                controller->startInBootloader();
+            } else {
+                controller->plug();
+            }
+        };
+        const double seconds = options.plugIntervalSeconds * (k - 1);
+        later(static_cast<int>(std::lround(seconds * 1000)), plug);
+    }
+}
+
+// Runs a plug step at once, or that many milliseconds later on the main thread.
+void plugSoon(int milliseconds, std::function<void()> step) {
+    if (milliseconds == 0) {
+        step();
+    } else {
+        QTimer::singleShot(milliseconds, std::move(step));
+    }
+}
+
 // A sub-command of the tool's command line on the simulated world: the engine
 // without a window, its answers on standard output as the tool prints them.
 int runCommand(const CliOptions& command, const demo::DemoOptions& options,
@@ -92,7 +124,9 @@ int runCommand(const CliOptions& command, const demo::DemoOptions& options,
     CommandRunner runner(*engine, command, CommandRunner::Io::terminal(), limits);
     if (options.bootloader) {
         // Once the engine watches mounts, as in the window's run.
-        QTimer::singleShot(0, [&sim] { sim.controller().startInBootloader(); });
+        plugControllers(sim, options, [](int milliseconds, std::function<void()> step) {
+            QTimer::singleShot(milliseconds, std::move(step));
+        });
     }
     int status = runner.runWithCtrlC();
     flushLog(2.0);
@@ -179,7 +213,6 @@ bool windowOnly(const demo::DemoOptions& options) {
 // with --auto (and started again once with --restart-after).
 int runWindow(const demo::DemoOptions& options, sim::SimulatedPlatform& sim,
               LookalikeDrive& lookalike, TaskbarEntry& taskbar) {
-    sim::VirtualController& controller = sim.controller();
     int status = 0;
     std::unique_ptr<ViewController> window = AppDelegate::makeMainWindow(sim.platform());
     feedTaskbar(window->engine(), taskbar);
@@ -191,7 +224,7 @@ int runWindow(const demo::DemoOptions& options, sim::SimulatedPlatform& sim,
     if (options.bootloader) {
         // Only now: the window watches mounts from here on, and a drive that
         // was mounted before the tool started watching would go unseen.
-        controller.startInBootloader();
+        plugControllers(sim, options, plugSoon);
     }
     faultServerAfterHistory(window->engine(), sim.server(), options.serverFault);
     auto driver = std::make_unique<demo::DemoDriver>(sim, *window, options);
@@ -279,6 +312,7 @@ int main(int argc, char** argv) {
     // A tool started again finds the same controller, as a real one outlives
     // the tool.
     simOptions.keepController = !options.restartAfter.empty();
+    simOptions.controllers = options.controllers;
     if (options.imageSize) {
         if (*options.imageSize >= sim::kReleaseHeaderSize + sim::kReleaseTrailerSize) {
             simOptions.server.imageSize = *options.imageSize;
@@ -312,33 +346,43 @@ int main(int argc, char** argv) {
         note(std::string("the server answers the version history ") + seconds + " s late");
     }
 
-    sim::VirtualController& controller = sim.controller();
-    controller.updateConfig([&options](sim::VirtualController::Config& config) {
-        config.model = options.controllerModel;
-        config.versionChars = sim::versionCharsFor(options.controllerFirmware);
-        config.verbose = true;
-        // Reports go out at the pace of a full-speed USB endpoint, as on a real cable.
-        config.pacing = !options.unpaced;
-        config.timings.flash = 600ms;  // the bootloader takes its time to flash, as a real one does
-        if (!options.restartAfter.empty()) {
-            // The drive appears once the closed tool is gone: the tool started
-            // again is the one that finds it.
-            config.timings.mount = 1500ms;
+    for (int k = 1; k <= sim.controllerCount(); ++k) {
+        sim::VirtualController& controller = sim.controller(k);
+        controller.updateConfig([&options](sim::VirtualController::Config& config) {
+            config.model = options.controllerModel;
+            config.versionChars = sim::versionCharsFor(options.controllerFirmware);
+            config.verbose = true;
+            // Reports go out at the pace of a full-speed USB endpoint, as on a real cable.
+            config.pacing = !options.unpaced;
+            // The bootloader takes its time to flash, as a real one does.
+            config.timings.flash = 600ms;
+            if (!options.restartAfter.empty()) {
+                // The drive appears once the closed tool is gone: the tool started
+                // again is the one that finds it.
+                config.timings.mount = 1500ms;
+            }
+        });
+        const sim::DeviceFault fault = options.faultOf(k);
+        if (fault != sim::DeviceFault::none) {
+            controller.setFaults(sim::VirtualController::Faults::of(fault));
+            note((sim.controllerCount() > 1 ? "controller " + std::to_string(k) + ": " : "") +
+                 "device fault " + demo::deviceFaultName(fault) + ": " +
+                 demo::deviceFaultEffect(fault));
         }
-    });
-    if (options.deviceFault != sim::DeviceFault::none) {
-        controller.setFaults(sim::VirtualController::Faults::of(options.deviceFault));
-        note(std::string("device fault ") + demo::deviceFaultName(options.deviceFault) + ": " +
-             demo::deviceFaultEffect(options.deviceFault));
     }
 
     note("firmware server " + server.baseAddress() + ", bootloader volume \"" +
          sim.bootloaderPath() + "\"");
+    for (int k = 2; k <= sim.controllerCount(); ++k) {
+        note("controller " + std::to_string(k) + " on USB port " + sim.controller(k).config().port +
+             ", bootloader volume \"" + sim.bootloaderPath(k) + "\"");
+    }
     note(std::string("controller model ") + options.controllerModel + ", firmware " +
          options.controllerFirmware +
          (options.bootloader ? ", starting in its bootloader" : ", plugged in"));
     if (!options.bootloader) {
-        controller.plug();  // reported as soon as the window starts watching HID
+        // Reported as soon as the tool starts watching HID.
+        plugControllers(sim, options, plugSoon);
     }
     if (!command && !options.autoRun && !haveDisplay()) {
         note("no display and no --auto: the window is offscreen; stop with Ctrl-C");
