@@ -293,6 +293,33 @@ std::string takeDeviceFault(const std::string& value, DemoOptions* options) {
     return {};
 }
 
+// --controllers, --device-fault (every value given, in order) and
+// --plug-interval: how many controllers, what each does wrong and when each
+// is plugged in; a message when one is wrong.
+std::string takeControllerOptions(const std::function<bool(const char*, std::string*)>& given,
+                                  const QStringList& faults, DemoOptions* options) {
+    std::string text;
+    if (given("controllers", &text) &&
+        (!parsePositive(text, &options->controllers) || options->controllers > kMaxControllers)) {
+        return "--controllers needs a number of controllers from 1 to " +
+               std::to_string(kMaxControllers);
+    }
+    if (options->autoRun && options->controllers > 1) {
+        return "--auto drives the window with one controller: leave out --controllers, or use a "
+               "command (status, update)";
+    }
+    for (const QString& value : faults) {
+        if (std::string message = takeDeviceFault(value.toLocal8Bit().toStdString(), options);
+            !message.empty()) {
+            return message;
+        }
+    }
+    if (given("plug-interval", &text) && !parseSeconds(text, &options->plugIntervalSeconds)) {
+        return "--plug-interval needs a number of seconds from 0 to 3600, such as 0.5";
+    }
+    return {};
+}
+
 // --timeout, --image-size and --report: how long a run may take, how large its
 // image is and where it reports; a message when one is wrong.
 std::string takeRunOptions(const std::function<bool(const char*, std::string*)>& given,
@@ -416,19 +443,10 @@ ParseOutcome parseDemoOptions(const std::vector<std::string>& args, DemoOptions*
         }
         options->serverFault = *fault;
     }
-    if (given("controllers", &text) &&
-        (!parsePositive(text, &options->controllers) || options->controllers > kMaxControllers)) {
-        return fail("--controllers needs a number of controllers from 1 to " +
-                    std::to_string(kMaxControllers));
-    }
-    for (const QString& value : parser.values(QStringLiteral("device-fault"))) {
-        if (std::string message = takeDeviceFault(value.toLocal8Bit().toStdString(), options);
-            !message.empty()) {
-            return fail(message);
-        }
-    }
-    if (given("plug-interval", &text) && !parseSeconds(text, &options->plugIntervalSeconds)) {
-        return fail("--plug-interval needs a number of seconds from 0 to 3600, such as 0.5");
+    if (std::string message =
+            takeControllerOptions(given, parser.values(QStringLiteral("device-fault")), options);
+        !message.empty()) {
+        return fail(message);
     }
     if (given("history-delay", &text) && !parseSeconds(text, &options->historyDelaySeconds)) {
         return fail("--history-delay needs a number of seconds from 0 to 3600, such as 2.5");
@@ -441,11 +459,6 @@ ParseOutcome parseDemoOptions(const std::vector<std::string>& args, DemoOptions*
     }
     if (std::string message = takeRunOptions(given, options); !message.empty()) {
         return fail(message);
-    }
-    if (options->autoRun && options->controllers > 1) {
-        return fail(
-            "--auto drives the window with one controller: leave out --controllers, or use a "
-            "command (status, update)");
     }
     if (options->historyDelaySeconds > 0 && options->serverFault != sim::ServerFault::none) {
         // The fault is switched on once the history has arrived, and with the
