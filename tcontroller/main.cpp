@@ -2,11 +2,11 @@
 // support log, the real Linux services, then one window and the Qt event loop,
 // or a sub-command run headless on the same engine.
 #include <QApplication>
-#include <QTimer>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
@@ -26,11 +26,11 @@
 #include "tcontroller/cli/command_runner.h"
 #include "tcontroller/cli/doctor.h"
 #include "tcontroller/cli/station_runner.h"
-#include "tcontroller/ui/station/station_window.h"
 #include "tcontroller/platform/linux/launcher_entry.h"
 #include "tcontroller/platform/linux/linux_platform.h"
 #include "tcontroller/single_instance.h"
 #include "tcontroller/translations.h"
+#include "tcontroller/ui/station/station_window.h"
 #include "tcontroller/ui/view_controller.h"
 #include "tcontroller/update/taskbar_feed.h"
 
@@ -319,8 +319,8 @@ int main(int argc, char** argv) {
             window.reset();
             station = std::make_unique<tarvo::Station>(linux.platform());
             stationWindow = std::make_unique<tarvo::StationWindow>(*station);
-            QObject::connect(&instance, &tarvo::SingleInstance::raiseRequested,
-                             stationWindow.get(), [&] { bringToFront(*stationWindow); });
+            QObject::connect(&instance, &tarvo::SingleInstance::raiseRequested, stationWindow.get(),
+                             [&] { bringToFront(*stationWindow); });
             station->start();
             stationWindow->show();
         });

@@ -57,6 +57,10 @@
         <source>Copy details</source>
         <translation>Details kopieren</translation>
     </message>
+    <message>
+        <source>Open station view</source>
+        <translation></translation>
+    </message>
 </context>
 <context>
     <name>WindowState</name>
@@ -201,6 +205,212 @@ und stecken Sie das USB-Kabel neu ein, um die Aktualisierung abzuschließen.</tr
     <message>
         <source>Why the chosen files were not used</source>
         <translation>Warum die gewählten Dateien nicht verwendet wurden</translation>
+    </message>
+</context>
+<context>
+    <name>tarvo::StationTableModel</name>
+    <message>
+        <source>Erasing</source>
+        <translation></translation>
+    </message>
+    <message>
+        <source>Sending firmware</source>
+        <translation>Firmware wird gesendet</translation>
+    </message>
+    <message>
+        <source>Restarting as its drive</source>
+        <translation>Neustart als Laufwerk</translation>
+    </message>
+    <message>
+        <source>Waiting for its drive CRP DISABLE</source>
+        <translation>Warten auf sein Laufwerk CRP DISABLE</translation>
+    </message>
+    <message>
+        <source>Writing firmware</source>
+        <translation>Firmware wird geschrieben</translation>
+    </message>
+    <message>
+        <source>Verifying</source>
+        <translation>Wird geprüft</translation>
+    </message>
+    <message>
+        <source>Downloading</source>
+        <translation>Wird heruntergeladen</translation>
+    </message>
+    <message>
+        <source>Starting</source>
+        <translation>Wird gestartet</translation>
+    </message>
+    <message>
+        <source>%1 %</source>
+        <translation>%1 %</translation>
+    </message>
+    <message>
+        <source>%1 s left</source>
+        <translation>noch %1 s</translation>
+    </message>
+    <message>
+        <source>Verified</source>
+        <translation>Geprüft</translation>
+    </message>
+    <message>
+        <source>Failed</source>
+        <translation>Fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>Failed: %1</source>
+        <translation>Fehlgeschlagen: %1</translation>
+    </message>
+    <message>
+        <source>Failed: %1 – %2</source>
+        <translation>Fehlgeschlagen: %1 – %2</translation>
+    </message>
+    <message>
+        <source>Not a Tarvo Remote</source>
+        <translation>Keine Tarvo Remote</translation>
+    </message>
+    <message>
+        <source>%1 to %2</source>
+        <translation>%1 auf %2</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>Anschluss</translation>
+    </message>
+    <message>
+        <source>Model</source>
+        <translation>Modell</translation>
+    </message>
+    <message>
+        <source>Firmware</source>
+        <translation>Firmware</translation>
+    </message>
+    <message>
+        <source>Stage</source>
+        <translation>Schritt</translation>
+    </message>
+    <message>
+        <source>Result</source>
+        <translation>Ergebnis</translation>
+    </message>
+    <message>
+        <source>Waiting for its turn</source>
+        <translation>Wartet, bis er an der Reihe ist</translation>
+    </message>
+    <message>
+        <source>Unplugged</source>
+        <translation>Abgezogen</translation>
+    </message>
+</context>
+<context>
+    <name>tarvo::StationWindow</name>
+    <message>
+        <source>Tarvo Remote Firmware Update – Station</source>
+        <translation>Tarvo Remote Firmware-Aktualisierung – Station</translation>
+    </message>
+    <message>
+        <source>Controllers</source>
+        <translation>Controller</translation>
+    </message>
+    <message>
+        <source>Each controller the station has seen and its update</source>
+        <translation>Jeder Controller, den die Station gesehen hat, und seine Aktualisierung</translation>
+    </message>
+    <message>
+        <source>Firmware release</source>
+        <translation>Firmware-Version</translation>
+    </message>
+    <message>
+        <source>Firmware &amp;release:</source>
+        <translation>Firmware-&amp;Version:</translation>
+    </message>
+    <message>
+        <source>Update all</source>
+        <translation>Alle aktualisieren</translation>
+    </message>
+    <message>
+        <source>Installs the chosen release on every controller that needs it, after one question</source>
+        <translation>Installiert die gewählte Version nach einer Rückfrage auf jedem Controller, der sie braucht</translation>
+    </message>
+    <message>
+        <source>Update each controller when it is plugged in</source>
+        <translation>Jeden Controller beim Anschließen aktualisieren</translation>
+    </message>
+    <message>
+        <source>Each controller plugged in from now on gets the chosen release without a question</source>
+        <translation>Jeder ab jetzt angeschlossene Controller erhält die gewählte Version ohne Rückfrage</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Closes the station view</source>
+        <translation>Schließt die Stationsansicht</translation>
+    </message>
+    <message>
+        <source>1 controller</source>
+        <translation>1 Controller</translation>
+    </message>
+    <message>
+        <source>%1 controllers</source>
+        <translation>%1 Controller</translation>
+    </message>
+    <message>
+        <source>%1, %2 updating, %3 verified, %4 failed</source>
+        <translation>%1, %2 in Aktualisierung, %3 geprüft, %4 fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>Newest (%1)</source>
+        <translation>Neueste (%1)</translation>
+    </message>
+    <message>
+        <source>%1 (built-in)</source>
+        <translation>%1 (mitgeliefert)</translation>
+    </message>
+    <message>
+        <source>Install firmware %1 on 1 controller?</source>
+        <translation>Firmware %1 auf 1 Controller installieren?</translation>
+    </message>
+    <message>
+        <source>Install firmware %1 on %2 controllers?</source>
+        <translation>Firmware %1 auf %2 Controllern installieren?</translation>
+    </message>
+    <message>
+        <source>No controller needed an update.</source>
+        <translation>Kein Controller brauchte eine Aktualisierung.</translation>
+    </message>
+    <message>
+        <source>%1: verified %2</source>
+        <translation>%1: %2 geprüft</translation>
+    </message>
+    <message>
+        <source>%1: failed</source>
+        <translation>%1: fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>%1: failed – %2</source>
+        <translation>%1: fehlgeschlagen – %2</translation>
+    </message>
+    <message>
+        <source>%1: failed at %2</source>
+        <translation>%1: fehlgeschlagen bei %2</translation>
+    </message>
+    <message>
+        <source>%1: failed at %2 – %3</source>
+        <translation>%1: fehlgeschlagen bei %2 – %3</translation>
+    </message>
+    <message>
+        <source>An update is running. Closing now can leave the controller unusable.</source>
+        <translation>Eine Aktualisierung läuft. Wenn Sie jetzt schließen, kann der Controller unbrauchbar werden.</translation>
+    </message>
+    <message>
+        <source>Keep updating</source>
+        <translation>Weiter aktualisieren</translation>
+    </message>
+    <message>
+        <source>Close anyway</source>
+        <translation>Trotzdem schließen</translation>
     </message>
 </context>
 <context>
@@ -483,6 +693,10 @@ Support-Protokoll: %3</translation>
     <message>
         <source>Copied</source>
         <translation>Kopiert</translation>
+    </message>
+    <message>
+        <source>Opens a window that updates all attached controllers</source>
+        <translation></translation>
     </message>
 </context>
 </TS>

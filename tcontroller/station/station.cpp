@@ -278,6 +278,7 @@ struct Station::Port {
     ProgressLine line{};
     QElapsedTimer clock;
     bool updatedThisPlug = false;  // for update-on-plug: done until it is re-plugged
+    bool alertAnswered = false;    // the replug alert that is up was answered
 
     // The bootloader turn: asked from the transfer's thread, granted on the main thread.
     std::mutex turnLock;
@@ -628,11 +629,18 @@ void Station::onEngineChanged(const std::string& name) {
     }
     row.supported = s.identified;
     const bool active = row.state == State::queued || row.state == State::updating;
-    if (s.identified && !active) {
-        row.before = s.fw;
-    }
     if (!wasAttached && s.attached && !active) {
+        // Plugged in anew: a new controller for the row (the last result
+        // was told when it ended).
         port.updatedThisPlug = false;
+        row.state = State::idle;
+        row.after.clear();
+        row.target.clear();
+        row.failedStep.clear();
+        row.reason.clear();
+    }
+    if (s.identified && row.state == State::idle) {
+        row.before = s.fw;
     }
     const auto finish = [&](State state) {
         row.state = state;
@@ -672,7 +680,11 @@ void Station::onEngineChanged(const std::string& name) {
         } else if (s.sta == UpSta::updating) {
             row.state = State::updating;
             row.stage = s.stage;
-        } else if (row.state == State::updating && s.sta == UpSta::failed && !s.replugAlert) {
+        } else if (row.state == State::updating && s.sta == UpSta::failed && !s.replugAlert &&
+                   s.stage != UpdateStage::finalStep && s.stage != UpdateStage::waitingForDrive) {
+            // (A final step that could not be sent while the controller is
+            // away is sent again; its drive may still come, within the turn's
+            // limit.)
             row.failedStep = stageName(s.stage);
             row.reason = s.failureNote;
             finish(State::failed);
@@ -680,10 +692,13 @@ void Station::onEngineChanged(const std::string& name) {
             row.after = s.verifiedVersion;
             finish(State::verified);
         }
-        if (s.replugAlert) {
+        if (s.replugAlert && !port.alertAnswered) {
             // No one to replug it: the final step is sent again, as the
-            // alert's button would.
+            // alert's button would, once each time the alert comes up.
+            port.alertAnswered = true;
             engine.alerted();
+        } else if (!s.replugAlert) {
+            port.alertAnswered = false;
         }
     } else if (updateOnPlug_ && s.identified && s.attached && !port.updatedThisPlug) {
         port.updatedThisPlug = true;

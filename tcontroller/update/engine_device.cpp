@@ -14,6 +14,8 @@
 #include "tcontroller/device/reply_parser.h"
 #include "tcontroller/update/update_engine.h"
 
+#include <algorithm>
+
 namespace tarvo {
 
 bool UpdateEngine::sendReport(const Bytes& frame, bool expectReply) {
@@ -64,13 +66,18 @@ bool UpdateEngine::sendReportTo(const HIDDevicePtr& device, const Bytes& frame, 
 
 void UpdateEngine::hidConnectedWithNotification(const HIDDevicePtr& device) {
     std::lock_guard<std::mutex> hold(lock2);
-    attachedDevices_.push_back(device);
+    // A record reported again (a monitor may report a device attached before
+    // it started twice) is still one controller.
+    if (std::find(attachedDevices_.begin(), attachedDevices_.end(), device) ==
+        attachedDevices_.end()) {
+        attachedDevices_.push_back(device);
+    }
     attachedCount_.store(static_cast<int>(attachedDevices_.size()));
     // The controller being updated, back from its bootloader while another
     // is on the bus, is taken again: by its port where ports are known.
     const bool returning = hidDeviceInfo.get() == nullptr && imageOrFirmwareSent() &&
                            (device->port().empty() || device->port() == updatingPort_.get());
-    if (attachedDevices_.size() > 1 && !returning) {
+    if (attachedDevices_.size() > 1 && !returning && device != hidDeviceInfo.get()) {
         // Another controller beside the one taken: the engine never switches
         // to it (an update that runs goes on with its own controller), and
         // offers nothing while both are there.
