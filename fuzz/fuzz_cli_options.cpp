@@ -1,6 +1,7 @@
 // Any argument list (the input split at NUL bytes): the parser either gives
 // options or a reason, never both and never neither; options it gives name at
-// most one source of firmware, and parsing them written back gives them again.
+// most one source of firmware (and no local files for every controller), and
+// parsing them written back gives them again.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,7 +13,8 @@
 namespace {
 
 std::vector<std::string> writeBack(const tarvo::CliOptions& o) {
-    static const char* const kNames[] = {"status", "update", "releases"};
+    // In the order of CliOptions::Command.
+    static const char* const kNames[] = {"status", "update", "releases", "doctor", "station"};
     std::vector<std::string> args{kNames[static_cast<int>(o.command)]};
     if (o.json) {
         args.emplace_back("--json");
@@ -28,6 +30,12 @@ std::vector<std::string> writeBack(const tarvo::CliOptions& o) {
     }
     if (!o.image.empty()) {
         args.insert(args.end(), {"--files", o.image, o.firmware});
+    }
+    if (o.all) {
+        args.emplace_back("--all");
+    }
+    if (!o.report.empty()) {
+        args.insert(args.end(), {"--report", o.report});
     }
     return args;
 }
@@ -56,14 +64,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         1) {
         std::abort();
     }
-    if (o.image.empty() != o.firmware.empty()) {
+    if (o.image.empty() != o.firmware.empty() || (o.all && !o.image.empty())) {
         std::abort();
     }
     const tarvo::CliParse again = tarvo::parseCliArguments(writeBack(o));
     if (!again.options || again.options->command != o.command || again.options->to != o.to ||
         again.options->image != o.image || again.options->firmware != o.firmware ||
         again.options->json != o.json || again.options->yes != o.yes ||
-        again.options->builtin != o.builtin) {
+        again.options->builtin != o.builtin || again.options->all != o.all ||
+        again.options->report != o.report) {
         std::abort();
     }
     return 0;
