@@ -189,11 +189,9 @@ SplitArguments splitArguments(const std::vector<std::string>& args) {
         const std::string& arg = args[i];
         if (arg == "--json" || arg == "--yes" || arg == "--builtin" || arg == "--all") {
             out.command.push_back(arg);
-        } else if (arg == "--report" && args.front() == "station" && i + 1 < args.size()) {
-            // The station's own report (the demo's --report is for the other commands).
-            out.command.insert(out.command.end(), {arg, args[i + 1]});
-            ++i;
-        } else if (arg == "--to" && i + 1 < args.size()) {
+        } else if ((arg == "--to" || (arg == "--report" && args.front() == "station")) &&
+                   i + 1 < args.size()) {
+            // (The station's own report; the demo's --report is for the other commands.)
             out.command.insert(out.command.end(), {arg, args[i + 1]});
             ++i;
         } else if (arg == "--files" && i + 2 < args.size()) {

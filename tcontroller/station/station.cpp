@@ -380,7 +380,7 @@ void Station::start() {
         connect(
             platform_.volumeWatcher, &VolumeWatcher::didMount, this,
             [this, owners](const QVariant& info) {
-                postToMainOrNow([this, owners, info] {
+                postToMainOrNow([owners, info] {
                     for (Port* p : owners(info)) {
                         p->volumes->tellMounted(info);
                     }
@@ -608,9 +608,9 @@ void Station::ask(Port& port, const std::string& wanted) {
     if (port.preparing.joinable()) {
         port.preparing.join();
     }
-    const Util::Histoty release = *published;
     UpdateEngine* target = &engine;
-    port.preparing = std::thread([target, release] { (void)target->updateTo(release); });
+    port.preparing =
+        std::thread([target, release = *published] { (void)target->updateTo(release); });
 }
 
 void Station::onEngineChanged(const std::string& name) {

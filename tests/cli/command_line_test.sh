@@ -38,7 +38,9 @@ complete_words() {  # the completion's answer for the words given
   bash -c '. "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _tarvo_remote_update; echo "${COMPREPLY[*]}"' \
     _ "$completion" "$@"
 }
-[ "$(complete_words tarvo-remote-update st)" = "status" ] || fail "completion of 'st'"
+[ "$(complete_words tarvo-remote-update st)" = "status station" ] || fail "completion of 'st'"
+[ "$(complete_words tarvo-remote-update update --a)" = "--all" ] || fail "completion of 'update --a'"
+[ "$(complete_words tarvo-remote-update station --r)" = "--report" ] || fail "completion of 'station --r'"
 [ "$(complete_words tarvo-remote-update do)" = "doctor" ] || fail "completion of 'do'"
 [ "$(complete_words tarvo-remote-update update --b)" = "--builtin" ] || fail "completion of 'update --b'"
 [ -z "$(complete_words tarvo-remote-update update --to '')" ] || fail "completion offers a version"
