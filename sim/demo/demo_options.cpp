@@ -84,6 +84,10 @@ constexpr OptionSpec kOptions[] = {
      "TO PREVIOUS and pick that release in the chooser, or\n"
      "pick the two files (10-files-refused if they are not\n"
      "taken)"},
+    {"station-view", "",
+     "the station's view of every controller instead of the\n"
+     "window; with --screenshots it updates them all by itself\n"
+     "(11-station-idle, 12-station-updating, 13-station-done)"},
     {"lookalike-drive", "",
      "a USB stick also labelled \"CRP DISABLE\", holding a\n"
      "file of its owner, is mounted before the controller's\n"
@@ -399,10 +403,13 @@ ParseOutcome parseDemoOptions(const std::vector<std::string>& args, DemoOptions*
         return true;
     };
 
-    const std::pair<const char*, bool*> flags[] = {
-        {"auto", &options->autoRun},          {"fast", &options->fast},
-        {"bootloader", &options->bootloader}, {"offline", &options->offline},
-        {"unpaced", &options->unpaced},       {"lookalike-drive", &options->lookalikeDrive}};
+    const std::pair<const char*, bool*> flags[] = {{"auto", &options->autoRun},
+                                                   {"fast", &options->fast},
+                                                   {"bootloader", &options->bootloader},
+                                                   {"offline", &options->offline},
+                                                   {"unpaced", &options->unpaced},
+                                                   {"lookalike-drive", &options->lookalikeDrive},
+                                                   {"station-view", &options->stationView}};
     for (const auto& [name, flag] : flags) {
         if (parser.isSet(QString::fromLatin1(name))) {
             *flag = true;

@@ -57,6 +57,9 @@ struct DemoOptions {
     // --lookalike-drive: a USB stick labelled like the bootloader's drive, with
     // a file of its owner on it, is mounted before the controller's drive.
     bool lookalikeDrive = false;
+    // --station-view: the station's view instead of the window; with
+    // --screenshots it updates every controller by itself and pictures it.
+    bool stationView = false;
     // --restart-after image|final-step: the tool is closed at that point of the
     // update and started again on the same controller and state folder.
     std::string restartAfter;

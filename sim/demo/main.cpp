@@ -21,6 +21,7 @@
 #include "sim/demo/demo_options.h"
 #include "sim/demo/demo_report.h"
 #include "sim/demo/note.h"
+#include "sim/demo/screenshots.h"
 #include "sim/firmware_format.h"
 #include "sim/simulated_platform.h"
 #include "tcontroller/app_delegate.h"
@@ -33,6 +34,7 @@
 #include "tcontroller/platform/linux/launcher_entry.h"
 #include "tcontroller/platform/linux/logind_sleep_inhibitor.h"
 #include "tcontroller/translations.h"
+#include "tcontroller/ui/station/station_window.h"
 #include "tcontroller/ui/view_controller.h"
 #include "tcontroller/update/taskbar_feed.h"
 
@@ -275,6 +277,66 @@ int runWindow(const demo::DemoOptions& options, sim::SimulatedPlatform& sim,
     return status;
 }
 
+// The station's view on the simulated hub. With --screenshots it updates
+// every controller by itself, pictures the view before, during and after,
+// and ends with 0 when all were verified.
+int runStationView(const demo::DemoOptions& options, sim::SimulatedPlatform& sim) {
+    Station station(sim.platform());
+    StationWindow view(station);
+    station.start();
+    view.show();
+    if (options.screenshotsDir.empty()) {
+        return QApplication::exec();
+    }
+    demo::Screenshots shots(options.screenshotsDir);
+    enum class Step { settle, updating, done } step = Step::settle;
+    int status = demo::kExitFailed;
+    QTimer poll;
+    poll.setInterval(50);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        const std::vector<StationRow> rows = station.rows();
+        const auto all = [&rows](const auto& holds) {
+            return std::all_of(rows.begin(), rows.end(), holds);
+        };
+        switch (step) {
+            case Step::settle:
+                if (static_cast<int>(rows.size()) == sim.controllerCount() &&
+                    all([&](const StationRow& row) {
+                        return row.supported && !station.engine(row.port)->awaitingHistory();
+                    })) {
+                    shots.take("station-idle", &view);
+                    note("updating every controller");
+                    station.updateAll();
+                    step = Step::updating;
+                }
+                return;
+            case Step::updating:
+                if (all([](const StationRow& row) {
+                        return row.state == StationRow::State::updating && row.percent >= 40;
+                    })) {
+                    shots.take("station-updating", &view);
+                }
+                if (!station.busy()) {
+                    shots.take("station-done", &view);
+                    status = all([](const StationRow& row) {
+                        return row.state == StationRow::State::verified;
+                    })
+                                 ? demo::kExitUpdated
+                                 : demo::kExitFailed;
+                    step = Step::done;
+                    QApplication::quit();
+                }
+                return;
+            case Step::done:
+                return;
+        }
+    });
+    poll.start();
+    QTimer::singleShot(options.timeoutSeconds * 1000, [] { QApplication::quit(); });
+    QApplication::exec();
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -432,6 +494,8 @@ int main(int argc, char** argv) {
     LookalikeDrive lookalike;
     if (command) {
         status = runCommand(*command, options, sim, lookalike);
+    } else if (options.stationView) {
+        status = runStationView(options, sim);
     } else {
         status = runWindow(options, sim, lookalike, launcher);
     }

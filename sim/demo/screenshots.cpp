@@ -68,9 +68,11 @@ void Screenshots::takeOver(const std::string& name, QWidget* window, QWidget* di
 }
 
 int Screenshots::stepNumber(const std::string& name) {
-    static const char* const kSteps[] = {
-        "idle", "confirm", "erasing",         "sending-image", "alert", "update-complete",
-        "done", "failed",  "download-failed", "files-refused"};
+    static const char* const kSteps[] = {"idle",          "confirm",      "erasing",
+                                         "sending-image", "alert",        "update-complete",
+                                         "done",          "failed",       "download-failed",
+                                         "files-refused", "station-idle", "station-updating",
+                                         "station-done"};
     for (int i = 0; i < static_cast<int>(std::size(kSteps)); ++i) {
         if (name == kSteps[i]) {
             return i + 1;
