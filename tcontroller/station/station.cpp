@@ -27,6 +27,9 @@ using UpSta = Util::UpSta;
 using UpMode = Util::UpMode;
 using State = StationRow::State;
 
+// How long, in real time, a controller in its bootloader turn may go on
+// raising the replug alert before the station goes on without it.
+constexpr qint64 kGiveUpDriveMs = 20000;
 // How long one controller may hold the bootloader stage before it is given up
 // (its drive never came, or it never came back), so the others go on.
 constexpr int kBootloaderTurnMs = 120000;
@@ -279,6 +282,7 @@ struct Station::Port {
     QElapsedTimer clock;
     bool updatedThisPlug = false;  // for update-on-plug: done until it is re-plugged
     bool alertAnswered = false;    // the replug alert that is up was answered
+    int alertsThisUpdate = 0;      // replug alerts since the update was asked
 
     // The bootloader turn: asked from the transfer's thread, granted on the main thread.
     std::mutex turnLock;
@@ -287,6 +291,7 @@ struct Station::Port {
     bool hasTurn = false;
     bool givenUp = false;
     QTimer* turnLimit = nullptr;
+    QElapsedTimer turnClock;  // since the turn was granted
 };
 
 Station::Station(const Platform& platform, QObject* parent)
@@ -586,6 +591,7 @@ void Station::ask(Port& port, const std::string& wanted) {
     port.completionSeen = false;
     port.percent = -1;
     port.line = {};
+    port.alertsThisUpdate = 0;
     port.clock.start();
     logLine("station: " + escapeForLog(port.name) + " gets " + escapeForLog(version));
     const auto published = std::find_if(s.releases.begin(), s.releases.end(),
@@ -692,11 +698,24 @@ void Station::onEngineChanged(const std::string& name) {
             row.after = s.verifiedVersion;
             finish(State::verified);
         }
-        if (s.replugAlert && !port.alertAnswered) {
-            // No one to replug it: the final step is sent again, as the
-            // alert's button would, once each time the alert comes up.
+        if (s.replugAlert && !port.alertAnswered && row.state == State::updating) {
             port.alertAnswered = true;
-            engine.alerted();
+            // (Given up only after a while of real time: on a fast test
+            // clock the alert comes up again before a drive can mount.)
+            if (++port.alertsThisUpdate == 1 || !port.turnClock.isValid() ||
+                port.turnClock.elapsed() < kGiveUpDriveMs) {
+                // The final step is sent again, as the alert's button would.
+                engine.alerted();
+            } else {
+                // Still no drive: only a person can replug it. The others
+                // go on; its own drive, should it come, is still its own.
+                logLine("station: " + escapeForLog(name) + " needs a replug");
+                row.failedStep = stageName(UpdateStage::waitingForDrive);
+                row.reason =
+                    "The controller did not restart as its drive CRP DISABLE. Unplug "
+                    "it and plug it in again, then update it again.";
+                finish(State::failed);
+            }
         } else if (!s.replugAlert) {
             port.alertAnswered = false;
         }
@@ -729,6 +748,7 @@ void Station::grantBootloaderTurn() {
         next->turnGranted.notify_all();
     }
     logLine("station: bootloader turn to " + escapeForLog(next->name));
+    next->turnClock.start();
     if (next->turnLimit == nullptr) {
         next->turnLimit = new QTimer(this);
         next->turnLimit->setSingleShot(true);
