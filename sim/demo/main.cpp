@@ -337,6 +337,18 @@ int runStationView(const demo::DemoOptions& options, sim::SimulatedPlatform& sim
     return status;
 }
 
+// A command, the station's view or the window: what the arguments ask for.
+int run(const std::optional<CliOptions>& command, const demo::DemoOptions& options,
+        sim::SimulatedPlatform& sim, LookalikeDrive& lookalike, TaskbarEntry& taskbar) {
+    if (command) {
+        return runCommand(*command, options, sim, lookalike);
+    }
+    if (options.stationView) {
+        return runStationView(options, sim);
+    }
+    return runWindow(options, sim, lookalike, taskbar);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -490,14 +502,6 @@ int main(int argc, char** argv) {
     // The update's progress on the tool's icon in the dock, as the tool shows it.
     LauncherEntry launcher(QDBusConnection::sessionBus(), QApplication::desktopFileName());
 
-    int status = 0;
     LookalikeDrive lookalike;
-    if (command) {
-        status = runCommand(*command, options, sim, lookalike);
-    } else if (options.stationView) {
-        status = runStationView(options, sim);
-    } else {
-        status = runWindow(options, sim, lookalike, launcher);
-    }
-    return status;
+    return run(command, options, sim, lookalike, launcher);
 }
