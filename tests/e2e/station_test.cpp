@@ -34,10 +34,12 @@ struct StationRig {
         if (sim.instantClock() != nullptr) {
             sim.instantClock()->release();
         }
-        station.reset();
+        // Asked before the station goes: a lone controller is owned by the
+        // HID monitor the simulated platform hands out.
         for (int k = 1; k <= sim.controllerCount(); ++k) {
             EXPECT_EQ(sim.controller(k).violationCount(), 0u) << "controller " << k;
         }
+        station.reset();
     }
     // Starts the station with every controller plugged in and waits until
     // each has said what it is.
