@@ -35,6 +35,7 @@ class ControllerSession : public HidMonitor {
     const std::vector<VirtualController*> controllers_;
     std::mutex mutex_;  // held while a notification is forwarded
     std::condition_variable stopped_;
+    bool started_ = false;  // start() was called: notifications are forwarded
     bool stopping_ = false;
 };
 
