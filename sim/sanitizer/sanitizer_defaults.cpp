@@ -4,16 +4,18 @@
 extern "C" {
 // Reports whose frames lie wholly inside Qt's own (uninstrumented) libraries,
 // inside the D-Bus library under QtDBus and inside GLib under Qt's GLib event
-// dispatcher (its wakeup descriptors), whose own locking ThreadSanitizer
-// cannot see. Never list anything that would hide a report
-// with one of our frames.
+// dispatcher (its wakeup descriptors), and inside the HTTP library of the
+// simulator's loopback firmware server (its worker threads, when several
+// controllers download at once), whose own locking ThreadSanitizer cannot see. Never list anything
+// that would hide a report with one of our frames.
 const char* __tsan_default_suppressions() {
     return "called_from_lib:libQt6Core.so.6\n"
            "called_from_lib:libQt6Gui.so.6\n"
            "called_from_lib:libQt6Widgets.so.6\n"
            "called_from_lib:libQt6DBus.so.6\n"
            "called_from_lib:libdbus-1.so.3\n"
-           "called_from_lib:libglib-2.0.so.0\n";
+           "called_from_lib:libglib-2.0.so.0\n"
+           "called_from_lib:libcpp-httplib.so.0.11\n";
 }
 // QProcess starts its children through vfork, which ThreadSanitizer takes for
 // a fork of this multi-threaded process and then forbids the process to start
