@@ -1,17 +1,17 @@
 #!/usr/bin/python3
 """What a screen reader sees of one running application, over AT-SPI.
 
-usage: atspi_dump.py --pid PID [--until SPEC]... [--gone SPEC]... [--timeout S]
+usage: atspi_dump.py --pid PID [--until PATTERN]... [--gone PATTERN]... [--timeout S]
        atspi_dump.py --pid PID --listen FILE [--timeout S]
 
 Without --listen: prints the application's accessible tree, one object a
 line ("role | name | states | description", indented by depth; line breaks
 in texts as \\n), then a line "FOCUSED: role | name | description" for the object
 holding the keyboard focus ("FOCUSED: none" without one). With --until, the tree is
-first read again every 0.2 s until every SPEC matches an object, each its
-own, and no --gone SPEC matches any; SPEC is "key=value" pairs joined by ";"
+first read again every 0.2 s until every PATTERN matches an object, each its
+own, and no --gone PATTERN matches any; PATTERN is "key=value" pairs joined by ";"
 with the keys role, name (the whole name), text (a part of the name) and
-state (one state, may repeat). Exit status 0 when the SPECs held (or none
+state (one state, may repeat). Exit status 0 when the PATTERNs held (or none
 was given), 1 when they did not within --timeout seconds (the tree is printed all the same), 2 when the
 application is not on the accessibility bus.
 
@@ -85,28 +85,28 @@ def read_tree(app):
     return rows
 
 
-def parse_spec(text):
-    spec = {"state": []}
+def parse_pattern(text):
+    pattern = {"state": []}
     for part in text.split(";"):
         key, sep, value = part.partition("=")
         if not sep or key not in ("role", "name", "text", "state"):
             raise argparse.ArgumentTypeError(f"bad --until part {part!r}")
         if key == "state":
-            spec["state"].append(value)
+            pattern["state"].append(value)
         else:
-            spec[key] = value
-    return spec
+            pattern[key] = value
+    return pattern
 
 
-def matches(spec, row):
+def matches(pattern, row):
     _, role, name, states, _ = row
-    return (spec.get("role", role) == role and spec.get("name", name) == name and
-            spec.get("text", "") in name and all(s in states for s in spec["state"]))
+    return (pattern.get("role", role) == role and pattern.get("name", name) == name and
+            pattern.get("text", "") in name and all(s in states for s in pattern["state"]))
 
 
 def holds(until, gone, rows):
-    return (all(any(matches(spec, row) for row in rows) for spec in until) and
-            not any(matches(spec, row) for spec in gone for row in rows))
+    return (all(any(matches(pattern, row) for row in rows) for pattern in until) and
+            not any(matches(pattern, row) for pattern in gone for row in rows))
 
 
 def print_tree(rows):
@@ -146,8 +146,8 @@ def listen(app_pid, path, timeout):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--pid", type=int, required=True)
-    parser.add_argument("--until", type=parse_spec, action="append", default=[])
-    parser.add_argument("--gone", type=parse_spec, action="append", default=[])
+    parser.add_argument("--until", type=parse_pattern, action="append", default=[])
+    parser.add_argument("--gone", type=parse_pattern, action="append", default=[])
     parser.add_argument("--timeout", type=float, default=30.0)
     parser.add_argument("--listen", metavar="FILE")
     args = parser.parse_args()

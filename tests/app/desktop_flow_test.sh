@@ -155,7 +155,7 @@ fail() {
     fi
 }
 
-# The demo's accessible tree, waited for until every --until spec holds;
+# The demo's accessible tree, waited for until every --until pattern holds;
 # printed to $1.
 tree() {
     local file=$1
