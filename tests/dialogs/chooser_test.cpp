@@ -1,6 +1,7 @@
 // The version chooser: its rows, the selection, and OK and Cancel into the
 // engine, against the loopback firmware server.
 #include <QAccessible>
+#include <memory>
 
 #include "chooser_fixture.h"
 #include "tcontroller/ui/dialogs/notification_center.h"
@@ -94,9 +95,11 @@ TEST_F(ChooserTest, APickedVersionIsDownloadedWholeOrNotAtAll) {
     sim.controller().plug();
     vc.viewDidLoad();
     ASSERT_TRUE(waitUntil([this] { return state().identified && !vc.engine().awaitingHistory(); }));
-    Guarded<std::vector<std::string>> targets;
-    sim.server().setRequestLog([&](const std::string&, const std::string& target, int) {
-        targets.mutate([&](auto& all) { all.push_back(target); });
+    // Shared with the server's threads, which may still hold the log when
+    // this test ends.
+    auto targets = std::make_shared<Guarded<std::vector<std::string>>>();
+    sim.server().setRequestLog([targets](const std::string&, const std::string& target, int) {
+        targets->mutate([&](auto& all) { all.push_back(target); });
     });
     open({k13, k11});
     EXPECT_EQ(chooser->listView()->focusPolicy(), Qt::StrongFocus);
@@ -116,8 +119,8 @@ TEST_F(ChooserTest, APickedVersionIsDownloadedWholeOrNotAtAll) {
     EXPECT_TRUE(checked(1) && !checked(0));
     key(Qt::Key_Return);
     ASSERT_TRUE(closed());
-    EXPECT_EQ(targets.get(), (std::vector<std::string>{sim::FirmwareServer::firmwarePath("1.1"),
-                                                       sim::FirmwareServer::imagePath("1.1")}));
+    EXPECT_EQ(targets->get(), (std::vector<std::string>{sim::FirmwareServer::firmwarePath("1.1"),
+                                                        sim::FirmwareServer::imagePath("1.1")}));
     const auto expectPrepared = [this] {
         const UpdateSnapshot s = state();
         EXPECT_EQ(s.mode, UpMode::online);
