@@ -2,30 +2,21 @@
 // and one volume watcher, and one bootloader stage at a time.
 #include "tcontroller/station/station.h"
 
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
 #include <algorithm>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
-#include <variant>
 
 #include "tcontroller/base/log.h"
 #include "tcontroller/catalogue/builtin_files.h"
 #include "tcontroller/catalogue/version.h"
-#include "tcontroller/device/frame.h"
-#include "tcontroller/device/identity.h"
-#include "tcontroller/platform/work_queue.h"
+#include "tcontroller/station/port_router.h"
 #include "tcontroller/station/port_services.h"
+#include "tcontroller/station/station_port.h"
 #include "tcontroller/update/update_engine.h"
 
 namespace tarvo {
 namespace {
 
-using station_ports::PortMonitor;
-using station_ports::PortVolumes;
 using station_ports::SharedInhibitor;
 
 using UpSta = Util::UpSta;
@@ -39,155 +30,27 @@ constexpr qint64 kGiveUpDriveMs = 20000;
 // (its drive never came, or it never came back), so the others go on.
 constexpr int kBootloaderTurnMs = 120000;
 
-// The key a device is filed under: its port, or its name where the platform
-// cannot tell the port.
-std::string portKey(const HIDDevicePtr& device) {
-    const std::string port = device->port();
-    return port.empty() ? device->name() : port;
-}
-
-// A folder name for a port: its characters that may not stand in one as '_'.
-std::string folderName(const std::string& port) {
-    std::string out = port;
-    for (char& c : out) {
-        if (c == '/' || c == '\0') {
-            c = '_';
-        }
-    }
-    return out;
-}
-
 }  // namespace
 
-// The station's one monitor and watcher, and the ports they serve.
-class Station::Router {
-  public:
-    explicit Router(Station& station) : station_(station) {}
-
-    // Hands `event` to the port's monitor; a port seen for the first time
-    // gets its engine on the main thread (its events wait until then).
-    void route(const std::string& port, PortMonitor::Event event) {
-        std::shared_ptr<Inbox> inbox;
-        {
-            std::lock_guard<std::mutex> hold(lock_);
-            auto& slot = inboxes_[port];
-            if (!slot) {
-                slot = std::make_shared<Inbox>();
-                QPointer<Station> station(&station_);
-                postToMain([station, port] {
-                    if (station) {
-                        station->addPort(port);
-                    }
-                });
-            }
-            inbox = slot;
-        }
-        std::lock_guard<std::mutex> hold(inbox->lock);
-        if (inbox->monitor != nullptr) {
-            inbox->monitor->deliver(std::move(event));
-        } else {
-            inbox->early.push_back(std::move(event));
-        }
-    }
-    // The monitor the port's engine made: the events so far go to it first.
-    void bind(const std::string& port, PortMonitor* monitor) {
-        std::shared_ptr<Inbox> inbox;
-        {
-            std::lock_guard<std::mutex> hold(lock_);
-            inbox = inboxes_[port];
-            if (!inbox) {
-                inbox = std::make_shared<Inbox>();
-                inboxes_[port] = inbox;
-            }
-        }
-        std::lock_guard<std::mutex> hold(inbox->lock);
-        for (PortMonitor::Event& event : inbox->early) {
-            monitor->deliver(std::move(event));
-        }
-        inbox->early.clear();
-        inbox->monitor = monitor;
-    }
-    void unbind(const std::string& port) {
-        std::lock_guard<std::mutex> hold(lock_);
-        if (const auto it = inboxes_.find(port); it != inboxes_.end()) {
-            std::lock_guard<std::mutex> holdInbox(it->second->lock);
-            it->second->monitor = nullptr;
-        }
-    }
-    // Every port's monitor (a failure of the one monitor is every port's).
-    std::vector<std::string> ports() const {
-        std::lock_guard<std::mutex> hold(lock_);
-        std::vector<std::string> out;
-        for (const auto& [port, inbox] : inboxes_) {
-            out.push_back(port);
-        }
-        return out;
-    }
-
-    std::unique_ptr<HidMonitor> monitor;
-    std::thread monitorThread;
-    std::atomic<bool> stopping{false};
-    std::unique_ptr<SharedInhibitor> inhibitor;
-
-  private:
-    struct Inbox {
-        std::mutex lock;
-        PortMonitor* monitor = nullptr;
-        std::vector<PortMonitor::Event> early;
-    };
-    Station& station_;
-    mutable std::mutex lock_;
-    std::map<std::string, std::shared_ptr<Inbox>> inboxes_;
-};
-
-// A controller's port: its engine, what the station asked of it and how its
-// update went.
-struct Station::Port {
-    std::string name;
-    Platform platform;
-    std::unique_ptr<PortVolumes> volumes;
-    std::unique_ptr<SharedInhibitor::Share> inhibitor;
-    std::unique_ptr<UpdateEngine> engine;
-    std::thread preparing;  // a named release's download
-
-    StationRow row;
-    bool confirmed = false;       // the prepared release was started
-    bool completionSeen = false;  // its firmware was written
-    int percent = -1;
-    ProgressLine line{};
-    QElapsedTimer clock;
-    bool updatedThisPlug = false;  // for update-on-plug: done until it is re-plugged
-    bool alertAnswered = false;    // the replug alert that is up was answered
-    int alertsThisUpdate = 0;      // replug alerts since the update was asked
-
-    // The bootloader turn: asked from the transfer's thread, granted on the main thread.
-    std::mutex turnLock;
-    std::condition_variable turnGranted;
-    bool wantsTurn = false;
-    bool hasTurn = false;
-    bool givenUp = false;
-    QTimer* turnLimit = nullptr;
-    QElapsedTimer turnClock;  // since the turn was granted
-};
-
 Station::Station(const Platform& platform, QObject* parent)
-    : QObject(parent), platform_(platform), router_(std::make_unique<Router>(*this)) {
+    : QObject(parent),
+      platform_(platform),
+      inhibitor_(std::make_unique<SharedInhibitor>(platform_.sleepInhibitor)),
+      turns_([this] { postToMainOrNow([this] { grantBootloaderTurn(); }); }) {
     qRegisterMetaType<StationRow>();
-    router_->inhibitor = std::make_unique<SharedInhibitor>(platform_.sleepInhibitor);
+    // A port seen for the first time gets its engine on the main thread (its
+    // events wait in the router until then).
+    router_ = std::make_unique<PortRouter>(
+        [this](const std::string& port) { postToMainOrNow([this, port] { addPort(port); }); });
 }
 
 Station::~Station() {
-    router_->stopping = true;
-    for (auto& [name, port] : ports_) {
-        std::lock_guard<std::mutex> hold(port->turnLock);
-        port->givenUp = true;
-        port->turnGranted.notify_all();
+    turns_.stop();
+    if (monitor_) {
+        monitor_->stop();
     }
-    if (router_->monitor) {
-        router_->monitor->stop();
-    }
-    if (router_->monitorThread.joinable()) {
-        router_->monitorThread.join();
+    if (monitorThread_.joinable()) {
+        monitorThread_.join();
     }
     if (platform_.volumeWatcher != nullptr) {
         platform_.volumeWatcher->stop();
@@ -203,98 +66,8 @@ Station::~Station() {
 }
 
 void Station::start() {
-    if (platform_.hidMonitorFactory) {
-        router_->monitor =
-            platform_.hidMonitorFactory({HIDMonitorData{identity::kVendorId, identity::kProductId}},
-                                        static_cast<int>(frame::kReportSize));
-    }
-    if (!router_->monitor) {
-        logLine("station: no HID monitor");
-    } else {
-        Router* router = router_.get();
-        HidMonitor* monitor = router_->monitor.get();
-        connect(
-            monitor, &HidMonitor::HIDDeviceConnected, this,
-            [router](const HIDDevicePtr& device) {
-                router->route(portKey(device), PortMonitor::Connected{device});
-            },
-            Qt::DirectConnection);
-        connect(
-            monitor, &HidMonitor::HIDDeviceDisconnected, this,
-            [router](const HIDDevicePtr& device) {
-                router->route(portKey(device), PortMonitor::Disconnected{device});
-            },
-            Qt::DirectConnection);
-        connect(
-            monitor, &HidMonitor::HIDDeviceDataReceived, this,
-            [router](const HIDDevicePtr& device, const QByteArray& bytes) {
-                router->route(portKey(device), PortMonitor::Data{device, bytes});
-            },
-            Qt::DirectConnection);
-        connect(
-            monitor, &HidMonitor::HIDMonitorFailed, this,
-            [router](const QString& reason) {
-                logLine("station: cannot watch the USB bus: " + escapeForLog(reason.toStdString()));
-                for (const std::string& port : router->ports()) {
-                    router->route(port, PortMonitor::Failed{reason});
-                }
-            },
-            Qt::DirectConnection);
-        router_->monitorThread = std::thread([monitor] { monitor->start(); });
-    }
-    if (platform_.volumeWatcher != nullptr) {
-        // Each drive goes to the engine of its port; one whose port is not
-        // known goes to the controller in its bootloader stage, and to no other.
-        const auto owners = [this](const QVariant& info) {
-            std::vector<Port*> out;
-            const QString port =
-                info.toMap().value(QString::fromLatin1(kVolumeUsbPortKey)).toString();
-            for (auto& [name, p] : ports_) {
-                const bool own = !port.isEmpty() && port.toStdString() == name;
-                std::lock_guard<std::mutex> hold(p->turnLock);
-                if (own || (port.isEmpty() && p->hasTurn)) {
-                    out.push_back(p.get());
-                }
-            }
-            return out;
-        };
-        connect(
-            platform_.volumeWatcher, &VolumeWatcher::didMount, this,
-            [this, owners](const QVariant& info) {
-                postToMainOrNow([owners, info] {
-                    for (Port* p : owners(info)) {
-                        p->volumes->tellMounted(info);
-                    }
-                });
-            },
-            Qt::DirectConnection);
-        connect(
-            platform_.volumeWatcher, &VolumeWatcher::didUnmount, this,
-            [this](const QVariant& info) {
-                postToMainOrNow([this, info] {
-                    for (auto& [name, p] : ports_) {
-                        p->volumes->tellUnmounted(info);
-                    }
-                });
-            },
-            Qt::DirectConnection);
-        connect(
-            platform_.volumeWatcher, &VolumeWatcher::mountFailed, this,
-            [this](const QString& label, const QString& reason) {
-                postToMainOrNow([this, label, reason] {
-                    for (auto& [name, p] : ports_) {
-                        std::lock_guard<std::mutex> hold(p->turnLock);
-                        if (p->hasTurn) {
-                            p->volumes->tellFailed(label, reason);
-                        }
-                    }
-                });
-            },
-            Qt::DirectConnection);
-        if (const Result<void> started = platform_.volumeWatcher->start(); !started.ok()) {
-            logLine("station: cannot watch drives: " + escapeForLog(started.error));
-        }
-    }
+    watchBus();
+    watchDrives();
 }
 
 void Station::postToMainOrNow(std::function<void()> job) {
@@ -304,65 +77,6 @@ void Station::postToMainOrNow(std::function<void()> job) {
             job();
         }
     });
-}
-
-void Station::addPort(const std::string& name) {
-    if (ports_.count(name) != 0) {
-        return;
-    }
-    auto port = std::make_unique<Port>();
-    Port* p = port.get();
-    p->name = name;
-    p->row.port = name;
-    p->platform = platform_;
-    p->volumes = std::make_unique<PortVolumes>();
-    if (platform_.volumeWatcher != nullptr) {
-        for (const QVariantMap& volume : platform_.volumeWatcher->mountedAtStart()) {
-            if (volume.value(QString::fromLatin1(kVolumeUsbPortKey)).toString().toStdString() ==
-                name) {
-                p->volumes->atStart.push_back(volume);
-            }
-        }
-    }
-    p->platform.volumeWatcher = p->volumes.get();
-    p->inhibitor = std::make_unique<SharedInhibitor::Share>(*router_->inhibitor);
-    p->platform.sleepInhibitor = p->inhibitor.get();
-    if (!platform_.pendingDir.empty()) {
-        p->platform.pendingDir = platform_.pendingDir + "/" + folderName(name);
-    }
-    Router* router = router_.get();
-    p->platform.hidMonitorFactory = [router, name](const std::vector<HIDMonitorData>&, int) {
-        auto monitor = std::make_unique<PortMonitor>();
-        router->bind(name, monitor.get());
-        return std::unique_ptr<HidMonitor>(std::move(monitor));
-    };
-    p->platform.awaitBootloaderTurn = [this, p] {
-        {
-            std::lock_guard<std::mutex> hold(p->turnLock);
-            p->wantsTurn = true;
-        }
-        postToMainOrNow([this] { grantBootloaderTurn(); });
-        std::unique_lock<std::mutex> hold(p->turnLock);
-        p->turnGranted.wait(hold, [p] { return p->hasTurn || p->givenUp; });
-        return p->hasTurn && !p->givenUp;
-    };
-    p->engine = std::make_unique<UpdateEngine>(p->platform);
-    // Nobody reads a desktop notice per controller; the station's view tells.
-    p->engine->setUserWatching([] { return true; });
-    connect(p->engine.get(), &UpdateEngine::changed, this, [this, name] { onEngineChanged(name); });
-    connect(p->engine.get(), &UpdateEngine::progressChanged, this, [this, p](int percent) {
-        p->percent = percent;
-        emit rowsChanged();
-    });
-    connect(p->engine.get(), &UpdateEngine::progressLineChanged, this,
-            [this, p](const ProgressLine& line) {
-                p->line = line;
-                emit rowsChanged();
-            });
-    logLine("station: controller on port " + escapeForLog(name));
-    ports_.emplace(name, std::move(port));
-    p->engine->start();
-    onEngineChanged(name);
 }
 
 UpdateEngine* Station::engine(const std::string& port) const {
@@ -464,7 +178,6 @@ void Station::ask(Port& port, const std::string& wanted) {
     port.row.reason.clear();
     port.row.seconds = 0;
     port.confirmed = false;
-    port.completionSeen = false;
     port.percent = -1;
     port.line = {};
     port.alertsThisUpdate = 0;
@@ -524,29 +237,9 @@ void Station::onEngineChanged(const std::string& name) {
     if (s.identified && row.state == State::idle) {
         row.before = s.fw;
     }
-    const auto finish = [&](State state) {
-        row.state = state;
-        row.seconds = port.clock.isValid() ? static_cast<double>(port.clock.elapsed()) / 1000 : 0;
-        row.percent = -1;
-        logLine("station: " + escapeForLog(name) +
-                (state == State::verified ? " verified " + escapeForLog(row.after)
-                                          : " failed at " + row.failedStep));
-        {
-            std::lock_guard<std::mutex> hold(port.turnLock);
-            if (port.hasTurn) {
-                port.hasTurn = false;
-                if (port.turnLimit != nullptr) {
-                    port.turnLimit->stop();
-                }
-            }
-        }
-        emit finished(rowOf(port));
-        grantBootloaderTurn();
-    };
     if (active) {
         if (s.complete) {
             // Its firmware is written: "Update complete!" is for a window's user.
-            port.completionSeen = true;
             engine.acknowledgeSuccess();
         }
         if (row.state == State::queued && !port.confirmed && s.mode != UpMode::none &&
@@ -558,7 +251,7 @@ void Station::onEngineChanged(const std::string& name) {
                    !s.downloadNote.empty()) {
             row.failedStep = stageName(UpdateStage::download);
             row.reason = s.downloadNote;
-            finish(State::failed);
+            finish(port, State::failed);
         } else if (s.sta == UpSta::updating) {
             row.state = State::updating;
             row.stage = s.stage;
@@ -569,29 +262,14 @@ void Station::onEngineChanged(const std::string& name) {
             // limit.)
             row.failedStep = stageName(s.stage);
             row.reason = s.failureNote;
-            finish(State::failed);
+            finish(port, State::failed);
         } else if (row.state == State::updating && !s.verifiedVersion.empty()) {
             row.after = s.verifiedVersion;
-            finish(State::verified);
+            finish(port, State::verified);
         }
         if (s.replugAlert && !port.alertAnswered && row.state == State::updating) {
             port.alertAnswered = true;
-            // (Given up only after a while of real time: on a fast test
-            // clock the alert comes up again before a drive can mount.)
-            if (++port.alertsThisUpdate == 1 || !port.turnClock.isValid() ||
-                port.turnClock.elapsed() < kGiveUpDriveMs) {
-                // The final step is sent again, as the alert's button would.
-                engine.alerted();
-            } else {
-                // Still no drive: only a person can replug it. The others
-                // go on; its own drive, should it come, is still its own.
-                logLine("station: " + escapeForLog(name) + " needs a replug");
-                row.failedStep = stageName(UpdateStage::waitingForDrive);
-                row.reason =
-                    "The controller did not restart as its drive CRP DISABLE. Unplug "
-                    "it and plug it in again, then update it again.";
-                finish(State::failed);
-            }
+            answerReplugAlert(port);
         } else if (!s.replugAlert) {
             port.alertAnswered = false;
         }
@@ -602,57 +280,74 @@ void Station::onEngineChanged(const std::string& name) {
     emit rowsChanged();
 }
 
-void Station::grantBootloaderTurn() {
-    // One at a time: none is granted while one holds it.
-    Port* next = nullptr;
-    for (auto& [name, port] : ports_) {
-        std::lock_guard<std::mutex> hold(port->turnLock);
-        if (port->hasTurn) {
-            return;
-        }
-        if (next == nullptr && port->wantsTurn) {
-            next = port.get();
-        }
-    }
-    if (next == nullptr || router_->stopping) {
+void Station::answerReplugAlert(Port& port) {
+    // (Given up only after a while of real time: on a fast test clock the
+    // alert comes up again before a drive can mount.)
+    const bool waitedLongEnough =
+        turns_.holds(port.name) && turnClock_.isValid() && turnClock_.elapsed() >= kGiveUpDriveMs;
+    if (++port.alertsThisUpdate == 1 || !waitedLongEnough) {
+        // The final step is sent again, as the alert's button would.
+        port.engine->alerted();
         return;
     }
-    {
-        std::lock_guard<std::mutex> hold(next->turnLock);
-        next->wantsTurn = false;
-        next->hasTurn = true;
-        next->turnGranted.notify_all();
+    // Still no drive: only a person can replug it. The others go on; its own
+    // drive, should it come, is still its own.
+    logLine("station: " + escapeForLog(port.name) + " needs a replug");
+    port.row.failedStep = stageName(UpdateStage::waitingForDrive);
+    port.row.reason =
+        "The controller did not restart as its drive CRP DISABLE. Unplug it and plug it in "
+        "again, then update it again.";
+    finish(port, State::failed);
+}
+
+void Station::finish(Port& port, State state) {
+    StationRow& row = port.row;
+    row.state = state;
+    row.seconds = port.clock.isValid() ? static_cast<double>(port.clock.elapsed()) / 1000 : 0;
+    row.percent = -1;
+    logLine("station: " + escapeForLog(port.name) +
+            (state == State::verified ? " verified " + escapeForLog(row.after)
+                                      : " failed at " + row.failedStep));
+    if (turns_.release(port.name) && turnLimit_ != nullptr) {
+        turnLimit_->stop();
     }
-    logLine("station: bootloader turn to " + escapeForLog(next->name));
-    next->turnClock.start();
-    if (next->turnLimit == nullptr) {
-        next->turnLimit = new QTimer(this);
-        next->turnLimit->setSingleShot(true);
-        const std::string name = next->name;
-        connect(next->turnLimit, &QTimer::timeout, this, [this, name] {
-            const auto it = ports_.find(name);
-            if (it == ports_.end()) {
-                return;
-            }
-            Port& port = *it->second;
-            if (port.row.state != State::updating) {
-                return;
-            }
-            logLine("station: " + escapeForLog(name) + " did not finish its bootloader stage");
-            port.row.failedStep = stageName(port.engine->snapshot().stage);
-            port.row.reason = "the controller did not come back from its bootloader in time";
-            port.row.state = State::failed;
-            port.row.seconds = static_cast<double>(port.clock.elapsed()) / 1000;
-            {
-                std::lock_guard<std::mutex> hold(port.turnLock);
-                port.hasTurn = false;
-            }
-            emit finished(rowOf(port));
-            emit rowsChanged();
-            grantBootloaderTurn();
-        });
+    emit finished(rowOf(port));
+    grantBootloaderTurn();
+}
+
+void Station::grantBootloaderTurn() {
+    // One at a time: nothing is granted while a port holds the turn.
+    const std::string next = turns_.grantNext();
+    if (next.empty()) {
+        return;
     }
-    next->turnLimit->start(kBootloaderTurnMs);
+    logLine("station: bootloader turn to " + escapeForLog(next));
+    turnHolder_ = next;
+    turnClock_.start();
+    if (turnLimit_ == nullptr) {
+        turnLimit_ = new QTimer(this);
+        turnLimit_->setSingleShot(true);
+        connect(turnLimit_, &QTimer::timeout, this, &Station::turnOverdue);
+    }
+    turnLimit_->start(kBootloaderTurnMs);
+}
+
+void Station::turnOverdue() {
+    // The holder's drive never came, or it never came back: it is given up
+    // so the others go on.
+    const auto it = ports_.find(turnHolder_);
+    if (it == ports_.end() || !turns_.holds(turnHolder_)) {
+        return;
+    }
+    Port& port = *it->second;
+    if (port.row.state != State::updating) {
+        return;
+    }
+    logLine("station: " + escapeForLog(port.name) + " did not finish its bootloader stage");
+    port.row.failedStep = stageName(port.engine->snapshot().stage);
+    port.row.reason = "the controller did not come back from its bootloader in time";
+    finish(port, State::failed);
+    emit rowsChanged();
 }
 
 }  // namespace tarvo

@@ -1,19 +1,28 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tcontroller/platform/platform.h"
+#include "tcontroller/station/bootloader_turns.h"
 #include "tcontroller/station/station_row.h"
+
+class QTimer;
 
 namespace tarvo {
 
+class PortRouter;
 class UpdateEngine;
+namespace station_ports {
+class SharedInhibitor;
+}
 
 // Several controllers, each on its own USB port, each with an update engine
 // of its own: its identification, release, transfer, watchdog and
@@ -63,18 +72,31 @@ class Station : public QObject {
 
   private:
     struct Port;
-    class Router;
 
+    void watchBus();
+    void watchDrives();
     void addPort(const std::string& port);
     // Runs `job` on the main thread, unless the station is gone by then.
     void postToMainOrNow(std::function<void()> job);
     void onEngineChanged(const std::string& port);
+    // The replug alert of a port in its update: answered as its button
+    // would be, or, once the turn has waited long enough, the update fails.
+    void answerReplugAlert(Port& port);
+    void finish(Port& port, StationRow::State state);
     void ask(Port& port, const std::string& version);
     void grantBootloaderTurn();
+    void turnOverdue();
     StationRow rowOf(const Port& port) const;
 
     const Platform& platform_;
-    std::unique_ptr<Router> router_;
+    std::unique_ptr<PortRouter> router_;
+    std::unique_ptr<HidMonitor> monitor_;
+    std::thread monitorThread_;
+    std::unique_ptr<station_ports::SharedInhibitor> inhibitor_;
+    BootloaderTurns turns_;
+    std::string turnHolder_;  // main thread's copy, for the turn's limit
+    QTimer* turnLimit_ = nullptr;
+    QElapsedTimer turnClock_;  // since the turn was granted
     std::map<std::string, std::unique_ptr<Port>> ports_;
     bool updateOnPlug_ = false;
     std::string plugVersion_;
