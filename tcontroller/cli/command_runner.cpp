@@ -113,24 +113,7 @@ int CommandRunner::run() {
 }
 
 bool CommandRunner::waitUntil(const std::function<bool()>& done, double seconds) {
-    if (done()) {
-        return true;
-    }
-    QEventLoop loop;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    const auto check = [&] {
-        if (interrupted_ || done() || elapsed.elapsed() >= static_cast<qint64>(seconds * 1000)) {
-            loop.quit();
-        }
-    };
-    QTimer tick;
-    tick.setInterval(50);
-    connect(&tick, &QTimer::timeout, &loop, check);
-    connect(&engine_, &UpdateEngine::changed, &loop, check);
-    tick.start();
-    loop.exec();
-    return !interrupted_ && done();
+    return waitForChange(engine_, &UpdateEngine::changed, done, interrupted_, seconds);
 }
 
 void CommandRunner::settle() {

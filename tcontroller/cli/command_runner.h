@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QJsonObject>
 #include <QObject>
+#include <QTimer>
 #include <functional>
 #include <optional>
 #include <string>
@@ -91,5 +93,31 @@ class CommandRunner : public QObject {
 // `interrupted` on the main thread meanwhile; returns what `run` returns.
 int runWithInterrupts(QObject* context, const std::function<int()>& run,
                       const std::function<void()>& interrupted);
+
+// Runs the event loop until `done` holds, `interrupted` is set or `seconds`
+// pass. `done` is asked whenever `sender` emits `changed`, and every 50 ms
+// besides. True when `done` holds and nothing interrupted the wait.
+template <typename Sender, typename Signal>
+bool waitForChange(const Sender& sender, Signal changed, const std::function<bool()>& done,
+                   const std::optional<int>& interrupted, double seconds) {
+    if (done()) {
+        return true;
+    }
+    QEventLoop loop;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const auto check = [&] {
+        if (interrupted || done() || elapsed.elapsed() >= static_cast<qint64>(seconds * 1000)) {
+            loop.quit();
+        }
+    };
+    QTimer tick;
+    tick.setInterval(50);
+    QObject::connect(&tick, &QTimer::timeout, &loop, check);
+    QObject::connect(&sender, changed, &loop, check);
+    tick.start();
+    loop.exec();
+    return !interrupted && done();
+}
 
 }  // namespace tarvo

@@ -70,24 +70,7 @@ int StationRunner::run() {
 }
 
 bool StationRunner::waitUntil(const std::function<bool()>& done, double seconds) {
-    if (done()) {
-        return true;
-    }
-    QEventLoop loop;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    const auto check = [&] {
-        if (interrupted_ || done() || elapsed.elapsed() >= static_cast<qint64>(seconds * 1000)) {
-            loop.quit();
-        }
-    };
-    QTimer tick;
-    tick.setInterval(50);
-    connect(&tick, &QTimer::timeout, &loop, check);
-    connect(&station_, &Station::rowsChanged, &loop, check);
-    tick.start();
-    loop.exec();
-    return !interrupted_ && done();
+    return waitForChange(station_, &Station::rowsChanged, done, interrupted_, seconds);
 }
 
 void StationRunner::settle() {
