@@ -13,6 +13,21 @@
     </message>
 </context>
 <context>
+    <name>CloseQuestion</name>
+    <message>
+        <source>An update is running. Closing now can leave the controller unusable.</source>
+        <translation>Eine Aktualisierung läuft. Wenn Sie jetzt schließen, kann der Controller unbrauchbar werden.</translation>
+    </message>
+    <message>
+        <source>Keep updating</source>
+        <translation>Weiter aktualisieren</translation>
+    </message>
+    <message>
+        <source>Close anyway</source>
+        <translation>Trotzdem schließen</translation>
+    </message>
+</context>
+<context>
     <name>SelViewController</name>
     <message>
         <source>Choose firmware</source>
@@ -400,18 +415,6 @@ und stecken Sie das USB-Kabel neu ein, um die Aktualisierung abzuschließen.</tr
         <source>%1: failed at %2 – %3</source>
         <translation>%1: fehlgeschlagen bei %2 – %3</translation>
     </message>
-    <message>
-        <source>An update is running. Closing now can leave the controller unusable.</source>
-        <translation>Eine Aktualisierung läuft. Wenn Sie jetzt schließen, kann der Controller unbrauchbar werden.</translation>
-    </message>
-    <message>
-        <source>Keep updating</source>
-        <translation>Weiter aktualisieren</translation>
-    </message>
-    <message>
-        <source>Close anyway</source>
-        <translation>Trotzdem schließen</translation>
-    </message>
 </context>
 <context>
     <name>tarvo::UpdateEngine</name>
@@ -631,18 +634,6 @@ und stecken Sie das USB-Kabel neu ein, um die Aktualisierung abzuschließen.</tr
     <message>
         <source>Lets you choose an earlier release or firmware files from your disk</source>
         <translation>Lässt Sie eine ältere Version oder Firmware-Dateien von Ihrem Datenträger wählen</translation>
-    </message>
-    <message>
-        <source>An update is running. Closing now can leave the controller unusable.</source>
-        <translation>Eine Aktualisierung läuft. Wenn Sie jetzt schließen, kann der Controller unbrauchbar werden.</translation>
-    </message>
-    <message>
-        <source>Keep updating</source>
-        <translation>Weiter aktualisieren</translation>
-    </message>
-    <message>
-        <source>Close anyway</source>
-        <translation>Trotzdem schließen</translation>
     </message>
     <message>
         <source>Update progress</source>

@@ -21,6 +21,7 @@
 #include "tcontroller/base/log_file.h"
 #include "tcontroller/catalogue/builtin_files.h"
 #include "tcontroller/ui/announce.h"
+#include "tcontroller/ui/close_question.h"
 #include "tcontroller/ui/dialogs/alert_view_controller.h"
 #include "tcontroller/ui/dialogs/sel_view_controller.h"
 #include "tcontroller/ui/focus_ring.h"
@@ -417,7 +418,7 @@ void ViewController::closeClick() {
 void ViewController::closeButtonClicked() {
     // The button is shown during the final-step wait and on its failure
     // screen too: there, as for the window manager's close, it asks first.
-    if (engine_->updateRunning() && !confirmCloseDuringUpdate()) {
+    if (engine_->updateRunning() && !confirmCloseDuringUpdate(this)) {
         return;
     }
     closeClick();
@@ -427,7 +428,7 @@ void ViewController::closeEvent(QCloseEvent* event) {
     // Outside an update the window manager's close does what the close button
     // does. During one it asks first: an erased controller without its image
     // and firmware does not start.
-    if (engine_->updateRunning() && !confirmCloseDuringUpdate()) {
+    if (engine_->updateRunning() && !confirmCloseDuringUpdate(this)) {
         event->ignore();
         return;
     }
@@ -447,20 +448,6 @@ void ViewController::showAbout() {
                  QString::fromStdString(defaultLogDirectory() + "/" + kLogFileName)));
     about->addButton(tr("Close"), QMessageBox::AcceptRole);
     about->open();
-}
-
-bool ViewController::confirmCloseDuringUpdate() {
-    QMessageBox ask(this);
-    ask.setIcon(QMessageBox::Warning);
-    ask.setTextFormat(Qt::PlainText);
-    ask.setText(tr("An update is running. Closing now can leave the controller unusable."));
-    QPushButton* keep = ask.addButton(tr("Keep updating"), QMessageBox::RejectRole);
-    QPushButton* close = ask.addButton(tr("Close anyway"), QMessageBox::DestructiveRole);
-    ask.setDefaultButton(keep);
-    ask.setEscapeButton(keep);
-    ask.exec();
-    // The update may have ended while the question was open; closing is then harmless.
-    return ask.clickedButton() == close;
 }
 
 }  // namespace tarvo

@@ -84,8 +84,6 @@ class ViewController : public QWidget {
     void copyDetails();
     // Opens the version chooser as a modal window.
     void presentChooser();
-    // Asks whether to close while an update runs; true when the user insists.
-    bool confirmCloseDuringUpdate();
     // A note the window shows until the next state change: the chooser's
     // way needs a network, or the local files are offered instead.
     void showNote(const QString& text, bool okShown);

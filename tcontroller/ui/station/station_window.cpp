@@ -18,6 +18,7 @@
 #include "tcontroller/catalogue/version.h"
 #include "tcontroller/station/station.h"
 #include "tcontroller/ui/announce.h"
+#include "tcontroller/ui/close_question.h"
 #include "tcontroller/ui/focus_ring.h"
 #include "tcontroller/ui/station/station_table_model.h"
 
@@ -328,24 +329,8 @@ void StationWindow::rowFinished(const StationRow& row) {
     announce(status_);
 }
 
-bool StationWindow::confirmClose() {
-    QMessageBox ask(this);
-    ask.setPalette(palette());
-    ask.setIcon(QMessageBox::Warning);
-    ask.setTextFormat(Qt::PlainText);
-    ask.setWindowTitle(windowTitle());
-    ask.setText(tr("An update is running. Closing now can leave the controller unusable."));
-    QPushButton* keep = ask.addButton(tr("Keep updating"), QMessageBox::RejectRole);
-    QPushButton* close = ask.addButton(tr("Close anyway"), QMessageBox::DestructiveRole);
-    ask.setDefaultButton(keep);
-    ask.setEscapeButton(keep);
-    ask.exec();
-    // The updates may have passed their risky part while the question was open.
-    return ask.clickedButton() == close;
-}
-
 void StationWindow::closeEvent(QCloseEvent* event) {
-    if (station_.anyPastErase() && !confirmClose()) {
+    if (station_.anyPastErase() && !confirmCloseDuringUpdate(this, true)) {
         event->ignore();
         return;
     }

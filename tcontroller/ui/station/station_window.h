@@ -50,8 +50,6 @@ class StationWindow : public QWidget {
     void updateOnPlugToggled(bool on);
     // A controller's update ended: said on the status line and to screen readers.
     void rowFinished(const StationRow& row);
-    // Asks whether to close while an update runs; true when the user insists.
-    bool confirmClose();
 
     Station& station_;
     StationTableModel* model_ = nullptr;
