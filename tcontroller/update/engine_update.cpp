@@ -1,6 +1,6 @@
-// The update flow behind the engine's commands: preparing a release, starting
-// the transfer, the final step and its watchdog, and the result of the firmware
-// write.
+// The update flow behind the engine's commands: preparing a release (the
+// downloads are in engine_network.cpp), starting the transfer, the final step
+// and its watchdog, and the result of the firmware write.
 #include <QFileInfo>
 #include <QPointer>
 #include <QUrl>
@@ -175,92 +175,6 @@ void UpdateEngine::runTransfer() {
     sendImage(*image);
 }
 
-void UpdateEngine::runDownload(const Histoty& release, unsigned id) {
-    // The bar covers both files: the firmware its first half, the image its second.
-    const auto watch = [this, id](int half) {
-        return [this, id, half](std::uint64_t received, std::uint64_t total) {
-            if (downloadCancelled(id)) {
-                return false;
-            }
-            const ProgressLine file = downloadProgress(received, total);
-            const int percent = file.percent < 0 ? -1 : (half * 100 + file.percent) / 2;
-            if (percent >= 0) {
-                setProgressLater(percent);
-            }
-            setProgressLineLater({UpdateStage::download, percent, -1});
-            return true;
-        };
-    };
-    const std::string imageUrl = imageAddress(platform_.serverBase, release.ver);
-    const std::string firmwareUrl = firmwareAddress(platform_.serverBase, release.ver);
-    Download firmware = platform_.reads->download(firmwareUrl, watch(0));
-    Download image;
-    if (firmware.bytes.ok()) {
-        image = platform_.reads->download(imageUrl, watch(1));
-    }
-    // The words for a failure are found here, off the main thread: telling
-    // "no network" from "server unreachable" reads the routing table.
-    const Download& failed = firmware.bytes.ok() ? image : firmware;
-    std::string failure;
-    if (!failed.bytes.ok() && failed.failure != ReadFailure::cancelled) {
-        logLine("could not download " + escapeForLog(firmware.bytes.ok() ? imageUrl : firmwareUrl) +
-                ": " + escapeForLog(failed.bytes.error));
-        failure = downloadFailureText(release.ver, failed);
-    }
-    QPointer<UpdateEngine> self(this);
-    postToMain([self, release, id, firmware = std::move(firmware), image = std::move(image),
-                failure]() mutable {
-        if (self) {
-            self->finishDownload(release, id, std::move(firmware), std::move(image), failure);
-        }
-    });
-}
-
-void UpdateEngine::finishDownload(const Histoty& release, unsigned id, Download firmware,
-                                  Download image, const std::string& failure) {
-    // A cancelled download has put the state back already; a later one may
-    // be running by now.
-    if (downloadCancelled(id) || id != downloadSerial_.load()) {
-        return;
-    }
-    downloading_.store(false);
-    setProgressLineLater({});
-    const bool ok = firmware.bytes.ok() && image.bytes.ok();
-    // A controller attached while the files were on their way has reset the
-    // mode: then they are not taken.
-    if (ok && updateMode.load() == UpMode::online) {
-        downloadNote_.set({});
-        takeRelease(UpMode::online, release, std::move(image.bytes.value),
-                    std::move(firmware.bytes.value));
-    } else if (!ok) {
-        logLine("download file failed.");
-        downloadNote_.set(failure);
-        updateMode.store(UpMode::none);
-        selectedFW.set(std::nullopt);
-    } else {
-        downloadNote_.set({});
-    }
-    publish();
-}
-
-void UpdateEngine::cancelDownload() {
-    const unsigned id = downloadSerial_.load();
-    if (!downloading_.load() || downloadCancelled(id)) {
-        return;
-    }
-    // The read stops at its next progress call (at least once a second, also
-    // on a stalled server); the state goes back to where it was at once.
-    cancelledDownload_.store(id);
-    logLine("download cancelled");
-    downloading_.store(false);
-    downloadNote_.set({});
-    updateMode.store(UpMode::none);
-    selectedFW.set(std::nullopt);
-    setProgressLater(0);
-    setProgressLineLater({});
-    publish();
-}
-
 UpdateEngine::EarlierChoice UpdateEngine::chooseEarlier() {
     if (updateSta.load() == UpSta::updating || downloading_.load()) {
         return EarlierChoice::busy;
@@ -276,28 +190,6 @@ UpdateEngine::EarlierChoice UpdateEngine::chooseEarlier() {
     }
     publish();
     return EarlierChoice::choose;
-}
-
-Result<void> UpdateEngine::updateTo(const Histoty& release) {
-    ResourceReads* reads = platform_.reads;
-    const std::string imageUrl = imageAddress(platform_.serverBase, release.ver);
-    const std::string firmwareUrl = firmwareAddress(platform_.serverBase, release.ver);
-    // A version that does not make an address (a space, say) is a failed download.
-    if (reads == nullptr || !reads->isValidAddress(firmwareUrl) ||
-        !reads->isValidAddress(imageUrl)) {
-        return Result<void>::failure("no valid address for release " + release.ver);
-    }
-    Result<Bytes> firmware = reads->readBytes(firmwareUrl);
-    if (!firmware.ok()) {
-        return Result<void>::failure(firmware.error);
-    }
-    Result<Bytes> image = reads->readBytes(imageUrl);
-    if (!image.ok()) {
-        return Result<void>::failure(image.error);
-    }
-    takeRelease(UpMode::online, release, std::move(image.value), std::move(firmware.value));
-    publish();
-    return Result<void>::success();
 }
 
 Result<void> UpdateEngine::updateFromFiles(const std::string& imagePath,
