@@ -17,6 +17,7 @@
 #include <memory>
 #include <sstream>
 
+#include "sim/demo/command_arguments.h"
 #include "sim/demo/demo_driver.h"
 #include "sim/demo/demo_options.h"
 #include "sim/demo/demo_report.h"
@@ -154,78 +155,6 @@ int runCommand(const CliOptions& command, const demo::DemoOptions& options,
     flushLog(2.0);
     status = finishRun(status, sim, options, lookalike);
     return status;
-}
-
-// Where the sub-command is among the arguments: the first that names one and
-// is not the value of the option before it.
-std::optional<std::size_t> commandPosition(const std::vector<std::string>& args) {
-    static const std::vector<std::string> kFlags = {
-        "--auto", "--fast", "--bootloader", "--offline", "--unpaced", "--lookalike-drive",
-        "--json", "--yes",  "--builtin",    "--all"};
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (!isSubCommand(args[i])) {
-            continue;
-        }
-        const bool valueOfOption =
-            i > 0 && args[i - 1].rfind("--", 0) == 0 &&
-            args[i - 1].find('=') == std::string::npos &&
-            std::find(kFlags.begin(), kFlags.end(), args[i - 1]) == kFlags.end();
-        if (!valueOfOption) {
-            return i;
-        }
-    }
-    return std::nullopt;
-}
-
-// A sub-command's own arguments (the command and the options the tool's
-// command line takes) apart from the demo's (the simulated world's).
-struct SplitArguments {
-    std::vector<std::string> command;
-    std::vector<std::string> demo;
-};
-
-SplitArguments splitArguments(const std::vector<std::string>& args) {
-    SplitArguments out;
-    out.command.push_back(args.front());
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--json" || arg == "--yes" || arg == "--builtin" || arg == "--all") {
-            out.command.push_back(arg);
-        } else if ((arg == "--to" || (arg == "--report" && args.front() == "station")) &&
-                   i + 1 < args.size()) {
-            // (The station's own report; the demo's --report is for the other commands.)
-            out.command.insert(out.command.end(), {arg, args[i + 1]});
-            ++i;
-        } else if (arg == "--files" && i + 2 < args.size()) {
-            out.command.insert(out.command.end(), {arg, args[i + 1], args[i + 2]});
-            i += 2;
-        } else {
-            out.demo.push_back(arg);
-        }
-    }
-    return out;
-}
-
-// Takes a sub-command and its own options out of `args`, leaving the demo's;
-// the exit status of a usage error when they are wrong.
-std::optional<int> takeCommand(std::vector<std::string>& args, std::optional<CliOptions>* command) {
-    const std::optional<std::size_t> at = commandPosition(args);
-    if (!at) {
-        return std::nullopt;
-    }
-    // The demo's own options may come first (a wrapper's --timeout, say).
-    std::rotate(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(*at),
-                args.begin() + static_cast<std::ptrdiff_t>(*at) + 1);
-    SplitArguments split = splitArguments(args);
-    const CliParse parsed = parseCliArguments(split.command);
-    if (!parsed.options) {
-        std::fprintf(stderr, "tarvo-remote-demo: %s\n\n%s", parsed.error.c_str(),
-                     cliUsage().c_str());
-        return demo::kExitUsage;
-    }
-    *command = parsed.options;
-    args = std::move(split.demo);
-    return std::nullopt;
 }
 
 // Options that only the window's run has a use for.
@@ -368,7 +297,7 @@ int main(int argc, char** argv) {
     // instead of the window: `tarvo-remote-demo update --yes --json --fast`.
     std::vector<std::string> args(argv + 1, argv + argc);
     std::optional<CliOptions> command;
-    if (const std::optional<int> wrong = takeCommand(args, &command)) {
+    if (const std::optional<int> wrong = demo::takeCommand(args, &command)) {
         return *wrong;
     }
     demo::DemoOptions options;
