@@ -471,32 +471,16 @@ und stecken Sie das USB-Kabel neu ein, um die Aktualisierung abzuschließen.</tr
         <translation>Löschen</translation>
     </message>
     <message>
-        <source>The controller was unplugged or stopped answering while it was being erased. Plug it in again, wait until the window shows its firmware version, then press UPDATE TO NEWEST to start over.</source>
-        <translation>Der Controller wurde beim Löschen getrennt oder hat nicht mehr geantwortet. Schließen Sie ihn wieder an, warten Sie, bis das Fenster seine Firmware-Version zeigt, und drücken Sie dann NEUESTE INSTALLIEREN, um neu zu beginnen.</translation>
-    </message>
-    <message>
         <source>transfer</source>
         <translation>Übertragung</translation>
-    </message>
-    <message>
-        <source>The controller was unplugged or stopped answering while the firmware image was sent. Plug it in again, wait until the window shows its firmware version, then press UPDATE TO NEWEST to start over.</source>
-        <translation>Der Controller wurde beim Senden des Firmware-Abbilds getrennt oder hat nicht mehr geantwortet. Schließen Sie ihn wieder an, warten Sie, bis das Fenster seine Firmware-Version zeigt, und drücken Sie dann NEUESTE INSTALLIEREN, um neu zu beginnen.</translation>
     </message>
     <message>
         <source>final step</source>
         <translation>letzter Schritt</translation>
     </message>
     <message>
-        <source>The controller was gone when the command to restart as its drive CRP DISABLE was due. Plug it in again, wait until the window shows its firmware version, then press OK: the command is sent again.</source>
-        <translation>Der Controller war nicht mehr da, als der Befehl zum Neustart als Laufwerk CRP DISABLE fällig war. Schließen Sie ihn wieder an, warten Sie, bis das Fenster seine Firmware-Version zeigt, und drücken Sie dann OK: Der Befehl wird erneut gesendet.</translation>
-    </message>
-    <message>
         <source>firmware write</source>
         <translation>Schreiben der Firmware</translation>
-    </message>
-    <message>
-        <source>The firmware could not be written onto the controller&apos;s drive CRP DISABLE. Keep this tool open, unplug the controller and plug it in again: the firmware is written again when its drive appears.</source>
-        <translation>Die Firmware konnte nicht auf das Laufwerk CRP DISABLE des Controllers geschrieben werden. Lassen Sie dieses Programm geöffnet, trennen Sie den Controller und schließen Sie ihn wieder an: Die Firmware wird erneut geschrieben, sobald sein Laufwerk erscheint.</translation>
     </message>
     <message>
         <source>verification</source>
@@ -577,6 +561,34 @@ und stecken Sie das USB-Kabel neu ein, um die Aktualisierung abzuschließen.</tr
     <message>
         <source>Sending firmware – %1% of the image sent, about %2 s left</source>
         <translation>Firmware wird gesendet – %1 % des Abbilds gesendet, noch etwa %2 s</translation>
+    </message>
+    <message>
+        <source>Plug it in again, wait until the window shows its firmware version, then press UPDATE TO NEWEST to start over.</source>
+        <translation>Schließen Sie ihn wieder an, warten Sie, bis das Fenster seine Firmware-Version zeigt, und drücken Sie dann NEUESTE INSTALLIEREN, um neu zu beginnen.</translation>
+    </message>
+    <message>
+        <source>The controller was unplugged or stopped answering while it was being erased.</source>
+        <translation>Der Controller wurde beim Löschen getrennt oder hat nicht mehr geantwortet.</translation>
+    </message>
+    <message>
+        <source>The controller was unplugged or stopped answering while the firmware image was sent.</source>
+        <translation>Der Controller wurde beim Senden des Firmware-Abbilds getrennt oder hat nicht mehr geantwortet.</translation>
+    </message>
+    <message>
+        <source>The controller was gone when the command to restart as its drive CRP DISABLE was due.</source>
+        <translation>Der Controller war nicht mehr da, als der Befehl zum Neustart als Laufwerk CRP DISABLE fällig war.</translation>
+    </message>
+    <message>
+        <source>Plug it in again, wait until the window shows its firmware version, then press OK: the command is sent again.</source>
+        <translation>Schließen Sie ihn wieder an, warten Sie, bis das Fenster seine Firmware-Version zeigt, und drücken Sie dann OK: Der Befehl wird erneut gesendet.</translation>
+    </message>
+    <message>
+        <source>The firmware could not be written onto the controller&apos;s drive CRP DISABLE.</source>
+        <translation>Die Firmware konnte nicht auf das Laufwerk CRP DISABLE des Controllers geschrieben werden.</translation>
+    </message>
+    <message>
+        <source>Keep this tool open, unplug the controller and plug it in again: the firmware is written again when its drive appears.</source>
+        <translation>Lassen Sie dieses Programm geöffnet, trennen Sie den Controller und schließen Sie ihn wieder an: Die Firmware wird erneut geschrieben, sobald sein Laufwerk erscheint.</translation>
     </message>
 </context>
 <context>

@@ -366,7 +366,7 @@ int CommandRunner::follow(const std::string& from, const std::string& to) {
             }
             if (s.sta == Util::UpSta::failed && !s.finalStep) {
                 failedStep = stageName(s.stage);
-                reason = s.failureNote;
+                reason = s.failureCause;
                 result = kExitFailed;
                 return true;
             }

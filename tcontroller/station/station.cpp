@@ -261,7 +261,7 @@ void Station::onEngineChanged(const std::string& name) {
             // away is sent again; its drive may still come, within the turn's
             // limit.)
             row.failedStep = stageName(s.stage);
-            row.reason = s.failureNote;
+            row.reason = s.failureCause;
             finish(port, State::failed);
         } else if (row.state == State::updating && !s.verifiedVersion.empty()) {
             row.after = s.verifiedVersion;

@@ -51,49 +51,57 @@ QString UpdateEngine::progressText(const ProgressLine& line) {
     return {};
 }
 
-std::string UpdateEngine::stageFailureText(UpdateStage stage) const {
-    QString name;
-    QString what;
+UpdateEngine::StageFailure UpdateEngine::stageFailure(UpdateStage stage) const {
+    // The cause is what happened, in words every front end can show; what to
+    // do next speaks of the window's buttons.
+    const QString restart =
+        tr("Plug it in again, wait until the window shows its firmware version, then press "
+           "UPDATE TO NEWEST to start over.");
     switch (stage) {
         case UpdateStage::erase:
-            name = tr("erase");
-            what =
-                tr("The controller was unplugged or stopped answering while it was being "
-                   "erased. Plug it in again, wait until the window shows its firmware "
-                   "version, then press UPDATE TO NEWEST to start over.");
-            break;
+            return {tr("erase"),
+                    tr("The controller was unplugged or stopped answering while it was being "
+                       "erased."),
+                    restart};
         case UpdateStage::transfer:
-            name = tr("transfer");
-            what =
-                tr("The controller was unplugged or stopped answering while the firmware "
-                   "image was sent. Plug it in again, wait until the window shows its firmware "
-                   "version, then press UPDATE TO NEWEST to start over.");
-            break;
+            return {tr("transfer"),
+                    tr("The controller was unplugged or stopped answering while the firmware "
+                       "image was sent."),
+                    restart};
         case UpdateStage::finalStep:
         case UpdateStage::waitingForDrive:
-            name = tr("final step");
-            what =
-                tr("The controller was gone when the command to restart as its drive CRP "
-                   "DISABLE was due. Plug it in again, wait until the window shows its "
-                   "firmware version, then press OK: the command is sent again.");
-            break;
+            return {tr("final step"),
+                    tr("The controller was gone when the command to restart as its drive CRP "
+                       "DISABLE was due."),
+                    tr("Plug it in again, wait until the window shows its firmware version, "
+                       "then press OK: the command is sent again.")};
         case UpdateStage::firmwareWrite:
-            name = tr("firmware write");
-            what =
-                tr("The firmware could not be written onto the controller's drive CRP "
-                   "DISABLE. Keep this tool open, unplug the controller and plug it in "
-                   "again: the firmware is written again when its drive appears.");
-            break;
+            return {tr("firmware write"),
+                    tr("The firmware could not be written onto the controller's drive CRP "
+                       "DISABLE."),
+                    tr("Keep this tool open, unplug the controller and plug it in again: the "
+                       "firmware is written again when its drive appears.")};
         case UpdateStage::verification:
-            name = tr("verification");
-            what = QString::fromStdString(failureNote_.get());
-            break;
+            return {tr("verification"), QString::fromStdString(failureNote_.get()), {}};
         case UpdateStage::download:
         case UpdateStage::none:
-            // No stage to name: the window's general failure text stands.
-            return failureNote_.get();
+            break;
     }
-    return (tr("Step that failed: %1.").arg(name) + QLatin1Char('\n') + what + QLatin1Char(' ') +
+    // No stage to name: the general failure text stands.
+    return {{}, QString::fromStdString(failureNote_.get()), {}};
+}
+
+std::string UpdateEngine::stageFailureText(UpdateStage stage) const {
+    const StageFailure failure = stageFailure(stage);
+    if (failure.name.isEmpty()) {
+        return failure.cause.toStdString();
+    }
+    QString what = failure.cause;
+    if (!failure.next.isEmpty()) {
+        what += QLatin1Char(' ') + failure.next;
+    }
+    return (tr("Step that failed: %1.").arg(failure.name) + QLatin1Char('\n') + what +
+            QLatin1Char(' ') +
             tr("If it fails again, press Copy details and send them to support."))
         .toStdString();
 }

@@ -230,6 +230,8 @@ UpdateSnapshot UpdateEngine::snapshot() const {
     s.monitorError = monitorError_.get();
     s.stage = stage_.load();
     s.failureNote = s.sta == UpSta::failed ? stageFailureText(s.stage) : failureNote_.get();
+    s.failureCause =
+        s.sta == UpSta::failed ? stageFailure(s.stage).cause.toStdString() : failureNote_.get();
     s.downloading = downloading_.load();
     s.downloadNote = downloadNote_.get();
     s.volumeNote = volumeNote_.get();

@@ -190,6 +190,14 @@ class UpdateEngine : public QObject {
     void volumeMountFailed(const QString& label, const QString& reason);
     void setProgressLater(double value);
     void setProgressLineLater(const ProgressLine& line);
+    // A failed stage in words: its name, what happened, and what to do next in
+    // the window (empty where nothing is to be done there).
+    struct StageFailure {
+        QString name;
+        QString cause;
+        QString next;
+    };
+    StageFailure stageFailure(UpdateStage stage) const;
     std::string stageFailureText(UpdateStage stage) const;
     std::string downloadFailureText(const std::string& ver, const Download& failed) const;
     void runDownload(const Histoty& release, unsigned id);

@@ -39,7 +39,10 @@ struct UpdateSnapshot {
     bool checkingReleases = false;  // a press waits for the release list
     std::string monitorError{};     // the HID monitor cannot watch the bus
     std::string failureNote{};      // a failure with a cause of its own to tell
-    std::string volumeNote{};       // the bootloader volume could not be mounted
+    // What happened, without the window's instructions (the station's and
+    // the command line's reason).
+    std::string failureCause{};
+    std::string volumeNote{};  // the bootloader volume could not be mounted
     // A drive labelled like the bootloader's was found but left alone.
     std::string foreignDriveNote{};
     // An update a restart interrupted is being finished.
