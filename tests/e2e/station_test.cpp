@@ -1,6 +1,16 @@
 // The station on the simulated platform: several virtual controllers on one
 // HID monitor, each with its own drive, updated together.
 #include <gtest/gtest.h>
+#include <QAccessible>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
 
 #include <chrono>
 #include <filesystem>
@@ -9,6 +19,7 @@
 #include "sim/simulated_platform.h"
 #include "support/test_support.h"
 #include "tcontroller/station/station.h"
+#include "tcontroller/ui/station/station_window.h"
 #include "tcontroller/update/update_engine.h"
 
 namespace tarvo {
@@ -103,7 +114,10 @@ TEST(Station, UpdatesEachControllerAndTheirBootloaderStagesNeverOverlap) {
     const StationRow second = rig.row(2);
     EXPECT_EQ(second.state, State::failed);
     EXPECT_EQ(second.failedStep, "transfer");
-    EXPECT_FALSE(second.reason.empty());
+    // What happened, without the main window's buttons (no window is open).
+    EXPECT_EQ(second.reason,
+              "The controller was unplugged or stopped answering while the firmware image was "
+              "sent.");
 
     // Each turn is followed by its holder's end before the next turn.
     std::string holder;
@@ -156,6 +170,75 @@ TEST(Station, ADriveOnAnotherPortIsNeverWritten) {
         EXPECT_EQ(line.find("CRP DISABLE5"), std::string::npos) << line;
     }
     fs::remove_all(foreign);
+}
+
+// The station view with the keyboard alone: the focus starts in the table,
+// Tab walks the controls in reading order, Escape on the question starts
+// nothing, Enter takes its default and updates every controller; a screen
+// reader finds each cell and hears the last result as an alert.
+TEST(Station, TheStationViewWorksFromTheKeyboardAndTellsScreenReaders) {
+    StationRig rig(2);
+    ASSERT_NO_FATAL_FAILURE(rig.start());
+    StationWindow window(*rig.station);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(test::waitUntil([&] { return QApplication::activeWindow() == &window; }));
+    auto* table = window.findChild<QTableView*>(QStringLiteral("stationTable"));
+    auto* updateAll = window.findChild<QPushButton*>(QStringLiteral("updateAllBut"));
+    ASSERT_NE(table, nullptr);
+    ASSERT_NE(updateAll, nullptr);
+    EXPECT_EQ(QApplication::focusWidget(), table);
+    const auto tab = [](Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, modifiers);
+        return QApplication::focusWidget();
+    };
+    EXPECT_EQ(tab(), window.findChild<QComboBox*>(QStringLiteral("releaseBox")));
+    EXPECT_EQ(tab(), updateAll);
+    EXPECT_EQ(tab(), window.findChild<QCheckBox*>(QStringLiteral("updateOnPlugBox")));
+    EXPECT_EQ(tab(), window.findChild<QPushButton*>(QStringLiteral("closeBut")));
+    EXPECT_EQ(tab(Qt::ShiftModifier), window.findChild<QCheckBox*>());
+    EXPECT_EQ(tab(Qt::ShiftModifier), updateAll);
+
+    QAccessibleInterface* cells = QAccessible::queryAccessibleInterface(table);
+    ASSERT_NE(cells, nullptr);
+    ASSERT_NE(cells->tableInterface(), nullptr);
+    EXPECT_EQ(cells->tableInterface()->rowCount(), 2);
+    EXPECT_EQ(cells->tableInterface()->cellAt(1, 0)->text(QAccessible::Name), "1-1.2");
+
+    // The question is answered with a key from inside its own event loop.
+    QStringList asked;
+    Qt::Key answer = Qt::Key_Escape;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, &answerer, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            asked << box->text();
+            QTest::keyClick(box, answer);
+        }
+    });
+    answerer.start(10);
+    QTest::keyClick(updateAll, Qt::Key_Space);
+    EXPECT_EQ(asked, QStringList{"Install firmware 1.3 on 2 controllers?"});
+    test::pump(200);
+    EXPECT_FALSE(rig.station->busy());
+    EXPECT_EQ(rig.row(1).state, State::idle);
+
+    answer = Qt::Key_Return;
+    QTest::keyClick(updateAll, Qt::Key_Return);
+    EXPECT_EQ(asked.size(), 2);
+    ASSERT_TRUE(rig.station->busy());
+    ASSERT_TRUE(test::waitUntil([&] { return !rig.station->busy(); }, kStationWaitMs));
+    for (int k = 1; k <= 2; ++k) {
+        EXPECT_EQ(rig.row(k).state, State::verified) << k << ": " << rig.row(k).reason;
+        EXPECT_EQ(cells->tableInterface()->cellAt(k - 1, 4)->text(QAccessible::Name), "Verified");
+    }
+    auto* status = window.findChild<QLabel*>(QStringLiteral("stationStatus"));
+    ASSERT_NE(status, nullptr);
+    EXPECT_TRUE(status->text().endsWith(": verified 1.3")) << status->text().toStdString();
+    QAccessibleInterface* told = QAccessible::queryAccessibleInterface(status);
+    EXPECT_EQ(told->role(), QAccessible::AlertMessage);
+    EXPECT_EQ(told->text(QAccessible::Name), status->text());
+    // Nothing is left to update: Update all is off.
+    EXPECT_FALSE(updateAll->isEnabled());
 }
 
 }  // namespace

@@ -105,10 +105,13 @@ StationWindow::StationWindow(Station& station, QWidget* parent)
     setAutoFillBackground(true);
 
     summary_ = new QLabel(this);
+
+    summary_->setObjectName(QStringLiteral("stationSummary"));
     summary_->setTextFormat(Qt::PlainText);
 
     model_ = new StationTableModel(this);
     table_ = new QTableView(this);
+    table_->setObjectName(QStringLiteral("stationTable"));
     table_->setModel(model_);
     table_->setAccessibleName(tr("Controllers"));
     table_->setAccessibleDescription(tr("Each controller the station has seen and its update"));
@@ -137,16 +140,22 @@ StationWindow::StationWindow(Station& station, QWidget* parent)
     model_->setBaseColor(table_->palette().color(QPalette::Base));
 
     status_ = new QLabel(this);
+
+    status_->setObjectName(QStringLiteral("stationStatus"));
     status_->setTextFormat(Qt::PlainText);
     status_->setWordWrap(true);
     makeAnnounceable(status_);
 
     release_ = new QComboBox(this);
+
+    release_->setObjectName(QStringLiteral("releaseBox"));
     release_->setAccessibleName(tr("Firmware release"));
     auto* releaseLabel = new QLabel(tr("Firmware &release:"), this);
     releaseLabel->setBuddy(release_);
 
     updateAll_ = new QPushButton(tr("Update all"), this);
+
+    updateAll_->setObjectName(QStringLiteral("updateAllBut"));
     updateAll_->setAccessibleDescription(
         tr("Installs the chosen release on every controller that needs it, after one question"));
     updateAll_->setDefault(true);
@@ -156,11 +165,15 @@ StationWindow::StationWindow(Station& station, QWidget* parent)
     showFocusRingForKeyboard(updateAll_);
 
     onPlug_ = new QCheckBox(tr("Update each controller when it is plugged in"), this);
+
+    onPlug_->setObjectName(QStringLiteral("updateOnPlugBox"));
     onPlug_->setAccessibleDescription(
         tr("Each controller plugged in from now on gets the chosen release without a question"));
     onPlug_->setChecked(station_.updateOnPlug());
 
     close_ = new QPushButton(tr("Close"), this);
+
+    close_->setObjectName(QStringLiteral("closeBut"));
     close_->setAccessibleDescription(tr("Closes the station view"));
     close_->setAutoDefault(true);
 
