@@ -15,20 +15,8 @@ demo=$1
 command -v dbus-daemon >/dev/null && command -v dbus-monitor >/dev/null || {
   echo "skipped: dbus-daemon / dbus-monitor not installed"; exit 77; }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tarvo-launcher.XXXXXX") || exit 1
-pids=""
-cleanup() {
-  for p in $pids; do kill "$p" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-dbus-daemon --session --nofork --nopidfile --print-address=1 >"$work/address" &
-pids="$pids $!"
-i=0
-while [ ! -s "$work/address" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
-address=$(head -n 1 "$work/address")
-[ -n "$address" ] || { echo "FAIL: dbus-daemon gave no address"; exit 1; }
+bus_name=launcher
+. "$(dirname "$0")/private_bus.sh"
 export DBUS_SESSION_BUS_ADDRESS="$address"
 export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/no-system-bus"
 

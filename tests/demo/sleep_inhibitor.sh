@@ -13,20 +13,8 @@ command -v dbus-daemon >/dev/null && command -v dbus-monitor >/dev/null || {
   echo "skipped: dbus-daemon / dbus-monitor not installed"; exit 77; }
 "$python" -c 'import dbusmock' 2>/dev/null || { echo "skipped: python3-dbusmock not installed"; exit 77; }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tarvo-inhibit.XXXXXX") || exit 1
-pids=""
-cleanup() {
-  for p in $pids; do kill "$p" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-dbus-daemon --session --nofork --nopidfile --print-address=1 >"$work/address" &
-pids="$pids $!"
-i=0
-while [ ! -s "$work/address" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
-address=$(head -n 1 "$work/address")
-[ -n "$address" ] || { echo "FAIL: dbus-daemon gave no address"; exit 1; }
+bus_name=inhibit
+. "$(dirname "$0")/private_bus.sh"
 export DBUS_SYSTEM_BUS_ADDRESS="$address"
 # No desktop notification server on this bus (and none of the machine's).
 export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-session-bus"
