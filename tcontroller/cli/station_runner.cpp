@@ -74,13 +74,20 @@ bool StationRunner::waitUntil(const std::function<bool()>& done, double seconds)
 }
 
 void StationRunner::settle() {
-    QElapsedTimer since;
-    since.start();
+    // A hub reports its controllers one after another: the wait for more
+    // starts again with each one that appears.
+    QElapsedTimer quiet;
+    quiet.start();
+    std::size_t seen = 0;
     waitUntil(
         [&] {
             const std::vector<StationRow> rows = station_.rows();
-            if (since.elapsed() < static_cast<qint64>(limits_.noController * 1000)) {
-                return false;  // the others of a hub may still be reported
+            if (rows.size() != seen) {
+                seen = rows.size();
+                quiet.restart();
+            }
+            if (quiet.elapsed() < static_cast<qint64>(limits_.noController * 1000)) {
+                return false;
             }
             return std::all_of(rows.begin(), rows.end(),
                                [&](const StationRow& row) { return settled(station_, row); });

@@ -23,7 +23,7 @@ class StationRunner : public QObject {
   public:
     struct Limits {
         double settle = 10.0;     // identification and the release list
-        double noController = 2;  // for controllers to appear at start
+        double noController = 2;  // quiet after the last controller appeared, at start
         double update = 1800.0;   // all the updates of `update --all`
     };
 

@@ -64,6 +64,10 @@ expect_all 0 'len(r) == 4 and len({x["port"] for x in r}) == 4 and all(x["verifi
   update --all --controllers 4 --yes --json --fast
 expect_all 1 'len(r) == 4 and [x["failed_step"] for x in r if not x["verified"]] == ["transfer"] and [x["port"] for x in r if not x["verified"]] == ["1-1.2"]' \
   update --all --controllers 4 --yes --json --fast --device-fault 2:unplug-in-data
+# A hub that reports its controllers one after another, the last 2.1 s after
+# the first: each one is waited for and updated.
+expect_all 0 'len(r) == 8 and len({x["port"] for x in r}) == 8 and all(x["verified"] for x in r)' \
+  update --all --controllers 8 --plug-interval 0.3 --yes --json --fast
 # Two controllers and no --all: which one would be meant? Nothing is done.
 "$demo" update --yes --fast --controllers 2 >"$out" 2>"$out.err"
 got=$?
