@@ -47,6 +47,11 @@ bool BootloaderTurns::holds(const std::string& port) const {
     return !port.empty() && holder_ == port;
 }
 
+std::string BootloaderTurns::holder() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return holder_;
+}
+
 void BootloaderTurns::stop() {
     std::lock_guard<std::mutex> hold(lock_);
     stopped_ = true;

@@ -27,6 +27,8 @@ class BootloaderTurns {
     // Ends `port`'s turn; false when it did not hold it.
     bool release(const std::string& port);
     bool holds(const std::string& port) const;
+    // The port that holds the turn, or empty.
+    std::string holder() const;
     // From now on every wait, running or to come, returns false.
     void stop();
 

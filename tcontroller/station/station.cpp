@@ -42,6 +42,9 @@ Station::Station(const Platform& platform, QObject* parent)
     // events wait in the router until then).
     router_ = std::make_unique<PortRouter>(
         [this](const std::string& port) { postToMainOrNow([this, port] { addPort(port); }); });
+    turnLimit_ = new QTimer(this);
+    turnLimit_->setSingleShot(true);
+    connect(turnLimit_, &QTimer::timeout, this, &Station::turnOverdue);
 }
 
 Station::~Station() {
@@ -308,7 +311,7 @@ void Station::finish(Port& port, State state) {
     logLine("station: " + escapeForLog(port.name) +
             (state == State::verified ? " verified " + escapeForLog(row.after)
                                       : " failed at " + row.failedStep));
-    if (turns_.release(port.name) && turnLimit_ != nullptr) {
+    if (turns_.release(port.name)) {
         turnLimit_->stop();
     }
     emit finished(rowOf(port));
@@ -322,21 +325,15 @@ void Station::grantBootloaderTurn() {
         return;
     }
     logLine("station: bootloader turn to " + escapeForLog(next));
-    turnHolder_ = next;
     turnClock_.start();
-    if (turnLimit_ == nullptr) {
-        turnLimit_ = new QTimer(this);
-        turnLimit_->setSingleShot(true);
-        connect(turnLimit_, &QTimer::timeout, this, &Station::turnOverdue);
-    }
     turnLimit_->start(kBootloaderTurnMs);
 }
 
 void Station::turnOverdue() {
     // The holder's drive never came, or it never came back: it is given up
     // so the others go on.
-    const auto it = ports_.find(turnHolder_);
-    if (it == ports_.end() || !turns_.holds(turnHolder_)) {
+    const auto it = ports_.find(turns_.holder());
+    if (it == ports_.end()) {
         return;
     }
     Port& port = *it->second;

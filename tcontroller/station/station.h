@@ -94,9 +94,8 @@ class Station : public QObject {
     std::thread monitorThread_;
     std::unique_ptr<station_ports::SharedInhibitor> inhibitor_;
     BootloaderTurns turns_;
-    std::string turnHolder_;  // main thread's copy, for the turn's limit
-    QTimer* turnLimit_ = nullptr;
-    QElapsedTimer turnClock_;  // since the turn was granted
+    QTimer* turnLimit_ = nullptr;  // the holder's time in its turn
+    QElapsedTimer turnClock_;      // since the turn was granted
     std::map<std::string, std::unique_ptr<Port>> ports_;
     bool updateOnPlug_ = false;
     std::string plugVersion_;

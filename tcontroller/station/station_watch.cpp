@@ -2,8 +2,6 @@
 // to an engine per port, and each drive handed to its own port's engine.
 
 #include "tcontroller/base/log.h"
-#include "tcontroller/device/frame.h"
-#include "tcontroller/device/identity.h"
 #include "tcontroller/station/port_router.h"
 #include "tcontroller/station/station.h"
 #include "tcontroller/station/station_port.h"
@@ -36,11 +34,7 @@ std::string folderName(const std::string& port) {
 }  // namespace
 
 void Station::watchBus() {
-    if (platform_.hidMonitorFactory) {
-        monitor_ =
-            platform_.hidMonitorFactory({HIDMonitorData{identity::kVendorId, identity::kProductId}},
-                                        static_cast<int>(frame::kReportSize));
-    }
+    monitor_ = makeControllerMonitor(platform_);
     if (!monitor_) {
         logLine("station: no HID monitor");
         return;
