@@ -91,8 +91,7 @@ UpdateEngine::StageFailure UpdateEngine::stageFailure(UpdateStage stage) const {
     return {{}, QString::fromStdString(failureNote_.get()), {}};
 }
 
-std::string UpdateEngine::stageFailureText(UpdateStage stage) const {
-    const StageFailure failure = stageFailure(stage);
+std::string UpdateEngine::failureText(const StageFailure& failure) {
     if (failure.name.isEmpty()) {
         return failure.cause.toStdString();
     }

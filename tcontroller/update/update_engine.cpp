@@ -19,6 +19,14 @@ const char* const kMonitorFailed = QT_TRANSLATE_NOOP(
 
 }  // namespace
 
+std::unique_ptr<HidMonitor> makeControllerMonitor(const Platform& platform) {
+    if (!platform.hidMonitorFactory) {
+        return nullptr;
+    }
+    return platform.hidMonitorFactory({HIDMonitorData{identity::kVendorId, identity::kProductId}},
+                                      static_cast<int>(frame::kReportSize));
+}
+
 UpdateEngine::UpdateEngine(const Platform& platform, QObject* parent)
     : QObject(parent), platform_(platform), historyURL(historyQueryPrefix(platform.serverBase)) {
     qRegisterMetaType<ProgressLine>();
@@ -32,14 +40,10 @@ UpdateEngine::UpdateEngine(const Platform& platform, QObject* parent)
     if (platform_.reachabilityFactory) {
         reachability = platform_.reachabilityFactory();
     }
-    if (platform_.hidMonitorFactory) {
-        rfDeviceMonitor =
-            platform_.hidMonitorFactory({HIDMonitorData{identity::kVendorId, identity::kProductId}},
-                                        static_cast<int>(frame::kReportSize));
-        // Without a monitor no controller can be found; the front end says so.
-        if (!rfDeviceMonitor) {
-            busNotWatched("no HID monitor");
-        }
+    rfDeviceMonitor = makeControllerMonitor(platform_);
+    // Without a monitor no controller can be found; the front end says so.
+    if (platform_.hidMonitorFactory && !rfDeviceMonitor) {
+        busNotWatched("no HID monitor");
     }
 }
 
@@ -187,7 +191,7 @@ void UpdateEngine::publishBody() {
         // replug alert speaks for it, and the session goes on.
         if (sta == UpSta::failed && !finalStep.load()) {
             volumeNote_.set({});
-            std::string detail = stageFailureText(stage_.load());
+            std::string detail = failureText(stageFailure(stage_.load()));
             if (detail.empty()) {
                 detail =
                     QCoreApplication::translate("WindowState", kGeneralFailureText).toStdString();
@@ -229,9 +233,14 @@ UpdateSnapshot UpdateEngine::snapshot() const {
     s.checkingReleases = pressedWhileChecking_.load();
     s.monitorError = monitorError_.get();
     s.stage = stage_.load();
-    s.failureNote = s.sta == UpSta::failed ? stageFailureText(s.stage) : failureNote_.get();
-    s.failureCause =
-        s.sta == UpSta::failed ? stageFailure(s.stage).cause.toStdString() : failureNote_.get();
+    if (s.sta == UpSta::failed) {
+        const StageFailure failure = stageFailure(s.stage);
+        s.failureNote = failureText(failure);
+        s.failureCause = failure.cause.toStdString();
+    } else {
+        s.failureNote = failureNote_.get();
+        s.failureCause = s.failureNote;
+    }
     s.downloading = downloading_.load();
     s.downloadNote = downloadNote_.get();
     s.volumeNote = volumeNote_.get();

@@ -30,6 +30,10 @@
 
 namespace tarvo {
 
+// The platform's HID monitor of the controller (its vendor and product, its
+// report size); null where the platform has none to give.
+std::unique_ptr<HidMonitor> makeControllerMonitor(const Platform& platform);
+
 // The firmware update of the one attached controller, with no user interface:
 // it finds and identifies the controller, learns the published releases,
 // prepares a release (newest, built-in, chosen or local files), erases the
@@ -198,7 +202,8 @@ class UpdateEngine : public QObject {
         QString next;
     };
     StageFailure stageFailure(UpdateStage stage) const;
-    std::string stageFailureText(UpdateStage stage) const;
+    // The window's text of a failure: the step, what happened, what to do.
+    static std::string failureText(const StageFailure& failure);
     std::string downloadFailureText(const std::string& ver, const Download& failed) const;
     void runDownload(const Histoty& release, unsigned id);
     void finishDownload(const Histoty& release, unsigned id, Download firmware, Download image,
